@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs every Debian package Vantry needs to build, test and run.
+# Idempotent and non-interactive: it asks apt only for what is missing, and
+# refreshes the package lists at most once per run.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libsqlite3-dev sqlite3
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libcurl4-openssl-dev
+  python3 python3-aiosmtpd
+  xvfb xauth
+  fpc-source-3.2.2
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  sudo=sudo
+else
+  sudo=
+fi
+
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,178 @@
+#include "platform/Classes.h"
+#include "platform/Graphics.h"
+#include "support/TestSupport.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace Vantry;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+namespace {
+
+std::vector<std::string> Log;
+
+// Records its own destruction so tests can see the order.
+class TTracked : public TComponent {
+public:
+  TTracked(TComponent* AOwner, std::string ALabel) : TComponent(AOwner), FLabel(std::move(ALabel)) {}
+  ~TTracked() override { Log.push_back("free " + FLabel); }
+
+private:
+  std::string FLabel;
+};
+
+// Frees a root component when a test ends, whatever happens.
+struct TFreeComponent {
+  void operator()(TComponent* C) const { C->Free(); }
+};
+using TRoot = std::unique_ptr<TComponent, TFreeComponent>;
+
+class ClassesTest : public ::testing::Test {
+protected:
+  void SetUp() override { Log.clear(); }
+};
+
+TEST_F(ClassesTest, OwnerKeepsComponentsInCreationOrderAndFreesThemLastFirst) {
+  auto* owner = new TTracked(nullptr, "owner");
+  auto* a = new TTracked(owner, "a");
+  auto* b = new TTracked(owner, "b");
+  new TTracked(b, "b1");
+  auto* c = new TTracked(owner, "c");
+  ASSERT_EQ(owner->ComponentCount(), 3);
+  EXPECT_EQ(owner->Components(0), a);
+  EXPECT_EQ(owner->Components(2), c);
+  EXPECT_EQ(c->Owner(), owner);
+  EXPECT_THROW(owner->Components(3), EListError);
+
+  owner->Free();
+  EXPECT_THAT(Log, ElementsAre("free owner", "free c", "free b", "free b1", "free a"));
+}
+
+TEST_F(ClassesTest, FreeingAComponentTakesItOutOfItsOwner) {
+  TRoot owner(new TComponent(nullptr));
+  auto* a = new TTracked(owner.get(), "a");
+  auto* b = new TTracked(owner.get(), "b");
+  a->SetName("First");
+  a->Free();
+  ASSERT_EQ(owner->ComponentCount(), 1);
+  EXPECT_EQ(owner->Components(0), b);
+  EXPECT_EQ(owner->FindComponent("First"), nullptr);
+}
+
+TEST_F(ClassesTest, NamesAreIdentifiersUniqueAmongSiblingsIgnoringCase) {
+  TRoot owner(new TComponent(nullptr));
+  auto* a = new TComponent(owner.get());
+  auto* b = new TComponent(owner.get());
+  a->SetName("IMIVantry");
+  EXPECT_EQ(owner->FindComponent("imivantry"), a);
+
+  try {
+    b->SetName("IMIVANTRY");
+    FAIL() << "a duplicate name was accepted";
+  } catch (const EComponentError& e) {
+    EXPECT_THAT(e.Message(), HasSubstr("IMIVANTRY"));
+  }
+  EXPECT_EQ(b->Name(), "");
+  EXPECT_THROW(b->SetName("1st"), EComponentError);
+  EXPECT_THROW(b->SetName("has space"), EComponentError);
+
+  a->SetName("ImiVantry");  // a new case of its own name is no clash
+  EXPECT_EQ(a->Name(), "ImiVantry");
+  b->SetName("Other");
+  a->SetName("");
+  new TComponent(owner.get());  // several unnamed components are fine
+  EXPECT_EQ(owner->FindComponent("ImiVantry"), nullptr);
+  EXPECT_EQ(owner->FindComponent(""), nullptr);
+  EXPECT_EQ(owner->FindComponent("other"), b);
+}
+
+TEST_F(ClassesTest, ComponentsWithoutOwnerMayShareNames) {
+  TRoot a(new TComponent(nullptr)), b(new TComponent(nullptr));
+  a->SetName("Same");
+  EXPECT_NO_THROW(b->SetName("Same"));
+}
+
+TEST_F(ClassesTest, DesigningAndLoadingState) {
+  TRoot c(new TComponent(nullptr));
+  EXPECT_TRUE(c->ComponentState().Empty());
+  c->SetDesigning(true);
+  EXPECT_TRUE(c->ComponentState().Contains(csDesigning));
+  c->SetDesigning(false);
+  EXPECT_FALSE(c->ComponentState().Contains(csDesigning));
+}
+
+class TLoggingModule : public TDataModule {
+public:
+  using TDataModule::TDataModule;
+  void Fire() { DoCreate(); }
+};
+
+TEST_F(ClassesTest, DataModuleRunsOnDestroyBeforeItsComponentsGo) {
+  auto* module = new TLoggingModule(nullptr);
+  new TTracked(module, "child");
+  module->OnDestroy = [&](TObject* Sender) {
+    EXPECT_EQ(Sender, module);
+    Log.push_back("OnDestroy with " + std::to_string(module->ComponentCount()) + " component(s)");
+  };
+  module->Free();
+  EXPECT_THAT(Log, ElementsAre("OnDestroy with 1 component(s)", "free child"));
+}
+
+TEST_F(ClassesTest, ExceptionsFromModuleEventsGoToTheApplicationHandler) {
+  VantryTest::TRecordedApplication shown;
+  auto* module = new TLoggingModule(nullptr);
+  module->OnCreate = [](TObject*) { throw Exception("create failed"); };
+  module->OnDestroy = [](TObject*) { throw Exception("destroy failed"); };
+  module->Fire();
+  module->Free();
+  EXPECT_THAT(shown.Errors, ElementsAre("create failed", "destroy failed"));
+}
+
+TEST(StringListTest, AddIndexAssignAndBounds) {
+  TStringList list;
+  EXPECT_EQ(list.Add("one"), 0);
+  EXPECT_EQ(list.Add("two"), 1);
+  EXPECT_EQ(list.Count(), 2);
+  EXPECT_EQ(list[1], "two");
+  EXPECT_EQ(list.IndexOf("two"), 1);
+  EXPECT_EQ(list.IndexOf("TWO"), -1);
+  EXPECT_THROW(list[2], EListError);
+  EXPECT_THROW(list[-1], EListError);
+
+  TStringList copy;
+  copy.Assign(list);
+  list[0] = "changed";
+  EXPECT_EQ(copy[0], "one");
+  list.Delete(0);
+  list.Insert(1, "three");
+  EXPECT_EQ(list.Text(), "two\nthree\n");
+  list.Clear();
+  EXPECT_EQ(list.Count(), 0);
+}
+
+TEST(StringListTest, SortIgnoresCaseAndOrdersCaseTwinsByBytes) {
+  TStringList list{"beta.PAS", "Alpha.pas", "alpha.pas", "_under", "Zeta", "gamma"};
+  list.Sort();
+  EXPECT_EQ(list, (TStringList{"Alpha.pas", "alpha.pas", "beta.PAS", "gamma", "Zeta", "_under"}));
+}
+
+TEST(IconTest, EmptyByDefaultAndGivesItsHandleAway) {
+  TIcon icon;
+  EXPECT_TRUE(icon.Empty());
+  EXPECT_EQ(icon.ReleaseHandle(), nullptr);
+  icon.LoadFromData({1, 2, 3});
+  TIcon copy;
+  copy.Assign(icon);
+  HICON handle = icon.ReleaseHandle();
+  ASSERT_NE(handle, nullptr);
+  EXPECT_TRUE(icon.Empty());
+  EXPECT_EQ(handle->Data, (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_NE(copy.Handle(), handle);  // the copy has an image of its own
+  DestroyIcon(handle);
+}
+
+}  // namespace

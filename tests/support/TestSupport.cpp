@@ -1,0 +1,62 @@
+#include "support/TestSupport.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+
+namespace VantryTest {
+
+namespace fs = std::filesystem;
+
+TTempDir::TTempDir() {
+  std::string pattern = (fs::temp_directory_path() / "vantry-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
+  FPath = pattern;
+}
+
+TTempDir::~TTempDir() {
+  std::error_code ignored;
+  // Tests may leave unreadable folders behind; make them removable first.
+  for (auto it = fs::recursive_directory_iterator(FPath, fs::directory_options::skip_permission_denied, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_directory(ignored) && !it->is_symlink(ignored))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+  }
+  fs::permissions(FPath, fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(FPath, ignored);
+}
+
+std::string TTempDir::WriteFile(const std::string& ARelative, const std::string& AContent) const {
+  fs::path p = FPath / ARelative;
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << AContent;
+  return p.string();
+}
+
+std::string TTempDir::MakeDir(const std::string& ARelative) const {
+  fs::path p = FPath / ARelative;
+  fs::create_directories(p);
+  return p.string();
+}
+
+TIsolatedTest::TIsolatedTest() : RegistryDir(Temp / "registry") {
+  if (const char* old = std::getenv("VANTRY_REGISTRY_DIR")) {
+    FHadRegistryDir = true;
+    FSavedRegistryDir = old;
+  }
+  setenv("VANTRY_REGISTRY_DIR", RegistryDir.c_str(), 1);
+}
+
+TIsolatedTest::~TIsolatedTest() {
+  if (FHadRegistryDir)
+    setenv("VANTRY_REGISTRY_DIR", FSavedRegistryDir.c_str(), 1);
+  else
+    unsetenv("VANTRY_REGISTRY_DIR");
+}
+
+TRecordedApplication::TRecordedApplication() : FSaved(Vantry::Application().SetServices(&FServices)) {}
+
+TRecordedApplication::~TRecordedApplication() { Vantry::Application().SetServices(FSaved); }
+
+}  // namespace VantryTest

@@ -1,0 +1,75 @@
+#pragma once
+// What every test fixture needs: its own temporary folder, its own registry
+// hives, and small helpers to lay out files. Nothing touches the user's files.
+
+#include "platform/Application.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace VantryTest {
+
+// A fresh folder under the system's temporary folder, removed with the object.
+class TTempDir {
+public:
+  TTempDir();
+  ~TTempDir();
+  TTempDir(const TTempDir&) = delete;
+  TTempDir& operator=(const TTempDir&) = delete;
+
+  const std::filesystem::path& Path() const { return FPath; }
+  std::string operator/(const std::string& ARelative) const { return (FPath / ARelative).string(); }
+
+  // Creates the file (and its folders) with the given content.
+  std::string WriteFile(const std::string& ARelative, const std::string& AContent = "") const;
+  std::string MakeDir(const std::string& ARelative) const;
+
+private:
+  std::filesystem::path FPath;
+};
+
+// Points the registry at hives of its own for the lifetime of the fixture.
+class TIsolatedTest : public ::testing::Test {
+protected:
+  TIsolatedTest();
+  ~TIsolatedTest() override;
+
+  TTempDir Temp;
+  std::string RegistryDir;
+
+private:
+  std::string FSavedRegistryDir;
+  bool FHadRegistryDir = false;
+};
+
+// Stands in for the user interface while it lives: what the application would
+// have shown is recorded instead.
+class TRecordedApplication {
+public:
+  TRecordedApplication();
+  ~TRecordedApplication();
+  TRecordedApplication(const TRecordedApplication&) = delete;
+  TRecordedApplication& operator=(const TRecordedApplication&) = delete;
+
+  std::vector<std::string> Errors;    // messages of exceptions handled
+  std::vector<std::string> Messages;  // ShowMessage texts
+
+private:
+  class TServices : public Vantry::TApplicationServices {
+  public:
+    explicit TServices(TRecordedApplication& ATarget) : FTarget(ATarget) {}
+    void ShowException(Vantry::TObject*, const std::string& AMessage) override { FTarget.Errors.push_back(AMessage); }
+    void ShowMessage(const std::string& AText) override { FTarget.Messages.push_back(AText); }
+
+  private:
+    TRecordedApplication& FTarget;
+  };
+
+  TServices FServices{*this};
+  Vantry::TApplicationServices* FSaved;
+};
+
+}  // namespace VantryTest
