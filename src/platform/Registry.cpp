@@ -88,7 +88,7 @@ std::string FileUri(const std::string& Path, const char* Query) {
   static const char Hex[] = "0123456789ABCDEF";
   std::string Uri = "file:";
   for (unsigned char C : Path) {
-    if (std::isalnum(C) || std::strchr("/-._~", C)) {
+    if (std::isalnum(C) || (C && std::strchr("/-._~", C))) {
       Uri += static_cast<char>(C);
     } else {
       Uri += '%';
@@ -269,18 +269,18 @@ sqlite3* THive::ForReading() {
   if (!FDb) {
     struct stat Info;
     if (stat(FFileName.c_str(), &Info) != 0 && errno == ENOENT) return nullptr;
-    TDb Db;
     try {
-      Db = Open(FFileName, SQLITE_OPEN_READWRITE);
-      FHasSchema = HasSchema(Db.get());
+      FDb = Open(FFileName, SQLITE_OPEN_READWRITE);
+      FHasSchema = HasSchema(FDb.get());
     } catch (const EHiveReadOnly&) {
       // Reading a write-ahead-logged database needs its shared-memory file;
       // when this process may not create it, read the main file as it stands.
-      Db = Open(FileUri(FFileName, "immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
-      FHasSchema = HasSchema(Db.get());
+      FDb.reset();
+      FDb = Open(FileUri(FFileName, "immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
     }
-    FDb = std::move(Db);
   }
+  // Another process may be creating the hive right now: look again until it is there.
+  if (!FHasSchema) FHasSchema = HasSchema(FDb.get());
   return FHasSchema ? FDb.get() : nullptr;
 }
 

@@ -10,6 +10,8 @@
 
 #include "platform/SysUtils.h"
 
+struct sqlite3;
+
 namespace Vantry {
 
 enum HKEY : uint32_t {
@@ -28,21 +30,18 @@ enum TRegDataType { rdUnknown, rdString, rdExpandString, rdInteger, rdBinary };
 // "HKEY_CURRENT_USER" or "HKEY_LOCAL_MACHINE".
 std::string RootKeyName(HKEY ARootKey);
 
-// The database file that holds a hive: in $VANTRY_REGISTRY_DIR if set, else in
-// $XDG_DATA_HOME/vantry/registry, else in ~/.local/share/vantry/registry.
+// The database file that holds a hive, machine.db or user.db: in
+// $VANTRY_REGISTRY_DIR if set, else in $XDG_DATA_HOME/vantry/registry, else in
+// ~/.local/share/vantry/registry. The variables are read at every call.
 std::string RegistryHiveFile(HKEY ARootKey);
 
 class THive;
-}  // namespace Vantry
-
-struct sqlite3;
-
-namespace Vantry {
 
 // Access to one hive, through one current key. Key paths use '\' between
 // names; a path that starts with '\' is relative to the root, any other path
 // is relative to the current key when one is open. Value operations act on
-// the current key, or on the root when no key is open.
+// the current key, or on the root when no key is open. Any operation on a
+// hive file that is not a readable hive raises ERegistryException.
 class TRegistry {
 public:
   TRegistry();

@@ -2,7 +2,6 @@
 
 #include <grp.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,7 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
+#include <stdexcept>
+#include <tuple>
 
 #include "support/TestSupport.h"
 
@@ -29,25 +29,26 @@ protected:
   }
 };
 
-// Runs ABody in a child process and returns its exit status. ABody returns 0,
-// or the number of the first check that failed.
-int RunInChild(const std::function<int()>& ABody, const std::function<void()>& ASetUpChild = {}) {
+// Starts ABody in a child process, whose exit status is what ABody returns:
+// 0, or the number of the first check that failed.
+pid_t StartChild(const std::function<int()>& ABody) {
   std::fflush(nullptr);
   pid_t Pid = fork();
-  if (Pid == 0) {
-    int Code = 99;
-    try {
-      if (ASetUpChild) ASetUpChild();
-      Code = ABody();
-    } catch (const std::exception& E) {
-      std::fprintf(stderr, "child: %s\n", E.what());
-      Code = 98;
-    }
-    std::fflush(nullptr);
-    _exit(Code);
+  if (Pid < 0) throw std::runtime_error("cannot start a child process");
+  if (Pid > 0) return Pid;
+  int Code = 98;
+  try {
+    Code = ABody();
+  } catch (const std::exception& E) {
+    std::fprintf(stderr, "child: %s\n", E.what());
   }
+  std::fflush(nullptr);
+  _exit(Code);
+}
+
+int WaitChild(pid_t APid) {
   int Status = 0;
-  waitpid(Pid, &Status, 0);
+  waitpid(APid, &Status, 0);
   return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
 }
 
@@ -131,24 +132,22 @@ TEST_F(RegistryTest, ReadingAnotherTypeRaisesNamingTheValue) {
   ASSERT_TRUE(Reg.OpenKey("\\Software\\Vantry", true));
   Reg.WriteString("Automatic", "1");
   Reg.WriteInteger("Path", 0);
-  const std::pair<const char*, std::function<void()>> Rows[] = {
-      {"ReadInteger of a string", [&] { Reg.ReadInteger("Automatic"); }},
-      {"ReadBool of a string", [&] { Reg.ReadBool("Automatic"); }},
-      {"ReadString of an integer", [&] { Reg.ReadString("Path"); }},
-      {"ReadInteger of a missing value", [&] { Reg.ReadInteger("Missing"); }},
-      {"ReadBool of a missing value", [&] { Reg.ReadBool("Missing"); }},
+  const std::tuple<const char*, const char*, std::function<void(const char*)>> Rows[] = {
+      {"ReadInteger of a string", "Automatic", [&](const char* Name) { Reg.ReadInteger(Name); }},
+      {"ReadBool of a string", "Automatic", [&](const char* Name) { Reg.ReadBool(Name); }},
+      {"ReadString of an integer", "Path", [&](const char* Name) { Reg.ReadString(Name); }},
+      {"ReadInteger of a missing value", "Missing", [&](const char* Name) { Reg.ReadInteger(Name); }},
+      {"ReadBool of a missing value", "Missing", [&](const char* Name) { Reg.ReadBool(Name); }},
   };
-  for (const auto& [Name, Read] : Rows) {
-    SCOPED_TRACE(Name);
+  for (const auto& [Row, Name, Read] : Rows) {
+    SCOPED_TRACE(Row);
     try {
-      Read();
+      Read(Name);
       ADD_FAILURE() << "no exception";
     } catch (const ERegistryException& E) {
-      std::string Message = E.Message();
-      EXPECT_TRUE(Message.find("'Automatic'") != std::string::npos || Message.find("'Path'") != std::string::npos ||
-                  Message.find("'Missing'") != std::string::npos)
-          << Message;
-      EXPECT_NE(Message.find("HKEY_CURRENT_USER\\Software\\Vantry"), std::string::npos) << Message;
+      EXPECT_NE(E.Message().find("'" + std::string(Name) + "' in HKEY_CURRENT_USER\\Software\\Vantry"),
+                std::string::npos)
+          << E.Message();
     }
   }
   EXPECT_EQ(Reg.ReadString("Missing"), "");  // a missing string reads as empty
@@ -296,39 +295,34 @@ TEST_P(RegistryReadOnlyTest, OpensForReadingAndRefusesWrites) {
   fs::permissions(RegistryDir, GetParam().Folder);
   fs::permissions(UserHive(), GetParam().File);
 
-  auto BecomeNobody = [] {
-    if (geteuid() != 0) return;
-    if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
-      _exit(97);
-  };
-  int Status = RunInChild(
-      [] {
-        TChecks Check;
-        TRegistry Reg;
-        Check(!Reg.OpenKey("\\Software\\New", true));
-        Check(Reg.LastErrorMsg().find("user.db") != std::string::npos);
-        Check(Reg.OpenKey("\\Software\\Kept", false));
-        Check(Reg.ReadString("Name") == "value");
-        try {
-          Reg.WriteString("Name", "changed");
-          Check(false);
-        } catch (const ERegistryException& E) {
-          Check(std::string(E.what()).find("user.db") != std::string::npos);
-        }
-        Check(!Reg.DeleteValue("Name"));
-        Check(!Reg.DeleteKey("\\Software\\Kept"));
-        TRegIniFile Ini("\\Software\\Kept");
-        Check(Ini.ReadString("", "Name", "") == "value");
-        try {
-          Ini.WriteString("Section", "Ident", "x");
-          Check(false);
-        } catch (const ERegistryException&) {
-          Check(true);
-        }
-        return Check.FirstFailed;
-      },
-      BecomeNobody);
-  EXPECT_EQ(Status, 0) << "the child's first failing check (97: could not drop privileges, 98: exception)";
+  int Status = WaitChild(StartChild([] {
+    if (geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0))
+      return 97;
+    TChecks Check;
+    TRegistry Reg;
+    Check(!Reg.OpenKey("\\Software\\New", true));
+    Check(Reg.LastErrorMsg().find("user.db") != std::string::npos);
+    Check(Reg.OpenKey("\\Software\\Kept", false));
+    Check(Reg.ReadString("Name") == "value");
+    try {
+      Reg.WriteString("Name", "changed");
+      Check(false);
+    } catch (const ERegistryException& E) {
+      Check(std::string(E.what()).find("user.db") != std::string::npos);
+    }
+    Check(!Reg.DeleteValue("Name"));
+    Check(!Reg.DeleteKey("\\Software\\Kept"));
+    TRegIniFile Ini("\\Software\\Kept");
+    Check(Ini.ReadString("", "Name", "") == "value");
+    try {
+      Ini.WriteString("Section", "Ident", "x");
+      Check(false);
+    } catch (const ERegistryException&) {
+    }
+    return Check.FirstFailed;
+  }));
+  EXPECT_EQ(Status, 0) << "the child's first failing check (97: could not become nobody, 98: exception)";
 
   fs::permissions(RegistryDir, fs::perms::owner_all);
   fs::permissions(UserHive(), fs::perms(0644));
@@ -382,39 +376,21 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
   constexpr int PerProcess = 1000;
   int Gate[2];
   ASSERT_EQ(pipe(Gate), 0);
-  auto Writer = [&](char AName) {
-    return [&Gate, AName] {
+  std::vector<pid_t> Writers;
+  for (char Prefix : {'a', 'b'}) {
+    Writers.push_back(StartChild([&Gate, Prefix] {
       close(Gate[1]);
       char Byte;
       (void)read(Gate[0], &Byte, 1);  // both start when the parent closes the gate
       TRegistry Reg;
       if (!Reg.OpenKey("\\Shared\\Values", true)) return 1;
-      for (int I = 0; I < PerProcess; ++I) Reg.WriteString(std::string(1, AName) + std::to_string(I), "v");
+      for (int I = 0; I < PerProcess; ++I) Reg.WriteString(Prefix + std::to_string(I), "v");
       return 0;
-    };
-  };
-  std::vector<pid_t> Children;
-  for (char Name : {'a', 'b'}) {
-    std::fflush(nullptr);
-    pid_t Pid = fork();
-    if (Pid == 0) {
-      int Code = 98;
-      try {
-        Code = Writer(Name)();
-      } catch (const std::exception& E) {
-        std::fprintf(stderr, "writer %c: %s\n", Name, E.what());
-      }
-      _exit(Code);
-    }
-    Children.push_back(Pid);
+    }));
   }
   close(Gate[0]);
   close(Gate[1]);
-  for (pid_t Pid : Children) {
-    int Status = 0;
-    waitpid(Pid, &Status, 0);
-    EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << "writer status " << Status;
-  }
+  for (pid_t Pid : Writers) EXPECT_EQ(WaitChild(Pid), 0);
   TRegistry Reg;
   ASSERT_TRUE(Reg.OpenKey("\\Shared\\Values", false));
   std::vector<std::string> Names;

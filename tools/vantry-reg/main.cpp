@@ -23,7 +23,7 @@ Reads and changes the Vantry registry.
 
 Commands:
   list KEY                      the values of KEY with their types, then its subkeys
-  get KEY NAME                  print one value
+  get KEY NAME                  print one value (a REG_DWORD as signed decimal)
   set KEY NAME --string TEXT    write a string value (REG_SZ), creating KEY if missing
   set KEY NAME --dword NUMBER   write a 32-bit integer (REG_DWORD): decimal, or hex after 0x
   delete KEY NAME               delete one value
@@ -206,7 +206,7 @@ std::string RegQuoted(const std::string& Text) {
 std::optional<std::string> RegHexString(const std::string& Text) {
   std::string Result = "hex(1):";
   auto Put = [&Result](uint32_t Unit) {
-    char Bytes[8];
+    char Bytes[16];
     std::snprintf(Bytes, sizeof Bytes, "%02x,%02x,", Unit & 0xFF, Unit >> 8);
     Result += Bytes;
   };

@@ -1,0 +1,45 @@
+#include "expert/EtkInit.h"
+
+#include "platform/Application.h"
+
+namespace Vantry {
+
+const TClassInfo& TExpertInitializer::StaticClass() {
+  static constexpr TClassInfo Info = ClassInfoOf<TExpertInitializer, TComponent>("TExpertInitializer");
+  return Info;
+}
+
+namespace {
+// The unit's initialization and finalization: the initializer lives from the
+// first use to the library's unloading.
+class TInitializerUnit {
+public:
+  TInitializerUnit() : Initializer(CreateComponent<TExpertInitializer>(nullptr)) {}
+  ~TInitializerUnit() { Initializer->Free(); }
+  TExpertInitializer* Initializer;
+};
+}  // namespace
+
+TExpertInitializer& ExpertInitializer() {
+  static TInitializerUnit unit;
+  return *unit.Initializer;
+}
+
+}  // namespace Vantry
+
+bool INITEXPERT0017(Vantry::TIToolServices* AToolServices, Vantry::TExpertRegisterProc ARegisterProc,
+                    Vantry::TExpertTerminateProc*) {
+  using namespace Vantry;
+  ToolServices = AToolServices;
+  LibraryExpertProc = ARegisterProc;
+  Application().SetHandle(AToolServices->GetParentHandle());
+  TExpertInitializer& initializer = ExpertInitializer();
+  // A host may release an expert at once, which destroys its module and
+  // moves the next one to its index: the walk then stays where it is.
+  for (int i = 0; i < initializer.ComponentCount();) {
+    int count = initializer.ComponentCount();
+    if (auto* module = dynamic_cast<TEtkModule*>(initializer.Components(i))) module->RegisterExpert();
+    if (initializer.ComponentCount() == count) ++i;
+  }
+  return true;
+}

@@ -1,0 +1,296 @@
+#include "hostmodel/HostMenuModel.h"
+
+#include "platform/SysUtils.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace Vantry {
+
+int THostMenuNode::Index() const {
+  if (!Parent) return -1;
+  auto& siblings = Parent->Children;
+  for (size_t i = 0; i < siblings.size(); ++i)
+    if (siblings[i].get() == this) return static_cast<int>(i);
+  return -1;
+}
+
+namespace {
+
+std::string Quoted(const std::string& S) { return '"' + S + '"'; }
+
+std::string FlagsText(TIMenuFlags AFlags) {
+  char text[8];
+  std::snprintf(text, sizeof text, "$%02X", AFlags.Bits());
+  return text;
+}
+
+}  // namespace
+
+// The item object of one node. While it has a node, its calls act on it and
+// are logged; detached (node withdrawn or model gone) they do nothing.
+class THostMenuItem final : public TIMenuItemIntf {
+public:
+  THostMenuItem(THostMenuModel* AModel, THostMenuNode* ANode) : FModel(AModel), FNode(ANode) {
+    ANode->Item = this;
+    ++AModel->FLiveObjects;
+  }
+
+  void Detach() {
+    if (FNode) FNode->Item = nullptr;
+    if (FModel) --FModel->FLiveObjects;
+    FNode = nullptr;
+    FModel = nullptr;
+  }
+
+  int AddRef() override {
+    Record("AddRef()");
+    return TInterface::AddRef();
+  }
+
+  // The add-ins' last reference on an item they inserted withdraws it.
+  int Release() override {
+    Record("Release()");
+    if (RefCount() == 1 && FNode && FNode->InsertedByAddIn) FModel->RemoveNode(*FNode);
+    return TInterface::Release();
+  }
+
+  bool DestroyMenuItem() override {
+    if (!Call("DestroyMenuItem", "DestroyMenuItem()") || !FNode->InsertedByAddIn) return false;
+    FModel->RemoveNode(*FNode);
+    return true;
+  }
+
+  int GetIndex() override { return Call("GetIndex", "GetIndex()") ? FNode->Index() : -1; }
+
+  int GetItemCount() override {
+    return Call("GetItemCount", "GetItemCount()") ? static_cast<int>(FNode->Children.size()) : 0;
+  }
+
+  TIMenuItemIntf* GetItem(int AIndex) override {
+    if (!Call("GetItem", Format("GetItem(%d)", {AIndex}))) return nullptr;
+    if (AIndex < 0 || AIndex >= static_cast<int>(FNode->Children.size())) return nullptr;
+    return FModel->ItemOf(*FNode->Children[AIndex]);
+  }
+
+  TIMenuItemIntf* GetParent() override {
+    if (!Call("GetParent", "GetParent()") || !FNode->Parent) return nullptr;
+    return FModel->ItemOf(*FNode->Parent);
+  }
+
+  std::string GetName() override { return Call("GetName", "GetName()") ? FNode->Name : std::string(); }
+  std::string GetCaption() override { return Call("GetCaption", "GetCaption()") ? FNode->Caption : std::string(); }
+  std::string GetHint() override { return Call("GetHint", "GetHint()") ? FNode->Hint : std::string(); }
+  int GetShortCut() override { return Call("GetShortCut", "GetShortCut()") ? FNode->ShortCut : 0; }
+  int GetContext() override { return Call("GetContext", "GetContext()") ? FNode->Context : 0; }
+  int GetGroupIndex() override { return Call("GetGroupIndex", "GetGroupIndex()") ? FNode->GroupIndex : 0; }
+  TIMenuFlags GetFlags() override { return Call("GetFlags", "GetFlags()") ? FNode->Flags : TIMenuFlags{}; }
+
+  TIMenuClickEvent GetMenuClickEvent() override {
+    return Call("GetMenuClickEvent", "GetMenuClickEvent()") ? FNode->OnClick : nullptr;
+  }
+
+  bool SetCaption(const std::string& AValue) override {
+    return Change("SetCaption", Quoted(AValue), [&] { FNode->Caption = AValue; });
+  }
+  bool SetHint(const std::string& AValue) override {
+    return Change("SetHint", Quoted(AValue), [&] { FNode->Hint = AValue; });
+  }
+  bool SetShortCut(int AValue) override {
+    return Change("SetShortCut", IntToStr(AValue), [&] { FNode->ShortCut = AValue; });
+  }
+  bool SetContext(int AValue) override {
+    return Change("SetContext", IntToStr(AValue), [&] { FNode->Context = AValue; });
+  }
+  bool SetGroupIndex(int AValue) override {
+    return Change("SetGroupIndex", IntToStr(AValue), [&] { FNode->GroupIndex = AValue; });
+  }
+  bool SetFlags(TIMenuFlags AMask, TIMenuFlags AFlags) override {
+    return Change("SetFlags", FlagsText(AMask) + ", " + FlagsText(AFlags),
+                  [&] { FNode->Flags = (FNode->Flags - AMask) + (AFlags * AMask); });
+  }
+  bool SetMenuClickEvent(TIMenuClickEvent AHandler) override {
+    return Change("SetMenuClickEvent", AHandler ? "handler" : "nil", [&] { FNode->OnClick = std::move(AHandler); });
+  }
+
+  TIMenuItemIntf* InsertItem(int AIndex, const std::string& ACaption, const std::string& AName,
+                             const std::string& AHint, int AShortCut, int AContext, int AGroupIndex,
+                             TIMenuFlags AFlags, TIMenuClickEvent AEventHandler) override {
+    std::string args = Format("%d, %s, %s, %s, %d, %d, %d, %s",
+                              {AIndex, Quoted(ACaption), Quoted(AName), Quoted(AHint), AShortCut, AContext,
+                               AGroupIndex, FlagsText(AFlags)});
+    if (!Call("InsertItem", "InsertItem(" + args + ")")) return nullptr;
+    auto node = std::make_unique<THostMenuNode>();
+    node->Name = AName;
+    node->Caption = ACaption;
+    node->Hint = AHint;
+    node->ShortCut = AShortCut;
+    node->Context = AContext;
+    node->GroupIndex = AGroupIndex;
+    node->Flags = AFlags;
+    node->OnClick = std::move(AEventHandler);
+    node->InsertedByAddIn = true;
+    THostMenuNode& inserted = FModel->InsertNode(*FNode, AIndex, std::move(node));
+    return new THostMenuItem(FModel, &inserted);
+  }
+
+private:
+  ~THostMenuItem() override { Detach(); }
+
+  std::string Who() const { return FNode->Name.empty() ? "(unnamed)" : FNode->Name; }
+
+  void Record(const std::string& ACall) {
+    if (FNode) FModel->Call("", Who() + "." + ACall);
+  }
+
+  // Logs the call; false when detached. Raises if told to fail.
+  bool Call(const std::string& AOperation, const std::string& ACall) {
+    if (!FNode) return false;
+    FModel->Call(AOperation, Who() + "." + ACall);
+    return true;
+  }
+
+  template <class F>
+  bool Change(const std::string& AOperation, const std::string& AArgs, F AChange) {
+    if (!Call(AOperation, AOperation + "(" + AArgs + ")")) return false;
+    AChange();
+    FModel->NodeChanged(*FNode);
+    return true;
+  }
+
+  THostMenuModel* FModel;
+  THostMenuNode* FNode;
+};
+
+class THostMainMenu final : public TIMainMenuIntf {
+public:
+  explicit THostMainMenu(THostMenuModel* AModel) : FModel(AModel) {
+    FModel->FMainMenus.insert(this);
+    ++FModel->FLiveObjects;
+  }
+
+  void Detach() {
+    if (FModel) {
+      FModel->FMainMenus.erase(this);
+      --FModel->FLiveObjects;
+    }
+    FModel = nullptr;
+  }
+
+  int Release() override {
+    if (FModel) FModel->Call("", "MainMenu.Release()");
+    return TInterface::Release();
+  }
+
+  TIMenuItemIntf* GetMenuItems() override {
+    if (!FModel) return nullptr;
+    FModel->Call("GetMenuItems", "MainMenu.GetMenuItems()");
+    return FModel->ItemOf(FModel->Root());
+  }
+
+  TIMenuItemIntf* FindMenuItem(const std::string& AName) override {
+    if (!FModel) return nullptr;
+    FModel->Call("FindMenuItem", "MainMenu.FindMenuItem(" + Quoted(AName) + ")");
+    THostMenuNode* node = FModel->Find(AName);
+    return node ? FModel->ItemOf(*node) : nullptr;
+  }
+
+private:
+  ~THostMainMenu() override { Detach(); }
+
+  THostMenuModel* FModel;
+};
+
+THostMenuModel::THostMenuModel() : FRoot(std::make_unique<THostMenuNode>()) {}
+
+THostMenuModel::~THostMenuModel() {
+  while (!FMainMenus.empty()) (*FMainMenus.begin())->Detach();
+  Forget(*FRoot);
+}
+
+THostMenuNode& THostMenuModel::AddItem(THostMenuNode& AParent, const std::string& AName, const std::string& ACaption,
+                                       int AIndex) {
+  auto node = std::make_unique<THostMenuNode>();
+  node->Name = AName;
+  node->Caption = ACaption;
+  return InsertNode(AParent, AIndex, std::move(node));
+}
+
+THostMenuNode* THostMenuModel::Find(const std::string& AName) const {
+  auto it = FNames.find(UpperCase(AName));
+  return it == FNames.end() ? nullptr : it->second;
+}
+
+void THostMenuModel::Click(THostMenuNode& ANode) {
+  if (!ANode.OnClick) return;
+  TIMenuClickEvent handler = ANode.OnClick;  // the node may go while the handler runs
+  if (ANode.Item) {
+    handler(ANode.Item);
+  } else {
+    THostRef<TIMenuItemIntf> item(new THostMenuItem(this, &ANode));
+    handler(item.Get());
+  }
+}
+
+TIMainMenuIntf* THostMenuModel::MainMenu() { return new THostMainMenu(this); }
+
+TIMenuItemIntf* THostMenuModel::ItemOf(THostMenuNode& ANode) {
+  if (!ANode.Item) return new THostMenuItem(this, &ANode);
+  ANode.Item->TInterface::AddRef();  // the host's own reference: not an add-in call
+  return ANode.Item;
+}
+
+void THostMenuModel::Call(const std::string& AOperation, const std::string& ACall) {
+  if (FCallLog) FCallLog->push_back(ACall);
+  if (!AOperation.empty() && Fails(AOperation)) throw Exception("The host failed %s (as it was told to)", {ACall});
+}
+
+THostMenuNode& THostMenuModel::InsertNode(THostMenuNode& AParent, int AIndex, std::unique_ptr<THostMenuNode> ANode) {
+  auto& children = AParent.Children;
+  if (AIndex < 0 || AIndex > static_cast<int>(children.size())) AIndex = static_cast<int>(children.size());
+  ANode->Parent = &AParent;
+  THostMenuNode& node = **children.insert(children.begin() + AIndex, std::move(ANode));
+  if (!node.Name.empty()) FNames.emplace(UpperCase(node.Name), &node);
+  if (FObserver) FObserver->ItemInserted(node);
+  return node;
+}
+
+void THostMenuModel::NodeChanged(THostMenuNode& ANode) {
+  if (FObserver) FObserver->ItemChanged(ANode);
+}
+
+void THostMenuModel::RemoveNode(THostMenuNode& ANode) {
+  if (FObserver) FObserver->ItemRemoving(ANode);
+  Forget(ANode);
+  auto& siblings = ANode.Parent->Children;
+  // Items usually go last first, so search from the back.
+  auto it = std::find_if(siblings.rbegin(), siblings.rend(), [&](const auto& c) { return c.get() == &ANode; });
+  siblings.erase(std::next(it).base());
+}
+
+void THostMenuModel::Forget(THostMenuNode& ANode) {
+  for (auto& child : ANode.Children) Forget(*child);
+  if (ANode.Item) ANode.Item->Detach();
+  if (ANode.Name.empty()) return;
+  auto [first, last] = FNames.equal_range(UpperCase(ANode.Name));
+  for (auto it = first; it != last; ++it)
+    if (it->second == &ANode) {
+      FNames.erase(it);
+      break;
+    }
+}
+
+TIMainMenuIntf* THeadlessToolServices::GetMainMenu() {
+  FMenu.Call("", "ToolServices.GetMainMenu()");
+  return FMenu.Fails("GetMainMenu") ? nullptr : FMenu.MainMenu();
+}
+
+bool THeadlessToolServices::IsFileOpen(const std::string& AFileName) { return OpenFiles.count(AFileName) != 0; }
+
+bool THeadlessToolServices::OpenFile(const std::string& AFileName) {
+  OpenedFiles.push_back(AFileName);
+  OpenFiles.insert(AFileName);
+  return true;
+}
+
+}  // namespace Vantry

@@ -1,0 +1,133 @@
+#pragma once
+// The host's main menu as plain data, served to add-ins through the host
+// interface. The reference IDE shows it with Qt; tests and benchmarks use it
+// headlessly. It can log every call an add-in makes and be told to fail one.
+
+#include "expert/host/ToolIntf.h"
+
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace Vantry {
+
+class THostMenuItem;
+class THostMainMenu;
+class THostMainMenu;
+
+// One entry of the menu. The model owns the nodes; add-ins see them only
+// through item objects.
+struct THostMenuNode {
+  std::string Name;
+  std::string Caption;
+  std::string Hint;
+  int ShortCut = 0;
+  int Context = 0;
+  int GroupIndex = 0;
+  TIMenuFlags Flags{mfEnabled, mfVisible};
+  TIMenuClickEvent OnClick;
+  THostMenuNode* Parent = nullptr;
+  std::vector<std::unique_ptr<THostMenuNode>> Children;
+
+  bool InsertedByAddIn = false;    // leaves the menu when the add-ins' last reference goes
+  THostMenuItem* Item = nullptr;   // its item object, while one exists
+
+  int Index() const;
+  bool IsSeparator() const { return Caption == "-"; }
+};
+
+// Told of every change, so a view can follow the model.
+class THostMenuObserver {
+public:
+  virtual void ItemInserted(const THostMenuNode& ANode) = 0;
+  // Called before the node and its children go.
+  virtual void ItemRemoving(const THostMenuNode& ANode) = 0;
+  virtual void ItemChanged(const THostMenuNode& ANode) = 0;
+
+protected:
+  ~THostMenuObserver() = default;
+};
+
+class THostMenuModel {
+public:
+  THostMenuModel();
+  // Item objects still referenced outlive the model, detached: their calls
+  // then do nothing.
+  ~THostMenuModel();
+  THostMenuModel(const THostMenuModel&) = delete;
+  THostMenuModel& operator=(const THostMenuModel&) = delete;
+
+  // The invisible root; its children are the menu bar's menus.
+  THostMenuNode& Root() { return *FRoot; }
+  // Adds one of the host's own items (never withdrawn), at AIndex or last.
+  THostMenuNode& AddItem(THostMenuNode& AParent, const std::string& AName, const std::string& ACaption,
+                         int AIndex = -1);
+  // The first node of that name (ignoring case), or null.
+  THostMenuNode* Find(const std::string& AName) const;
+  // Chooses the item as a user would: calls its click handler.
+  void Click(THostMenuNode& ANode);
+
+  // A new main-menu object, with one reference for the caller.
+  TIMainMenuIntf* MainMenu();
+  // The node's item object, with one new reference for the caller.
+  TIMenuItemIntf* ItemOf(THostMenuNode& ANode);
+
+  void SetObserver(THostMenuObserver* AObserver) { FObserver = AObserver; }
+
+  // Appends a line per host call ("FileMenu.InsertItem(...)"); null stops.
+  void SetCallLog(std::vector<std::string>* ALog) { FCallLog = ALog; }
+  // Every later call of the operation (e.g. "InsertItem") raises, until
+  // cleared; "GetMainMenu" makes the tool services answer null.
+  void FailCalls(const std::string& AOperation) { FFailing.insert(AOperation); }
+  void ClearFailures() { FFailing.clear(); }
+  bool Fails(const std::string& AOperation) const { return FFailing.count(AOperation) != 0; }
+
+  // Host objects of this model (main menus and items) that are alive.
+  int LiveObjectCount() const { return FLiveObjects; }
+
+  // Logs a host call and raises if its operation is to fail; for the host's
+  // own objects.
+  void Call(const std::string& AOperation, const std::string& ACall);
+
+private:
+  friend class THostMenuItem;
+  friend class THostMainMenu;
+
+  THostMenuNode& InsertNode(THostMenuNode& AParent, int AIndex, std::unique_ptr<THostMenuNode> ANode);
+  void NodeChanged(THostMenuNode& ANode);
+  // Takes the node and its children out of the menu; their item objects
+  // stay alive for whoever holds them, detached.
+  void RemoveNode(THostMenuNode& ANode);
+  void Forget(THostMenuNode& ANode);
+
+  std::unique_ptr<THostMenuNode> FRoot;
+  std::unordered_multimap<std::string, THostMenuNode*> FNames;  // upper-cased name -> nodes
+  std::set<THostMainMenu*> FMainMenus;
+  THostMenuObserver* FObserver = nullptr;
+  std::vector<std::string>* FCallLog = nullptr;
+  std::set<std::string> FFailing;
+  int FLiveObjects = 0;
+};
+
+// A headless stand-in for the IDE's tool services: the menu is a model, the
+// editor a set of open file names.
+class THeadlessToolServices : public TIToolServices {
+public:
+  explicit THeadlessToolServices(THostMenuModel& AMenu) : FMenu(AMenu) {}
+
+  HWND GetParentHandle() override { return ParentHandle; }
+  TIMainMenuIntf* GetMainMenu() override;
+  bool IsFileOpen(const std::string& AFileName) override;
+  bool OpenFile(const std::string& AFileName) override;
+
+  HWND ParentHandle = nullptr;
+  std::set<std::string> OpenFiles;       // what IsFileOpen answers from
+  std::vector<std::string> OpenedFiles;  // every OpenFile call, in order
+
+private:
+  THostMenuModel& FMenu;
+};
+
+}  // namespace Vantry
