@@ -58,7 +58,7 @@ void TEtkModule::AfterConstruction() {
 // OnDestroy, and the owned components.
 void TEtkModule::BeforeDestruction() {
   if (!ComponentState().Contains(csDestroying)) {
-    FExpert->DetachModule();
+    if (FExpert) FExpert->DetachModule();
     FIcon.reset();
   }
   TDataModule::BeforeDestruction();
@@ -66,7 +66,7 @@ void TEtkModule::BeforeDestruction() {
 
 TEtkModule::~TEtkModule() {
   // Nobody else would ever free an expert the host was not given.
-  if (!FExpertRegistered) delete FExpert;
+  if (FExpert && !FExpertRegistered) delete FExpert;
 }
 
 void TEtkModule::RegisterExpert() {
@@ -126,7 +126,9 @@ std::string TEtkModule::GetMenuText() {
 THelperExpert::~THelperExpert() {
   TEtkModule* module = FModule;
   FModule = nullptr;
-  if (module) module->Free();
+  if (!module) return;
+  module->FExpert = nullptr;  // this expert is going already
+  module->Free();
 }
 
 std::string THelperExpert::GetName() { return FModule ? FModule->ExpertName() : std::string(); }

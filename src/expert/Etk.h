@@ -42,8 +42,8 @@ public:
   TExpertState GetMenuState();
   std::string GetMenuText();
 
-  // The expert object the host is given. Until it is registered the module
-  // frees it; once registered the host owns it.
+  // The expert object the host is given (null once it is gone). Until it is
+  // registered the module frees it; once registered the host owns it.
   THelperExpert* Expert() const { return FExpert; }
   // Hands the expert object to the host (RegisterLibraryExpert).
   void RegisterExpert();
@@ -75,6 +75,7 @@ public:
   TMenuTextEvent OnMenuText;
 
 private:
+  friend class THelperExpert;  // tells the module when it goes first
   std::string DerivedIdentifier(const std::string& AName) const;
 
   THelperExpert* FExpert;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 namespace Vantry {
 
@@ -218,7 +219,7 @@ THostMenuNode& THostMenuModel::AddItem(THostMenuNode& AParent, const std::string
 
 THostMenuNode* THostMenuModel::Find(const std::string& AName) const {
   auto it = FNames.find(UpperCase(AName));
-  return it == FNames.end() ? nullptr : it->second;
+  return it == FNames.end() ? nullptr : it->second.front();
 }
 
 void THostMenuModel::Click(THostMenuNode& ANode) {
@@ -250,7 +251,7 @@ THostMenuNode& THostMenuModel::InsertNode(THostMenuNode& AParent, int AIndex, st
   if (AIndex < 0 || AIndex > static_cast<int>(children.size())) AIndex = static_cast<int>(children.size());
   ANode->Parent = &AParent;
   THostMenuNode& node = **children.insert(children.begin() + AIndex, std::move(ANode));
-  if (!node.Name.empty()) FNames.emplace(UpperCase(node.Name), &node);
+  if (!node.Name.empty()) FNames[UpperCase(node.Name)].push_back(&node);
   if (FObserver) FObserver->ItemInserted(node);
   return node;
 }
@@ -272,12 +273,10 @@ void THostMenuModel::Forget(THostMenuNode& ANode) {
   for (auto& child : ANode.Children) Forget(*child);
   if (ANode.Item) ANode.Item->Detach();
   if (ANode.Name.empty()) return;
-  auto [first, last] = FNames.equal_range(UpperCase(ANode.Name));
-  for (auto it = first; it != last; ++it)
-    if (it->second == &ANode) {
-      FNames.erase(it);
-      break;
-    }
+  auto it = FNames.find(UpperCase(ANode.Name));
+  if (it == FNames.end()) return;
+  std::erase(it->second, &ANode);
+  if (it->second.empty()) FNames.erase(it);
 }
 
 TIMainMenuIntf* THeadlessToolServices::GetMainMenu() {
@@ -285,7 +284,23 @@ TIMainMenuIntf* THeadlessToolServices::GetMainMenu() {
   return FMenu.Fails("GetMainMenu") ? nullptr : FMenu.MainMenu();
 }
 
-bool THeadlessToolServices::IsFileOpen(const std::string& AFileName) { return OpenFiles.count(AFileName) != 0; }
+namespace {
+
+// The path as the editor compares it: absolute, without "." and "..", with
+// the links of its existing part resolved.
+std::filesystem::path CanonicalPath(const std::string& AFileName) {
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::weakly_canonical(AFileName, error);
+  return error ? std::filesystem::path(AFileName).lexically_normal() : path;
+}
+
+}  // namespace
+
+bool THeadlessToolServices::IsFileOpen(const std::string& AFileName) {
+  std::filesystem::path wanted = CanonicalPath(AFileName);
+  return std::any_of(OpenFiles.begin(), OpenFiles.end(),
+                     [&](const std::string& AOpen) { return CanonicalPath(AOpen) == wanted; });
+}
 
 bool THeadlessToolServices::OpenFile(const std::string& AFileName) {
   OpenedFiles.push_back(AFileName);

@@ -64,7 +64,7 @@ public:
   // Adds one of the host's own items (never withdrawn), at AIndex or last.
   THostMenuNode& AddItem(THostMenuNode& AParent, const std::string& AName, const std::string& ACaption,
                          int AIndex = -1);
-  // The first node of that name (ignoring case), or null.
+  // The earliest added node of that name (ignoring case), or null.
   THostMenuNode* Find(const std::string& AName) const;
   // Chooses the item as a user would: calls its click handler.
   void Click(THostMenuNode& ANode);
@@ -103,7 +103,9 @@ private:
   void Forget(THostMenuNode& ANode);
 
   std::unique_ptr<THostMenuNode> FRoot;
-  std::unordered_multimap<std::string, THostMenuNode*> FNames;  // upper-cased name -> nodes
+  // Upper-cased name -> the nodes of that name, earliest added first, so that
+  // an add-in item reusing a name never hides the host's own item.
+  std::unordered_map<std::string, std::vector<THostMenuNode*>> FNames;
   std::set<THostMainMenu*> FMainMenus;
   THostMenuObserver* FObserver = nullptr;
   std::vector<std::string>* FCallLog = nullptr;

@@ -29,29 +29,6 @@ protected:
   }
 };
 
-// Starts ABody in a child process, whose exit status is what ABody returns:
-// 0, or the number of the first check that failed.
-pid_t StartChild(const std::function<int()>& ABody) {
-  std::fflush(nullptr);
-  pid_t Pid = fork();
-  if (Pid < 0) throw std::runtime_error("cannot start a child process");
-  if (Pid > 0) return Pid;
-  int Code = 98;
-  try {
-    Code = ABody();
-  } catch (const std::exception& E) {
-    std::fprintf(stderr, "child: %s\n", E.what());
-  }
-  std::fflush(nullptr);
-  _exit(Code);
-}
-
-int WaitChild(pid_t APid) {
-  int Status = 0;
-  waitpid(APid, &Status, 0);
-  return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
-}
-
 // Counts checks and remembers the first that failed, for a child process to report.
 struct TChecks {
   int Count = 0;
@@ -295,10 +272,8 @@ TEST_P(RegistryReadOnlyTest, OpensForReadingAndRefusesWrites) {
   fs::permissions(RegistryDir, GetParam().Folder);
   fs::permissions(UserHive(), GetParam().File);
 
-  int Status = WaitChild(StartChild([] {
-    if (geteuid() == 0 &&
-        (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0))
-      return 97;
+  int Status = VantryTest::WaitChild(VantryTest::StartChild([] {
+    if (!VantryTest::DropRootPrivileges()) return 97;
     TChecks Check;
     TRegistry Reg;
     Check(!Reg.OpenKey("\\Software\\New", true));
@@ -378,7 +353,7 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
   ASSERT_EQ(pipe(Gate), 0);
   std::vector<pid_t> Writers;
   for (char Prefix : {'a', 'b'}) {
-    Writers.push_back(StartChild([&Gate, Prefix] {
+    Writers.push_back(VantryTest::StartChild([&Gate, Prefix] {
       close(Gate[1]);
       char Byte;
       (void)read(Gate[0], &Byte, 1);  // both start when the parent closes the gate
@@ -390,7 +365,7 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
   }
   close(Gate[0]);
   close(Gate[1]);
-  for (pid_t Pid : Writers) EXPECT_EQ(WaitChild(Pid), 0);
+  for (pid_t Pid : Writers) EXPECT_EQ(VantryTest::WaitChild(Pid), 0);
   TRegistry Reg;
   ASSERT_TRUE(Reg.OpenKey("\\Shared\\Values", false));
   std::vector<std::string> Names;

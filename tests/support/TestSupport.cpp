@@ -1,5 +1,10 @@
 #include "support/TestSupport.h"
 
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -53,6 +58,34 @@ TIsolatedTest::~TIsolatedTest() {
     setenv("VANTRY_REGISTRY_DIR", FSavedRegistryDir.c_str(), 1);
   else
     unsetenv("VANTRY_REGISTRY_DIR");
+}
+
+pid_t StartChild(const std::function<int()>& ABody) {
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("cannot start a child process");
+  if (pid > 0) return pid;
+  int code = 98;
+  try {
+    code = ABody();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "child: %s\n", e.what());
+  }
+  std::fflush(nullptr);
+  _exit(code);
+}
+
+int WaitChild(pid_t APid) {
+  int status = 0;
+  waitpid(APid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+bool DropRootPrivileges() {
+  constexpr uid_t nobody = 65534;
+  if (geteuid() != 0) return true;
+  return setgroups(0, nullptr) == 0 && setresgid(nobody, nobody, nobody) == 0 &&
+         setresuid(nobody, nobody, nobody) == 0 && geteuid() != 0;
 }
 
 TRecordedApplication::TRecordedApplication() : FSaved(Vantry::Application().SetServices(&FServices)) {}

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +47,14 @@ private:
   std::string FSavedRegistryDir;
   bool FHadRegistryDir = false;
 };
+
+// Starts ABody in a child process whose exit status is what ABody returns
+// (98 if it raised); WaitChild returns that status.
+pid_t StartChild(const std::function<int()>& ABody);
+int WaitChild(pid_t APid);
+// In a child process: gives up root for the unprivileged user "nobody", so
+// that file permissions apply. True when the process is not root afterwards.
+bool DropRootPrivileges();
 
 // Stands in for the user interface while it lives: what the application would
 // have shown is recorded instead.

@@ -1,0 +1,157 @@
+#include "source_menu/ExpertModuleUnit.h"
+
+#include "platform/Registry.h"
+#include "platform/Streaming.h"
+#include "source_menu/ZebFiles.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+VANTRY_DESCRIPTION(ExpertModuleUnit);
+
+namespace Vantry {
+
+namespace {
+constexpr const char* SettingsKey = "\\SOFTWARE\\ORVALLE\\DELPHI EXPERTS\\VANTRY\\";
+constexpr const char* HostKey = "\\SOFTWARE\\BORLAND\\DELPHI\\3.0";
+// Menus start a new column with a bar every this many items.
+constexpr int ColumnLength = 20;
+}  // namespace
+
+void ReadSettings(bool& AAutomatic, std::string& APath) {
+  TRegistry reg;  // closes whatever is open on every path
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  if (reg.OpenKey(SettingsKey, false) && reg.ValueExists("Automatic") && reg.ValueExists("Path")) {
+    AAutomatic = reg.ReadBool("Automatic");
+    if (!AAutomatic) APath = reg.ReadString("Path");
+  } else {
+    AAutomatic = true;
+  }
+  reg.CloseKey();
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  if (AAutomatic && reg.OpenKey(HostKey, false) && reg.ValueExists("RootDir")) {
+    APath = reg.ReadString("RootDir") + "/Source";
+    reg.CloseKey();
+  }
+}
+
+void WriteSettings(bool AAutomatic, const std::string& APath) {
+  TRegistry reg;
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  if (reg.OpenKey(SettingsKey, true)) {
+    reg.WriteBool("Automatic", AAutomatic);
+    reg.WriteString("Path", APath);
+  }
+}
+
+const TClassInfo& TVantryExpertModule::StaticClass() {
+  using T = TVantryExpertModule;
+  static constexpr TMethodInfo Methods[] = {
+      Published::Method<&T::ExpertModuleCreate>("ExpertModuleCreate"),
+      Published::Method<&T::ExpertModuleDestroy>("ExpertModuleDestroy"),
+      Published::Method<&T::IMIConfigurationClick>("IMIConfigurationClick"),
+      Published::Method<&T::IMIOpenSourceFileClick>("IMIOpenSourceFileClick"),
+  };
+  static constexpr TFieldInfo Fields[] = {
+      Published::Field<&T::IMIVantry>("IMIVantry"),
+      Published::Field<&T::IMIConfiguration>("IMIConfiguration"),
+      Published::Field<&T::ecInterfaceMenuItem1>("ecInterfaceMenuItem1"),
+  };
+  static constexpr TClassInfo Info = ClassInfoOf<T, TEtkModule>("TVantryExpertModule")
+                                         .WithMethods(Methods)
+                                         .WithFields(Fields)
+                                         .WithDescription(&VantryDescription_ExpertModuleUnit);
+  return Info;
+}
+
+void TVantryExpertModule::ExpertModuleCreate(TObject*) {
+  bool automatic = true;
+  std::string path;
+  ReadSettings(automatic, path);
+  ExpertModuleDestroy(this);
+  BuildDirectoryMenu(path, IMIVantry);
+}
+
+void TVantryExpertModule::ExpertModuleDestroy(TObject*) {
+  FFilePaths.Clear();
+  while (!FMenuItems.empty()) {
+    TecInterfaceMenuItem* item = FMenuItems.back();
+    FMenuItems.pop_back();
+    if (item) item->Free();
+  }
+}
+
+void TVantryExpertModule::IMIConfigurationClick(TObject*) {
+  // The options dialog is not there yet: the command does nothing.
+}
+
+void TVantryExpertModule::IMIOpenSourceFileClick(TObject* Sender) {
+  auto* item = dynamic_cast<TecInterfaceMenuItem*>(Sender);
+  // A tag outside the list cannot be one of this module's file items.
+  if (!item || item->Tag() < 0 || item->Tag() >= FFilePaths.Count() || !ToolServices) return;
+  const std::string& path = FFilePaths[item->Tag()];
+  if (!ToolServices->IsFileOpen(path)) ToolServices->OpenFile(path);
+}
+
+TecInterfaceMenuItem* TVantryExpertModule::NewChild(TecInterfaceMenuItem* AParent, const std::string& ACaption,
+                                                    const char* AKind, int AIndex) {
+  auto* child = new TecInterfaceMenuItem(this);
+  child->SetCaption(ACaption);
+  const std::string parentName = AParent->MenuItemName();
+  child->SetTargetName(parentName);
+  child->SetMenuItemName(parentName + AKind + IntToStr(AIndex));
+  child->SetInsertPosition(eciaChildLast);
+  // Column rule: the item whose place under its parent is a non-zero
+  // multiple of the column length starts a new column with a bar.
+  if (TIMenuItemIntf* parentItem = AParent->MenuItemIntf()) {
+    int n = parentItem->GetItemCount();
+    if (n != 0 && n % ColumnLength == 0) child->SetBreak(ecbtBarBreak);
+  }
+  return child;
+}
+
+bool TVantryExpertModule::BuildDirectoryMenu(const std::string& ADir, TecInterfaceMenuItem* AParent) {
+  // A directory that cannot be reached lists nothing; one already being
+  // walked (reached again through a link) is treated as empty too, since
+  // following it would never end.
+  struct stat st;
+  if (stat(ADir.c_str(), &st) != 0) return false;
+  std::pair<dev_t, ino_t> id{st.st_dev, st.st_ino};
+  if (std::find(FWalking.begin(), FWalking.end(), id) != FWalking.end()) return false;
+  FWalking.push_back(id);
+  struct TPop {
+    std::vector<std::pair<dev_t, ino_t>>& Stack;
+    ~TPop() { Stack.pop_back(); }
+  } pop{FWalking};
+
+  bool found = false;
+  TStringList list;
+  ListDirectories(ADir, "*", faDirectory, &list);
+  list.Sort();
+  for (int i = 0; i < list.Count(); ++i) {
+    AParent->SetActive(true);
+    TecInterfaceMenuItem* child = NewChild(AParent, ExtractFileName(list[i]), "_D", i);
+    FMenuItems.push_back(child);
+    found = BuildDirectoryMenu(list[i], child) || found;
+  }
+
+  list.Clear();
+  ListFiles(ADir, "*.pas", faAnyFile, &list);
+  list.Sort();
+  for (int i = 0; i < list.Count(); ++i) {
+    AParent->SetActive(true);
+    found = true;
+    std::string name = ExtractFileName(list[i]);
+    TecInterfaceMenuItem* child = NewChild(AParent, name.substr(0, name.size() - 4), "_F", i);
+    child->OnClick = [this](TObject* Sender) { IMIOpenSourceFileClick(Sender); };
+    child->SetTag(FFilePaths.Add(list[i]));
+    child->SetActive(true);
+    FMenuItems.push_back(child);
+  }
+
+  if (!found && AParent != IMIVantry) AParent->SetActive(false);
+  return found;
+}
+
+}  // namespace Vantry

@@ -1,0 +1,61 @@
+#pragma once
+// The product: the expert module that mirrors the source directory as a menu
+// tree under "Vantry" in the host's File menu and opens the chosen file, and
+// the stored choice of that directory.
+
+#include "expert/Etk.h"
+#include "menus/ecMenus.h"
+
+#include <sys/types.h>
+
+#include <utility>
+#include <string>
+#include <vector>
+
+namespace Vantry {
+
+// Reads the source-directory choice. Automatic is always set; Path becomes
+// the user's directory, or in automatic mode the host's RootDir + "/Source",
+// and keeps its value when neither is stored. A stored value of the wrong
+// type raises ERegistryException.
+void ReadSettings(bool& AAutomatic, std::string& APath);
+// Stores the choice (Path " " in automatic mode); silently stores nothing
+// when the settings key cannot be written.
+void WriteSettings(bool AAutomatic, const std::string& APath);
+
+class TVantryExpertModule : public TEtkModule {
+  VANTRY_CLASS(TVantryExpertModule)
+
+public:
+  explicit TVantryExpertModule(TComponent* AOwner) : TEtkModule(AOwner) {}
+
+  TecInterfaceMenuItem* IMIVantry = nullptr;             // the top item, "Vantry"
+  TecInterfaceMenuItem* IMIConfiguration = nullptr;      // "Options..."
+  TecInterfaceMenuItem* ecInterfaceMenuItem1 = nullptr;  // the separator below it
+
+  // OnCreate: builds the whole tree, once.
+  void ExpertModuleCreate(TObject* Sender);
+  // OnDestroy: frees the tree items, last created first, and both lists.
+  void ExpertModuleDestroy(TObject* Sender);
+  // The Options command.
+  void IMIConfigurationClick(TObject* Sender);
+  // A file item's click: opens its file unless the editor has it open.
+  void IMIOpenSourceFileClick(TObject* Sender);
+
+private:
+  // Mirrors ADir under AParent; true when it holds a *.pas file at any depth.
+  bool BuildDirectoryMenu(const std::string& ADir, TecInterfaceMenuItem* AParent);
+  TecInterfaceMenuItem* NewChild(TecInterfaceMenuItem* AParent, const std::string& ACaption, const char* AKind,
+                                 int AIndex);
+
+  // Every item the builder created, in creation order (each directory
+  // before its descendants). The module is their owner too.
+  std::vector<TecInterfaceMenuItem*> FMenuItems;
+  // The full path of every file item; a file item's Tag indexes it.
+  TStringList FFilePaths;
+  // The directories being walked, by device and inode, so that a link back
+  // to one of them is not followed round and round.
+  std::vector<std::pair<dev_t, ino_t>> FWalking;
+};
+
+}  // namespace Vantry

@@ -1,0 +1,204 @@
+#include "source_menu/ExpertModuleUnit.h"
+
+#include "hostmodel/StandardMenus.h"
+#include "platform/Registry.h"
+#include "support/TestSupport.h"
+
+#include <gmock/gmock.h>
+#include <unistd.h>
+
+#include <map>
+
+using namespace Vantry;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+namespace {
+
+class SourceMenuTest : public VantryTest::TIsolatedTest {
+protected:
+  void SetUp() override {
+    AddStandardMenus(Menu);
+    Services = new THeadlessToolServices(Menu);
+    ToolServices = Services;
+  }
+
+  void TearDown() override {
+    if (Module) Module->Free();
+    ToolServices = nullptr;
+    Services->Free();
+  }
+
+  void CreateModule(const std::string& ASource) {
+    WriteSettings(false, ASource);
+    Module = CreateComponent<TVantryExpertModule>(nullptr);
+  }
+
+  // The Vantry submenu, a line per item: indent, caption, name and, for an
+  // item that starts a column, " |".
+  std::vector<std::string> Tree() {
+    std::vector<std::string> lines;
+    if (THostMenuNode* top = Menu.Find("ovsVantryMenuItem")) Dump(*top, 0, lines);
+    return lines;
+  }
+
+  void Dump(const THostMenuNode& ANode, int ADepth, std::vector<std::string>& ALines) {
+    for (const auto& child : ANode.Children) {
+      ALines.push_back(std::string(2 * ADepth, ' ') + child->Caption + " " + child->Name +
+                       (child->Flags.Contains(mfBarBreak) ? " |" : ""));
+      Dump(*child, ADepth + 1, ALines);
+    }
+  }
+
+  // The Tag of every tree item, by its menu item name.
+  std::map<std::string, int> Tags() {
+    std::map<std::string, int> tags;
+    for (int i = 0; i < Module->ComponentCount(); ++i)
+      if (auto* item = dynamic_cast<TecInterfaceMenuItem*>(Module->Components(i)); item && item->Active())
+        tags[item->MenuItemName()] = item->Tag();
+    return tags;
+  }
+
+  THostMenuModel Menu;
+  THeadlessToolServices* Services = nullptr;
+  TVantryExpertModule* Module = nullptr;
+};
+
+TEST_F(SourceMenuTest, MirrorsTheTreeWithItsNamesOrderAndTags) {
+  Temp.WriteFile("Source/Doc/readme.txt");
+  Temp.WriteFile("Source/Rtl/Sys/System.pas");
+  Temp.WriteFile("Source/Alpha.pas");
+  Temp.WriteFile("Source/beta.PAS");
+  CreateModule(Temp / "Source");
+
+  EXPECT_THAT(Tree(), ElementsAre("Options... VantryConfigurationMenuItem", "- OrvalleVANTRYOptionSeparatorMenuItem",
+                                  "Rtl ovsVantryMenuItem_D1", "  Sys ovsVantryMenuItem_D1_D0",
+                                  "    System ovsVantryMenuItem_D1_D0_F0", "Alpha ovsVantryMenuItem_F0",
+                                  "beta ovsVantryMenuItem_F1"));
+  auto tags = Tags();
+  EXPECT_EQ(tags["ovsVantryMenuItem_D1_D0_F0"], 0);
+  EXPECT_EQ(tags["ovsVantryMenuItem_F0"], 1);
+  EXPECT_EQ(tags["ovsVantryMenuItem_F1"], 2);
+  // The top item sits before FileSaveItem.
+  THostMenuNode& file = *Menu.Find("FileMenu");
+  EXPECT_EQ(file.Children[Menu.Find("FileSaveItem")->Index() - 1]->Name, "ovsVantryMenuItem");
+}
+
+TEST_F(SourceMenuTest, ChoosingAFileOpensItUnlessTheEditorHasItOpen) {
+  std::string alpha = Temp.WriteFile("Source/Alpha.pas");
+  std::string beta = Temp.WriteFile("Source/beta.pas");
+  CreateModule(Temp / "Source");
+  Services->OpenFiles.insert(beta);
+  Menu.Click(*Menu.Find("ovsVantryMenuItem_F1"));
+  EXPECT_TRUE(Services->OpenedFiles.empty());
+  Menu.Click(*Menu.Find("ovsVantryMenuItem_F0"));
+  EXPECT_THAT(Services->OpenedFiles, ElementsAre(alpha));
+}
+
+TEST_F(SourceMenuTest, TwentyFiveFilesUnderTheTopItemBreakAtTheNineteenth) {
+  for (int i = 1; i <= 25; ++i) Temp.WriteFile("Source/" + std::string(i < 10 ? "File0" : "File") + std::to_string(i) + ".pas");
+  CreateModule(Temp / "Source");
+  std::vector<std::string> tree = Tree();
+  ASSERT_EQ(tree.size(), 27u);
+  for (size_t i = 2; i < tree.size(); ++i)
+    EXPECT_EQ(tree[i].back() == '|', i == 20) << tree[i];  // File19 is the 21st child
+  EXPECT_EQ(tree[20], "File19 ovsVantryMenuItem_F18 |");
+}
+
+TEST_F(SourceMenuTest, AFolderOfFortyFiveFilesBreaksAtTheTwentyFirstAndFortyFirst) {
+  for (int i = 1; i <= 45; ++i) Temp.WriteFile("Source/Lib/F" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".pas");
+  CreateModule(Temp / "Source");
+  THostMenuNode& lib = *Menu.Find("ovsVantryMenuItem_D0");
+  ASSERT_EQ(lib.Children.size(), 45u);
+  for (size_t i = 0; i < lib.Children.size(); ++i)
+    EXPECT_EQ(lib.Children[i]->Flags.Contains(mfBarBreak), i == 20 || i == 40) << lib.Children[i]->Caption;
+}
+
+TEST_F(SourceMenuTest, FoldersWithoutSourcesBelowThemAreWithdrawn) {
+  Temp.MakeDir("Source/Empty");
+  Temp.MakeDir("Source/Outer/InnerEmpty");
+  Temp.WriteFile("Source/Text/readme.txt");
+  Temp.WriteFile("Source/Unit.pas");
+  CreateModule(Temp / "Source");
+  EXPECT_THAT(Tree(), ElementsAre("Options... VantryConfigurationMenuItem", "- OrvalleVANTRYOptionSeparatorMenuItem",
+                                  "Unit ovsVantryMenuItem_F0"));
+}
+
+TEST_F(SourceMenuTest, AnEmptyOrMissingSourceLeavesTheTopItemWithItsTwoChildren) {
+  for (std::string source : {std::string(), Temp / "missing", Temp.MakeDir("empty")}) {
+    CreateModule(source);
+    EXPECT_THAT(Tree(), ElementsAre("Options... VantryConfigurationMenuItem",
+                                    "- OrvalleVANTRYOptionSeparatorMenuItem"))
+        << "source '" << source << "'";
+    Module->Free();
+    Module = nullptr;
+  }
+}
+
+TEST_F(SourceMenuTest, AnEmptyAutomaticPathWalksNothing) {
+  // Automatic mode with no RootDir: the path is empty.
+  Module = CreateComponent<TVantryExpertModule>(nullptr);
+  EXPECT_EQ(Tree().size(), 2u);
+}
+
+TEST_F(SourceMenuTest, ALinkBackToAnAncestorIsNotFollowed) {
+  Temp.WriteFile("Source/A/a.pas");
+  ASSERT_EQ(symlink("..", (Temp / "Source/A/Loop").c_str()), 0);
+  ASSERT_EQ(symlink("../A", (Temp / "Source/A/Again").c_str()), 0);
+  CreateModule(Temp / "Source");
+  EXPECT_THAT(Tree(), ElementsAre("Options... VantryConfigurationMenuItem", "- OrvalleVANTRYOptionSeparatorMenuItem",
+                                  "A ovsVantryMenuItem_D0", "  a ovsVantryMenuItem_D0_F0"));
+}
+
+TEST_F(SourceMenuTest, ANameThatIsNotUtf8OpensByteForByte) {
+  std::string odd = Temp.WriteFile("Source/Caf\xe9.pas");
+  CreateModule(Temp / "Source");
+  THostMenuNode* item = Menu.Find("ovsVantryMenuItem_F0");
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(item->Caption, "Caf\xe9");
+  Menu.Click(*item);
+  EXPECT_THAT(Services->OpenedFiles, ElementsAre(odd));
+}
+
+TEST_F(SourceMenuTest, AWrongTypedSettingIsReportedAndTheModuleIsStillCreated) {
+  {
+    TRegistry reg;
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(reg.OpenKey("\\SOFTWARE\\ORVALLE\\DELPHI EXPERTS\\VANTRY\\", true));
+    reg.WriteString("Automatic", "yes");
+    reg.WriteString("Path", "/src");
+  }
+  VantryTest::TRecordedApplication shown;
+  Module = CreateComponent<TVantryExpertModule>(nullptr);
+  EXPECT_EQ(shown.Errors.size(), 1u);
+  EXPECT_EQ(Tree().size(), 2u);
+  EXPECT_EQ(Module->ExpertName(), "Orvalle Vantry");
+}
+
+TEST_F(SourceMenuTest, DestroyingTheModuleReleasesEveryItemLastCreatedFirst) {
+  Temp.WriteFile("Source/Rtl/System.pas");
+  Temp.WriteFile("Source/Alpha.pas");
+  CreateModule(Temp / "Source");
+  std::vector<std::string> log;
+  Menu.SetCallLog(&log);
+  Module->Free();
+  Module = nullptr;
+  EXPECT_THAT(log, ElementsAre("ovsVantryMenuItem_F0.Release()", "ovsVantryMenuItem_D0_F0.Release()",
+                               "ovsVantryMenuItem_D0.Release()", "OrvalleVANTRYOptionSeparatorMenuItem.Release()",
+                               "VantryConfigurationMenuItem.Release()", "ovsVantryMenuItem.Release()"));
+  EXPECT_EQ(Menu.Find("ovsVantryMenuItem"), nullptr);
+  EXPECT_EQ(Menu.LiveObjectCount(), 0);
+}
+
+TEST_F(SourceMenuTest, TheExpertReportsTheProductsValues) {
+  Module = CreateComponent<TVantryExpertModule>(nullptr);
+  TIExpert* e = Module->Expert();
+  EXPECT_EQ(e->GetName(), "Orvalle Vantry");
+  EXPECT_EQ(e->GetAuthor(), "Brask");
+  EXPECT_EQ(e->GetIDString(), "Brask.Orvalle Vantry");
+  EXPECT_EQ(e->GetMenuText(), "VantryExpertModule");
+  EXPECT_EQ(e->GetStyle(), esAddIn);
+  EXPECT_TRUE(e->GetState().Empty());
+}
+
+}  // namespace
