@@ -4,12 +4,18 @@
 // only export.
 
 #include "expert/EtkInit.h"
+#include "forms/QtApplication.h"
 #include "source_menu/ExpertModuleUnit.h"
 
 namespace {
 
 Vantry::TVantryExpertModule* VantryExpertModule = nullptr;
 
-[[maybe_unused]] const bool Main = (Vantry::ExpertInitializer().CreateModule(VantryExpertModule), true);
+void VantryMain() {
+  Vantry::UseQtApplicationServices();
+  Vantry::ExpertInitializer().CreateModule(VantryExpertModule);
+}
+
+[[maybe_unused]] const bool Main = Vantry::RunLibraryMain(&VantryMain);
 
 }  // namespace

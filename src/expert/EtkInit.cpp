@@ -25,6 +25,15 @@ TExpertInitializer& ExpertInitializer() {
   return *unit.Initializer;
 }
 
+bool RunLibraryMain(void (*AMain)()) {
+  try {
+    AMain();
+  } catch (...) {
+    Application().HandleException(nullptr);
+  }
+  return true;
+}
+
 }  // namespace Vantry
 
 bool INITEXPERT0017(Vantry::TIToolServices* AToolServices, Vantry::TExpertRegisterProc ARegisterProc,

@@ -4,10 +4,12 @@
 //
 // Order of events:
 //   1. The host sets ToolServices and loads the library.
-//   2. The library's main (a static initialiser) creates its modules with
-//      ExpertInitializer().CreateModule; ExpertInitializer() constructs the
-//      initializer on first use, so no initialisation order across files
-//      matters. The modules' stored menu items insert themselves then.
+//   2. The library's main (RunLibraryMain from a static initialiser) creates
+//      its modules with ExpertInitializer().CreateModule; ExpertInitializer()
+//      constructs the initializer on first use, and the class tables and
+//      stored descriptions are constant data, so no initialisation order
+//      across files matters. The modules' stored menu items insert
+//      themselves then.
 //   3. The host calls INITEXPERT0017, which registers one expert per module.
 //   4. The host releases the experts, destroying their modules.
 //   5. The library unloads: the initializer goes, destroying any module still
@@ -37,6 +39,13 @@ public:
 // The library's one initializer, created on first use and freed when the
 // library unloads.
 TExpertInitializer& ExpertInitializer();
+
+// Runs a library's main, which creates its modules, while the system loader
+// loads the library. An exception cannot travel through the loader, so one
+// that the main raises is reported through Application().HandleException;
+// the library stays loaded with whatever modules it made. Returns true, to
+// initialise the static flag that runs it.
+bool RunLibraryMain(void (*AMain)());
 
 }  // namespace Vantry
 

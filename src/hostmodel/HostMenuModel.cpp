@@ -10,8 +10,9 @@ namespace Vantry {
 
 int THostMenuNode::Index() const {
   if (!Parent) return -1;
+  // Searched from the back: the node asked about is most often the newest.
   auto& siblings = Parent->Children;
-  for (size_t i = 0; i < siblings.size(); ++i)
+  for (size_t i = siblings.size(); i-- > 0;)
     if (siblings[i].get() == this) return static_cast<int>(i);
   return -1;
 }

@@ -61,6 +61,7 @@ public:
 
   // The invisible root; its children are the menu bar's menus.
   THostMenuNode& Root() { return *FRoot; }
+  const THostMenuNode& Root() const { return *FRoot; }
   // Adds one of the host's own items (never withdrawn), at AIndex or last.
   THostMenuNode& AddItem(THostMenuNode& AParent, const std::string& AName, const std::string& ACaption,
                          int AIndex = -1);
@@ -68,6 +69,8 @@ public:
   THostMenuNode* Find(const std::string& AName) const;
   // Chooses the item as a user would: calls its click handler.
   void Click(THostMenuNode& ANode);
+  // Tells the observer of a change the host made to a node directly.
+  void NodeChanged(THostMenuNode& ANode);
 
   // A new main-menu object, with one reference for the caller.
   TIMainMenuIntf* MainMenu();
@@ -96,7 +99,6 @@ private:
   friend class THostMainMenu;
 
   THostMenuNode& InsertNode(THostMenuNode& AParent, int AIndex, std::unique_ptr<THostMenuNode> ANode);
-  void NodeChanged(THostMenuNode& ANode);
   // Takes the node and its children out of the menu; their item objects
   // stay alive for whoever holds them, detached.
   void RemoveNode(THostMenuNode& ANode);

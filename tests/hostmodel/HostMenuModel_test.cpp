@@ -15,6 +15,9 @@ using ::testing::IsEmpty;
 
 namespace {
 
+// Names each row of a parameterised test after its Name.
+constexpr auto RowName = [](const auto& AInfo) { return std::string(AInfo.param.Name); };
+
 using TItemRef = THostRef<TIMenuItemIntf>;
 
 // Remembers what the model told it, one line per notification.
@@ -114,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(Positions, HostMenuInsertTest,
                                            TInsertRow{"AtCount", 10, 10}, TInsertRow{"MinusOne", -1, 10},
                                            TInsertRow{"PastEnd", 11, 10}, TInsertRow{"FarPastEnd", 99, 10},
                                            TInsertRow{"OtherNegative", -7, 10}),
-                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+                         RowName);
 
 TEST_F(HostMenuModelTest, ClickHandsTheHandlerTheVeryObjectInsertItemReturned) {
   TIMenuItemIntf* clicked = nullptr;
@@ -144,9 +147,9 @@ TEST_F(HostMenuModelTest, ClickOnAHostItemWithoutAnItemObjectLendsATemporaryOne)
 TEST_F(HostMenuModelTest, LastReleaseOfAnAddInItemWithdrawsItWithItsChildren) {
   TItemRef parent = Insert(Item("ToolsMenu").Get(), -1, "VantryMenu");
   TItemRef child = Insert(parent.Get(), -1, "VantryRunItem");
-  Insert(child.Get(), -1, "VantryDeepItem").Detach()->Release();  // withdrawn at once: nobody holds it
+  Insert(child.Get(), -1, "VantryDeepItem");  // withdrawn at once: nobody keeps it
   EXPECT_EQ(Model.Find("VantryDeepItem"), nullptr);
-  Insert(child.Get(), -1, "VantryKeptItem").Detach();  // stays: its reference is leaked on purpose below
+  TItemRef grandchild = Insert(child.Get(), -1, "VantryKeptItem");
   TItemRef secondRef(Model.ItemOf(*Model.Find("VantryMenu")));
 
   parent.Reset();
@@ -156,7 +159,8 @@ TEST_F(HostMenuModelTest, LastReleaseOfAnAddInItemWithdrawsItWithItsChildren) {
   EXPECT_EQ(Model.Find("VantryRunItem"), nullptr);
   EXPECT_EQ(Model.Find("VantryKeptItem"), nullptr);
   EXPECT_THAT(ChildNames(*Model.Find("ToolsMenu")), ElementsAre("ToolsOptionsItem"));
-  EXPECT_EQ(child->GetName(), "") << "the child's object is detached";
+  EXPECT_EQ(child->GetName(), "") << "the children's objects are detached";
+  EXPECT_EQ(grandchild->GetName(), "");
   EXPECT_EQ(Model.LiveObjectCount(), 0) << "detached objects no longer count";
 }
 
@@ -254,18 +258,18 @@ TEST_F(HostMenuModelTest, LogsEveryCallAsItemDotOperation) {
 }
 
 struct TFailRow {
-  const char* Operation;
+  const char* Name;  // the operation told to fail
   std::function<void(TIMainMenuIntf&, TIMenuItemIntf&)> Call;  // on FileMenu
 };
-void PrintTo(const TFailRow& ARow, std::ostream* AOut) { *AOut << ARow.Operation; }
+void PrintTo(const TFailRow& ARow, std::ostream* AOut) { *AOut << ARow.Name; }
 
 class HostMenuFailTest : public HostMenuModelTest, public ::testing::WithParamInterface<TFailRow> {};
 
 TEST_P(HostMenuFailTest, AFailingOperationRaisesUntilCleared) {
   THostRef<TIMainMenuIntf> mainMenu(Model.MainMenu());
   TItemRef file = Item("FileMenu");
-  Model.FailCalls(GetParam().Operation);
-  EXPECT_TRUE(Model.Fails(GetParam().Operation));
+  Model.FailCalls(GetParam().Name);
+  EXPECT_TRUE(Model.Fails(GetParam().Name));
   EXPECT_THROW(GetParam().Call(*mainMenu.Get(), *file.Get()), Exception);
   EXPECT_EQ(Model.Find("FileMenu")->Caption, "&File");
   EXPECT_EQ(Model.Find("FileMenu")->Children.size(), 10u) << "a failed call changes nothing";
@@ -287,7 +291,7 @@ INSTANTIATE_TEST_SUITE_P(
                    TItemRef added(I.InsertItem(0, "x", "X", "", 0, 0, 0, {}, nullptr));
                    if (added) added->DestroyMenuItem();
                  }}),
-    [](const auto& AInfo) { return std::string(AInfo.param.Operation); });
+    RowName);
 
 TEST_F(HostMenuModelTest, ToolServicesServeTheMenuAndTheOpenFiles) {
   auto* tools = new THeadlessToolServices(Model);
@@ -316,7 +320,7 @@ TEST_F(HostMenuModelTest, ObserverHearsOfInsertsChangesAndEachWithdrawalOnce) {
   Model.SetObserver(&observer);
   Model.AddItem(*Model.Find("HelpMenu"), "HelpTipsItem", "&Tips");
   TItemRef parent = Insert(Item("ToolsMenu").Get(), 0, "VantryMenu");
-  Insert(parent.Get(), -1, "VantryRunItem").Detach();
+  TItemRef child = Insert(parent.Get(), -1, "VantryRunItem");
   parent->SetHint("Vantry");
   parent->SetShortCut(0x4056);
   parent.Reset();

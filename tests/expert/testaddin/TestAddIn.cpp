@@ -65,7 +65,9 @@ const TClassInfo& TTestAddInModule::StaticClass() {
 
 TTestAddInModule* TestAddInModule = nullptr;
 
+void TestAddInMain() { ExpertInitializer().CreateModule(TestAddInModule); }
+
 // The library's main: runs while the host loads the library.
-[[maybe_unused]] const bool Main = (ExpertInitializer().CreateModule(TestAddInModule), true);
+[[maybe_unused]] const bool Main = RunLibraryMain(&TestAddInMain);
 
 }  // namespace

@@ -1,0 +1,62 @@
+#pragma once
+// The IDE's source editor: one tab per file. A file is known by its path as
+// bytes, exactly as the file system has it (a name need not be valid UTF-8),
+// and two paths are the same file when their canonical forms are equal.
+// Text that is not valid UTF-8 is read and written back as Latin-1.
+
+#include <QTabWidget>
+
+#include <string>
+#include <vector>
+
+class QPlainTextEdit;
+
+namespace Vantry {
+
+class TEditorTabs final : public QTabWidget {
+  Q_OBJECT
+
+public:
+  explicit TEditorTabs(QWidget* AParent = nullptr);
+
+  bool IsFileOpen(const std::string& APath) const;
+  // Opens the file in a new tab, or shows the tab that has it already.
+  // False, with the reason in AError, when it cannot be read.
+  bool OpenFile(const std::string& APath, std::string& AError);
+  // Writes the tab's text to its file (to APath for SaveAs), replacing the
+  // file only once the new content is safely on disk.
+  bool Save(int AIndex, std::string& AError);
+  bool SaveAs(int AIndex, const std::string& APath, std::string& AError);
+  void CloseTab(int AIndex);
+
+  bool IsModified(int AIndex) const;
+  const std::string& PathOf(int AIndex) const;
+  QPlainTextEdit* EditorOf(int AIndex) const;
+  // The path as a person reads it (invalid UTF-8 shown as replacement marks).
+  static QString DisplayPath(const std::string& APath);
+
+signals:
+  void CurrentPathChanged(const QString& ADisplayPath);
+
+private:
+  struct TDocument {
+    std::string Path;       // as opened or saved as
+    std::string Canonical;  // for comparisons
+    bool Latin1 = false;    // the text was not UTF-8
+    QPlainTextEdit* Editor = nullptr;
+  };
+
+  int IndexOf(const std::string& ACanonical) const;
+  int IndexOfEditor(const QWidget* AEditor) const;
+  void UpdateTitle(int AIndex);
+
+  std::vector<TDocument> FDocuments;  // in tab order
+};
+
+// The canonical path of an existing file, or the path itself.
+std::string CanonicalPath(const std::string& APath);
+// Replaces the file with AContent: written to a temporary file beside it,
+// flushed to disk, then renamed over it, so a failure leaves the old file.
+bool WriteFileAtomically(const std::string& APath, const std::string& AContent, std::string& AError);
+
+}  // namespace Vantry

@@ -1,0 +1,175 @@
+#include "QtMenuView.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QMenu>
+#include <QMenuBar>
+
+namespace Vantry {
+
+namespace {
+
+int KeyOf(int AVirtualKey) {
+  if ((AVirtualKey >= '0' && AVirtualKey <= '9') || (AVirtualKey >= 'A' && AVirtualKey <= 'Z')) return AVirtualKey;
+  if (AVirtualKey >= 0x70 && AVirtualKey <= 0x87) return Qt::Key_F1 + (AVirtualKey - 0x70);
+  switch (AVirtualKey) {
+    case 0x08: return Qt::Key_Backspace;
+    case 0x09: return Qt::Key_Tab;
+    case 0x0D: return Qt::Key_Return;
+    case 0x1B: return Qt::Key_Escape;
+    case 0x20: return Qt::Key_Space;
+    case 0x21: return Qt::Key_PageUp;
+    case 0x22: return Qt::Key_PageDown;
+    case 0x23: return Qt::Key_End;
+    case 0x24: return Qt::Key_Home;
+    case 0x25: return Qt::Key_Left;
+    case 0x26: return Qt::Key_Up;
+    case 0x27: return Qt::Key_Right;
+    case 0x28: return Qt::Key_Down;
+    case 0x2D: return Qt::Key_Insert;
+    case 0x2E: return Qt::Key_Delete;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+QKeySequence ShortCutToKeySequence(int AShortCut) {
+  int key = KeyOf(AShortCut & 0xFF);
+  if (!key) return {};
+  if (AShortCut & 0x2000) key |= Qt::SHIFT;
+  if (AShortCut & 0x4000) key |= Qt::CTRL;
+  if (AShortCut & 0x8000) key |= Qt::ALT;
+  return QKeySequence(key);
+}
+
+TQtMenuView::TQtMenuView(THostMenuModel& AModel, QMenuBar* AMenuBar) : FModel(AModel), FMenuBar(AMenuBar) {
+  FEntries[&FModel.Root()];
+  for (const auto& menu : FModel.Root().Children) Show(*menu);
+  FModel.SetObserver(this);
+}
+
+TQtMenuView::~TQtMenuView() { FModel.SetObserver(nullptr); }
+
+QAction* TQtMenuView::ActionOf(const THostMenuNode& ANode) const {
+  auto it = FEntries.find(&ANode);
+  return it == FEntries.end() ? nullptr : it->second.Action;
+}
+
+QMenu* TQtMenuView::MenuOf(const THostMenuNode& ANode) const {
+  auto it = FEntries.find(&ANode);
+  return it == FEntries.end() ? nullptr : it->second.Menu;
+}
+
+QAction* TQtMenuView::BreakOf(const THostMenuNode& ANode) const {
+  auto it = FEntries.find(&ANode);
+  return it == FEntries.end() ? nullptr : it->second.Break;
+}
+
+void TQtMenuView::Show(const THostMenuNode& ANode) {
+  ItemInserted(ANode);
+  for (const auto& child : ANode.Children) Show(*child);
+}
+
+QWidget* TQtMenuView::ContainerFor(const THostMenuNode& AParent) {
+  if (&AParent == &FModel.Root()) return FMenuBar;
+  TEntry& parent = FEntries.at(&AParent);
+  if (!parent.Menu) {
+    parent.Menu = new QMenu(FMenuBar);
+    parent.Menu->setTitle(parent.Action->text());
+    parent.Menu->setToolTipsVisible(true);
+    parent.Action->setMenu(parent.Menu);
+  }
+  return parent.Menu;
+}
+
+QAction* TQtMenuView::ActionAfter(const THostMenuNode& ANode) const {
+  const auto& siblings = ANode.Parent->Children;
+  size_t next = static_cast<size_t>(ANode.Index()) + 1;
+  if (next >= siblings.size()) return nullptr;
+  auto it = FEntries.find(siblings[next].get());
+  if (it == FEntries.end()) return nullptr;
+  return it->second.Break ? it->second.Break : it->second.Action;
+}
+
+void TQtMenuView::ItemInserted(const THostMenuNode& ANode) {
+  QWidget* container = ContainerFor(*ANode.Parent);
+  TEntry& entry = FEntries[&ANode];
+  entry.Action = new QAction(container);
+  container->insertAction(ActionAfter(ANode), entry.Action);
+  const THostMenuNode* node = &ANode;
+  QObject::connect(entry.Action, &QAction::triggered, [this, node] { FModel.Click(*const_cast<THostMenuNode*>(node)); });
+  Apply(ANode, entry);
+}
+
+void TQtMenuView::ItemChanged(const THostMenuNode& ANode) {
+  auto it = FEntries.find(&ANode);
+  if (it != FEntries.end()) Apply(ANode, it->second);
+}
+
+void TQtMenuView::ItemRemoving(const THostMenuNode& ANode) {
+  Forget(ANode);
+  // A parent left without children shows as a plain item again.
+  const THostMenuNode* parent = ANode.Parent;
+  if (parent != &FModel.Root() && parent->Children.size() == 1) {
+    TEntry& entry = FEntries.at(parent);
+    entry.Action->setMenu(static_cast<QMenu*>(nullptr));
+    for (auto& [index, group] : entry.RadioGroups) delete group;
+    entry.RadioGroups.clear();
+    delete entry.Menu;
+    entry.Menu = nullptr;
+  }
+}
+
+void TQtMenuView::Forget(const THostMenuNode& ANode) {
+  for (const auto& child : ANode.Children) Forget(*child);
+  auto it = FEntries.find(&ANode);
+  if (it == FEntries.end()) return;
+  TEntry& entry = it->second;
+  for (auto& [index, group] : entry.RadioGroups) delete group;
+  delete entry.Break;
+  delete entry.Menu;
+  delete entry.Action;
+  FEntries.erase(it);
+}
+
+void TQtMenuView::Apply(const THostMenuNode& ANode, TEntry& AEntry) {
+  QAction* action = AEntry.Action;
+  const QString caption = QString::fromUtf8(ANode.Caption.data(), static_cast<qsizetype>(ANode.Caption.size()));
+  action->setSeparator(ANode.IsSeparator());
+  action->setText(caption);
+  if (AEntry.Menu) AEntry.Menu->setTitle(caption);
+  action->setStatusTip(QString::fromStdString(ANode.Hint));
+  action->setToolTip(ANode.Hint.empty() ? caption : QString::fromStdString(ANode.Hint));
+  action->setShortcut(ShortCutToKeySequence(ANode.ShortCut));
+  action->setEnabled(ANode.Flags.Contains(mfEnabled));
+  action->setVisible(ANode.Flags.Contains(mfVisible));
+
+  bool radio = ANode.Flags.Contains(mfRadioItem);
+  QActionGroup* group = nullptr;
+  if (radio && ANode.Parent != &FModel.Root()) {
+    QActionGroup*& slot = FEntries.at(ANode.Parent).RadioGroups[ANode.GroupIndex];
+    if (!slot) slot = new QActionGroup(FMenuBar);
+    group = slot;
+  }
+  action->setActionGroup(group);
+  action->setCheckable(radio || ANode.Flags.Contains(mfChecked));
+  action->setChecked(ANode.Flags.Contains(mfChecked));
+  ApplyBreak(ANode, AEntry);
+}
+
+void TQtMenuView::ApplyBreak(const THostMenuNode& ANode, TEntry& AEntry) {
+  bool wanted = ANode.Flags.Contains(mfBreak) || ANode.Flags.Contains(mfBarBreak);
+  if (wanted == (AEntry.Break != nullptr) || ANode.Parent == &FModel.Root()) return;
+  if (!wanted) {
+    delete AEntry.Break;
+    AEntry.Break = nullptr;
+    return;
+  }
+  auto* container = qobject_cast<QWidget*>(AEntry.Action->parent());
+  AEntry.Break = new QAction(container);
+  AEntry.Break->setSeparator(true);
+  container->insertAction(AEntry.Action, AEntry.Break);
+}
+
+}  // namespace Vantry

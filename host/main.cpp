@@ -1,0 +1,145 @@
+// vantry-host: the reference IDE. It loads the expert libraries configured in
+// the user's registry and those named with --expert, shows its menus and
+// editor, and at exit releases the experts and unloads the libraries.
+
+#include "AddInLoader.h"
+#include "HostWindow.h"
+#include "forms/QtApplication.h"
+#include "hostmodel/MenuDump.h"
+#include "platform/Registry.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace Vantry;
+
+namespace {
+
+struct TOptions {
+  std::vector<std::string> Experts;
+  std::vector<std::string> Files;
+  bool DumpMenu = false;
+  bool ListExperts = false;
+  bool ReportStartup = false;
+  std::string Screenshot;
+  std::string OpenMenu;
+};
+
+const char* Usage =
+    "usage: vantry-host [--expert LIBRARY]... [--open FILE]... [--dump-menu] [--list-experts]\n"
+    "                   [--screenshot FILE.png [--open-menu ITEM]] [--report-startup]\n"
+    "  --expert LIBRARY   load this expert library too (after the configured ones)\n"
+    "  --open FILE        open the file in the editor\n"
+    "  --dump-menu        print the main menu tree and exit\n"
+    "  --list-experts     print what every registered expert answers and exit\n"
+    "  --screenshot FILE  save a PNG of the main window and exit\n"
+    "  --open-menu ITEM   with --screenshot: open the menus down to ITEM first\n"
+    "  --report-startup   print the time from start to menus ready\n";
+
+bool ParseOptions(int argc, char** argv, TOptions& AOptions) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&](std::string& ATarget) {
+      if (i + 1 >= argc) return false;
+      ATarget = argv[++i];
+      return true;
+    };
+    std::string text;
+    if (arg == "--expert" && value(text)) AOptions.Experts.push_back(text);
+    else if (arg == "--open" && value(text)) AOptions.Files.push_back(text);
+    else if (arg == "--dump-menu") AOptions.DumpMenu = true;
+    else if (arg == "--list-experts") AOptions.ListExperts = true;
+    else if (arg == "--report-startup") AOptions.ReportStartup = true;
+    else if (arg == "--screenshot" && value(AOptions.Screenshot)) continue;
+    else if (arg == "--open-menu" && value(AOptions.OpenMenu)) continue;
+    else return false;
+  }
+  return true;
+}
+
+// On its first start the IDE records where it is installed; a RootDir that
+// is already there is never replaced.
+void RecordInstallation(const std::string& AFolder) {
+  try {
+    TRegistry reg;
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    if (reg.OpenKey("\\SOFTWARE\\BORLAND\\DELPHI\\3.0", true) && !reg.ValueExists("RootDir"))
+      reg.WriteString("RootDir", AFolder);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vantry-host: cannot record the installation folder: %s\n", e.what());
+  }
+}
+
+void PrintExperts(const std::vector<TIExpert*>& AExperts) {
+  const auto& columns = ExpertColumns();
+  for (const auto& row : ExpertRows(AExperts)) {
+    for (size_t c = 0; c < row.size(); ++c) std::printf("%s%s: %s\n", c ? "  " : "", columns[c].c_str(), row[c].c_str());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  auto started = std::chrono::steady_clock::now();
+  TOptions options;
+  if (!ParseOptions(argc, argv, options)) {
+    std::fputs(Usage, stderr);
+    return 2;
+  }
+  bool headless = options.DumpMenu || options.ListExperts || !options.Screenshot.empty();
+  if (headless && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Vantry IDE"));
+  UseQtApplicationServices();
+  RecordInstallation(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
+
+  THostWindow window;
+  Application().SetHandle(&window);
+  TAddInLoader loader(window.ToolServices(), [](const std::string& AMessage) { Application().ShowMessage(AMessage); });
+  window.SetExpertSource([&loader] { return loader.Experts(); });
+  for (const std::string& library : TAddInLoader::ConfiguredLibraries()) loader.Load(library);
+  for (const std::string& library : options.Experts) loader.Load(library);
+  for (const std::string& file : options.Files) window.OpenFile(file);
+
+  if (options.ReportStartup) {
+    auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+    std::fprintf(stderr, "menus ready after %.1f ms\n", ms);
+  }
+
+  int result = 0;
+  if (options.DumpMenu) {
+    std::fputs(DumpMenu(window.Menu()).c_str(), stdout);
+  } else if (options.ListExperts) {
+    PrintExperts(loader.Experts());
+  } else if (!options.Screenshot.empty()) {
+    window.show();
+    QApplication::processEvents();
+    if (!options.OpenMenu.empty() && !window.OpenMenuPath(options.OpenMenu))
+      std::fprintf(stderr, "vantry-host: no menu item named %s\n", options.OpenMenu.c_str());
+    if (!window.Screenshot().save(QString::fromLocal8Bit(options.Screenshot.c_str()), "PNG")) {
+      std::fprintf(stderr, "vantry-host: cannot save %s\n", options.Screenshot.c_str());
+      result = 1;
+    }
+  } else {
+    window.show();
+    result = QApplication::exec();
+  }
+
+  // Experts are released and libraries unloaded while the window, the
+  // menus and the tool services they use still exist.
+  loader.Unload();
+  Application().SetHandle(nullptr);
+  ToolServices = nullptr;
+  return result;
+}

@@ -1,0 +1,45 @@
+#include "forms/QtApplication.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QWidget>
+
+#include <cstdio>
+
+namespace Vantry {
+
+namespace {
+
+bool CanShowBoxes() {
+  return qobject_cast<QApplication*>(QCoreApplication::instance()) &&
+         QGuiApplication::platformName() != QLatin1String("offscreen");
+}
+
+class TQtApplicationServices final : public TApplicationServices {
+public:
+  void ShowException(TObject* ASender, const std::string& AMessage) override {
+    if (!CanShowBoxes()) return TApplicationServices::ShowException(ASender, AMessage);
+    QMessageBox::critical(ApplicationWindow(), QApplication::applicationDisplayName(), QString::fromStdString(AMessage));
+  }
+
+  void ShowMessage(const std::string& AText) override {
+    if (!CanShowBoxes()) return TApplicationServices::ShowMessage(AText);
+    QMessageBox::information(ApplicationWindow(), QApplication::applicationDisplayName(), QString::fromStdString(AText));
+  }
+
+  // Runs what is pending and returns; waiting for events is the caller's
+  // loop's business, so an idle pump costs nothing.
+  void ProcessMessages() override {
+    if (QCoreApplication::instance()) QCoreApplication::processEvents();
+  }
+};
+
+constinit TQtApplicationServices QtServices;
+
+}  // namespace
+
+void UseQtApplicationServices() { Application().SetServices(&QtServices); }
+
+QWidget* ApplicationWindow() { return static_cast<QWidget*>(Application().Handle()); }
+
+}  // namespace Vantry

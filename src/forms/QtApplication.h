@@ -1,0 +1,21 @@
+#pragma once
+// The application's user interface on Qt: exceptions and messages in modal
+// boxes owned by the application's window, and the Qt event loop as the
+// message pump. Where Qt draws nowhere (the offscreen platform, or no
+// QApplication at all) the boxes become lines on standard error, so that a
+// headless run never waits for a click.
+
+#include "platform/Application.h"
+
+class QWidget;
+
+namespace Vantry {
+
+// Installs the Qt services into this library's application object. Each
+// add-in library has its own application object and calls this at load.
+void UseQtApplicationServices();
+
+// The window that Application().Handle() names, or null.
+QWidget* ApplicationWindow();
+
+}  // namespace Vantry
