@@ -137,7 +137,7 @@ void TQtMenuView::Apply(const THostMenuNode& ANode, TEntry& AEntry) {
   QAction* action = AEntry.Action;
   const QString caption = QString::fromUtf8(ANode.Caption.data(), static_cast<qsizetype>(ANode.Caption.size()));
   action->setSeparator(ANode.IsSeparator());
-  action->setText(caption);
+  action->setText(ANode.IsSeparator() ? QString() : caption);
   if (AEntry.Menu) AEntry.Menu->setTitle(caption);
   action->setStatusTip(QString::fromStdString(ANode.Hint));
   action->setToolTip(ANode.Hint.empty() ? caption : QString::fromStdString(ANode.Hint));

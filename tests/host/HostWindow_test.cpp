@@ -1,0 +1,90 @@
+#include "HostWindow.h"
+
+#include "support/TestSupport.h"
+
+#include <QMenu>
+#include <QPlainTextEdit>
+
+#include <gmock/gmock.h>
+
+#include <fstream>
+#include <sstream>
+
+using namespace Vantry;
+
+namespace {
+
+std::string Content(const std::string& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class HostWindowTest : public VantryTest::TIsolatedTest {
+protected:
+  THostWindow Window;
+};
+
+TEST_F(HostWindowTest, OpeningAFileTwiceGivesOneTab) {
+  std::string unit = Temp.WriteFile("src/Unit1.pas", "unit Unit1;\ninterface\nimplementation\nend.\n");
+  Temp.MakeDir("src/sub");
+  TIToolServices* services = Window.ToolServices();
+  EXPECT_FALSE(services->IsFileOpen(unit));
+  EXPECT_TRUE(services->OpenFile(unit));
+  EXPECT_TRUE(services->OpenFile(Temp / "src/sub/../Unit1.pas"));
+  EXPECT_EQ(Window.Editor().count(), 1);
+  EXPECT_TRUE(services->IsFileOpen(Temp / "src/./Unit1.pas"));
+  EXPECT_EQ(Window.Editor().EditorOf(0)->toPlainText().toStdString(), Content(unit));
+}
+
+TEST_F(HostWindowTest, AFileThatCannotBeOpenedIsRefusedAndNothingIsAdded) {
+  EXPECT_FALSE(Window.ToolServices()->OpenFile(Temp / "missing.pas"));
+  EXPECT_FALSE(Window.ToolServices()->OpenFile(Temp.MakeDir("folder.pas")));
+  EXPECT_EQ(Window.Editor().count(), 0);
+}
+
+TEST_F(HostWindowTest, SavingKeepsTheFilesEncodingAndByteExactName) {
+  const std::string name = "Caf\xe9.pas";  // not UTF-8
+  const std::string latin1 = "{ Fran\xe7ois }\nunit X;\n";
+  std::string path = Temp.WriteFile(name, latin1);
+  ASSERT_TRUE(Window.OpenFile(path));
+  QPlainTextEdit* editor = Window.Editor().EditorOf(0);
+  editor->appendPlainText("end.");
+  EXPECT_TRUE(Window.Editor().IsModified(0));
+  std::string error;
+  ASSERT_TRUE(Window.Editor().Save(0, error)) << error;
+  EXPECT_EQ(Content(path), latin1 + "\nend.");  // appended as a paragraph of its own
+  EXPECT_FALSE(Window.Editor().IsModified(0));
+}
+
+TEST_F(HostWindowTest, ASaveThatFailsLeavesTheOldFile) {
+  std::string path = Temp.WriteFile("Kept.pas", "old");
+  std::string error;
+  EXPECT_FALSE(WriteFileAtomically(Temp / "no/such/folder/x.pas", "new", error));
+  EXPECT_THAT(error, ::testing::HasSubstr("no/such/folder"));
+  EXPECT_TRUE(WriteFileAtomically(path, "new", error));
+  EXPECT_EQ(Content(path), "new");
+  std::ofstream(path + ".link-target") << "target";
+  ASSERT_EQ(symlink((path + ".link-target").c_str(), (Temp / "link.pas").c_str()), 0);
+  EXPECT_TRUE(WriteFileAtomically(Temp / "link.pas", "through the link", error));
+  EXPECT_EQ(Content(path + ".link-target"), "through the link");
+}
+
+TEST_F(HostWindowTest, TheFileMenuHasTheItemsAddInsLookFor) {
+  for (const char* name : {"FileMenu", "FileNewItem", "FileOpenItem", "FileSaveItem", "FileSaveAsItem",
+                           "FileSaveAllItem", "FileCloseItem", "FileCloseAllItem", "FileExitItem"})
+    EXPECT_NE(Window.Menu().Find(name), nullptr) << name;
+  EXPECT_EQ(Window.Menu().Find("FileSaveItem")->Parent, Window.Menu().Find("FileMenu"));
+}
+
+TEST_F(HostWindowTest, OpeningAMenuPathShowsEachMenuOnTheWay) {
+  Window.show();
+  ASSERT_TRUE(Window.OpenMenuPath("FileSaveItem"));
+  EXPECT_TRUE(Window.MenuView().MenuOf(*Window.Menu().Find("FileMenu"))->isVisible());
+  QImage shot = Window.Screenshot();
+  EXPECT_GT(shot.height(), Window.height() / 2);
+  EXPECT_FALSE(Window.OpenMenuPath("NoSuchItem"));
+}
+
+}  // namespace
