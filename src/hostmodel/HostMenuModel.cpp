@@ -58,70 +58,71 @@ public:
   }
 
   bool DestroyMenuItem() override {
-    if (!Call("DestroyMenuItem", "DestroyMenuItem()") || !FNode->InsertedByAddIn) return false;
+    if (!Call("DestroyMenuItem") || !FNode->InsertedByAddIn) return false;
     FModel->RemoveNode(*FNode);
     return true;
   }
 
-  int GetIndex() override { return Call("GetIndex", "GetIndex()") ? FNode->Index() : -1; }
+  int GetIndex() override { return Call("GetIndex") ? FNode->Index() : -1; }
 
   int GetItemCount() override {
-    return Call("GetItemCount", "GetItemCount()") ? static_cast<int>(FNode->Children.size()) : 0;
+    return Call("GetItemCount") ? static_cast<int>(FNode->Children.size()) : 0;
   }
 
   TIMenuItemIntf* GetItem(int AIndex) override {
-    if (!Call("GetItem", Format("GetItem(%d)", {AIndex}))) return nullptr;
+    if (!Call("GetItem", [&] { return IntToStr(AIndex); })) return nullptr;
     if (AIndex < 0 || AIndex >= static_cast<int>(FNode->Children.size())) return nullptr;
     return FModel->ItemOf(*FNode->Children[AIndex]);
   }
 
   TIMenuItemIntf* GetParent() override {
-    if (!Call("GetParent", "GetParent()") || !FNode->Parent) return nullptr;
+    if (!Call("GetParent") || !FNode->Parent) return nullptr;
     return FModel->ItemOf(*FNode->Parent);
   }
 
-  std::string GetName() override { return Call("GetName", "GetName()") ? FNode->Name : std::string(); }
-  std::string GetCaption() override { return Call("GetCaption", "GetCaption()") ? FNode->Caption : std::string(); }
-  std::string GetHint() override { return Call("GetHint", "GetHint()") ? FNode->Hint : std::string(); }
-  int GetShortCut() override { return Call("GetShortCut", "GetShortCut()") ? FNode->ShortCut : 0; }
-  int GetContext() override { return Call("GetContext", "GetContext()") ? FNode->Context : 0; }
-  int GetGroupIndex() override { return Call("GetGroupIndex", "GetGroupIndex()") ? FNode->GroupIndex : 0; }
-  TIMenuFlags GetFlags() override { return Call("GetFlags", "GetFlags()") ? FNode->Flags : TIMenuFlags{}; }
+  std::string GetName() override { return Call("GetName") ? FNode->Name : std::string(); }
+  std::string GetCaption() override { return Call("GetCaption") ? FNode->Caption : std::string(); }
+  std::string GetHint() override { return Call("GetHint") ? FNode->Hint : std::string(); }
+  int GetShortCut() override { return Call("GetShortCut") ? FNode->ShortCut : 0; }
+  int GetContext() override { return Call("GetContext") ? FNode->Context : 0; }
+  int GetGroupIndex() override { return Call("GetGroupIndex") ? FNode->GroupIndex : 0; }
+  TIMenuFlags GetFlags() override { return Call("GetFlags") ? FNode->Flags : TIMenuFlags{}; }
 
   TIMenuClickEvent GetMenuClickEvent() override {
-    return Call("GetMenuClickEvent", "GetMenuClickEvent()") ? FNode->OnClick : nullptr;
+    return Call("GetMenuClickEvent") ? FNode->OnClick : nullptr;
   }
 
   bool SetCaption(const std::string& AValue) override {
-    return Change("SetCaption", Quoted(AValue), [&] { FNode->Caption = AValue; });
+    return Change("SetCaption", [&] { return Quoted(AValue); }, [&] { FNode->Caption = AValue; });
   }
   bool SetHint(const std::string& AValue) override {
-    return Change("SetHint", Quoted(AValue), [&] { FNode->Hint = AValue; });
+    return Change("SetHint", [&] { return Quoted(AValue); }, [&] { FNode->Hint = AValue; });
   }
   bool SetShortCut(int AValue) override {
-    return Change("SetShortCut", IntToStr(AValue), [&] { FNode->ShortCut = AValue; });
+    return Change("SetShortCut", [&] { return IntToStr(AValue); }, [&] { FNode->ShortCut = AValue; });
   }
   bool SetContext(int AValue) override {
-    return Change("SetContext", IntToStr(AValue), [&] { FNode->Context = AValue; });
+    return Change("SetContext", [&] { return IntToStr(AValue); }, [&] { FNode->Context = AValue; });
   }
   bool SetGroupIndex(int AValue) override {
-    return Change("SetGroupIndex", IntToStr(AValue), [&] { FNode->GroupIndex = AValue; });
+    return Change("SetGroupIndex", [&] { return IntToStr(AValue); }, [&] { FNode->GroupIndex = AValue; });
   }
   bool SetFlags(TIMenuFlags AMask, TIMenuFlags AFlags) override {
-    return Change("SetFlags", FlagsText(AMask) + ", " + FlagsText(AFlags),
+    return Change("SetFlags", [&] { return FlagsText(AMask) + ", " + FlagsText(AFlags); },
                   [&] { FNode->Flags = (FNode->Flags - AMask) + (AFlags * AMask); });
   }
   bool SetMenuClickEvent(TIMenuClickEvent AHandler) override {
-    return Change("SetMenuClickEvent", AHandler ? "handler" : "nil", [&] { FNode->OnClick = std::move(AHandler); });
+    return Change("SetMenuClickEvent", [&] { return std::string(AHandler ? "handler" : "nil"); }, [&] { FNode->OnClick = std::move(AHandler); });
   }
 
   TIMenuItemIntf* InsertItem(int AIndex, const std::string& ACaption, const std::string& AName,
                              const std::string& AHint, int AShortCut, int AContext, int AGroupIndex,
                              TIMenuFlags AFlags, TIMenuClickEvent AEventHandler) override {
-    std::string args = Format("%d, %s, %s, %s, %d, %d, %d, %s",
-                              {AIndex, Quoted(ACaption), Quoted(AName), Quoted(AHint), AShortCut, AContext,
-                               AGroupIndex, FlagsText(AFlags)});
-    if (!Call("InsertItem", "InsertItem(" + args + ")")) return nullptr;
+    auto args = [&] {
+      return Format("%d, %s, %s, %s, %d, %d, %d, %s", {AIndex, Quoted(ACaption), Quoted(AName), Quoted(AHint),
+                                                       AShortCut, AContext, AGroupIndex, FlagsText(AFlags)});
+    };
+    if (!Call("InsertItem", args)) return nullptr;
     auto node = std::make_unique<THostMenuNode>();
     node->Name = AName;
     node->Caption = ACaption;
@@ -141,20 +142,25 @@ private:
 
   std::string Who() const { return FNode->Name.empty() ? "(unnamed)" : FNode->Name; }
 
-  void Record(const std::string& ACall) {
-    if (FNode) FModel->Call("", Who() + "." + ACall);
+  void Record(const char* ACall) {
+    if (FNode && FModel->Tracing()) FModel->Call("", Who() + "." + ACall);
   }
 
-  // Logs the call; false when detached. Raises if told to fail.
-  bool Call(const std::string& AOperation, const std::string& ACall) {
+  // Logs the call "Operation(arguments)"; false when detached. Raises if
+  // told to fail. The arguments are written out only when someone reads them.
+  template <class Args>
+  bool Call(const char* AOperation, Args AArgs) {
     if (!FNode) return false;
-    FModel->Call(AOperation, Who() + "." + ACall);
+    if (FModel->Tracing()) FModel->Call(AOperation, Who() + "." + AOperation + "(" + AArgs() + ")");
     return true;
   }
+  bool Call(const char* AOperation) {
+    return Call(AOperation, [] { return std::string(); });
+  }
 
-  template <class F>
-  bool Change(const std::string& AOperation, const std::string& AArgs, F AChange) {
-    if (!Call(AOperation, AOperation + "(" + AArgs + ")")) return false;
+  template <class Args, class F>
+  bool Change(const char* AOperation, Args AArgs, F AChange) {
+    if (!Call(AOperation, AArgs)) return false;
     AChange();
     FModel->NodeChanged(*FNode);
     return true;
@@ -180,19 +186,19 @@ public:
   }
 
   int Release() override {
-    if (FModel) FModel->Call("", "MainMenu.Release()");
+    if (FModel && FModel->Tracing()) FModel->Call("", "MainMenu.Release()");
     return TInterface::Release();
   }
 
   TIMenuItemIntf* GetMenuItems() override {
     if (!FModel) return nullptr;
-    FModel->Call("GetMenuItems", "MainMenu.GetMenuItems()");
+    if (FModel->Tracing()) FModel->Call("GetMenuItems", "MainMenu.GetMenuItems()");
     return FModel->ItemOf(FModel->Root());
   }
 
   TIMenuItemIntf* FindMenuItem(const std::string& AName) override {
     if (!FModel) return nullptr;
-    FModel->Call("FindMenuItem", "MainMenu.FindMenuItem(" + Quoted(AName) + ")");
+    if (FModel->Tracing()) FModel->Call("FindMenuItem", "MainMenu.FindMenuItem(" + Quoted(AName) + ")");
     THostMenuNode* node = FModel->Find(AName);
     return node ? FModel->ItemOf(*node) : nullptr;
   }
@@ -281,7 +287,7 @@ void THostMenuModel::Forget(THostMenuNode& ANode) {
 }
 
 TIMainMenuIntf* THeadlessToolServices::GetMainMenu() {
-  FMenu.Call("", "ToolServices.GetMainMenu()");
+  if (FMenu.Tracing()) FMenu.Call("", "ToolServices.GetMainMenu()");
   return FMenu.Fails("GetMainMenu") ? nullptr : FMenu.MainMenu();
 }
 

@@ -86,6 +86,8 @@ public:
   void FailCalls(const std::string& AOperation) { FFailing.insert(AOperation); }
   void ClearFailures() { FFailing.clear(); }
   bool Fails(const std::string& AOperation) const { return FFailing.count(AOperation) != 0; }
+  // Whether calls are logged or may fail, so that they must be written out.
+  bool Tracing() const { return FCallLog || !FFailing.empty(); }
 
   // Host objects of this model (main menus and items) that are alive.
   int LiveObjectCount() const { return FLiveObjects; }

@@ -1,10 +1,11 @@
 #include "platform/SysUtils.h"
 
 #include <dirent.h>
-#include <fnmatch.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <vector>
@@ -155,12 +156,37 @@ bool IsValidIdent(std::string_view S) {
   return true;
 }
 
-// What FindFirst leaves open between calls: the directory being read and the
-// mask its entries must match.
+namespace {
+// Who the user is, read once per enumeration, to tell from an entry's mode
+// bits whether the user may write it.
+struct TUserIdentity {
+  uid_t Uid = geteuid();
+  std::vector<gid_t> Groups = ReadGroups();
+
+  static std::vector<gid_t> ReadGroups() {
+    std::vector<gid_t> groups(static_cast<size_t>(std::max(getgroups(0, nullptr), 0)) + 1);
+    int n = getgroups(static_cast<int>(groups.size()) - 1, groups.data());
+    groups.resize(static_cast<size_t>(std::max(n, 0)));
+    groups.push_back(getegid());
+    return groups;
+  }
+
+  bool MayWrite(const struct stat& AStat) const {
+    if (Uid == 0) return true;
+    if (AStat.st_uid == Uid) return AStat.st_mode & S_IWUSR;
+    if (std::find(Groups.begin(), Groups.end(), AStat.st_gid) != Groups.end()) return AStat.st_mode & S_IWGRP;
+    return AStat.st_mode & S_IWOTH;
+  }
+};
+}  // namespace
+
+// What FindFirst leaves open between calls: the directory being read, the
+// mask its entries must match, and the user's identity.
 struct TFindState {
   DIR* Dir = nullptr;
   std::string Folder;  // ends with '/'
   std::string Mask;
+  TUserIdentity User;
   ~TFindState() {
     if (Dir) closedir(Dir);
   }
@@ -170,35 +196,49 @@ namespace {
 
 // Maps POSIX file types onto the attributes callers filter by. Links are
 // followed; a link that leads nowhere is neither file nor directory, so it
-// counts as a system entry.
-int AttributesOf(const std::string& AFolder, const std::string& AName, TSearchRec& F) {
-  std::string full = AFolder + AName;
+// counts as a system entry. Read-only means the user may not write it, as the
+// mode bits tell for the user's identity (no access() call per entry).
+int AttributesOf(const TFindState& AState, const char* AName, TSearchRec& F) {
   struct stat st;
   int attr = 0;
-  if (stat(full.c_str(), &st) != 0) {
-    if (lstat(full.c_str(), &st) != 0) return faSysFile;
+  int dir = dirfd(AState.Dir);
+  if (fstatat(dir, AName, &st, 0) != 0) {
+    if (fstatat(dir, AName, &st, AT_SYMLINK_NOFOLLOW) != 0) return faSysFile;
     attr |= faSysFile;
   } else if (S_ISDIR(st.st_mode)) {
     attr |= faDirectory;
   } else if (!S_ISREG(st.st_mode)) {
     attr |= faSysFile;
   }
-  if (AName[0] == '.' && AName != "." && AName != "..") attr |= faHidden;
-  if (access(full.c_str(), W_OK) != 0) attr |= faReadOnly;
+  std::string_view name(AName);
+  if (name[0] == '.' && name != "." && name != "..") attr |= faHidden;
+  if (!AState.User.MayWrite(st)) attr |= faReadOnly;
   F.Size = S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
   F.Time = static_cast<int64_t>(st.st_mtime);
   return attr;
 }
 
-// Masks know only * and ?; every other character, fnmatch's brackets and
-// backslash included, stands for itself.
-std::string MaskToPattern(const std::string& AMask) {
-  std::string pattern;
-  for (char c : AMask) {
-    if (c == '[' || c == ']' || c == '\\') pattern += '\\';
-    pattern += c;
+// Whether the name matches the mask: * stands for any run of characters, ?
+// for one, everything else for itself ignoring the case of ASCII letters.
+// Names are bytes: no locale and no multibyte decoding take part.
+bool MatchesMask(std::string_view AMask, std::string_view AName) {
+  size_t m = 0, n = 0, starM = std::string_view::npos, starN = 0;
+  while (n < AName.size()) {
+    if (m < AMask.size() && AMask[m] == '*') {
+      starM = m++;
+      starN = n;
+    } else if (m < AMask.size() && (AMask[m] == '?' || UpCase(AMask[m]) == UpCase(AName[n]))) {
+      ++m;
+      ++n;
+    } else if (starM != std::string_view::npos) {
+      m = starM + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
   }
-  return pattern;
+  while (m < AMask.size() && AMask[m] == '*') ++m;
+  return m == AMask.size();
 }
 
 // Reads entries until one matches mask and filter; 0 when one was found.
@@ -209,8 +249,8 @@ int FindMatching(TSearchRec& F) {
     dirent* entry = readdir(state.Dir);
     if (!entry) return errno ? errno : ENOENT;
     const char* name = entry->d_name;
-    if (fnmatch(state.Mask.c_str(), name, FNM_CASEFOLD) != 0) continue;
-    int attr = AttributesOf(state.Folder, name, F);
+    if (!MatchesMask(state.Mask, name)) continue;
+    int attr = AttributesOf(state, name, F);
     if (attr & F.ExcludeAttr) continue;
     F.Name = name;
     F.Attr = attr;
@@ -225,7 +265,7 @@ int FindFirst(const std::string& APath, int AAttr, TSearchRec& F) {
   size_t slash = APath.rfind('/');
   auto state = std::make_shared<TFindState>();
   state->Folder = slash == std::string::npos ? std::string("./") : APath.substr(0, slash + 1);
-  state->Mask = MaskToPattern(slash == std::string::npos ? APath : APath.substr(slash + 1));
+  state->Mask = slash == std::string::npos ? APath : APath.substr(slash + 1);
   state->Dir = opendir(state->Folder.c_str());
   if (!state->Dir) return errno ? errno : ENOENT;
   F.ExcludeAttr = ~AAttr & (faHidden | faSysFile | faVolumeID | faDirectory);
