@@ -77,8 +77,8 @@ int main(int argc, char** argv) {
   }
   // The IDE records its own folder as RootDir; its "Source" there is the tree.
   std::filesystem::path hostDir = std::filesystem::path(VANTRY_HOST).parent_path();
-  if (!std::filesystem::exists(hostDir / "Source") && std::filesystem::is_directory("/usr/share/fpcsrc/3.2.2"))
-    std::filesystem::create_directory_symlink("/usr/share/fpcsrc/3.2.2", hostDir / "Source");
+  if (!std::filesystem::exists(hostDir / "Source") && std::filesystem::is_directory(VANTRY_FPC_SOURCE))
+    std::filesystem::create_directory_symlink(VANTRY_FPC_SOURCE, hostDir / "Source");
   MeasureStartup(VANTRY_HOST, VANTRY_ADDIN);
   std::filesystem::remove_all(scratch);
   return 0;

@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  const char* fpc = "/usr/share/fpcsrc/3.2.2";
+  const char* fpc = VANTRY_FPC_SOURCE;
   if (fs::is_directory(fpc)) Measure("Free Pascal sources", fpc);
   for (int files : {1000, 10000, 100000}) {
     fs::path root = fs::path(scratch) / ("tree" + std::to_string(files));

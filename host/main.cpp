@@ -91,6 +91,10 @@ void PrintExperts(const std::vector<TIExpert*>& AExperts) {
 int main(int argc, char** argv) {
   auto started = std::chrono::steady_clock::now();
   TOptions options;
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(Usage, stdout);
+    return 0;
+  }
   if (!ParseOptions(argc, argv, options)) {
     std::fputs(Usage, stderr);
     return 2;

@@ -2,6 +2,7 @@
 
 #include "hostmodel/StandardMenus.h"
 #include "platform/Registry.h"
+#include "source_menu/ExpertModuleUnit.h"
 #include "support/TestSupport.h"
 
 #include <gmock/gmock.h>
@@ -36,6 +37,26 @@ TEST_F(AddInLoaderTest, LoadsRegistersAndUnloadsAnAddIn) {
   EXPECT_EQ(Menu.Find("TestAddInTopItem"), nullptr);
   EXPECT_EQ(Menu.LiveObjectCount(), 0);
   EXPECT_EQ(Loader.LibraryCount(), 0);
+}
+
+// The product itself over the Free Pascal sources: load, choose a unit, unload.
+TEST_F(AddInLoaderTest, VantryBrowsesTheFreePascalSources) {
+  WriteSettings(false, VANTRY_FPC_SOURCE);
+  ASSERT_TRUE(Loader.Load(VANTRY_ADDIN));
+  ASSERT_EQ(Loader.Experts().size(), 1u);
+  EXPECT_EQ(Loader.Experts()[0]->GetIDString(), "Brask.Orvalle Vantry");
+
+  THostMenuNode* node = Menu.Find("ovsVantryMenuItem");
+  ASSERT_NE(node, nullptr);
+  EXPECT_GT(node->Children.size(), 3u);
+  while (!node->Children.empty()) node = node->Children.back().get();  // down to a unit
+  Menu.Click(*node);
+  ASSERT_EQ(Services->OpenedFiles.size(), 1u);
+  EXPECT_EQ(ExtractFileName(Services->OpenedFiles[0]), node->Caption + ".pas");
+
+  Loader.Unload();
+  EXPECT_EQ(Menu.Find("ovsVantryMenuItem"), nullptr);
+  EXPECT_EQ(Menu.LiveObjectCount(), 0);
 }
 
 struct TBrokenRow {
