@@ -62,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
         TStoredRow{"NoSettingsKey", {}, {}, "/opt/delphi", true, "/opt/delphi/Source"},
         TStoredRow{"OnlyAutomaticStored", 0, {}, "/opt/delphi", true, "/opt/delphi/Source"},
         TStoredRow{"OnlyPathStored", {}, "/src", "/opt/delphi", true, "/opt/delphi/Source"},
-        TStoredRow{"UserDirectory", 0, "/home/me/src/", "/opt/delphi", false, "/home/me/src/"},
+        TStoredRow{"UserDirectory", 0, "/srv/pascal/src/", "/opt/delphi", false, "/srv/pascal/src/"},
         TStoredRow{"AutomaticWithSpace", 1, " ", "/opt/delphi", true, "/opt/delphi/Source"},
         TStoredRow{"AnyNonZeroIsTrue", 5, "/src", "/opt/delphi", true, "/opt/delphi/Source"},
         TStoredRow{"RootDirWithTrailingSeparator", 1, " ", "/opt/delphi/", true, "/opt/delphi//Source"}),
@@ -71,12 +71,12 @@ INSTANTIATE_TEST_SUITE_P(
 class SettingsStoreTest : public VantryTest::TIsolatedTest {};
 
 TEST_F(SettingsStoreTest, WriteThenReadRoundTrips) {
-  WriteSettings(false, "/home/me/src");
+  WriteSettings(false, "/srv/pascal/src");
   bool automatic = true;
   std::string path;
   ReadSettings(automatic, path);
   EXPECT_FALSE(automatic);
-  EXPECT_EQ(path, "/home/me/src");
+  EXPECT_EQ(path, "/srv/pascal/src");
 
   TRegistry reg;
   reg.SetRootKey(HKEY_LOCAL_MACHINE);
