@@ -42,6 +42,13 @@ bool TAddInLoader::Load(const std::string& APath) {
     Fail(APath, why ? why : "it cannot be opened", nullptr, firstExpert);
     return false;
   }
+  // The system loader hands out an open library again without starting it
+  // anew; its experts are registered already.
+  if (std::find(FLibraries.begin(), FLibraries.end(), library) != FLibraries.end()) {
+    dlclose(library);
+    if (FReport) FReport("The expert library " + APath + " is loaded already");
+    return false;
+  }
   auto init = reinterpret_cast<TExpertInitProc>(dlsym(library, ExpertEntryPoint));
   if (!init) {
     Fail(APath, std::string("it has no entry point ") + ExpertEntryPoint, library, firstExpert);

@@ -11,12 +11,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <string_view>
 
 namespace Vantry {
 
@@ -39,8 +39,15 @@ bool WriteFileAtomically(const std::string& APath, const std::string& AContent, 
     AError = "Cannot write beside " + target + ": " + std::strerror(errno);
     return false;
   }
+  // The new file takes the old one's permissions, or a new file's usual ones.
   struct stat st;
-  if (stat(target.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
+  if (stat(target.c_str(), &st) == 0) {
+    fchmod(fd, st.st_mode & 07777);
+  } else {
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+  }
   for (size_t done = 0; done < AContent.size();) {
     ssize_t n = write(fd, AContent.data() + done, AContent.size() - done);
     if (n < 0 && errno == EINTR) continue;
@@ -54,31 +61,53 @@ bool WriteFileAtomically(const std::string& APath, const std::string& AContent, 
   }
   fd = -1;
   if (rename(temp.c_str(), target.c_str()) != 0) return fail("Cannot replace");
+  // The rename itself is made durable by flushing the folder.
+  size_t slash = target.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+  if (int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY); dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
   return true;
 }
 
 namespace {
 
+// Larger files are not source files anyone edits here.
+constexpr off_t MaxFileSize = 64 << 20;
+
+// Reads a regular file. Opening does not wait (a pipe named like a unit
+// would otherwise block the IDE), and devices and huge files are refused.
 bool ReadFile(const std::string& APath, std::string& AContent, std::string& AError) {
+  auto fail = [&](const std::string& AWhy) {
+    AError = "Cannot open " + APath + ": " + AWhy;
+    return false;
+  };
+  int fd = open(APath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return fail(std::strerror(errno));
+  struct TCloser {
+    int Fd;
+    ~TCloser() { close(Fd); }
+  } closer{fd};
   struct stat st;
-  if (stat(APath.c_str(), &st) != 0) {
-    AError = "Cannot open " + APath + ": " + std::strerror(errno);
-    return false;
+  if (fstat(fd, &st) != 0) return fail(std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) return fail("it is a directory");
+  if (!S_ISREG(st.st_mode)) return fail("it is not a regular file");
+  if (st.st_size > MaxFileSize) return fail("it is larger than 64 MiB");
+  AContent.resize(static_cast<size_t>(st.st_size));
+  size_t done = 0;
+  while (done < AContent.size()) {
+    ssize_t n = read(fd, AContent.data() + done, AContent.size() - done);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n < 0) return fail(std::strerror(errno));
+    if (n == 0) break;  // the file shrank while it was read
+    done += static_cast<size_t>(n);
   }
-  if (S_ISDIR(st.st_mode)) {
-    AError = "Cannot open " + APath + ": it is a directory";
-    return false;
-  }
-  std::ifstream in(APath, std::ios::binary);
-  if (!in) {
-    AError = "Cannot open " + APath + ": " + std::strerror(errno);
-    return false;
-  }
-  std::ostringstream content;
-  content << in.rdbuf();
-  AContent = content.str();
+  AContent.resize(done);
   return true;
 }
+
+constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
 
 }  // namespace
 
@@ -118,13 +147,18 @@ bool TEditorTabs::OpenFile(const std::string& APath, std::string& AError) {
   std::string bytes;
   if (!ReadFile(APath, bytes, AError)) return false;
 
-  TDocument doc{APath, canonical, false, new QPlainTextEdit};
-  QStringDecoder utf8(QStringDecoder::Utf8);
-  QString text = utf8.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+  TDocument doc{APath, canonical, {}, new QPlainTextEdit};
+  doc.Format.Bom = std::string_view(bytes).substr(0, Utf8Bom.size()) == Utf8Bom;
+  QByteArrayView body(bytes.data() + (doc.Format.Bom ? Utf8Bom.size() : 0),
+                      static_cast<qsizetype>(bytes.size() - (doc.Format.Bom ? Utf8Bom.size() : 0)));
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  QString text = utf8.decode(body);
   if (utf8.hasError()) {
-    doc.Latin1 = true;
-    text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    doc.Format.Latin1 = true;
+    text = QString::fromLatin1(body);
   }
+  doc.Format.Crlf = text.contains(QStringLiteral("\r\n"));
+  if (doc.Format.Crlf) text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   doc.Editor->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   doc.Editor->setLineWrapMode(QPlainTextEdit::NoWrap);
   doc.Editor->setPlainText(text);
@@ -145,9 +179,17 @@ bool TEditorTabs::Save(int AIndex, std::string& AError) { return SaveAs(AIndex, 
 bool TEditorTabs::SaveAs(int AIndex, const std::string& APath, std::string& AError) {
   TDocument& doc = FDocuments[AIndex];
   QString text = doc.Editor->toPlainText();
-  QByteArray bytes = doc.Latin1 ? text.toLatin1() : text.toUtf8();
-  if (!WriteFileAtomically(APath, std::string(bytes.constData(), static_cast<size_t>(bytes.size())), AError))
+  if (doc.Format.Crlf) text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+  // Latin-1 holds the first 256 code points only; the encoder would quietly
+  // write '?' for the others.
+  if (doc.Format.Latin1 && std::any_of(text.cbegin(), text.cend(), [](QChar C) { return C.unicode() > 0xFF; })) {
+    AError = "Cannot save " + APath + ": the text holds characters its Latin-1 encoding cannot store";
     return false;
+  }
+  QByteArray bytes = doc.Format.Latin1 ? text.toLatin1() : text.toUtf8();
+  std::string content = doc.Format.Bom ? std::string(Utf8Bom) : std::string();
+  content.append(bytes.constData(), static_cast<size_t>(bytes.size()));
+  if (!WriteFileAtomically(APath, content, AError)) return false;
   doc.Path = APath;
   doc.Canonical = CanonicalPath(APath);
   doc.Editor->document()->setModified(false);

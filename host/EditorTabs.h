@@ -2,7 +2,8 @@
 // The IDE's source editor: one tab per file. A file is known by its path as
 // bytes, exactly as the file system has it (a name need not be valid UTF-8),
 // and two paths are the same file when their canonical forms are equal.
-// Text that is not valid UTF-8 is read and written back as Latin-1.
+// Text that is not valid UTF-8 is read and written back as Latin-1; a byte
+// order mark and CR LF line ends are kept as they were.
 
 #include <QTabWidget>
 
@@ -39,10 +40,16 @@ signals:
   void CurrentPathChanged(const QString& ADisplayPath);
 
 private:
+  // How the file was written, so that saving writes it the same way.
+  struct TFileFormat {
+    bool Latin1 = false;  // the bytes were not UTF-8
+    bool Bom = false;     // a UTF-8 byte order mark came first
+    bool Crlf = false;    // lines ended with CR LF
+  };
   struct TDocument {
     std::string Path;       // as opened or saved as
     std::string Canonical;  // for comparisons
-    bool Latin1 = false;    // the text was not UTF-8
+    TFileFormat Format;
     QPlainTextEdit* Editor = nullptr;
   };
 

@@ -98,7 +98,7 @@ THostWindow::~THostWindow() {
   FToolServices->Free();
 }
 
-bool THostWindow::Interactive() { return QGuiApplication::platformName() != QLatin1String("offscreen"); }
+bool THostWindow::Interactive() { return CanShowDialogs(); }
 
 void THostWindow::OnCommand(const char* AItemName, std::function<void()> ACommand) {
   if (THostMenuNode* node = FMenu.Find(AItemName))
@@ -129,8 +129,10 @@ void THostWindow::ConnectCommands() {
     if (i >= 0 && ConfirmClose(i)) FEditor->CloseTab(i);
   });
   OnCommand("FileCloseAllItem", [this] {
-    for (int i = FEditor->count() - 1; i >= 0; --i)
-      if (ConfirmClose(i)) FEditor->CloseTab(i);
+    for (int i = FEditor->count() - 1; i >= 0; --i) {
+      if (!ConfirmClose(i)) return;  // the user cancelled: the rest stay open
+      FEditor->CloseTab(i);
+    }
   });
   OnCommand("FileExitItem", [this] { close(); });
   onEditor("EditUndoItem", &QPlainTextEdit::undo);

@@ -37,7 +37,7 @@ public:
   bool OpenMenuPath(const std::string& AItemName);
   // The window with every open menu drawn where it stands.
   QImage Screenshot();
-  // Whether message boxes may be shown (a screen, not the offscreen platform).
+  // Whether message boxes may be shown (a person at a screen).
   static bool Interactive();
 
 protected:

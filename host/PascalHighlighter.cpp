@@ -35,8 +35,11 @@ TPascalHighlighter::TPascalHighlighter(QTextDocument* ADocument) : QSyntaxHighli
 
 int TPascalHighlighter::Comment(const QString& AText, int AStart, int AKind) {
   const QString close = AKind == BraceComment ? QStringLiteral("}") : QStringLiteral("*)");
-  int end = AText.indexOf(close, AStart);
-  bool directive = AText.mid(AStart, 2) == "{$" || AText.mid(AStart, 3) == "(*$";
+  // A comment opened on this line cannot end inside its own opener: "(*)" is open.
+  bool continued = AStart == 0 && previousBlockState() == AKind;
+  int searchFrom = continued ? 0 : AStart + (AKind == BraceComment ? 1 : 2);
+  int end = AText.indexOf(close, searchFrom);
+  bool directive = !continued && (AText.mid(AStart, 2) == "{$" || AText.mid(AStart, 3) == "(*$");
   if (end < 0) {
     setFormat(AStart, AText.size() - AStart, directive ? FDirective : FComment);
     setCurrentBlockState(AKind);

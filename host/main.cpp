@@ -105,6 +105,7 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Vantry IDE"));
+  if (headless) MarkHeadless();
   UseQtApplicationServices();
   RecordInstallation(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
 

@@ -66,10 +66,13 @@ void TEtkModule::BeforeDestruction() {
 
 TEtkModule::~TEtkModule() {
   // Nobody else would ever free an expert the host was not given.
-  if (FExpert && !FExpertRegistered) delete FExpert;
+  if (FExpert && !FExpertRegistered) FExpert->Release();
 }
 
 void TEtkModule::RegisterExpert() {
+  // The host owns a registered expert; handing it over twice would let it
+  // release the expert twice.
+  if (FExpertRegistered || !FExpert) return;
   // A host that takes the expert may release it, and so destroy this module,
   // before the call returns: nothing of this module is touched afterwards
   // unless the host declined it.

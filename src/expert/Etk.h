@@ -45,7 +45,7 @@ public:
   // The expert object the host is given (null once it is gone). Until it is
   // registered the module frees it; once registered the host owns it.
   THelperExpert* Expert() const { return FExpert; }
-  // Hands the expert object to the host (RegisterLibraryExpert).
+  // Hands the expert object to the host (RegisterLibraryExpert), once.
   void RegisterExpert();
 
   const std::string& Author() const { return FAuthor; }
@@ -116,7 +116,6 @@ protected:
   ~THelperExpert() override;
 
 private:
-  friend class TEtkModule;  // frees an expert that was never registered
   TEtkModule* FModule;
 };
 

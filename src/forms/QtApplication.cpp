@@ -9,21 +9,30 @@
 namespace Vantry {
 
 namespace {
+constexpr const char* HeadlessProperty = "vantryHeadless";
+}  // namespace
 
-bool CanShowBoxes() {
-  return qobject_cast<QApplication*>(QCoreApplication::instance()) &&
-         QGuiApplication::platformName() != QLatin1String("offscreen");
+void MarkHeadless() {
+  if (QCoreApplication* app = QCoreApplication::instance()) app->setProperty(HeadlessProperty, true);
 }
+
+bool CanShowDialogs() {
+  return qobject_cast<QApplication*>(QCoreApplication::instance()) &&
+         QGuiApplication::platformName() != QLatin1String("offscreen") &&
+         !QCoreApplication::instance()->property(HeadlessProperty).toBool();
+}
+
+namespace {
 
 class TQtApplicationServices final : public TApplicationServices {
 public:
   void ShowException(TObject* ASender, const std::string& AMessage) override {
-    if (!CanShowBoxes()) return TApplicationServices::ShowException(ASender, AMessage);
+    if (!CanShowDialogs()) return TApplicationServices::ShowException(ASender, AMessage);
     QMessageBox::critical(ApplicationWindow(), QApplication::applicationDisplayName(), QString::fromStdString(AMessage));
   }
 
   void ShowMessage(const std::string& AText) override {
-    if (!CanShowBoxes()) return TApplicationServices::ShowMessage(AText);
+    if (!CanShowDialogs()) return TApplicationServices::ShowMessage(AText);
     QMessageBox::information(ApplicationWindow(), QApplication::applicationDisplayName(), QString::fromStdString(AText));
   }
 

@@ -15,6 +15,15 @@ namespace Vantry {
 // add-in library has its own application object and calls this at load.
 void UseQtApplicationServices();
 
+// Marks the whole process as running without a person at the screen (a menu
+// dump, a screenshot): no library's services then open a box that nobody
+// would close, whatever display there is. Kept on the QApplication, which
+// the host and its add-ins share.
+void MarkHeadless();
+// Whether boxes may be shown: a QApplication on a real platform, and not
+// marked headless.
+bool CanShowDialogs();
+
 // The window that Application().Handle() names, or null.
 QWidget* ApplicationWindow();
 

@@ -15,7 +15,6 @@ namespace Vantry {
 
 class THostMenuItem;
 class THostMainMenu;
-class THostMainMenu;
 
 // One entry of the menu. The model owns the nodes; add-ins see them only
 // through item objects.

@@ -86,6 +86,8 @@ void TComponent::InsertComponent(TComponent* AComponent) {
   if (!AComponent->FName.empty()) ValidateRename(AComponent, "", AComponent->FName);
   FComponents.push_back(AComponent);
   AComponent->FOwner = this;
+  // What is put on a component being designed is being designed too.
+  if (FComponentState.Contains(csDesigning)) AComponent->FComponentState.Include(csDesigning);
 }
 
 void TComponent::RemoveComponent(TComponent* AComponent) {

@@ -17,7 +17,7 @@ Exception::Exception(const std::string& AFormat, TVarRecs AArgs) : FMessage(Form
 namespace {
 
 // One conversion of a format string: %[-][width][.precision]type.
-struct TFormatSpec {
+struct TConversion {
   bool LeftJustify = false;
   int Width = -1;
   int Precision = -1;
@@ -34,35 +34,35 @@ int ReadNumber(const std::string& S, size_t& I) {
   return n;
 }
 
-TFormatSpec ParseSpec(const std::string& AFormat, size_t& I) {
-  TFormatSpec spec;
+TConversion ParseConversion(const std::string& AFormat, size_t& I) {
+  TConversion conv;
   if (I < AFormat.size() && AFormat[I] == '-') {
-    spec.LeftJustify = true;
+    conv.LeftJustify = true;
     ++I;
   }
-  if (I < AFormat.size() && AFormat[I] >= '0' && AFormat[I] <= '9') spec.Width = ReadNumber(AFormat, I);
+  if (I < AFormat.size() && AFormat[I] >= '0' && AFormat[I] <= '9') conv.Width = ReadNumber(AFormat, I);
   if (I < AFormat.size() && AFormat[I] == '.') {
     ++I;
-    spec.Precision = ReadNumber(AFormat, I);
+    conv.Precision = ReadNumber(AFormat, I);
   }
   if (I >= AFormat.size()) BadFormat(AFormat);
-  spec.Type = static_cast<char>(AFormat[I++] | 0x20);  // conversions ignore case
-  return spec;
+  conv.Type = static_cast<char>(AFormat[I++] | 0x20);  // conversions ignore case
+  return conv;
 }
 
-std::string Convert(const TFormatSpec& ASpec, const TVarRec& AArg, const std::string& AFormat) {
+std::string Convert(const TConversion& AConversion, const TVarRec& AArg, const std::string& AFormat) {
   std::string text;
-  if (ASpec.Type == 's') {
+  if (AConversion.Type == 's') {
     if (!AArg.IsString()) BadFormat(AFormat);
     text = AArg.AsString();
-    if (ASpec.Precision >= 0 && static_cast<size_t>(ASpec.Precision) < text.size()) text.resize(ASpec.Precision);
-  } else if (ASpec.Type == 'd' || ASpec.Type == 'u' || ASpec.Type == 'x') {
+    if (AConversion.Precision >= 0 && static_cast<size_t>(AConversion.Precision) < text.size()) text.resize(AConversion.Precision);
+  } else if (AConversion.Type == 'd' || AConversion.Type == 'u' || AConversion.Type == 'x') {
     if (AArg.IsString()) BadFormat(AFormat);
     int64_t v = AArg.AsInteger();
     char buf[32];
-    if (ASpec.Type == 'x')
+    if (AConversion.Type == 'x')
       std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(v));
-    else if (ASpec.Type == 'u')
+    else if (AConversion.Type == 'u')
       std::snprintf(buf, sizeof buf, "%llu", static_cast<unsigned long long>(static_cast<uint32_t>(v)));
     else
       std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(v));
@@ -70,14 +70,14 @@ std::string Convert(const TFormatSpec& ASpec, const TVarRec& AArg, const std::st
     // For integers the precision is a minimum number of digits.
     bool negative = !text.empty() && text[0] == '-';
     size_t digits = text.size() - (negative ? 1 : 0);
-    if (ASpec.Precision > 0 && digits < static_cast<size_t>(ASpec.Precision))
-      text.insert(negative ? 1 : 0, ASpec.Precision - digits, '0');
+    if (AConversion.Precision > 0 && digits < static_cast<size_t>(AConversion.Precision))
+      text.insert(negative ? 1 : 0, AConversion.Precision - digits, '0');
   } else {
     BadFormat(AFormat);
   }
-  if (ASpec.Width > 0 && text.size() < static_cast<size_t>(ASpec.Width)) {
-    size_t pad = ASpec.Width - text.size();
-    if (ASpec.LeftJustify)
+  if (AConversion.Width > 0 && text.size() < static_cast<size_t>(AConversion.Width)) {
+    size_t pad = AConversion.Width - text.size();
+    if (AConversion.LeftJustify)
       text.append(pad, ' ');
     else
       text.insert(0, pad, ' ');
@@ -102,9 +102,9 @@ std::string Format(const std::string& AFormat, TVarRecs AArgs) {
       ++i;
       continue;
     }
-    TFormatSpec spec = ParseSpec(AFormat, i);
+    TConversion conv = ParseConversion(AFormat, i);
     if (arg == AArgs.end()) BadFormat(AFormat);
-    out += Convert(spec, *arg++, AFormat);
+    out += Convert(conv, *arg++, AFormat);
   }
   return out;
 }
@@ -202,6 +202,8 @@ int AttributesOf(const TFindState& AState, const char* AName, TSearchRec& F) {
   struct stat st;
   int attr = 0;
   int dir = dirfd(AState.Dir);
+  F.Size = 0;
+  F.Time = 0;
   if (fstatat(dir, AName, &st, 0) != 0) {
     if (fstatat(dir, AName, &st, AT_SYMLINK_NOFOLLOW) != 0) return faSysFile;
     attr |= faSysFile;

@@ -96,7 +96,7 @@ void TVantryExpertModule::IMIOpenSourceFileClick(TObject* Sender) {
 
 TecInterfaceMenuItem* TVantryExpertModule::NewChild(TecInterfaceMenuItem* AParent, const std::string& ACaption,
                                                     const char* AKind, int AIndex) {
-  auto* child = new TecInterfaceMenuItem(this);
+  auto* child = CreateComponent<TecInterfaceMenuItem>(this);
   child->SetCaption(ACaption);
   const std::string parentName = AParent->MenuItemName();
   child->SetTargetName(parentName);

@@ -59,6 +59,17 @@ TEST_F(AddInLoaderTest, VantryBrowsesTheFreePascalSources) {
   EXPECT_EQ(Menu.LiveObjectCount(), 0);
 }
 
+TEST_F(AddInLoaderTest, ALibraryLoadedTwiceRegistersItsExpertsOnce) {
+  ASSERT_TRUE(Loader.Load(VANTRY_TEST_ADDIN));
+  EXPECT_FALSE(Loader.Load(VANTRY_TEST_ADDIN));
+  ASSERT_EQ(Reports.size(), 1u);
+  EXPECT_THAT(Reports[0], HasSubstr("loaded already"));
+  EXPECT_EQ(Loader.Experts().size(), 1u);
+  EXPECT_EQ(Loader.LibraryCount(), 1);
+  Loader.Unload();  // releases the one expert once
+  EXPECT_EQ(Menu.LiveObjectCount(), 0);
+}
+
 struct TBrokenRow {
   const char* Name;
   const char* Library;

@@ -7,6 +7,8 @@
 
 #include <gmock/gmock.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -58,6 +60,34 @@ TEST_F(HostWindowTest, SavingKeepsTheFilesEncodingAndByteExactName) {
   EXPECT_FALSE(Window.Editor().IsModified(0));
 }
 
+TEST_F(HostWindowTest, SavingKeepsAByteOrderMarkAndCrLfLineEnds) {
+  const std::string original = "\xEF\xBB\xBFunit Dos;\r\ninterface\r\nend.\r\n";
+  std::string path = Temp.WriteFile("Dos.pas", original);
+  ASSERT_TRUE(Window.OpenFile(path));
+  EXPECT_EQ(Window.Editor().EditorOf(0)->toPlainText().toStdString(), "unit Dos;\ninterface\nend.\n");
+  std::string error;
+  ASSERT_TRUE(Window.Editor().Save(0, error)) << error;
+  EXPECT_EQ(Content(path), original);
+}
+
+TEST_F(HostWindowTest, ALatin1FileRefusesTextLatin1CannotHold) {
+  std::string path = Temp.WriteFile("Old.pas", "{ \xe9 }\n");
+  ASSERT_TRUE(Window.OpenFile(path));
+  Window.Editor().EditorOf(0)->appendPlainText(QString::fromUtf8("\xe2\x82\xac"));  // the euro sign
+  std::string error;
+  EXPECT_FALSE(Window.Editor().Save(0, error));
+  EXPECT_THAT(error, ::testing::HasSubstr("Latin-1"));
+  EXPECT_EQ(Content(path), "{ \xe9 }\n");
+  EXPECT_TRUE(Window.Editor().IsModified(0));
+}
+
+TEST_F(HostWindowTest, APipeOrDeviceNamedLikeAUnitIsRefusedAtOnce) {
+  ASSERT_EQ(mkfifo((Temp / "Pipe.pas").c_str(), 0600), 0);
+  EXPECT_FALSE(Window.OpenFile(Temp / "Pipe.pas"));  // would block if it waited for a writer
+  EXPECT_FALSE(Window.OpenFile("/dev/zero"));
+  EXPECT_EQ(Window.Editor().count(), 0);
+}
+
 TEST_F(HostWindowTest, ASaveThatFailsLeavesTheOldFile) {
   std::string path = Temp.WriteFile("Kept.pas", "old");
   std::string error;
@@ -65,6 +95,9 @@ TEST_F(HostWindowTest, ASaveThatFailsLeavesTheOldFile) {
   EXPECT_THAT(error, ::testing::HasSubstr("no/such/folder"));
   EXPECT_TRUE(WriteFileAtomically(path, "new", error));
   EXPECT_EQ(Content(path), "new");
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666u & ~0022u) << "a new file gets the usual permissions, not mkstemp's";
   std::ofstream(path + ".link-target") << "target";
   ASSERT_EQ(symlink((path + ".link-target").c_str(), (Temp / "link.pas").c_str()), 0);
   EXPECT_TRUE(WriteFileAtomically(Temp / "link.pas", "through the link", error));

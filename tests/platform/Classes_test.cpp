@@ -101,6 +101,8 @@ TEST_F(ClassesTest, DesigningAndLoadingState) {
   EXPECT_TRUE(c->ComponentState().Empty());
   c->SetDesigning(true);
   EXPECT_TRUE(c->ComponentState().Contains(csDesigning));
+  auto* child = new TComponent(c.get());  // put on a component being designed
+  EXPECT_TRUE(child->ComponentState().Contains(csDesigning));
   c->SetDesigning(false);
   EXPECT_FALSE(c->ComponentState().Contains(csDesigning));
 }

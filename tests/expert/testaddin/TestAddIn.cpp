@@ -21,7 +21,7 @@ public:
   explicit TTestAddInModule(TComponent* AOwner) : TEtkModule(AOwner) {}
 
   void TestAddInModuleCreate(TObject*) {
-    auto* item = new TecInterfaceMenuItem(this);
+    auto* item = CreateComponent<TecInterfaceMenuItem>(this);
     item->SetTargetName("TestAddInTopItem");
     item->SetInsertPosition(eciaChildLast);
     item->SetCaption("Made in code");
