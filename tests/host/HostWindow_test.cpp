@@ -1,7 +1,10 @@
+#include "AddInLoader.h"
 #include "HostWindow.h"
+#include "source_menu/ExpertModuleUnit.h"
 
 #include "support/TestSupport.h"
 
+#include <QAction>
 #include <QMenu>
 #include <QPlainTextEdit>
 
@@ -109,6 +112,27 @@ TEST_F(HostWindowTest, TheFileMenuHasTheItemsAddInsLookFor) {
                            "FileSaveAllItem", "FileCloseItem", "FileCloseAllItem", "FileExitItem"})
     EXPECT_NE(Window.Menu().Find(name), nullptr) << name;
   EXPECT_EQ(Window.Menu().Find("FileSaveItem")->Parent, Window.Menu().Find("FileMenu"));
+}
+
+// The whole road: Vantry loaded into the IDE, its menu shown by Qt, a unit
+// chosen there, the unit open in the editor.
+TEST_F(HostWindowTest, ChoosingAUnitInTheVantryMenuOpensItInTheEditor) {
+  std::string unit = Temp.WriteFile("Source/Rtl/System.pas", "unit System;\n");
+  WriteSettings(false, Temp / "Source");
+  TAddInLoader loader(Window.ToolServices(), nullptr);
+  ASSERT_TRUE(loader.Load(VANTRY_ADDIN));
+  THostMenuNode* item = Window.Menu().Find("ovsVantryMenuItem_D0_F0");
+  ASSERT_NE(item, nullptr);
+  QAction* action = Window.MenuView().ActionOf(*item);
+  ASSERT_NE(action, nullptr);
+  EXPECT_EQ(action->text(), "System");
+  action->trigger();
+  ASSERT_EQ(Window.Editor().count(), 1);
+  EXPECT_EQ(CanonicalPath(Window.Editor().PathOf(0)), CanonicalPath(unit));
+  action->trigger();  // open already: nothing more
+  EXPECT_EQ(Window.Editor().count(), 1);
+  loader.Unload();
+  EXPECT_EQ(Window.Menu().Find("ovsVantryMenuItem"), nullptr);
 }
 
 TEST_F(HostWindowTest, OpeningAMenuPathShowsEachMenuOnTheWay) {
