@@ -5,12 +5,28 @@
 #include "source_menu/ExpertModuleUnit.h"
 #include "support/TestSupport.h"
 
+#include <elf.h>
 #include <gmock/gmock.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 using namespace Vantry;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 namespace {
+
+std::string Content(const std::string& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
 
 class AddInLoaderTest : public VantryTest::TIsolatedTest {
 protected:
@@ -70,32 +86,91 @@ TEST_F(AddInLoaderTest, ALibraryLoadedTwiceRegistersItsExpertsOnce) {
   EXPECT_EQ(Menu.LiveObjectCount(), 0);
 }
 
+// A copy of the test add-in with the bytes at AOffset replaced, cut to ASize
+// bytes (0: whole).
+std::string DamagedCopy(const VantryTest::TTempDir& ATemp, size_t ASize, size_t AOffset = 0, std::string ABytes = "") {
+  std::string image = Content(VANTRY_TEST_ADDIN);
+  image.replace(AOffset, ABytes.size(), ABytes);
+  if (ASize) image.resize(ASize);
+  return ATemp.WriteFile("damaged.so", image);
+}
+
+// Where the page of the test add-in's last segment starts: cut there, the
+// file ends before its dynamic section.
+size_t LastSegmentPage() {
+  std::string image = Content(VANTRY_TEST_ADDIN);
+  const auto* header = reinterpret_cast<const Elf64_Ehdr*>(image.data());
+  const auto* segments = reinterpret_cast<const Elf64_Phdr*>(image.data() + header->e_phoff);
+  size_t last = 0;
+  for (int i = 0; i < header->e_phnum; ++i)
+    if (segments[i].p_type == PT_LOAD) last = std::max<size_t>(last, segments[i].p_offset);
+  return last & ~size_t(4095);
+}
+
 struct TBrokenRow {
   const char* Name;
-  const char* Library;
+  std::string (*Library)(const VantryTest::TTempDir&);
   const char* Reason;
   friend void PrintTo(const TBrokenRow& ARow, std::ostream* AOut) { *AOut << ARow.Name; }
 };
 
 class BrokenAddInTest : public AddInLoaderTest, public ::testing::WithParamInterface<TBrokenRow> {};
 
+// None of these may hang, crash or register anything.
 TEST_P(BrokenAddInTest, IsReportedAndSkippedWhileTheOthersLoad) {
-  EXPECT_FALSE(Loader.Load(GetParam().Library));
+  std::string library = GetParam().Library(Temp);
+  EXPECT_FALSE(Loader.Load(library));
   ASSERT_EQ(Reports.size(), 1u);
-  EXPECT_THAT(Reports[0], HasSubstr(GetParam().Library));
+  EXPECT_THAT(Reports[0], HasSubstr(library));
   EXPECT_THAT(Reports[0], HasSubstr(GetParam().Reason));
   EXPECT_EQ(Loader.LibraryCount(), 0);
   EXPECT_TRUE(Loader.Load(VANTRY_TEST_ADDIN));
   EXPECT_EQ(Loader.Experts().size(), 1u);
 }
 
+using T = const VantryTest::TTempDir&;
 INSTANTIATE_TEST_SUITE_P(
     Libraries, BrokenAddInTest,
-    ::testing::Values(TBrokenRow{"NoEntryPoint", VANTRY_NO_ENTRY_ADDIN, "no entry point INITEXPERT0017"},
-                      TBrokenRow{"EntryPointRaises", VANTRY_THROWING_ADDIN, "broken on purpose"},
-                      TBrokenRow{"NotALibrary", __FILE__, "not loaded"},
-                      TBrokenRow{"Missing", "/nonexistent/expert.so", "not loaded"}),
+    ::testing::Values(
+        TBrokenRow{"NoEntryPoint", [](T) -> std::string { return VANTRY_NO_ENTRY_ADDIN; }, "no entry point INITEXPERT0017"},
+        TBrokenRow{"EntryPointRaises", [](T) -> std::string { return VANTRY_THROWING_ADDIN; }, "broken on purpose"},
+        TBrokenRow{"NotALibrary", [](T A) { return A.WriteFile("text.so", "unit Text;\n"); }, "not a shared library"},
+        TBrokenRow{"Missing", [](T) -> std::string { return "/nonexistent/expert.so"; }, "cannot be opened"},
+        TBrokenRow{"Fifo", [](T A) { mkfifo((A / "fifo.so").c_str(), 0600); return A / "fifo.so"; }, "not a regular file"},
+        TBrokenRow{"Truncated", [](T A) { return DamagedCopy(A, LastSegmentPage()); }, "truncated"},
+        TBrokenRow{"HeaderOnly", [](T A) { return DamagedCopy(A, 64); }, "program headers lie outside"},
+        TBrokenRow{"ThirtyTwoBit", [](T A) { return DamagedCopy(A, 0, EI_CLASS, "\x01"); }, "32-bit"},
+        TBrokenRow{"BigEndian", [](T A) { return DamagedCopy(A, 0, EI_DATA, "\x02"); }, "byte order"},
+        TBrokenRow{"OtherMachine", [](T A) { return DamagedCopy(A, 0, 18, std::string("\x2b\x00", 2)); }, "another processor"},
+        TBrokenRow{"Executable", [](T A) { return DamagedCopy(A, 0, 16, std::string("\x02\x00", 2)); }, "not a shared library"}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// A second copy of an add-in under another path would put its menu in twice.
+TEST_F(AddInLoaderTest, ASecondCopyOfAnAddInIsRefusedByItsIDString) {
+  std::string copy = Temp.WriteFile("copy/test-addin.so", Content(VANTRY_TEST_ADDIN));
+  ASSERT_TRUE(Loader.Load(VANTRY_TEST_ADDIN));
+  EXPECT_FALSE(Loader.Load(copy));
+  ASSERT_EQ(Reports.size(), 1u);
+  EXPECT_THAT(Reports[0], HasSubstr("\"Tester.Test Add-in\" is registered already"));
+  EXPECT_THAT(Reports[0], HasSubstr(copy));
+  EXPECT_THAT(Reports[0], HasSubstr(VANTRY_TEST_ADDIN));
+  EXPECT_EQ(Loader.Experts().size(), 1u);
+  EXPECT_EQ(Loader.LibraryCount(), 1);
+  EXPECT_EQ(Menu.Find("FileMenu")->Children.size(), 11u);  // one "Test Add-in" item
+  Loader.Unload();
+  EXPECT_EQ(Menu.LiveObjectCount(), 0);
+}
+
+// Shut-down: experts released, then the library's terminate procedure, once,
+// then the library unloaded.
+TEST_F(AddInLoaderTest, TheTerminateProcedureRunsOnceBetweenReleaseAndUnload) {
+  ASSERT_TRUE(Loader.Load(VANTRY_RAISING_ADDIN));
+  Loader.Unload();
+  Loader.Unload();
+  EXPECT_THAT(Services->OpenedFiles, ElementsAre("raising-add-in: expert released", "raising-add-in: terminated",
+                                                 "raising-add-in: unloaded"));
+  EXPECT_EQ(Menu.LiveObjectCount(), 0);  // the terminate procedure released its menu item
+}
 
 TEST_F(AddInLoaderTest, ReadsTheConfiguredLibrariesFromTheUsersRegistry) {
   TRegistry reg;
@@ -104,7 +179,83 @@ TEST_F(AddInLoaderTest, ReadsTheConfiguredLibrariesFromTheUsersRegistry) {
   reg.WriteString("Vantry", "/opt/vantry/vantry.so");
   reg.WriteString("Another", "/opt/other.so");
   reg.WriteInteger("NotALibrary", 1);
-  EXPECT_EQ(TAddInLoader::ConfiguredLibraries(), (std::vector<std::string>{"/opt/other.so", "/opt/vantry/vantry.so"}));
+  EXPECT_EQ(TAddInLoader::ConfiguredLibraries([this](const std::string& AMessage) { Reports.push_back(AMessage); }),
+            (std::vector<std::string>{"/opt/other.so", "/opt/vantry/vantry.so"}));
+  ASSERT_EQ(Reports.size(), 1u);
+  EXPECT_THAT(Reports[0], HasSubstr("'NotALibrary' under HKEY_CURRENT_USER\\Software\\Borland\\Delphi\\3.0\\Experts"));
 }
+
+struct THiveRow {
+  const char* Name;
+  const char* Hive;
+  void (*Damage)(const std::string& AFile);
+  friend void PrintTo(const THiveRow& ARow, std::ostream* AOut) { *AOut << ARow.Name; }
+};
+
+class DamagedHiveTest : public AddInLoaderTest, public ::testing::WithParamInterface<THiveRow> {
+protected:
+  // Runs the IDE headless, as the user "nobody" when run as root (so that
+  // file permissions apply); returns its exit status.
+  int RunIde(const std::vector<std::string>& AArgs) {
+    std::vector<const char*> argv{VANTRY_HOST};
+    for (const std::string& arg : AArgs) argv.push_back(arg.c_str());
+    argv.push_back(nullptr);
+    std::string out = Temp / "out.txt", err = Temp / "err.txt";
+    return VantryTest::WaitChild(VantryTest::StartChild([&] {
+      if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) return 96;
+      if (!VantryTest::DropRootPrivileges()) return 97;
+      execv(VANTRY_HOST, const_cast<char**>(argv.data()));
+      return 95;
+    }));
+  }
+};
+
+// The IDE starts whatever the settings look like: the damaged hive is named
+// once, the add-in given with --expert loads, and the file is left alone.
+TEST_P(DamagedHiveTest, TheIdeStartsSaysOnceWhichHiveAndLeavesItAlone) {
+  {  // a hive with something in it, so that there is something to damage
+    TRegistry reg;
+    reg.SetRootKey(HKEY_CURRENT_USER);
+    ASSERT_TRUE(reg.OpenKey("\\Software\\Borland\\Delphi\\3.0\\Experts", true));
+    reg.WriteString("Missing", "/nonexistent/expert.so");
+    TRegistry machine;
+    machine.SetRootKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(machine.OpenKey("\\SOFTWARE\\BORLAND\\DELPHI\\3.0", true));
+    machine.WriteString("RootDir", "/opt");
+  }
+  std::string hive = RegistryDir + "/" + GetParam().Hive;
+  GetParam().Damage(hive);
+  std::string before = std::filesystem::is_regular_file(hive) ? Content(hive) : "";
+  // Let the unprivileged IDE reach the hive folder.
+  std::filesystem::permissions(Temp.Path(), std::filesystem::perms::all);
+  std::filesystem::permissions(RegistryDir, std::filesystem::perms::all);
+
+  EXPECT_EQ(RunIde({"--expert", VANTRY_RAISING_ADDIN, "--list-experts"}), 0);
+  std::string err = Content(Temp / "err.txt");
+  EXPECT_THAT(Content(Temp / "out.txt"), HasSubstr("Name: Raising Add-in"));
+  size_t first = err.find(hive);
+  ASSERT_NE(first, std::string::npos) << err;
+  EXPECT_EQ(err.find(hive, first + 1), std::string::npos) << "said more than once:\n" << err;
+  if (!before.empty()) {
+    std::filesystem::permissions(hive, std::filesystem::perms::owner_read);
+    EXPECT_EQ(Content(hive), before) << "the damaged hive was changed";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hives, DamagedHiveTest,
+    ::testing::Values(
+        THiveRow{"UserGarbage", "user.db", [](const std::string& F) { std::ofstream(F) << std::string(5000, 'x'); }},
+        THiveRow{"UserTruncated", "user.db", [](const std::string& F) { std::filesystem::resize_file(F, 3000); }},
+        THiveRow{"UserDirectory", "user.db",
+                 [](const std::string& F) {
+                   std::filesystem::remove(F);
+                   std::filesystem::create_directory(F);
+                 }},
+        THiveRow{"UserUnreadable", "user.db",
+                 [](const std::string& F) { std::filesystem::permissions(F, std::filesystem::perms::none); }},
+        THiveRow{"MachineGarbage", "machine.db",
+                 [](const std::string& F) { std::ofstream(F) << std::string(5000, 'x'); }}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 }  // namespace
