@@ -7,6 +7,7 @@
 #include <elf.h>
 #include <fcntl.h>
 #include <link.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <iterator>
 
 // The ELF header of the program itself, placed by the linker: what "this
 // machine" means for a library.
@@ -40,6 +42,44 @@ public:
     return pread(Fd, ABuffer, ASize, static_cast<off_t>(AOffset)) == static_cast<ssize_t>(ASize);
   }
   int Fd;
+};
+// A library's start-up code runs inside the system loader: one that aborts
+// or crashes takes the process with it, and nothing in-process can prevent
+// that. While a library is being started, such a signal first writes which
+// library it was to standard error; then the signal's previous action runs.
+class TFatalSignalNote {
+public:
+  explicit TFatalSignalNote(const std::string& APath) {
+    std::string text = "vantry-host: the expert library " + APath + " stopped the IDE while it was being started\n";
+    Length = std::min(text.size(), sizeof Message);
+    std::memcpy(Message, text.data(), Length);
+    struct sigaction note {};
+    note.sa_handler = &Note;
+    sigemptyset(&note.sa_mask);
+    for (size_t i = 0; i < std::size(Signals); ++i) sigaction(Signals[i], &note, &Previous[i]);
+  }
+  ~TFatalSignalNote() {
+    for (size_t i = 0; i < std::size(Signals); ++i) sigaction(Signals[i], &Previous[i], nullptr);
+  }
+  TFatalSignalNote(const TFatalSignalNote&) = delete;
+  TFatalSignalNote& operator=(const TFatalSignalNote&) = delete;
+
+private:
+  static void Note(int ASignal) {
+    [[maybe_unused]] ssize_t written = write(STDERR_FILENO, Message, Length);
+    // Back to the previous action, which runs when the signal comes again:
+    // abort() raises it again, a fault repeats when the handler returns.
+    for (size_t i = 0; i < std::size(Signals); ++i)
+      if (Signals[i] == ASignal) {
+        sigaction(ASignal, &Previous[i], nullptr);
+        if (Previous[i].sa_handler == SIG_DFL) raise(ASignal);  // delivered as the handler returns
+      }
+  }
+
+  static constexpr int Signals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGILL, SIGFPE};
+  static inline struct sigaction Previous[std::size(Signals)];
+  static inline char Message[1024];
+  static inline size_t Length = 0;
 };
 }  // namespace
 
@@ -129,6 +169,7 @@ bool TAddInLoader::Load(const std::string& APath) {
   size_t firstExpert = FExperts.size();
   if (std::string why = UnloadableReason(APath); !why.empty()) return Fail(APath, why, {}, firstExpert);
   ToolServices = FServices;
+  TFatalSignalNote note(APath);
   TLibrary library{dlopen(APath.c_str(), RTLD_NOW | RTLD_LOCAL), APath, nullptr};
   if (!library.Handle) {
     const char* why = dlerror();

@@ -7,9 +7,11 @@
 
 #include <elf.h>
 #include <gmock/gmock.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -192,7 +194,8 @@ struct THiveRow {
   friend void PrintTo(const THiveRow& ARow, std::ostream* AOut) { *AOut << ARow.Name; }
 };
 
-class DamagedHiveTest : public AddInLoaderTest, public ::testing::WithParamInterface<THiveRow> {
+// Runs the IDE itself, in a process of its own.
+class IdeProcessTest : public AddInLoaderTest {
 protected:
   // Runs the IDE headless, as the user "nobody" when run as root (so that
   // file permissions apply); returns its exit status.
@@ -204,11 +207,23 @@ protected:
     return VantryTest::WaitChild(VantryTest::StartChild([&] {
       if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) return 96;
       if (!VantryTest::DropRootPrivileges()) return 97;
+      rlimit noCore{0, 0};
+      setrlimit(RLIMIT_CORE, &noCore);
       execv(VANTRY_HOST, const_cast<char**>(argv.data()));
       return 95;
     }));
   }
 };
+
+// Start-up code that aborts cannot be survived in-process; the user learns
+// which library it was.
+TEST_F(IdeProcessTest, ALibraryWhoseStartUpAbortsIsNamed) {
+  EXPECT_EQ(RunIde({"--expert", VANTRY_ABORTING_ADDIN, "--dump-menu"}), 128 + SIGABRT);
+  EXPECT_THAT(Content(Temp / "err.txt"),
+              HasSubstr(std::string("the expert library ") + VANTRY_ABORTING_ADDIN + " stopped the IDE"));
+}
+
+class DamagedHiveTest : public IdeProcessTest, public ::testing::WithParamInterface<THiveRow> {};
 
 // The IDE starts whatever the settings look like: the damaged hive is named
 // once, the add-in given with --expert loads, and the file is left alone.

@@ -1,5 +1,6 @@
-// Add-ins that go wrong, for the loader's failure paths. Built three times:
-// without an entry point; with one that raises; and as an add-in whose
+// Add-ins that go wrong, for the loader's failure paths. Built four times:
+// without an entry point; with one that raises; with start-up code that
+// aborts (VANTRY_ABORTING_START); and as an add-in whose
 // handlers raise (VANTRY_RAISING_HANDLERS), written straight against the
 // host interface: one expert whose GetComment raises, one menu item whose
 // click raises, and a terminate procedure. It tells the host what happens to
@@ -69,6 +70,10 @@ extern "C" VANTRY_HOST_API bool INITEXPERT0017(TIToolServices* AToolServices, TE
   if (!ARegisterProc(expert)) expert->Release();
   return true;
 }
+#elif defined(VANTRY_ABORTING_START)
+#include <cstdlib>
+// Start-up code that no host can survive.
+[[maybe_unused]] static const bool Started = (std::abort(), true);
 #else
 extern "C" VANTRY_HOST_API int SomethingElse() { return 0; }
 #endif
