@@ -69,7 +69,7 @@ bool ParseOptions(int argc, char** argv, TOptions& AOptions) {
 
 // Whatever the settings look like, the IDE starts: a hive that cannot be
 // read is reported once, in an error box (a line on standard error when
-// headless), and the IDE neither reads nor writes it for the rest of the run.
+// headless), and the IDE itself neither reads nor writes it again.
 bool HiveReadable(HKEY ARootKey) {
   try {
     TRegistry reg;
