@@ -26,7 +26,6 @@ void Tell(const std::string& AEvent) {
 }
 
 class TRaisingExpert final : public TIExpert {
-public:
   std::string GetName() override { return "Raising Add-in"; }
   std::string GetAuthor() override { return "Tester"; }
   std::string GetComment() override { throw std::runtime_error("the comment raises on purpose"); }
@@ -36,9 +35,7 @@ public:
   TExpertState GetState() override { return {}; }
   std::string GetIDString() override { return "Tester.Raising Add-in"; }
   std::string GetMenuText() override { return ""; }
-  void Execute() override { throw std::runtime_error("Execute raises on purpose"); }
-
-protected:
+  void Execute() override {}
   ~TRaisingExpert() override { Tell("expert released"); }
 };
 

@@ -18,7 +18,6 @@
 #include <sstream>
 
 using namespace Vantry;
-using ::testing::ElementsAre;
 
 namespace {
 
@@ -145,23 +144,6 @@ TEST_F(HostWindowTest, OpeningAMenuPathShowsEachMenuOnTheWay) {
   QImage shot = Window.Screenshot();
   EXPECT_GT(shot.height(), Window.height() / 2);
   EXPECT_FALSE(Window.OpenMenuPath("NoSuchItem"));
-}
-
-// Nothing an add-in raises reaches Qt's event loop: each failure is shown,
-// and the next click works again.
-TEST_F(HostWindowTest, WhatAnAddInRaisesIsShownAndTheIdeGoesOn) {
-  VantryTest::TRecordedApplication shown;
-  TAddInLoader loader(Window.ToolServices(), nullptr);
-  ASSERT_TRUE(loader.Load(VANTRY_RAISING_ADDIN));
-  QAction* action = Window.MenuView().ActionOf(*Window.Menu().Find("RaisingAddInItem"));
-  ASSERT_NE(action, nullptr);
-  action->trigger();
-  action->trigger();
-  auto rows = ExpertRows(loader.Experts());
-  EXPECT_THAT(shown.Errors, ElementsAre("the click raises on purpose", "the click raises on purpose",
-                                        "the comment raises on purpose"));
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_THAT(rows[0], ElementsAre("Raising Add-in", "Tester", "", "", "esAddIn", "[]", "Tester.Raising Add-in", ""));
 }
 
 TEST(MessageBoxTest, ShowsItsTextAsWrittenNotAsMarkup) {

@@ -149,17 +149,11 @@ TEST(ShortCutTest, MapsDelphiShortCutsToKeySequences) {
   EXPECT_EQ(ShortCutToKeySequence(0xFF), QKeySequence());
 }
 
-// An add-in may withdraw the very item being clicked, and with it the menu
-// that shows it, from its click handler.
+// A click may withdraw its own item, and with it the menu delivering it.
 TEST_F(QtMenuViewTest, AClickThatWithdrawsItsOwnMenuIsSafe) {
   THostRef<TIMenuItemIntf> parent = Insert("FileMenu", 0, "AddInParent", "Parent");
   THostRef<TIMenuItemIntf> child = Insert("AddInParent", -1, "AddInChild", "Child");
-  int clicks = 0;
-  child->SetMenuClickEvent([&](TIMenuItemIntf*) {
-    ++clicks;
-    child.Reset();
-    parent.Reset();
-  });
+  child->SetMenuClickEvent([&](TIMenuItemIntf*) { child.Reset(), parent.Reset(); });
   QMenu* menu = View.MenuOf(*Menu.Find("AddInParent"));
   menu->popup(QPoint(0, 0));
   QPoint at = menu->actionGeometry(View.ActionOf(*Menu.Find("AddInChild"))).center();
@@ -168,7 +162,6 @@ TEST_F(QtMenuViewTest, AClickThatWithdrawsItsOwnMenuIsSafe) {
     QApplication::sendEvent(menu, &event);
   }
   QApplication::processEvents();
-  EXPECT_EQ(clicks, 1);
   EXPECT_EQ(Menu.Find("AddInParent"), nullptr);
   ExpectAgreement();
 }
