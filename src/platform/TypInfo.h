@@ -148,10 +148,28 @@ public:
   constexpr TClassInfo WithDescription(const TDescriptionData* A) const { auto c = *this; c.Description = A; return c; }
 };
 
+// A class reference as the class list keeps it: the class's StaticClass.
+using TClassReference = const TClassInfo& (*)();
+
 // Makes a class known by name to stored descriptions, for children that no
-// published field names. Returns true so it can initialise a static flag.
+// published field names. Prefer VANTRY_REGISTER_CLASS, which needs no code
+// to run; this adds a class at run time. Returns true so it can initialise a
+// static flag.
 bool RegisterClass(const TClassInfo& AClass);
+// The class of that name (ignoring case) among the registered ones, or null.
 const TClassInfo* FindClass(std::string_view AName);
+
+// Registers class T, at namespace scope in T's unit:
+//   VANTRY_REGISTER_CLASS(TecInterfaceMenuItem);
+// The linker collects these references into one list per program or
+// library, which FindClass reads on first use. So a class is known before
+// any static initialiser runs, and a library's main that reads a stored
+// description finds it whatever the order of the objects that were linked.
+#define VANTRY_REGISTER_CLASS(T) VANTRY_REGISTER_CLASS_AS(T, __COUNTER__)
+#define VANTRY_REGISTER_CLASS_AS(T, N) VANTRY_REGISTER_CLASS_NAMED(T, VantryRegisteredClass##N)
+#define VANTRY_REGISTER_CLASS_NAMED(T, Var)                                                        \
+  [[gnu::used, gnu::retain, gnu::section("vantry_classes")]] static constexpr ::Vantry::TClassReference \
+      Var = &T::StaticClass
 
 // Finishes construction of a new component (AfterConstruction); frees it and
 // re-raises if that fails. Defined with TComponent.

@@ -182,7 +182,7 @@ const TClassInfo& TOtherItem::StaticClass() {
 }
 
 // TTestItem needs no registration: TTestModule's fields name its class.
-[[maybe_unused]] const bool Registered = RegisterClass(TOtherItem::StaticClass());
+VANTRY_REGISTER_CLASS(TOtherItem);
 
 struct TFreeComponent {
   void operator()(TComponent* C) const { C->Free(); }
