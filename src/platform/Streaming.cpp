@@ -1,5 +1,6 @@
 #include "platform/Streaming.h"
 
+#include <algorithm>
 #include <cctype>
 #include <unordered_set>
 #include <variant>
@@ -37,6 +38,11 @@ struct TToken {
 
 // An error that already names its file and line.
 VANTRY_EXCEPTION(ELocatedReadError, EReadError);
+
+// Objects nest no deeper than this in one description. Parsing, reading and
+// freeing the tree each recurse once per level, so the limit keeps them well
+// inside any thread's stack; designed forms nest a dozen levels at most.
+constexpr int MaxNesting = 256;
 
 [[noreturn]] void RaiseAt(const std::string& AFile, int ALine, const std::string& AWhat) {
   throw ELocatedReadError("%s, line %d: %s", {AFile, ALine, AWhat});
@@ -184,6 +190,7 @@ private:
   }
 
   TObjectNode ParseObject() {
+    if (++FDepth > MaxNesting) RaiseAt(FFile, FToken.Line, Format("objects nested deeper than %d levels", {MaxNesting}));
     TObjectNode node = ParseHeader();
     while (!AtKeyword("end")) {
       if (FToken.Kind == TTokenKind::End) Fail("missing 'end' of", node.Name);
@@ -199,6 +206,7 @@ private:
       node.Items.emplace_back(std::move(prop));
     }
     Advance();
+    --FDepth;
     return node;
   }
 
@@ -262,6 +270,34 @@ private:
   TLexer FLexer;
   std::string FFile;
   TToken FToken;
+  int FDepth = 0;
+};
+
+// The classes whose descriptions are being applied on this thread, outermost
+// first. A description that creates, at any depth, a component whose class
+// is already in the list would be applied again inside itself, for ever.
+class TApplying {
+public:
+  explicit TApplying(const std::vector<const TClassInfo*>& ALevels) : FCount(ALevels.size()) {
+    for (const TClassInfo* level : ALevels) {
+      auto first = std::find(Stack().begin(), Stack().end(), level);
+      if (first == Stack().end()) continue;
+      std::string chain;
+      for (auto c = first; c != Stack().end(); ++c) chain += std::string((*c)->Name) + " > ";
+      throw EReadError("the description of %s includes itself (%s%s)", {level->Name, chain, level->Name});
+    }
+    Stack().insert(Stack().end(), ALevels.begin(), ALevels.end());
+  }
+  ~TApplying() { Stack().resize(Stack().size() - FCount); }
+  TApplying(const TApplying&) = delete;
+  TApplying& operator=(const TApplying&) = delete;
+
+private:
+  static std::vector<const TClassInfo*>& Stack() {
+    thread_local std::vector<const TClassInfo*> stack;
+    return stack;
+  }
+  size_t FCount;
 };
 
 }  // namespace
@@ -378,9 +414,14 @@ void InitInheritedComponent(TComponent* AInstance, const TClassInfo& AAncestor) 
   std::vector<const TClassInfo*> levels;  // the instance's class first
   for (const TClassInfo* c = &AInstance->ClassType(); c && c != &AAncestor; c = c->Parent()) levels.push_back(c);
 
+  std::vector<const TClassInfo*> described;
+  for (const TClassInfo* c : levels)
+    if (c->Description) described.push_back(c);
+
   TLoadedList loaded;
   bool found = false;
   try {
+    TApplying applying(described);
     for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
       const TDescriptionData* data = (*level)->Description;
       if (!data) continue;

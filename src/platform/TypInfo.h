@@ -166,10 +166,10 @@ const TClassInfo* FindClass(std::string_view AName);
 // any static initialiser runs, and a library's main that reads a stored
 // description finds it whatever the order of the objects that were linked.
 #define VANTRY_REGISTER_CLASS(T) VANTRY_REGISTER_CLASS_AS(T, __COUNTER__)
-#define VANTRY_REGISTER_CLASS_AS(T, N) VANTRY_REGISTER_CLASS_NAMED(T, VantryRegisteredClass##N)
-#define VANTRY_REGISTER_CLASS_NAMED(T, Var)                                                        \
+#define VANTRY_REGISTER_CLASS_AS(T, N) VANTRY_REGISTER_CLASS_NUMBERED(T, N)
+#define VANTRY_REGISTER_CLASS_NUMBERED(T, N)                                                       \
   [[gnu::used, gnu::retain, gnu::section("vantry_classes")]] static constexpr ::Vantry::TClassReference \
-      Var = &T::StaticClass
+      VantryRegisteredClass##N = &T::StaticClass
 
 // Finishes construction of a new component (AfterConstruction); frees it and
 // re-raises if that fails. Defined with TComponent.

@@ -183,6 +183,7 @@ const TClassInfo& TOtherItem::StaticClass() {
 
 // TTestItem needs no registration: TTestModule's fields name its class.
 VANTRY_REGISTER_CLASS(TOtherItem);
+VANTRY_REGISTER_CLASS(TScratchModule);  // so that a description can hold one
 
 struct TFreeComponent {
   void operator()(TComponent* C) const { C->Free(); }
@@ -271,6 +272,14 @@ TEST_F(StreamingTest, AClassWithoutAnyDescriptionRaisesEResNotFound) {
   }
 }
 
+// 100,000 objects, each inside the one before.
+const std::string DeeplyNested = [] {
+  std::string body;
+  for (int i = 0; i < 100000; ++i) body += "object A" + std::to_string(i) + ": TOtherItem\n";
+  for (int i = 0; i < 100000; ++i) body += "end\n";
+  return body;
+}();
+
 struct TBadRow {
   const char* Name;
   const char* Body;
@@ -313,7 +322,9 @@ INSTANTIATE_TEST_SUITE_P(
         TBadRow{"UnterminatedString", "  Title = 'open\n", 2, "unterminated"},
         TBadRow{"MissingEquals", "  Title 'x'\n", 2, "'x'"},
         TBadRow{"MissingEnd", "  object A: TTestItem\n", 4, "Scratch"},
-        TBadRow{"StrayCharacter", "  Title = @\n", 2, "@"}),
+        TBadRow{"StrayCharacter", "  Title = @\n", 2, "@"},
+        TBadRow{"NestedTooDeep", DeeplyNested.c_str(), 257, "nested deeper than 256"},
+        TBadRow{"IncludesItself", "  object Inner: TScratchModule\n  end\n", 2, "includes itself"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(StreamingTest, ASyntaxErrorChangesNothing) {
