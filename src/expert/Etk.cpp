@@ -27,6 +27,7 @@ const TClassInfo& TEtkModule::StaticClass() {
       Published::String<&T::SetAuthor>("Author"),
       Published::String<&T::SetComment>("Comment"),
       Published::String<&T::SetExpertName>("ExpertName"),
+      Published::Graphic<&T::SetIcon>("Icon"),
       Published::String<&T::SetIDString>("IDString"),
       Published::Set<&T::SetMenuState>("MenuState", ExpertStateNames),
       Published::String<&T::SetMenuText>("MenuText"),

@@ -27,12 +27,13 @@ struct TObjectNode {
   std::vector<std::variant<TPropertyNode, TObjectNode>> Items;  // in stream order
 };
 
-enum class TTokenKind { Ident, Integer, String, Symbol, End };
+enum class TTokenKind { Ident, Integer, String, Binary, Symbol, End };
 
 struct TToken {
   TTokenKind Kind = TTokenKind::End;
   std::string Text;  // identifier, symbol or the string's content
   int64_t Integer = 0;
+  std::vector<uint8_t> Bytes;  // binary data
   int Line = 1;
 };
 
@@ -67,6 +68,8 @@ public:
       ReadInteger(t);
     } else if (c == '\'') {
       ReadString(t);
+    } else if (c == '{') {
+      ReadBinary(t);
     } else if (std::string_view("=:[](),+").find(c) != std::string_view::npos) {
       t.Kind = TTokenKind::Symbol;
       t.Text = std::string(1, c);
@@ -114,6 +117,32 @@ private:
       RaiseAt(FFile, FLine, Format("'%s' is not a valid integer", {digits}));
     }
     if (negative) T.Integer = -T.Integer;
+  }
+
+  // {hex digits}: binary data, two digits a byte, blanks and line breaks
+  // anywhere between the digits.
+  void ReadBinary(TToken& T) {
+    T.Kind = TTokenKind::Binary;
+    const int line = FLine;
+    int high = -1;
+    for (++FPos;; ++FPos) {
+      if (FPos >= FText.size()) RaiseAt(FFile, line, "unterminated binary data, no '}'");
+      char c = FText[FPos];
+      if (c == '}') break;
+      if (c == '\n') ++FLine;
+      if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+      if (!std::isxdigit(static_cast<unsigned char>(c)))
+        RaiseAt(FFile, FLine, Format("'%s' in binary data is not a hex digit", {std::string(1, c)}));
+      int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(c) - 'a' + 10;
+      if (high < 0) {
+        high = digit;
+      } else {
+        T.Bytes.push_back(static_cast<uint8_t>(high << 4 | digit));
+        high = -1;
+      }
+    }
+    ++FPos;
+    if (high >= 0) RaiseAt(FFile, FLine, "binary data with an odd number of hex digits");
   }
 
   void ReadString(TToken& T) {
@@ -218,6 +247,9 @@ private:
         return t.Integer;
       case TTokenKind::String:
         return ParseString();
+      case TTokenKind::Binary:
+        Advance();
+        return TBinaryValue{std::move(t.Bytes)};
       case TTokenKind::Ident:
         if (AtKeyword("object") || AtKeyword("inherited") || AtKeyword("end")) break;
         Advance();

@@ -87,9 +87,10 @@ struct TDescriptionData {
 struct TIdentValue { std::string Name; };              // True, esAddIn, a method name
 struct TSetValue { std::vector<std::string> Names; };  // [esEnabled, esChecked]
 struct TListValue { std::vector<std::string> Lines; }; // ('one' 'two')
-using TStoredValue = std::variant<int64_t, std::string, TIdentValue, TSetValue, TListValue>;
+struct TBinaryValue { std::vector<uint8_t> Bytes; };   // {89504E47...}: an image's data
+using TStoredValue = std::variant<int64_t, std::string, TIdentValue, TSetValue, TListValue, TBinaryValue>;
 
-enum class TPropKind { Integer, Boolean, String, Enumeration, Set, Strings, Event };
+enum class TPropKind { Integer, Boolean, String, Enumeration, Set, Strings, Graphic, Event };
 
 struct TPropInfo;
 // Applies a stored value to a property of an instance. Root is the component
@@ -256,6 +257,20 @@ void SetStrings(const TPropInfo& P, TObject& O, const TStoredValue& AValue, TObj
   Store<Setter>(O, lines);
 }
 
+// A graphic (TIcon) from its image data: empty data is no image; anything
+// else must be data the graphic can hold (V::IsImageData).
+template <auto Setter>
+void SetGraphic(const TPropInfo& P, TObject& O, const TStoredValue& AValue, TObject&) {
+  using V = typename TMemberTraits<decltype(Setter)>::Value;
+  const std::vector<uint8_t>& bytes = Expect<TBinaryValue>(P, AValue, "image data in braces").Bytes;
+  V graphic;
+  if (!bytes.empty()) {
+    if (!V::IsImageData(bytes)) RaiseBadValue(P, V::ImageDataKinds());
+    graphic.LoadFromData(bytes);
+  }
+  Store<Setter>(O, graphic);
+}
+
 template <auto Field>
 void SetEvent(const TPropInfo& P, TObject& O, const TStoredValue& AValue, TObject& ARoot) {
   using Ev = typename TMemberTraits<decltype(Field)>::Value;
@@ -309,6 +324,7 @@ template <auto S> constexpr TPropInfo Integer(std::string_view N) { return {N, T
 template <auto S> constexpr TPropInfo Boolean(std::string_view N) { return {N, TPropKind::Boolean, &Detail::SetBoolean<S>, {}}; }
 template <auto S> constexpr TPropInfo String(std::string_view N) { return {N, TPropKind::String, &Detail::SetString<S>, {}}; }
 template <auto S> constexpr TPropInfo Strings(std::string_view N) { return {N, TPropKind::Strings, &Detail::SetStrings<S>, {}}; }
+template <auto S> constexpr TPropInfo Graphic(std::string_view N) { return {N, TPropKind::Graphic, &Detail::SetGraphic<S>, {}}; }
 template <auto S>
 constexpr TPropInfo Enumeration(std::string_view N, std::span<const std::string_view> AValues) {
   return {N, TPropKind::Enumeration, &Detail::SetEnumeration<S>, AValues};

@@ -306,6 +306,17 @@ TEST_F(EtkModuleTest, AStoredDescriptionNamesTheModuleAndWritesItsAuthor) {
   EXPECT_EQ(m->Style(), esAddIn);
   EXPECT_EQ(StoredAuthor(), "Brask");
   EXPECT_THAT(Events, ElementsAre("OnCreate"));
+  HICON glyph = m->Expert()->GetGlyph();  // the icon's ICO data, as stored
+  ASSERT_NE(glyph, nullptr);
+  EXPECT_EQ(glyph->Data, (std::vector<uint8_t>{0, 0, 1, 0, 1, 0}));
+  DestroyIcon(glyph);
+}
+
+TEST_F(EtkModuleTest, PublishesItsPropertiesInOrder) {
+  std::vector<std::string_view> names;
+  for (const TPropInfo& p : TEtkModule::StaticClass().Properties) names.push_back(p.Name);
+  EXPECT_THAT(names, ElementsAre("Author", "Comment", "ExpertName", "Icon", "IDString", "MenuState", "MenuText", "Page",
+                                 "Style", "OnExecute", "OnMenuState", "OnMenuText"));
 }
 
 TEST_F(EtkModuleTest, AnOnCreateExceptionIsReportedAndConstructionCompletes) {
