@@ -305,8 +305,10 @@ private:
   int FDepth = 0;
 };
 
-// The classes whose descriptions are being applied on this thread, outermost
-// first. A description that creates, at any depth, a component whose class
+// The classes whose descriptions are being applied, outermost first.
+// Components are made on the GUI thread only, so one list serves; it is not
+// thread_local because a thread-local destructor would pin a loaded add-in
+// in memory until the thread ends, and the host could never unload it. A description that creates, at any depth, a component whose class
 // is already in the list would be applied again inside itself, for ever.
 class TApplying {
 public:
@@ -326,7 +328,7 @@ public:
 
 private:
   static std::vector<const TClassInfo*>& Stack() {
-    thread_local std::vector<const TClassInfo*> stack;
+    static std::vector<const TClassInfo*> stack;
     return stack;
   }
   size_t FCount;
