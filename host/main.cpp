@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,6 +91,9 @@ void PrintExperts(const std::vector<TIExpert*>& AExperts) {
 
 int main(int argc, char** argv) {
   auto started = std::chrono::steady_clock::now();
+  // Menus sort in the user's collation, taken from the environment before
+  // any add-in loads (Qt takes the rest of the locale the same way).
+  std::setlocale(LC_COLLATE, "");
   TOptions options;
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::fputs(Usage, stdout);

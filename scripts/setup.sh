@@ -13,6 +13,7 @@ packages=(
   python3 python3-aiosmtpd
   xvfb xauth
   fpc-source-3.2.2
+  locales  # the locale sources the tests generate a German collation from
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -43,6 +44,26 @@ std::string TTempDir::MakeDir(const std::string& ARelative) const {
   fs::path p = FPath / ARelative;
   fs::create_directories(p);
   return p.string();
+}
+
+TScopedCollation::TScopedCollation(const std::string& ALocale) {
+  const char* saved = std::setlocale(LC_COLLATE, nullptr);
+  FSaved = saved ? saved : "C";
+  if (std::setlocale(LC_COLLATE, ALocale.c_str())) return;
+#ifdef VANTRY_TEST_LOCALES
+  FSetPath = true;
+  setenv("LOCPATH", VANTRY_TEST_LOCALES, 1);
+  if (std::setlocale(LC_COLLATE, ALocale.c_str())) return;
+  FError = "the locale " + ALocale + " is neither installed nor generated in " VANTRY_TEST_LOCALES
+           " (localedef needs Debian's locales package)";
+#else
+  FError = "the locale " + ALocale + " is not installed";
+#endif
+}
+
+TScopedCollation::~TScopedCollation() {
+  if (FSetPath) unsetenv("LOCPATH");
+  std::setlocale(LC_COLLATE, FSaved.c_str());
 }
 
 TIsolatedTest::TIsolatedTest() : RegistryDir(Temp / "registry") {
