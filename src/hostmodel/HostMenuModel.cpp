@@ -224,7 +224,7 @@ THostMenuNode& THostMenuModel::AddItem(THostMenuNode& AParent, const std::string
   return InsertNode(AParent, AIndex, std::move(node));
 }
 
-size_t THostMenuModel::TNameHash::operator()(std::string_view AName) const noexcept {
+size_t THostMenuModel::TNameHash::operator()(std::string_view AName) const {
   uint64_t hash = 14695981039346656037ull;  // FNV-1a over the upper-cased bytes
   for (char c : AName) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');

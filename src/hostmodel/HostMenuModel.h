@@ -108,9 +108,11 @@ private:
   void Forget(THostMenuNode& ANode);
 
   std::unique_ptr<THostMenuNode> FRoot;
-  // Names compare ignoring the case of ASCII letters, without copying.
+  // Names compare ignoring the case of ASCII letters, without copying. The
+  // hash is deliberately not noexcept: the table then keeps each entry's
+  // hash rather than computing it again from the name at every step.
   struct TNameHash {
-    size_t operator()(std::string_view AName) const noexcept;
+    size_t operator()(std::string_view AName) const;
   };
   struct TNameEqual {
     bool operator()(std::string_view A, std::string_view B) const noexcept;

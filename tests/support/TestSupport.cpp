@@ -49,22 +49,11 @@ std::string TTempDir::MakeDir(const std::string& ARelative) const {
 TScopedCollation::TScopedCollation(const std::string& ALocale) {
   const char* saved = std::setlocale(LC_COLLATE, nullptr);
   FSaved = saved ? saved : "C";
-  if (std::setlocale(LC_COLLATE, ALocale.c_str())) return;
-#ifdef VANTRY_TEST_LOCALES
-  FSetPath = true;
-  setenv("LOCPATH", VANTRY_TEST_LOCALES, 1);
-  if (std::setlocale(LC_COLLATE, ALocale.c_str())) return;
-  FError = "the locale " + ALocale + " is neither installed nor generated in " VANTRY_TEST_LOCALES
-           " (localedef needs Debian's locales package)";
-#else
-  FError = "the locale " + ALocale + " is not installed";
-#endif
+  if (!std::setlocale(LC_COLLATE, ALocale.c_str()))
+    FError = "the locale " + ALocale + " is not installed (scripts/setup.sh generates it)";
 }
 
-TScopedCollation::~TScopedCollation() {
-  if (FSetPath) unsetenv("LOCPATH");
-  std::setlocale(LC_COLLATE, FSaved.c_str());
-}
+TScopedCollation::~TScopedCollation() { std::setlocale(LC_COLLATE, FSaved.c_str()); }
 
 TIsolatedTest::TIsolatedTest() : RegistryDir(Temp / "registry") {
   if (const char* old = std::getenv("VANTRY_REGISTRY_DIR")) {

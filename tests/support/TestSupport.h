@@ -49,9 +49,8 @@ private:
 };
 
 // Makes ALocale the process's collation while it lives, then puts back the
-// one before. A locale the system lacks is taken from the locales the build
-// generated for the tests (VANTRY_TEST_LOCALES), if any; Error() says why
-// neither worked, so that a test can fail rather than pass unknowingly.
+// one before. Error() says why it could not, so that a test can fail rather
+// than pass unknowingly.
 class TScopedCollation {
 public:
   explicit TScopedCollation(const std::string& ALocale);
@@ -64,7 +63,6 @@ public:
 private:
   std::string FSaved;
   std::string FError;
-  bool FSetPath = false;
 };
 
 // Starts ABody in a child process whose exit status is what ABody returns
