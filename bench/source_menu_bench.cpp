@@ -7,12 +7,14 @@
 #include "hostmodel/StandardMenus.h"
 #include "source_menu/ExpertModuleUnit.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 #include <string>
 
 using namespace Vantry;
@@ -42,6 +44,24 @@ int CountMenuItems(const THostMenuNode& ANode) {
   return n;
 }
 
+double Seconds(std::chrono::steady_clock::time_point AStart) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - AStart).count();
+}
+
+// Copies the node's subtree into another model through the host interface,
+// keeping the item objects as an add-in would.
+void CopyTree(const THostMenuNode& AFrom, TIMenuItemIntf* ATo, std::vector<THostRef<TIMenuItemIntf>>& AItems) {
+  for (const auto& c : AFrom.Children) {
+    AItems.emplace_back(ATo->InsertItem(-1, c->Caption, c->Name, c->Hint, c->ShortCut, c->Context, c->GroupIndex,
+                                        c->Flags, c->OnClick));
+    CopyTree(*c, AItems.back().Get(), AItems);
+  }
+}
+
+size_t HeapInUse() { return mallinfo2().uordblks; }
+
+// Build, teardown and find take turns, so that a machine busy with other
+// work weighs on all three alike; the best of each is printed.
 void Measure(const std::string& ALabel, const std::string& ARoot) {
   WriteSettings(false, ARoot);
   THostMenuModel menu;
@@ -53,29 +73,43 @@ void Measure(const std::string& ALabel, const std::string& ARoot) {
   for (auto& e : fs::recursive_directory_iterator(ARoot))
     if (e.is_regular_file() && e.path().extension() == ".pas") ++files;
 
-  const int runs = files > 50000 ? 3 : 5;
-  TVantryExpertModule* module = nullptr;
-  double teardown = 1e9;
-  auto build = VantryBench::Measure(runs, [&] {
-    if (module) {
-      auto start = std::chrono::steady_clock::now();
-      module->Free();
-      teardown = std::min(teardown, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    module = CreateComponent<TVantryExpertModule>(nullptr);
-  });
-  int items = CountMenuItems(*menu.Find("ovsVantryMenuItem"));
-  module->Free();
-
   const std::string command = "find '" + ARoot + "' -iname '*.pas' > /dev/null";
-  auto find = VantryBench::Measure(runs, [&] {
+  double build = 1e9, teardown = 1e9, find = 1e9;
+  int items = 0;
+  size_t heap = 0, modelHeap = 0;
+  for (int run = 0; run < (files > 50000 ? 3 : 5); ++run) {
+    auto start = std::chrono::steady_clock::now();
     if (std::system(command.c_str()) != 0) std::fprintf(stderr, "find failed\n");
-  });
+    find = std::min(find, Seconds(start));
 
-  std::printf("%-22s %7d files %7d items  build %8.1f ms (%5.2f us/file)  teardown %7.1f ms  find %7.1f ms  "
-              "build/find %5.2f\n",
-              ALabel.c_str(), files, items, build.BestSeconds * 1e3, build.BestSeconds * 1e6 / files,
-              teardown * 1e3, find.BestSeconds * 1e3, build.BestSeconds / find.BestSeconds);
+    size_t heapBefore = HeapInUse();
+    start = std::chrono::steady_clock::now();
+    auto* module = CreateComponent<TVantryExpertModule>(nullptr);
+    build = std::min(build, Seconds(start));
+    heap = HeapInUse() - heapBefore;
+    if (run == 0) {
+      const THostMenuNode& top = *menu.Find("ovsVantryMenuItem");
+      items = CountMenuItems(top);
+      // What the host's model alone holds per item: the same tree once more.
+      THostMenuModel copy;
+      std::vector<THostRef<TIMenuItemIntf>> copied;
+      copied.reserve(static_cast<size_t>(items));
+      heapBefore = HeapInUse();
+      THostRef<TIMenuItemIntf> root(copy.ItemOf(copy.Root()));
+      CopyTree(top, root.Get(), copied);
+      modelHeap = HeapInUse() - heapBefore;
+    }
+
+    start = std::chrono::steady_clock::now();
+    module->Free();
+    teardown = std::min(teardown, Seconds(start));
+  }
+
+  std::printf("%-20s %6d files %6d items  build %7.1f ms %5.2f us/file  teardown %6.1f ms %5.2f us/file  "
+              "together %5.2f us/file  find %6.1f ms  build/find %4.2f  heap per item %4zu B (model %3zu B)\n",
+              ALabel.c_str(), files, items, build * 1e3, build * 1e6 / files, teardown * 1e3, teardown * 1e6 / files,
+              (build + teardown) * 1e6 / files, find * 1e3, build / find, heap / static_cast<size_t>(items),
+              modelHeap / static_cast<size_t>(items));
   ToolServices = nullptr;
   services->Free();
 }

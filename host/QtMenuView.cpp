@@ -62,7 +62,7 @@ QKeySequence ShortCutToKeySequence(int AShortCut) {
 
 TQtMenuView::TQtMenuView(THostMenuModel& AModel, QMenuBar* AMenuBar) : FModel(AModel), FMenuBar(AMenuBar) {
   FEntries[&FModel.Root()];
-  for (const auto& menu : FModel.Root().Children) Show(*menu);
+  ShowChildren(FModel.Root());  // the menu bar is always shown
   FModel.SetObserver(this);
 }
 
@@ -83,20 +83,29 @@ QAction* TQtMenuView::BreakOf(const THostMenuNode& ANode) const {
   return it == FEntries.end() ? nullptr : it->second.Break;
 }
 
-void TQtMenuView::Show(const THostMenuNode& ANode) {
-  ItemInserted(ANode);
-  for (const auto& child : ANode.Children) Show(*child);
+bool TQtMenuView::ShowChildren(const THostMenuNode& ANode) {
+  auto it = FEntries.find(&ANode);
+  if (it == FEntries.end()) return false;
+  if (it->second.ChildrenShown) return true;
+  it->second.ChildrenShown = true;
+  for (const auto& child : ANode.Children) AddAction(*child);
+  return true;
+}
+
+void TQtMenuView::MakeMenu(const THostMenuNode& ANode, TEntry& AEntry) {
+  AEntry.Menu = new QMenu(FMenuBar);
+  AEntry.Menu->setTitle(AEntry.Action->text());
+  AEntry.Menu->setToolTipsVisible(true);
+  AEntry.ChildrenShown = false;
+  const THostMenuNode* node = &ANode;
+  QObject::connect(AEntry.Menu, &QMenu::aboutToShow, [this, node] { ShowChildren(*node); });
+  AEntry.Action->setMenu(AEntry.Menu);
 }
 
 QWidget* TQtMenuView::ContainerFor(const THostMenuNode& AParent) {
   if (&AParent == &FModel.Root()) return FMenuBar;
   TEntry& parent = FEntries.at(&AParent);
-  if (!parent.Menu) {
-    parent.Menu = new QMenu(FMenuBar);
-    parent.Menu->setTitle(parent.Action->text());
-    parent.Menu->setToolTipsVisible(true);
-    parent.Action->setMenu(parent.Menu);
-  }
+  if (!parent.Menu) MakeMenu(AParent, parent);
   return parent.Menu;
 }
 
@@ -109,7 +118,7 @@ QAction* TQtMenuView::ActionAfter(const THostMenuNode& ANode) const {
   return it->second.Break ? it->second.Break : it->second.Action;
 }
 
-void TQtMenuView::ItemInserted(const THostMenuNode& ANode) {
+void TQtMenuView::AddAction(const THostMenuNode& ANode) {
   QWidget* container = ContainerFor(*ANode.Parent);
   TEntry& entry = FEntries[&ANode];
   entry.Action = new QAction(container);
@@ -117,6 +126,18 @@ void TQtMenuView::ItemInserted(const THostMenuNode& ANode) {
   const THostMenuNode* node = &ANode;
   QObject::connect(entry.Action, &QAction::triggered, [this, node] { FModel.Click(*const_cast<THostMenuNode*>(node)); });
   Apply(ANode, entry);
+  // A node with children shows as a submenu at once; its items wait.
+  if (!ANode.Children.empty()) MakeMenu(ANode, entry);
+}
+
+void TQtMenuView::ItemInserted(const THostMenuNode& ANode) {
+  // Under a node that is not shown, or whose submenu has not been opened,
+  // the new node waits like its siblings; the parent needs its submenu,
+  // though, so that it shows as one.
+  auto parent = FEntries.find(ANode.Parent);
+  if (parent == FEntries.end()) return;
+  if (ANode.Parent != &FModel.Root() && !parent->second.Menu) MakeMenu(*ANode.Parent, parent->second);
+  if (parent->second.ChildrenShown) AddAction(ANode);
 }
 
 void TQtMenuView::ItemChanged(const THostMenuNode& ANode) {
@@ -128,20 +149,24 @@ void TQtMenuView::ItemRemoving(const THostMenuNode& ANode) {
   Forget(ANode);
   // A parent left without children shows as a plain item again.
   const THostMenuNode* parent = ANode.Parent;
-  if (parent != &FModel.Root() && parent->Children.size() == 1) {
-    TEntry& entry = FEntries.at(parent);
+  auto it = FEntries.find(parent);
+  if (parent != &FModel.Root() && parent->Children.size() == 1 && it != FEntries.end()) {
+    TEntry& entry = it->second;
     entry.Action->setMenu(static_cast<QMenu*>(nullptr));
     for (auto& [index, group] : entry.RadioGroups) group->deleteLater();
     entry.RadioGroups.clear();
     Discard(entry.Menu);
     entry.Menu = nullptr;
+    entry.ChildrenShown = false;
   }
 }
 
 void TQtMenuView::Forget(const THostMenuNode& ANode) {
-  for (const auto& child : ANode.Children) Forget(*child);
   auto it = FEntries.find(&ANode);
-  if (it == FEntries.end()) return;
+  if (it == FEntries.end()) return;  // never shown, nor are its children
+  if (it->second.ChildrenShown)
+    for (const auto& child : ANode.Children) Forget(*child);
+  it = FEntries.find(&ANode);
   TEntry& entry = it->second;
   for (auto& [index, group] : entry.RadioGroups) group->deleteLater();
   Discard(entry.Break);

@@ -1,7 +1,12 @@
 #pragma once
 // Shows the host's menu model as real Qt menus and keeps them in step with
-// it: every node is one QAction, which gets a QMenu of its own while the
-// node has children. Choosing an action clicks its node.
+// it: every node shown is one QAction, which gets a QMenu of its own while
+// the node has children. Choosing an action clicks its node.
+//
+// A submenu's actions are made when it is first about to show, not before:
+// an add-in may put hundreds of thousands of items into the model, and Qt
+// would spend seconds and hundreds of megabytes on actions nobody opens.
+// From then on every change (insert, withdraw, caption, flags) is followed.
 //
 // Qt menus have no columns: an item that starts a new column (break or bar
 // break) is shown after a separator instead.
@@ -29,9 +34,14 @@ public:
   TQtMenuView(const TQtMenuView&) = delete;
   TQtMenuView& operator=(const TQtMenuView&) = delete;
 
+  // The node's action, or null while the menu that holds it has not been
+  // shown yet.
   QAction* ActionOf(const THostMenuNode& ANode) const;
-  // The node's submenu, or null while it has no children.
+  // The node's submenu, or null while it has no children (or no action).
   QMenu* MenuOf(const THostMenuNode& ANode) const;
+  // Makes the actions of the node's children now, as showing its submenu
+  // does; true when they are there (the node itself must have its action).
+  bool ShowChildren(const THostMenuNode& ANode);
   // The separator shown in place of a column break, or null.
   QAction* BreakOf(const THostMenuNode& ANode) const;
 
@@ -45,15 +55,18 @@ private:
     QMenu* Menu = nullptr;
     QAction* Break = nullptr;
     std::map<int, QActionGroup*> RadioGroups;  // by group index, for the node's children
+    bool ChildrenShown = false;                // whether the children have their actions
   };
 
-  void Show(const THostMenuNode& ANode);
+  // Makes the node's action (and its submenu, left empty until shown).
+  void AddAction(const THostMenuNode& ANode);
   void Apply(const THostMenuNode& ANode, TEntry& AEntry);
   void ApplyBreak(const THostMenuNode& ANode, TEntry& AEntry);
   void Forget(const THostMenuNode& ANode);
   // Where the node's children go: the menu bar for the root, else the
   // node's menu, made now if it has none yet.
   QWidget* ContainerFor(const THostMenuNode& AParent);
+  void MakeMenu(const THostMenuNode& ANode, TEntry& AEntry);
   QAction* ActionAfter(const THostMenuNode& ANode) const;
 
   THostMenuModel& FModel;

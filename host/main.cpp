@@ -14,10 +14,12 @@
 #include <QTimer>
 
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,7 +46,7 @@ const char* Usage =
     "  --list-experts     print what every registered expert answers and exit\n"
     "  --screenshot FILE  save a PNG of the main window and exit\n"
     "  --open-menu ITEM   with --screenshot: open the menus down to ITEM first\n"
-    "  --report-startup   print the time from start to menus ready\n";
+    "  --report-startup   print the time from start to menus ready, and the peak memory\n";
 
 bool ParseOptions(int argc, char** argv, TOptions& AOptions) {
   for (int i = 1; i < argc; ++i) {
@@ -115,6 +117,17 @@ public:
   }
 };
 
+// The most memory the process has held so far (its high-water resident
+// set), or -1 where the system does not say.
+long PeakMemoryKB() {
+  std::unique_ptr<FILE, int (*)(FILE*)> status(std::fopen("/proc/self/status", "r"), std::fclose);
+  char line[256];
+  long kb = -1;
+  while (status && std::fgets(line, sizeof line, status.get()))
+    if (std::sscanf(line, "VmHWM: %ld kB", &kb) == 1) break;
+  return kb;
+}
+
 void PrintExperts(const std::vector<TIExpert*>& AExperts) {
   const auto& columns = ExpertColumns();
   for (const auto& row : ExpertRows(AExperts)) {
@@ -126,6 +139,9 @@ void PrintExperts(const std::vector<TIExpert*>& AExperts) {
 
 int main(int argc, char** argv) {
   auto started = std::chrono::steady_clock::now();
+  // Menus sort in the user's collation, taken from the environment before
+  // any add-in loads (Qt takes the rest of the locale the same way).
+  std::setlocale(LC_COLLATE, "");
   TOptions options;
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::fputs(Usage, stdout);
@@ -165,7 +181,7 @@ int main(int argc, char** argv) {
 
   if (options.ReportStartup) {
     auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
-    std::fprintf(stderr, "menus ready after %.1f ms\n", ms);
+    std::fprintf(stderr, "menus ready after %.1f ms, peak memory %ld kB\n", ms, PeakMemoryKB());
   }
 
   int result = 0;

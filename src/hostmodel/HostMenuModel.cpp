@@ -225,9 +225,22 @@ THostMenuNode& THostMenuModel::AddItem(THostMenuNode& AParent, const std::string
   return InsertNode(AParent, AIndex, std::move(node));
 }
 
+size_t THostMenuModel::TNameHash::operator()(std::string_view AName) const {
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a over the upper-cased bytes
+  for (char c : AName) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  }
+  return static_cast<size_t>(hash);
+}
+
+bool THostMenuModel::TNameEqual::operator()(std::string_view A, std::string_view B) const noexcept {
+  return SameText(A, B);
+}
+
 THostMenuNode* THostMenuModel::Find(const std::string& AName) const {
-  auto it = FNames.find(UpperCase(AName));
-  return it == FNames.end() ? nullptr : it->second.front();
+  auto it = FNames.find(AName);
+  return it == FNames.end() ? nullptr : it->second;
 }
 
 void THostMenuModel::Click(THostMenuNode& ANode) {
@@ -261,7 +274,14 @@ THostMenuNode& THostMenuModel::InsertNode(THostMenuNode& AParent, int AIndex, st
   if (AIndex < 0 || AIndex > static_cast<int>(children.size())) AIndex = static_cast<int>(children.size());
   ANode->Parent = &AParent;
   THostMenuNode& node = **children.insert(children.begin() + AIndex, std::move(ANode));
-  if (!node.Name.empty()) FNames[UpperCase(node.Name)].push_back(&node);
+  if (!node.Name.empty()) {
+    auto [it, first] = FNames.try_emplace(node.Name, &node);
+    if (!first) {
+      THostMenuNode* last = it->second;
+      while (last->NextSameName) last = last->NextSameName;
+      last->NextSameName = &node;
+    }
+  }
   if (FObserver) FObserver->ItemInserted(node);
   return node;
 }
@@ -283,10 +303,21 @@ void THostMenuModel::Forget(THostMenuNode& ANode) {
   for (auto& child : ANode.Children) Forget(*child);
   if (ANode.Item) ANode.Item->Detach();
   if (ANode.Name.empty()) return;
-  auto it = FNames.find(UpperCase(ANode.Name));
+  auto it = FNames.find(ANode.Name);
   if (it == FNames.end()) return;
-  std::erase(it->second, &ANode);
-  if (it->second.empty()) FNames.erase(it);
+  if (it->second == &ANode) {
+    // The key is a view of this node's name: the next node takes over.
+    THostMenuNode* next = ANode.NextSameName;
+    FNames.erase(it);
+    if (next) FNames.emplace(next->Name, next);
+  } else {
+    for (THostMenuNode* n = it->second; n->NextSameName; n = n->NextSameName)
+      if (n->NextSameName == &ANode) {
+        n->NextSameName = ANode.NextSameName;
+        break;
+      }
+  }
+  ANode.NextSameName = nullptr;
 }
 
 TIMainMenuIntf* THeadlessToolServices::GetMainMenu() {

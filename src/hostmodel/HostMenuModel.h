@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -32,6 +33,7 @@ struct THostMenuNode {
 
   bool InsertedByAddIn = false;    // leaves the menu when the add-ins' last reference goes
   THostMenuItem* Item = nullptr;   // its item object, while one exists
+  THostMenuNode* NextSameName = nullptr;  // the next node added under the same name, ignoring case
 
   int Index() const;
   bool IsSeparator() const { return Caption == "-"; }
@@ -106,9 +108,19 @@ private:
   void Forget(THostMenuNode& ANode);
 
   std::unique_ptr<THostMenuNode> FRoot;
-  // Upper-cased name -> the nodes of that name, earliest added first, so that
-  // an add-in item reusing a name never hides the host's own item.
-  std::unordered_map<std::string, std::vector<THostMenuNode*>> FNames;
+  // Names compare ignoring the case of ASCII letters, without copying. The
+  // hash is deliberately not noexcept: the table then keeps each entry's
+  // hash rather than computing it again from the name at every step.
+  struct TNameHash {
+    size_t operator()(std::string_view AName) const;
+  };
+  struct TNameEqual {
+    bool operator()(std::string_view A, std::string_view B) const noexcept;
+  };
+  // Name -> the earliest added node of that name, which chains the later
+  // ones (NextSameName), so that an add-in item reusing a name never hides
+  // the host's own item. The key is a view of that node's name.
+  std::unordered_map<std::string_view, THostMenuNode*, TNameHash, TNameEqual> FNames;
   std::set<THostMainMenu*> FMainMenus;
   THostMenuObserver* FObserver = nullptr;
   std::vector<std::string>* FCallLog = nullptr;

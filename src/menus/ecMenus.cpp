@@ -77,7 +77,7 @@ void TecInterfaceMenuItem::Activate() {
   };
   try {
     FMenuItemIntf = InsertMenuItem(FInsertPosition, FTargetName, FCaption, FMenuItemName, FHint, FShortCut, FContext,
-                                   FGroupIndex, StoredFlags(), handler);
+                                   FGroupIndex, StoredFlags(), std::move(handler));
   } catch (...) {
     // A component that cannot insert its item stays inactive, silently:
     // its owner tests Active when it must know.

@@ -5,6 +5,14 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cctype>
+#include <climits>
+#include <clocale>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
+#include <locale.h>
+#include <memory>
 
 namespace Vantry {
 
@@ -188,11 +196,142 @@ int TStringList::IndexOf(std::string_view S) const {
   return it == FItems.end() ? -1 : static_cast<int>(it - FItems.begin());
 }
 
+namespace {
+
+// The order Sort follows: the process's collation (LC_COLLATE), with case
+// folded as the same locale folds its letters. Each name is turned into a
+// sort key once (strxfrm of the folded name), so sorting costs one key per
+// name and a byte comparison per pair, not a locale comparison per pair.
+class TCollation {
+public:
+  // The collation in force now; rebuilt when LC_COLLATE has changed.
+  static const TCollation& Current() {
+    thread_local std::unique_ptr<TCollation> current;
+    const char* name = std::setlocale(LC_COLLATE, nullptr);
+    std::string wanted = name ? name : "C";
+    if (!current || current->FName != wanted) current = std::make_unique<TCollation>(wanted);
+    return *current;
+  }
+
+  explicit TCollation(std::string AName) : FName(std::move(AName)) {
+    if (FName != "C" && FName != "POSIX") {
+      // The process's locale, with the character type of the collation's
+      // locale where the two differ.
+      FLocale = duplocale(LC_GLOBAL_LOCALE);
+      if (locale_t withType = FLocale ? newlocale(LC_CTYPE_MASK, FName.c_str(), FLocale) : nullptr) FLocale = withType;
+    }
+    if (!FLocale) {
+      for (int c = 0; c < 128; ++c) FLowerAscii[c] = std::string(1, static_cast<char>(std::tolower(c)));
+      return;
+    }
+    // ASCII letters fold through a table made once; in most locales it is
+    // plain ASCII lower case, but not in all (Turkish "I").
+    TUseLocale use(FLocale);
+    for (int c = 0; c < 128; ++c) FLowerAscii[c] = Encode(static_cast<wchar_t>(towlower(static_cast<wint_t>(c))));
+  }
+  ~TCollation() {
+    if (FLocale) freelocale(FLocale);
+  }
+  TCollation(const TCollation&) = delete;
+  TCollation& operator=(const TCollation&) = delete;
+
+  // A name that is not text in the locale's encoding still gets a key: its
+  // bytes with ASCII letters folded, sorted after every name that is text.
+  struct TKey {
+    bool NotText = false;
+    std::string Bytes;
+  };
+
+  std::vector<TKey> Keys(const std::vector<std::string>& AItems) const {
+    std::vector<TKey> keys(AItems.size());
+    if (!FLocale) {
+      for (size_t i = 0; i < AItems.size(); ++i) keys[i].Bytes = FoldAscii(AItems[i]);
+      return keys;
+    }
+    TUseLocale use(FLocale);
+    std::string folded;
+    for (size_t i = 0; i < AItems.size(); ++i) {
+      if (!Fold(AItems[i], folded)) {
+        keys[i] = {true, FoldAscii(AItems[i])};
+        continue;
+      }
+      size_t n = strxfrm(nullptr, folded.c_str(), 0);
+      keys[i].Bytes.resize(n + 1);
+      strxfrm(keys[i].Bytes.data(), folded.c_str(), n + 1);
+      keys[i].Bytes.resize(n);
+    }
+    return keys;
+  }
+
+private:
+  // Makes a locale the calling thread's for a while.
+  struct TUseLocale {
+    explicit TUseLocale(locale_t ALocale) : Saved(uselocale(ALocale)) {}
+    ~TUseLocale() { uselocale(Saved); }
+    locale_t Saved;
+  };
+
+  std::string FoldAscii(const std::string& S) const {
+    std::string folded = S;
+    for (char& c : folded)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return folded;
+  }
+
+  static std::string Encode(wchar_t C) {
+    char buffer[MB_LEN_MAX];
+    std::mbstate_t state{};
+    size_t n = std::wcrtomb(buffer, C, &state);
+    return n == static_cast<size_t>(-1) ? std::string() : std::string(buffer, n);
+  }
+
+  // Lower-cases S character by character as the locale does; false when S
+  // is not text in the locale's encoding (or holds a NUL).
+  bool Fold(const std::string& S, std::string& AFolded) const {
+    AFolded.clear();
+    std::mbstate_t state{};
+    for (size_t i = 0; i < S.size();) {
+      auto byte = static_cast<unsigned char>(S[i]);
+      if (byte == 0) return false;
+      if (byte < 128) {
+        AFolded += FLowerAscii[byte];
+        ++i;
+        continue;
+      }
+      wchar_t c;
+      size_t n = std::mbrtowc(&c, S.data() + i, S.size() - i, &state);
+      if (n == 0 || n > S.size() - i) return false;  // invalid or cut short
+      std::string lower = Encode(static_cast<wchar_t>(towlower(static_cast<wint_t>(c))));
+      if (lower.empty()) return false;
+      AFolded += lower;
+      i += n;
+    }
+    return true;
+  }
+
+  std::string FName;
+  locale_t FLocale = nullptr;  // null: the C locale, bytes after ASCII folding
+  std::string FLowerAscii[128];
+};
+
+}  // namespace
+
 void TStringList::Sort() {
-  std::sort(FItems.begin(), FItems.end(), [](const std::string& A, const std::string& B) {
-    int c = CompareText(A, B);
-    return c != 0 ? c < 0 : A < B;
+  if (FItems.size() < 2) return;
+  std::vector<TCollation::TKey> keys = TCollation::Current().Keys(FItems);
+  std::vector<size_t> order(FItems.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  // Names the collation cannot tell apart (case twins, or names a locale
+  // weighs the same) keep a fixed order: by their bytes.
+  std::sort(order.begin(), order.end(), [&](size_t A, size_t B) {
+    if (keys[A].NotText != keys[B].NotText) return keys[B].NotText;
+    int c = keys[A].Bytes.compare(keys[B].Bytes);
+    return c != 0 ? c < 0 : FItems[A] < FItems[B];
   });
+  std::vector<std::string> sorted;
+  sorted.reserve(FItems.size());
+  for (size_t i : order) sorted.push_back(std::move(FItems[i]));
+  FItems = std::move(sorted);
 }
 
 std::string TStringList::Text() const {

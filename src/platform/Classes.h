@@ -126,8 +126,9 @@ public:
   std::string& operator[](int AIndex);
   // The first index of S (exact comparison), or -1.
   int IndexOf(std::string_view S) const;
-  // Ascending, ignoring the case of ASCII letters; names that differ only in
-  // case keep a fixed order (by their bytes).
+  // Ascending in the process's collation (LC_COLLATE) ignoring case; what
+  // the collation cannot tell apart goes by its bytes, so the order is total.
+  // Entries that are not text in the locale's encoding sort after the rest.
   void Sort();
   void Assign(const TStringList& ASource) { FItems = ASource.FItems; }
   // The lines, each followed by a line break.

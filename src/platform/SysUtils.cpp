@@ -220,8 +220,8 @@ int AttributesOf(const TFindState& AState, const char* AName, TSearchRec& F) {
   return attr;
 }
 
-// Whether the name matches the mask: * stands for any run of characters, ?
-// for one, everything else for itself ignoring the case of ASCII letters.
+}  // namespace
+
 // Names are bytes: no locale and no multibyte decoding take part.
 bool MatchesMask(std::string_view AMask, std::string_view AName) {
   size_t m = 0, n = 0, starM = std::string_view::npos, starN = 0;
@@ -242,6 +242,8 @@ bool MatchesMask(std::string_view AMask, std::string_view AName) {
   while (m < AMask.size() && AMask[m] == '*') ++m;
   return m == AMask.size();
 }
+
+namespace {
 
 // Reads entries until one matches mask and filter; 0 when one was found.
 int FindMatching(TSearchRec& F) {

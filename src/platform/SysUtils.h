@@ -106,6 +106,10 @@ struct TSearchRec {
   std::shared_ptr<TFindState> FindHandle;  // released by FindClose or with the record
 };
 
+// Whether the name matches the mask: * stands for any run of characters, ?
+// for one, everything else for itself ignoring the case of ASCII letters.
+bool MatchesMask(std::string_view AMask, std::string_view AName);
+
 // Enumerates the one directory named by APath's directory part, yielding the
 // entries whose names match its last part (a mask with * and ?, ignoring
 // case) and whose hidden, system, volume or directory attributes are all in

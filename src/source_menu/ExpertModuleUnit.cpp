@@ -4,9 +4,6 @@
 #include "platform/Streaming.h"
 #include "source_menu/ZebFiles.h"
 
-#include <sys/stat.h>
-
-#include <algorithm>
 
 VANTRY_DESCRIPTION(ExpertModuleUnit);
 
@@ -70,7 +67,10 @@ void TVantryExpertModule::ExpertModuleCreate(TObject*) {
   std::string path;
   ReadSettings(automatic, path);
   ExpertModuleDestroy(this);
-  BuildDirectoryMenu(path, IMIVantry);
+  FWalked.clear();
+  BuildDirectoryMenu(path, IMIVantry, nullptr);
+  FWalked.clear();
+  FSourceRealPath.clear();
 }
 
 void TVantryExpertModule::ExpertModuleDestroy(TObject*) {
@@ -111,33 +111,40 @@ TecInterfaceMenuItem* TVantryExpertModule::NewChild(TecInterfaceMenuItem* AParen
   return child;
 }
 
-bool TVantryExpertModule::BuildDirectoryMenu(const std::string& ADir, TecInterfaceMenuItem* AParent) {
-  // A directory that cannot be reached lists nothing; one already being
-  // walked (reached again through a link) is treated as empty too, since
-  // following it would never end.
-  struct stat st;
-  if (stat(ADir.c_str(), &st) != 0) return false;
-  std::pair<dev_t, ino_t> id{st.st_dev, st.st_ino};
-  if (std::find(FWalking.begin(), FWalking.end(), id) != FWalking.end()) return false;
-  FWalking.push_back(id);
-  struct TPop {
-    std::vector<std::pair<dev_t, ino_t>>& Stack;
-    ~TPop() { Stack.pop_back(); }
-  } pop{FWalking};
+bool TVantryExpertModule::LeadsIntoSource(const TDirectoryListing& AListing, const std::string& ADir) const {
+  auto [link, target] = AListing.LinkedDirectory(ExtractFileName(ADir));
+  if (!link || target.empty() || FSourceRealPath.empty()) return false;
+  if (FSourceRealPath == "/") return true;
+  return target == FSourceRealPath ||
+         (target.size() > FSourceRealPath.size() && target.compare(0, FSourceRealPath.size(), FSourceRealPath) == 0 &&
+          target[FSourceRealPath.size()] == '/');
+}
+
+bool TVantryExpertModule::BuildDirectoryMenu(const std::string& ADir, TecInterfaceMenuItem* AParent,
+                                             const TDirectoryListing* AHolder) {
+  // Each real directory is walked once per build: met again (through a link
+  // from outside the source directory, say) it lists nothing, like a folder
+  // without units. So the menu is bounded by what is on disk.
+  TDirectoryListing listing(ADir, AHolder);
+  if (listing.Opened() && !FWalked.insert(listing.Id()).second) return false;
+  if (!AHolder) FSourceRealPath = listing.RealPath();
 
   bool found = false;
   TStringList list;
-  ListDirectories(ADir, "*", faDirectory, &list);
+  listing.ListDirectories("*", faDirectory, &list);
   list.Sort();
   for (int i = 0; i < list.Count(); ++i) {
     AParent->SetActive(true);
     TecInterfaceMenuItem* child = NewChild(AParent, ExtractFileName(list[i]), "_D", i);
     FMenuItems.push_back(child);
-    found = BuildDirectoryMenu(list[i], child) || found;
+    // A link into the source directory is left out like a folder without
+    // units: its target shows at its own place.
+    if (LeadsIntoSource(listing, list[i])) continue;
+    found = BuildDirectoryMenu(list[i], child, &listing) || found;
   }
 
   list.Clear();
-  ListFiles(ADir, "*.pas", faAnyFile, &list);
+  listing.ListFiles("*.pas", faAnyFile, &list);
   list.Sort();
   for (int i = 0; i < list.Count(); ++i) {
     AParent->SetActive(true);

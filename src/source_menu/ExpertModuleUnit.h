@@ -5,10 +5,9 @@
 
 #include "expert/Etk.h"
 #include "menus/ecMenus.h"
+#include "source_menu/ZebFiles.h"
 
-#include <sys/types.h>
-
-#include <utility>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -44,7 +43,12 @@ public:
 
 private:
   // Mirrors ADir under AParent; true when it holds a *.pas file at any depth.
-  bool BuildDirectoryMenu(const std::string& ADir, TecInterfaceMenuItem* AParent);
+  // AHolder is the listing of the folder that holds ADir (null for the
+  // source directory itself).
+  bool BuildDirectoryMenu(const std::string& ADir, TecInterfaceMenuItem* AParent, const TDirectoryListing* AHolder);
+  // Whether the subdirectory ADir of AListing is a link to a directory
+  // inside the source directory (compared by real paths).
+  bool LeadsIntoSource(const TDirectoryListing& AListing, const std::string& ADir) const;
   TecInterfaceMenuItem* NewChild(TecInterfaceMenuItem* AParent, const std::string& ACaption, const char* AKind,
                                  int AIndex);
 
@@ -53,9 +57,10 @@ private:
   std::vector<TecInterfaceMenuItem*> FMenuItems;
   // The full path of every file item; a file item's Tag indexes it.
   TStringList FFilePaths;
-  // The directories being walked, by device and inode, so that a link back
-  // to one of them is not followed round and round.
-  std::vector<std::pair<dev_t, ino_t>> FWalking;
+  // While building: the real directories walked so far, and the source
+  // directory's real path.
+  std::set<TDirectoryId> FWalked;
+  std::string FSourceRealPath;
 };
 
 }  // namespace Vantry

@@ -1,10 +1,15 @@
 #pragma once
 // Reads one directory into a string list: its subdirectories, or its other
-// entries matching a mask. The only place the add-in reads the file system.
+// entries matching a mask. The only place the add-in reads the file system:
+// the menu builder learns from here, too, where linked folders lead.
 
 #include "platform/Classes.h"
 
+#include <sys/types.h>
+
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace Vantry {
 
@@ -15,5 +20,54 @@ namespace Vantry {
 void ListDirectories(const std::string& ADirectory, const std::string& AMask, int AAttr, TStrings* AList);
 // The same for the entries that are not directories and match AMask.
 void ListFiles(const std::string& ADirectory, const std::string& AMask, int AAttr, TStrings* AList);
+
+// A real directory: its device and inode.
+using TDirectoryId = std::pair<dev_t, ino_t>;
+
+// One directory read once, from which both listings come, as the two
+// routines above would give them. Entry types come from the directory read
+// itself; only links and entries of unknown type are looked at one by one.
+// A folder opened from the listing of the folder that holds it is opened
+// relative to that one, so that no limit on the length of a path applies.
+// The directory stays open while the object lives.
+class TDirectoryListing {
+public:
+  // Reads ADirectory (a full path), opened by its name within AParent's
+  // directory when AParent is given.
+  explicit TDirectoryListing(const std::string& ADirectory, const TDirectoryListing* AParent = nullptr);
+  ~TDirectoryListing();
+  TDirectoryListing(const TDirectoryListing&) = delete;
+  TDirectoryListing& operator=(const TDirectoryListing&) = delete;
+
+  // Whether the directory could be opened and read.
+  bool Opened() const { return FFd >= 0; }
+  TDirectoryId Id() const { return FId; }
+  // The directory's path with every link resolved; empty if unknown.
+  std::string RealPath() const;
+
+  void ListDirectories(const std::string& AMask, int AAttr, TStrings* AList) const;
+  void ListFiles(const std::string& AMask, int AAttr, TStrings* AList) const;
+
+  // Whether the entry of that name is a link to a directory and, if it is,
+  // the real path of that directory (empty if it cannot be told).
+  std::pair<bool, std::string> LinkedDirectory(const std::string& AName) const;
+
+private:
+  enum TKind : unsigned char { ekDirectory, ekFile, ekOther };
+  struct TEntry {
+    std::string Name;
+    TKind Kind;
+    bool Link;
+  };
+
+  template <class Keep>
+  void List(const std::string& AMask, int AAttr, TStrings* AList, Keep AKeep) const;
+
+  std::string FPrefix;  // the path with one separator at its end
+  int FFd = -1;
+  TDirectoryId FId{};
+  std::vector<TEntry> FEntries;
+  bool FHasLinks = false;
+};
 
 }  // namespace Vantry

@@ -125,6 +125,8 @@ TEST_F(HostWindowTest, ChoosingAUnitInTheVantryMenuOpensItInTheEditor) {
   ASSERT_TRUE(loader.Load(VANTRY_ADDIN));
   THostMenuNode* item = Window.Menu().Find("ovsVantryMenuItem_D0_F0");
   ASSERT_NE(item, nullptr);
+  Window.show();
+  ASSERT_TRUE(Window.OpenMenuPath("ovsVantryMenuItem_D0_F0"));  // a submenu's actions come when it shows
   QAction* action = Window.MenuView().ActionOf(*item);
   ASSERT_NE(action, nullptr);
   EXPECT_EQ(action->text(), "System");

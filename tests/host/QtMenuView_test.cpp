@@ -21,10 +21,12 @@ class QtMenuViewTest : public ::testing::Test {
 protected:
   QtMenuViewTest() : View(Menu, &Bar) { AddStandardMenus(Menu); }
 
-  // Every node has its action, in its parent's container in model order
-  // (a break's separator just before it), with the node's caption and
-  // state, and a submenu exactly when it has children.
+  // Every node has its action once its menu has been shown (the check
+  // shows each, as a user opening it would), in its parent's container in
+  // model order (a break's separator just before it), with the node's
+  // caption and state, and a submenu exactly when it has children.
   void ExpectAgreement(const THostMenuNode& ANode, QWidget* AContainer) {
+    if (auto* menu = qobject_cast<QMenu*>(AContainer)) emit menu->aboutToShow();
     QList<QAction*> expected;
     for (const auto& child : ANode.Children) {
       if (QAction* b = View.BreakOf(*child)) expected << b;
@@ -48,6 +50,14 @@ protected:
   }
 
   void ExpectAgreement() { ExpectAgreement(Menu.Root(), &Bar); }
+
+  // The node's action, its menus shown down to it as a user would.
+  QAction* ShownAction(const char* AName) {
+    std::vector<const THostMenuNode*> path;
+    for (const THostMenuNode* n = Menu.Find(AName); n; n = n->Parent) path.insert(path.begin(), n);
+    for (const THostMenuNode* n : path) View.ShowChildren(*n);
+    return View.ActionOf(*Menu.Find(AName));
+  }
 
   // Inserts through the host interface, as an add-in does; "" is the menu bar.
   THostRef<TIMenuItemIntf> Insert(const std::string& AParent, int AIndex, const std::string& AName,
@@ -114,8 +124,8 @@ TEST_F(QtMenuViewTest, RadioItemsShareAnExclusiveGroup) {
   auto b = Insert("FileMenu", -1, "RadioB");
   a->SetFlags({mfRadioItem, mfChecked}, {mfRadioItem, mfChecked});
   b->SetFlags({mfRadioItem}, {mfRadioItem});
-  QAction* qa = View.ActionOf(*Menu.Find("RadioA"));
-  QAction* qb = View.ActionOf(*Menu.Find("RadioB"));
+  QAction* qa = ShownAction("RadioA");
+  QAction* qb = ShownAction("RadioB");
   ASSERT_NE(qa->actionGroup(), nullptr);
   EXPECT_EQ(qa->actionGroup(), qb->actionGroup());
   EXPECT_TRUE(qa->actionGroup()->isExclusive());
@@ -134,10 +144,37 @@ TEST_F(QtMenuViewTest, AWithdrawnSubtreeLeavesNoActionBehind) {
   EXPECT_EQ(grandChild->GetName(), "");  // detached
 }
 
+TEST_F(QtMenuViewTest, ASubmenuGetsItsActionsWhenFirstShownAndFollowsChangesAfter) {
+  auto top = Insert("FileMenu", 3, "Top");
+  std::vector<THostRef<TIMenuItemIntf>> items;
+  for (int i = 0; i < 30; ++i) items.push_back(Insert("Top", -1, "Item" + std::to_string(i)));
+  auto deep = Insert("Item0", -1, "Deep");
+  emit View.MenuOf(*Menu.Find("FileMenu"))->aboutToShow();
+  QMenu* topMenu = View.MenuOf(*Menu.Find("Top"));
+  ASSERT_NE(topMenu, nullptr);  // shows as a submenu...
+  EXPECT_TRUE(topMenu->actions().isEmpty());  // ...whose items wait
+  EXPECT_EQ(View.ActionOf(*Menu.Find("Item5")), nullptr);
+  items[5]->SetCaption("Changed while hidden");
+  items[7].Reset();
+  emit topMenu->aboutToShow();
+  EXPECT_EQ(View.ActionOf(*Menu.Find("Item5"))->text(), "Changed while hidden");
+  EXPECT_EQ(View.ActionOf(*Menu.Find("Deep")), nullptr);  // Item0's own submenu still waits
+  ExpectAgreement();
+  // Once shown, every change shows at once.
+  auto inserted = Insert("Top", 2, "Inserted");
+  items[9]->SetFlags({mfEnabled, mfBarBreak}, {mfBarBreak});
+  items[10]->SetCaption("Renamed");
+  items[11].Reset();
+  EXPECT_EQ(topMenu->actions().size(), 30);  // 30 - 2 withdrawn + 1 inserted + 1 break
+  EXPECT_EQ(topMenu->actions()[2], View.ActionOf(*Menu.Find("Inserted")));
+  EXPECT_EQ(View.ActionOf(*Menu.Find("Item10"))->text(), "Renamed");
+  ExpectAgreement();
+}
+
 TEST_F(QtMenuViewTest, ChoosingAnActionClicksItsNode) {
   int clicks = 0;
   Menu.Find("FileSaveItem")->OnClick = [&](TIMenuItemIntf*) { ++clicks; };
-  View.ActionOf(*Menu.Find("FileSaveItem"))->trigger();
+  ShownAction("FileSaveItem")->trigger();
   EXPECT_EQ(clicks, 1);
 }
 

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Vantry;
@@ -156,11 +157,41 @@ TEST(StringListTest, AddIndexAssignAndBounds) {
   EXPECT_EQ(list.Count(), 0);
 }
 
-TEST(StringListTest, SortIgnoresCaseAndOrdersCaseTwinsByBytes) {
-  TStringList list{"beta.PAS", "Alpha.pas", "alpha.pas", "_under", "Zeta", "gamma"};
-  list.Sort();
-  EXPECT_EQ(list, (TStringList{"Alpha.pas", "alpha.pas", "beta.PAS", "gamma", "Zeta", "_under"}));
+struct TCollationRow {
+  const char* Locale;
+  std::vector<std::string> Sorted;
+  friend void PrintTo(const TCollationRow& ARow, std::ostream* AOut) { *AOut << ARow.Locale; }
+};
+
+class StringListSortTest : public ::testing::TestWithParam<TCollationRow> {};
+
+// The same names, shuffled, in the order each collation gives them ignoring
+// case. "\xFF\xFE" is not UTF-8: German sorts it after the text, C has no
+// text but bytes. Case twins (Apfel, apfel) go by their bytes in both.
+TEST_P(StringListSortTest, FollowsTheCollationIgnoringCase) {
+  VantryTest::TScopedCollation collation(GetParam().Locale);
+  ASSERT_EQ(collation.Error(), "");
+  const std::vector<std::string>& sorted = GetParam().Sorted;
+  for (unsigned seed : {1u, 2u, 3u}) {
+    std::vector<std::string> names(sorted.rbegin(), sorted.rend());
+    std::rotate(names.begin(), names.begin() + seed * 4 % names.size(), names.end());
+    TStringList list;
+    for (const std::string& n : names) list.Add(n);
+    list.Sort();
+    EXPECT_EQ(std::vector<std::string>(list.begin(), list.end()), sorted) << "rotation " << seed;
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Locales, StringListSortTest,
+    ::testing::Values(
+        TCollationRow{"C",
+                      {"_under", "Apfel", "apfel", "b10", "b2", "gtk-x", "gtk_demo", "gtkglext", "sdl_gfx",
+                       "sdlutils", "ua", "Zeta", "\xC3\x84pfel", "\xC3\xBC" "ber", "\xFF\xFE.pas"}},
+        TCollationRow{"de_DE.UTF-8",
+                      {"Apfel", "apfel", "\xC3\x84pfel", "b10", "b2", "gtk_demo", "gtkglext", "gtk-x", "sdl_gfx",
+                       "sdlutils", "ua", "\xC3\xBC" "ber", "_under", "Zeta", "\xFF\xFE.pas"}}),
+    [](const auto& info) { return std::string(info.param.Locale[0] == 'C' ? "C" : "German"); });
 
 TEST(IconTest, EmptyByDefaultAndGivesItsHandleAway) {
   TIcon icon;

@@ -5,6 +5,8 @@
 #include "support/TestSupport.h"
 
 #include <gmock/gmock.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -164,6 +166,89 @@ TEST_F(SourceMenuTest, ALinkBackToAnAncestorIsNotFollowed) {
   CreateModule(Temp / "Source");
   EXPECT_THAT(Tree(), ElementsAre("Options... VantryConfigurationMenuItem", "- OrvalleVANTRYOptionSeparatorMenuItem",
                                   "A ovsVantryMenuItem_D0", "  a ovsVantryMenuItem_D0_F0"));
+}
+
+// Levels 0 to 11 of folders, each with a unit and two links, "a" and "b",
+// to the next level: walked once per route, that is 2^12 times.
+void MakeExplodingLevels(const VantryTest::TTempDir& ATemp, const std::string& AWhere) {
+  for (int level = 0; level < 12; ++level) {
+    std::string dir = AWhere + "/N" + std::to_string(level);
+    ATemp.WriteFile(dir + "/u" + std::to_string(level) + ".pas");
+    if (level == 11) continue;
+    for (const char* link : {"a", "b"})
+      ASSERT_EQ(symlink(("../N" + std::to_string(level + 1)).c_str(), (ATemp / (dir + "/" + link)).c_str()), 0);
+  }
+}
+
+TEST_F(SourceMenuTest, LinksInsideTheSourceAreLeftOutAndEachLevelShowsOnceAtItsPlace) {
+  MakeExplodingLevels(Temp, "Source");
+  ASSERT_EQ(symlink((Temp / "Source/N3").c_str(), (Temp / "Source/Absolute").c_str()), 0);
+  CreateModule(Temp / "Source");
+  std::vector<std::string> tree = Tree();
+  ASSERT_EQ(tree.size(), 2u + 2 * 12);
+  // "Absolute" is D0, so the levels are D1 to D12; a level's links are D0, D1.
+  EXPECT_EQ(tree[2], "N0 ovsVantryMenuItem_D1");
+  EXPECT_EQ(tree[3], "  u0 ovsVantryMenuItem_D1_F0");
+  EXPECT_EQ(tree[8], "N11 ovsVantryMenuItem_D4");  // N10, N11 sort before N2
+  EXPECT_EQ(tree[24], "N9 ovsVantryMenuItem_D12");
+  EXPECT_EQ(Menu.Find("ovsVantryMenuItem_D0"), nullptr);
+  EXPECT_EQ(Menu.Find("ovsVantryMenuItem_D1_D0"), nullptr);
+}
+
+TEST_F(SourceMenuTest, AFolderOutsideReachedByManyLinksIsWalkedTheFirstTimeOnly) {
+  MakeExplodingLevels(Temp, "Outside");
+  Temp.MakeDir("Source");
+  for (const char* link : {"x", "y"}) ASSERT_EQ(symlink("../Outside/N0", (Temp / "Source/" + link).c_str()), 0);
+  CreateModule(Temp / "Source");
+  std::vector<std::string> tree = Tree();
+  ASSERT_EQ(tree.size(), 2u + 2 * 12);
+  // The chain goes through x and each level's first link, "a"; y and every
+  // "b" are left out. Folders come before units, so the units follow the
+  // eleven "a"s, deepest first.
+  EXPECT_EQ(tree[2], "x ovsVantryMenuItem_D0");
+  EXPECT_EQ(tree[3], "  a ovsVantryMenuItem_D0_D0");
+  std::string deepest = "ovsVantryMenuItem";
+  for (int i = 0; i < 12; ++i) deepest += "_D0";
+  EXPECT_EQ(tree[14], std::string(2 * 12, ' ') + "u11 " + deepest + "_F0");
+  EXPECT_EQ(tree[25], "  u0 ovsVantryMenuItem_D0_F0");
+}
+
+TEST_F(SourceMenuTest, ASourceDirectoryReachedThroughALinkShowsWhole) {
+  Temp.WriteFile("Tree/Real/r.pas");
+  Temp.WriteFile("Tree/top.pas");
+  ASSERT_EQ(symlink("Real", (Temp / "Tree/Alias").c_str()), 0);
+  ASSERT_EQ(symlink("Tree", (Temp / "Source").c_str()), 0);
+  CreateModule(Temp / "Source");
+  EXPECT_THAT(Tree(), ElementsAre("Options... VantryConfigurationMenuItem", "- OrvalleVANTRYOptionSeparatorMenuItem",
+                                  "Real ovsVantryMenuItem_D1", "  r ovsVantryMenuItem_D1_F0",
+                                  "top ovsVantryMenuItem_F0"));
+  Menu.Click(*Menu.Find("ovsVantryMenuItem_D1_F0"));
+  EXPECT_THAT(Services->OpenedFiles, ElementsAre(Temp / "Source/Real/r.pas"));
+}
+
+TEST_F(SourceMenuTest, FilesDeeperThanThePathLimitAreListed) {
+  // 24 folders of 200 characters: the file's path is longer than PATH_MAX,
+  // so the tree is made and removed relative to open folders.
+  const std::string name(200, 'd');
+  std::vector<int> fds{open(Temp.MakeDir("Source").c_str(), O_RDONLY | O_DIRECTORY)};
+  for (int i = 0; i < 24; ++i) {
+    ASSERT_EQ(mkdirat(fds.back(), name.c_str(), 0755), 0);
+    fds.push_back(openat(fds.back(), name.c_str(), O_RDONLY | O_DIRECTORY));
+  }
+  close(openat(fds.back(), "Deep.pas", O_CREAT | O_WRONLY, 0644));
+  CreateModule(Temp / "Source");
+  std::vector<std::string> tree = Tree();
+  ASSERT_EQ(tree.size(), 2u + 25);
+  EXPECT_EQ(tree.back().substr(0, 2 * 24 + 5), std::string(2 * 24, ' ') + "Deep ");
+  Menu.Click(*Menu.Find(tree.back().substr(2 * 24 + 5)));
+  ASSERT_EQ(Services->OpenedFiles.size(), 1u);
+  EXPECT_GT(Services->OpenedFiles[0].size(), static_cast<size_t>(PATH_MAX));
+  unlinkat(fds.back(), "Deep.pas", 0);
+  for (size_t i = fds.size() - 1; i > 0; --i) {
+    close(fds[i]);
+    unlinkat(fds[i - 1], name.c_str(), AT_REMOVEDIR);
+  }
+  close(fds[0]);
 }
 
 TEST_F(SourceMenuTest, ANameThatIsNotUtf8OpensByteForByte) {

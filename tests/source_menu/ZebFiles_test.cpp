@@ -41,6 +41,29 @@ TEST_F(ZebFilesTest, ListsVisibleSubdirectoriesOrMatchingFilesWithFullPaths) {
   EXPECT_THAT(Listed(ListDirectories, dir + "/", "*", faDirectory), UnorderedElementsAre(dir + "/Vcl", dir + "/Rtl"));
 }
 
+TEST_F(ZebFilesTest, LinksAreFollowedAndWhatIsNoDirectoryCountsAsAFile) {
+  Temp.MakeDir("Vcl");
+  Temp.MakeDir(".Hidden");
+  const std::string dir = Temp.Path().string();
+  ASSERT_EQ(symlink("Vcl", (Temp / "ToVcl").c_str()), 0);
+  ASSERT_EQ(symlink(".Hidden", (Temp / "ToHidden").c_str()), 0);  // the link's own name counts
+  ASSERT_EQ(symlink("nowhere", (Temp / "Dangling.pas").c_str()), 0);
+  ASSERT_EQ(mkfifo((Temp / "Pipe.pas").c_str(), 0644), 0);
+  EXPECT_THAT(Listed(ListDirectories, dir, "*", faDirectory),
+              UnorderedElementsAre(dir + "/Vcl", dir + "/ToVcl", dir + "/ToHidden"));
+  EXPECT_THAT(Listed(ListFiles, dir, "*.pas", faAnyFile), UnorderedElementsAre(dir + "/Dangling.pas", dir + "/Pipe.pas"));
+  // A listing read once gives both lists, and tells links from folders.
+  TDirectoryListing listing(dir);
+  TStringList dirs, files;
+  listing.ListDirectories("*", faDirectory, &dirs);
+  listing.ListFiles("*.pas", faAnyFile, &files);
+  EXPECT_EQ(dirs.Count(), 3);
+  EXPECT_EQ(files.Count(), 2);
+  EXPECT_EQ(listing.LinkedDirectory("ToVcl"), std::make_pair(true, std::filesystem::canonical(Temp.Path() / "Vcl").string()));
+  EXPECT_FALSE(listing.LinkedDirectory("Vcl").first);
+  EXPECT_FALSE(listing.LinkedDirectory("Dangling.pas").first);
+}
+
 TEST_F(ZebFilesTest, NothingToListEmptiesTheList) {
   Temp.WriteFile("readme.txt");
   EXPECT_TRUE(Listed(ListFiles, Temp / "", "*.pas", faAnyFile).empty());

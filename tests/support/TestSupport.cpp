@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -44,6 +45,15 @@ std::string TTempDir::MakeDir(const std::string& ARelative) const {
   fs::create_directories(p);
   return p.string();
 }
+
+TScopedCollation::TScopedCollation(const std::string& ALocale) {
+  const char* saved = std::setlocale(LC_COLLATE, nullptr);
+  FSaved = saved ? saved : "C";
+  if (!std::setlocale(LC_COLLATE, ALocale.c_str()))
+    FError = "the locale " + ALocale + " is not installed (scripts/setup.sh generates it)";
+}
+
+TScopedCollation::~TScopedCollation() { std::setlocale(LC_COLLATE, FSaved.c_str()); }
 
 TIsolatedTest::TIsolatedTest() : RegistryDir(Temp / "registry") {
   if (const char* old = std::getenv("VANTRY_REGISTRY_DIR")) {

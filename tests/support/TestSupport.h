@@ -48,6 +48,23 @@ private:
   bool FHadRegistryDir = false;
 };
 
+// Makes ALocale the process's collation while it lives, then puts back the
+// one before. Error() says why it could not, so that a test can fail rather
+// than pass unknowingly.
+class TScopedCollation {
+public:
+  explicit TScopedCollation(const std::string& ALocale);
+  ~TScopedCollation();
+  TScopedCollation(const TScopedCollation&) = delete;
+  TScopedCollation& operator=(const TScopedCollation&) = delete;
+
+  const std::string& Error() const { return FError; }
+
+private:
+  std::string FSaved;
+  std::string FError;
+};
+
 // Starts ABody in a child process whose exit status is what ABody returns
 // (98 if it raised); WaitChild returns that status.
 pid_t StartChild(const std::function<int()>& ABody);
