@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <random>
 
@@ -212,8 +213,42 @@ std::vector<TMailbox> ParseAddressList(std::string_view AList, bool AAllowEmpty,
   return result;
 }
 
+namespace {
+// True when no byte has the high bit set and none is NUL: the common case,
+// checked in a loop the compiler vectorises.
+bool PlainAscii(std::string_view AChunk) {
+  unsigned char any = 0, least = 0xFF;
+  for (char ch : AChunk) {
+    auto c = static_cast<unsigned char>(ch);
+    any |= c;
+    least = std::min(least, c);
+  }
+  return (any & 0x80) == 0 && least != 0;
+}
+
+const char* FindLineEnd(const char* AFrom, const char* ATo) {
+  const char* lf = static_cast<const char*>(std::memchr(AFrom, '\n', static_cast<size_t>(ATo - AFrom)));
+  const char* stop = lf ? lf : ATo;
+  const char* cr = static_cast<const char*>(std::memchr(AFrom, '\r', static_cast<size_t>(stop - AFrom)));
+  return cr ? cr : stop;
+}
+}  // namespace
+
 void TBodyScan::Add(std::string_view AChunk) {
   Size += static_cast<int64_t>(AChunk.size());
+  if (FUtf8Pending == 0 && PlainAscii(AChunk)) {
+    const char* p = AChunk.data();
+    const char* end = p + AChunk.size();
+    while (p < end) {
+      const char* stop = FindLineEnd(p, end);
+      FLineLength += stop - p;
+      if (FLineLength > static_cast<int64_t>(MaxLine)) LongLine = true;
+      if (stop == end) break;
+      FLineLength = 0;
+      p = stop + 1;
+    }
+    return;
+  }
   for (char ch : AChunk) {
     auto c = static_cast<unsigned char>(ch);
     if (c == '\r' || c == '\n') {
@@ -394,8 +429,7 @@ void TBodyEncoder::Add(std::string_view AChunk, std::string& AOut) {
   while (i < AChunk.size()) {
     if (!FQuotedPrintable) {
       // Copy runs without line ends in one piece: this is the hot path for large files.
-      size_t end = AChunk.find_first_of("\r\n", i);
-      if (end == std::string_view::npos) end = AChunk.size();
+      size_t end = static_cast<size_t>(FindLineEnd(AChunk.data() + i, AChunk.data() + AChunk.size()) - AChunk.data());
       AOut.append(AChunk.data() + i, end - i);
       i = end;
       if (i == AChunk.size()) break;

@@ -36,7 +36,6 @@ struct TBodyScan {
 private:
   int64_t FLineLength = 0;
   int FUtf8Pending = 0;  // continuation bytes still expected
-  bool FPendingCR = false;
 };
 
 // The header block of a message and its envelope, or the reason it cannot

@@ -3,6 +3,7 @@
 // how a mail reader would show it.
 
 #include "mail/isp3.h"
+#include "platform/Application.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -329,7 +330,7 @@ TEST_F(SMTPTest, FiftyMegabytesStreamInConstantMemoryWithProgress) {
   }
 }
 
-enum class TAction { Connect, Text, Big, MissingFile, BrokenHeader, Unconnected };
+enum class TAction { Connect, Idle, Text, Big, MissingFile, BrokenHeader, Unconnected };
 
 struct TFaultRow {
   const char* Name;
@@ -354,6 +355,7 @@ TEST_F(SMTPTest, FaultsEndInAClearErrorAndTheControlStaysUsable) {
       {"unreadable file", {}, {}, TAction::MissingFile, smtpErrFileUnreadable, stConnected, 0},
       {"CR LF in a header", {}, {}, TAction::BrokenHeader, smtpErrBadHeader, stConnected, 0},
       {"not connected", {}, {}, TAction::Unconnected, smtpErrNotConnected, stDisconnected, 0},
+      {"idle session closed", {"--idle-timeout", "0.5"}, {}, TAction::Idle, 421, stDisconnected, 1},
   };
   for (const TFaultRow& row : rows) {
     SCOPED_TRACE(row.Name);
@@ -372,6 +374,8 @@ TEST_F(SMTPTest, FaultsEndInAClearErrorAndTheControlStaysUsable) {
     }
     if (row.Action == TAction::Connect) {
       EXPECT_FALSE(Connect(host));
+    } else if (row.Action == TAction::Idle) {
+      ASSERT_TRUE(Connect());
     } else {
       if (row.Action != TAction::Unconnected) {
         ASSERT_TRUE(Connect());
@@ -438,6 +442,21 @@ TEST_F(SMTPTest, VerifyAcceptsAddressListsAndNamesEachBadEntry) {
       EXPECT_EQ(ErrorItems, bad);
     }
   }
+}
+
+// A handler that leaves CancelDisplay false lets the control show the error.
+TEST_F(SMTPTest, AnUncancelledErrorIsShownThroughTheApplication) {
+  struct TSink : TApplicationServices {
+    std::string Shown;
+    void ShowException(TObject*, const std::string& AMessage) override { Shown += AMessage; }
+  } sink;
+  TApplicationServices* previous = Application().SetServices(&sink);
+  SMTP->OnError = nullptr;
+  SMTP->Verify("Ann <ann@example.org");
+  WaitIdle();
+  Application().SetServices(previous);
+  EXPECT_NE(sink.Shown.find("20008"), std::string::npos) << sink.Shown;
+  EXPECT_NE(sink.Shown.find("ann@example.org"), std::string::npos) << sink.Shown;
 }
 
 TEST_F(SMTPTest, StartTlsIsUsedAndTheCertificateChecked) {

@@ -6,7 +6,7 @@ written to OUT/msg-<k>.eml (the raw data as received, dot-unstuffed) and
 OUT/msg-<k>.json (envelope, client port, size); OUT/log gets one line per
 connection, command and close. Modes make it misbehave the ways a real
 server can: refuse a recipient, refuse the data, fall silent, close the
-connection in the middle of the data, hide 8BITMIME, offer STARTTLS.
+connection in the middle of the data or when idle, offer STARTTLS.
 """
 import argparse
 import asyncio
@@ -27,7 +27,7 @@ parser.add_argument("--reject-data", action="store_true", help="answer the end o
 parser.add_argument("--silent-data", action="store_true", help="never answer the end of the first message's data")
 parser.add_argument("--close-in-data", type=int, default=0,
                     help="close the connection after this many bytes of the first message's data")
-parser.add_argument("--no-8bitmime", action="store_true")
+parser.add_argument("--idle-timeout", type=float, default=30, help="say 421 and close a session idle this long")
 parser.add_argument("--tls", action="store_true", help="offer STARTTLS with a certificate made for 127.0.0.1 (OUT/cert.pem)")
 args = parser.parse_args()
 os.makedirs(args.out, exist_ok=True)
@@ -63,8 +63,6 @@ class Handler:
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         log("EHLO %s" % hostname)
         session.host_name = hostname
-        if args.no_8bitmime:
-            responses = [r.replace("8BITMIME", "HELP") for r in responses]
         return responses
 
     async def handle_NOOP(self, server, session, envelope, arg):
@@ -116,6 +114,11 @@ class Server(SMTP):
         log("CONNECT %d" % transport.get_extra_info("peername")[1])
         super().connection_made(transport)
 
+    def _timeout_cb(self):
+        log("IDLE TIMEOUT")
+        self.transport.write(b"421 4.4.2 Idle too long, closing\r\n")
+        super()._timeout_cb()
+
     def connection_lost(self, exc):
         log("CLOSE")
         super().connection_lost(exc)
@@ -150,7 +153,7 @@ if args.tls:
 async def main():
     loop = asyncio.get_running_loop()
     server = await loop.create_server(
-        lambda: Server(Handler(), data_size_limit=0, tls_context=tls_context, timeout=30), "127.0.0.1", 0)
+        lambda: Server(Handler(), data_size_limit=0, tls_context=tls_context, timeout=args.idle_timeout), "127.0.0.1", 0)
     print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
     # Runs until the test closes our standard input (or kills us).
     await loop.run_in_executor(None, sys.stdin.read)
