@@ -240,6 +240,25 @@ TEST_F(SMTPTest, TwoMessagesShareOneConnectionAndCopiesReachTheEnvelope) {
   EXPECT_EQ(Events.front(), "state 1");
 }
 
+// Closing the form while messages are on their way: they go out first,
+// then QUIT; a message handed over after Disconnect is refused.
+TEST_F(SMTPTest, DisconnectSendsWhatWasHandedOverThenQuits) {
+  StartServer();
+  ASSERT_TRUE(Connect());
+  SendText("one", "one\r\n");
+  SendText("two", "two\r\n");
+  SMTP->Disconnect();
+  EXPECT_EQ(SMTP->State(), stDisconnecting);
+  SendText("late", "late\r\n");
+  ASSERT_TRUE(WaitUntil([&] { return !SMTP->Busy() && SMTP->State() == stDisconnected; }));
+  EXPECT_EQ(States, (std::vector<int>{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(Errors, std::vector<int>{smtpErrNotConnected});
+  ASSERT_EQ(Server->Messages(), 2);
+  EXPECT_EQ(Server->Reader(2, "Subject"), "Orvalle AUTOMSG: two");
+  EXPECT_EQ(Server->Log().filter("QUIT").size(), 1);
+  EXPECT_EQ(Server->Connections(), 1);
+}
+
 struct TBodyRow {
   const char* Name;
   QString Subject;
