@@ -15,6 +15,7 @@
 //   form.AutomaticMessage().Assign(lines);
 //   form.ShowModal();
 
+#include "mail/isp3.h"
 #include "platform/Classes.h"
 
 #include "ui_OVSSendMailToOrvalle.h"
@@ -23,14 +24,15 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 class QEventLoop;
 
 namespace Vantry {
 
 class TOpenDialog;
-class TSMTP;
 
 class TSendMailToOrvalleForm : public QWidget, public Ui::TSendMailToOrvalleForm {
   Q_OBJECT
@@ -62,6 +64,25 @@ public:
   void ClearBtnClick();
   void eSMTPServerChange();
   void cbSendFileClick();
+  void SMTPConnectBtnClick();
+  void SendBtnClick();
+  void SMTP1StateChanged(TObject* Sender, int16_t State);
+  void SMTP1Verify(TObject* Sender);
+  void SMTP1DocInput(TObject* Sender, TDocInput* DocInput);
+  void SMTP1Error(TObject* Sender, int16_t Number, WideString& Description, int32_t Scode, const WideString& Source,
+                  const WideString& HelpFile, int32_t HelpContext, bool& CancelDisplay);
+
+  // The transfer status for a document state (the text SMTP1DocInput
+  // shows), or nullopt where the status stays as it is.
+  static std::optional<QString> DocInputStatusText(int16_t AState, int32_t ABytesTransferred, int32_t ABytesTotal,
+                                                   bool ATransferAborted, const QString& AMailTo);
+  // The error box's text: the number, the description, then each detail in
+  // parentheses, the details separated by carriage returns.
+  static std::string ErrorText(int16_t ANumber, const WideString& ADescription, const std::vector<WideString>& AItems);
+
+  // Whether a send is waiting for the control (the send controls are
+  // disabled meanwhile).
+  bool Sending() const { return FWaitLoop != nullptr; }
 
 signals:
   // The form has been closed (hidden by its close command).
@@ -73,10 +94,21 @@ protected:
   void showEvent(QShowEvent* AEvent) override;
 
 private:
+  void SetMailHeaders();
+  void SendMailText();
+  void SendMailFile(const std::string& AFileName);
+  void WaitWhileBusy();
+  void ControlEventDone();
+  void ErrorDialog(const std::string& AText);
+
   std::unique_ptr<TStringList> FAutomaticMessage;
   bool AddressesVerified = false;
   bool TransferAborted = false;
   bool FCentred = false;
+  // Set by closing, cleared by showing: a send in progress stops at once.
+  bool FClosed = false;
+  // The event loop of a send waiting for the control, null when none waits.
+  QEventLoop* FWaitLoop = nullptr;
 };
 
 }  // namespace Vantry
