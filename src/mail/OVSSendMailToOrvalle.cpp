@@ -86,6 +86,7 @@ TSendMailToOrvalleForm::~TSendMailToOrvalleForm() {
 
 void TSendMailToOrvalleForm::ShowModal() {
   QPointer<TSendMailToOrvalleForm> self(this);
+  hide();  // modality takes effect at the next show
   setWindowModality(Qt::ApplicationModal);
   QEventLoop loop;
   connect(this, &TSendMailToOrvalleForm::Closed, &loop, &QEventLoop::quit);

@@ -35,7 +35,6 @@ public:
     if (!FProcess.waitForFinished(5000)) FProcess.kill(), FProcess.waitForFinished();
   }
   QString Host() const { return QStringLiteral("127.0.0.1:%1").arg(FPort); }
-  int Port() const { return FPort; }
   // Each message as received, in arrival order.
   QList<QByteArray> Messages() const {
     QList<QByteArray> result;
@@ -73,33 +72,29 @@ void AnswerFileDialog(const QString& APath) {
   });
 }
 
-class SendMailForm : public ::testing::Test {
-protected:
-  SendMailForm() {
-    Form.eTo->setText(QStringLiteral("vendor@example.org"));
+// A filled form beside its own recording server, as a user finds it.
+struct TSession {
+  explicit TSession(const QStringList& AServerOptions = {}) : Server(AServerOptions) {
+    Form.eTo->setText("vendor@example.org");
     Form.eSMTPServer->setText(Server.Host());
-    Form.eHomeAddr->setText(QStringLiteral("user@example.org"));
-    Form.EDRealName->setText(QStringLiteral("Ann User"));
-    Form.AutomaticMessage().Assign(TStringList{"%%% Product: Vantry 1.0"});
+    Form.eHomeAddr->setText("user@example.org");
     Form.show();
     QObject::connect(Form.SMTPStatus, &QStatusBar::messageChanged, [this](const QString& s) { Status << s; });
   }
-  void Type(QWidget* AWidget, const QString& AText) { QTest::keyClicks(AWidget, AText); }
   bool Connect() {
     Form.PageControl1->setCurrentWidget(Form.ConPage);
     QTest::mouseClick(Form.SMTPConnectBtn, Qt::LeftButton);
-    return QTest::qWaitFor([this] { return Form.SMTP1->State() == stConnected || Form.SMTP1->State() == stDisconnected; }, 10000) &&
-           Form.SMTP1->State() == stConnected;
+    return QTest::qWaitFor([this] { return Form.SMTPConnectBtn->text() == "Disconnect"; }, 10000);
   }
-  void Send() {
+  // Clicks "Send"; returns once the form and the server hold still.
+  QList<QByteArray> Send(int AExpected) {
     Form.PageControl1->setCurrentWidget(Form.SendPage);
     QTest::mouseClick(Form.SendBtn, Qt::LeftButton);
-  }
-  // Sent mail has a long life: waits for what the server holds to settle.
-  QList<QByteArray> Received(int ACount) {
-    QTest::qWaitFor([&] { return Server.Messages().size() >= ACount && !Form.SMTP1->Busy(); }, 10000);
+    QTest::qWaitFor([&] { return Server.Messages().size() >= AExpected && !Form.SMTP1->Busy(); }, 10000);
+    QTest::qWait(50);
     return Server.Messages();
   }
+  int Sent() const { return Status.filter("Mail sent to vendor@example.org (").size(); }
 
   VantryTest::TRecordedApplication App;
   TSmtpServer Server;
@@ -211,158 +206,149 @@ void TypeMessage(QWidget* AEditor, const QString& AText) {
   }
 }
 
-const QList<QByteArray> FormHeaders(const QByteArray& ACC, const QByteArray& ASubject) {
+QList<QByteArray> FormHeaders(const QByteArray& ACC, const QByteArray& ASubject) {
   return {"To: vendor@example.org", "From: user@example.org", "CC: " + ACC, "Subject: Orvalle AUTOMSG: " + ASubject,
           "Content-Type: TEXT/PLAIN; charset=US-ASCII", "X-Mailer: Orvalle X-Mailer version 1.0"};
 }
 
-TEST_F(SendMailForm, SendsTheLaidOutMessages) {
+TEST(SendMailFormSending, TheLaidOutMessagesOverOneSession) {
   struct { const char *CC, *Subject, *RealName; TStringList Automatic; const char *Text, *Envelope; } rows[] = {
       {"", "Hello", "Ann User", {"%%% Product: Vantry 1.0", "%%% Host: IDE"}, "Line one\nLine two",
        R"("to": ["vendor@example.org"])"},
       {"copy@example.org", "", "", {}, ".dot first\n", R"("to": ["vendor@example.org", "copy@example.org"])"}};
-  ASSERT_TRUE(Connect());
-  for (const auto& row : rows) {
-    Form.eCC->setText(row.CC);
-    Form.eSubject->setText(row.Subject);
-    Form.EDRealName->setText(row.RealName);
-    Form.AutomaticMessage().Assign(row.Automatic);
-    Form.reMessageText->clear();
-    TypeMessage(Form.reMessageText, row.Text);
-    if (row.Automatic.Count()) Snapshot(Form, "send-page-filled");
-    Send();
-  }
-  const QList<QByteArray> messages = Received(2);
-  ASSERT_EQ(messages.size(), 2);
-  EXPECT_TRUE(App.Errors.empty()) << App.Errors.front();
+  TSession session;
+  ASSERT_TRUE(session.Connect());
+  TSendMailToOrvalleForm& form = session.Form;
   for (int k = 0; k < 2; ++k) {
     const auto& row = rows[k];
+    form.eCC->setText(row.CC);
+    form.eSubject->setText(row.Subject);
+    form.EDRealName->setText(row.RealName);
+    form.AutomaticMessage().Assign(row.Automatic);
+    form.reMessageText->clear();
+    TypeMessage(form.reMessageText, row.Text);
+    form.PageControl1->setCurrentWidget(form.SendPage);
+    if (k == 0) Snapshot(form, "send-page-filled");
+    const QList<QByteArray> messages = session.Send(k + 1);
+    ASSERT_EQ(messages.size(), k + 1);
     ExpectHeaders(messages[k], FormHeaders(row.CC, row.Subject));
     QByteArray body = QByteArray("%%% BEGIN OF AUTOMATIC MESSAGE \r\n%%% SENT FROM: ") + row.RealName + "\r\n";
     for (const std::string& line : row.Automatic) body += QByteArray::fromStdString(line) + "\r\n";
     body += "%%% END OF AUTOMATIC MESSAGE\r\n   \r\n   \r\n" + QByteArray(row.Text).replace("\n", "\r\n");
+    if (!body.endsWith("\r\n")) body += "\r\n";  // SMTP data always ends on a line end
     EXPECT_EQ(Body(messages[k]), body);
-    EXPECT_TRUE(Server.Envelope(k + 1).contains(row.Envelope)) << Server.Envelope(k + 1).constData();
+    EXPECT_TRUE(session.Server.Envelope(k + 1).contains(row.Envelope)) << session.Server.Envelope(k + 1).constData();
+    EXPECT_EQ(session.Sent(), k + 1) << session.Status.join('|').toStdString();
   }
-  EXPECT_EQ(Status.filter("Mail sent to vendor@example.org (").size(), 2) << Status.join('|').toStdString();
-  EXPECT_EQ(Server.Log().count("CONNECT"), 1);
+  EXPECT_TRUE(session.App.Errors.empty()) << session.App.Errors.front();
+  EXPECT_EQ(session.Server.Log().count("CONNECT"), 1);
 }
 
-TEST_F(SendMailForm, AttachmentIsASecondMessage) {
+TEST(SendMailFormSending, AttachmentIsASecondMessage) {
+  TSession session;
   VantryTest::TTempDir temp;
   AnswerFileDialog(QString::fromStdString(temp.WriteFile("notes.txt", "first\nsecond\n")));
-  QTest::mouseClick(Form.cbSendFile, Qt::LeftButton, {}, QPoint(5, 8));
-  Type(Form.eSubject, "Files");
-  ASSERT_TRUE(Connect());
-  Send();
-  const QList<QByteArray> messages = Received(2);
+  QTest::mouseClick(session.Form.cbSendFile, Qt::LeftButton, {}, QPoint(5, 8));
+  QTest::keyClicks(session.Form.eSubject, "Files");
+  ASSERT_TRUE(session.Connect());
+  const QList<QByteArray> messages = session.Send(2);
   ASSERT_EQ(messages.size(), 2);
   for (const QByteArray& message : messages) ExpectHeaders(message, FormHeaders("", "Files"));
   EXPECT_EQ(Body(messages[1]), "first\r\nsecond\r\n");
-  EXPECT_EQ(Status.filter("Mail sent to vendor@example.org (").size(), 2);
-  EXPECT_TRUE(App.Errors.empty());
+  EXPECT_EQ(session.Sent(), 2);
+  EXPECT_TRUE(session.App.Errors.empty());
 }
 
 // Each way a send can fail: the boxes shown, the last status, what arrived.
-TEST(SendMailFormFailures, BoxesStatusAndWhatArrived) {
+TEST(SendMailFormSending, Failures) {
   struct {
     const char* Name; QStringList Options; bool Connect; const char* CC; bool LostAttachment;
     QStringList Boxes; int Arrived; const char* LastStatus;
   } rows[] = {
       {"not connected", {}, false, "", false, {"Not connected to SMTP server"}, 0, ""},
       {"malformed cc", {}, true, "not an address", false, {"20008 - *", "Incorrect address format"}, 0, ""},
-      {"recipient refused", {"--reject-rcpt", "vendor@example.org"}, true, "", false,
-       {"550 - *(*)\r(*)"}, 0, "Transfer aborted"},
+      {"recipient refused", {"--reject-rcpt", "vendor@example.org"}, true, "", true, {"550 - *(*)\r(*)"}, 0,
+       "Transfer aborted"},
       {"dropped in data", {"--close-in-data", "10"}, true, "", false, {"20005 - *"}, 0, "Transfer aborted"},
       {"attachment unreadable", {}, true, "", true, {"20006 - *"}, 1, "Transfer aborted"}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Name);
-    VantryTest::TRecordedApplication app;
-    TSmtpServer server(row.Options);
-    TSendMailToOrvalleForm form;
-    QStringList status;
-    QObject::connect(form.SMTPStatus, &QStatusBar::messageChanged, [&](const QString& s) { status << s; });
-    form.show();
-    form.eTo->setText("vendor@example.org");
-    form.eCC->setText(row.CC);
-    form.eSMTPServer->setText(server.Host());
-    form.eHomeAddr->setText("user@example.org");
+    TSession session(row.Options);
+    session.Form.eCC->setText(row.CC);
     VantryTest::TTempDir temp;
     if (row.LostAttachment) {
       const std::string file = temp.WriteFile("gone.txt", "x");
       AnswerFileDialog(QString::fromStdString(file));
-      QTest::mouseClick(form.cbSendFile, Qt::LeftButton, {}, QPoint(5, 8));
+      QTest::mouseClick(session.Form.cbSendFile, Qt::LeftButton, {}, QPoint(5, 8));
       std::filesystem::remove(file);
     }
-    if (row.Connect) {
-      QTest::mouseClick(form.SMTPConnectBtn, Qt::LeftButton);
-      ASSERT_TRUE(QTest::qWaitFor([&] { return form.SMTP1->State() == stConnected; }, 10000));
-    }
-    QTest::mouseClick(form.SendBtn, Qt::LeftButton);
-    QTest::qWaitFor([&] { return !form.SMTP1->Busy() && server.Messages().size() >= row.Arrived; }, 10000);
-    QTest::qWait(100);
-    ASSERT_EQ(app.Errors.size(), size_t(row.Boxes.size())) << (app.Errors.empty() ? "" : app.Errors.front());
+    if (row.Connect) ASSERT_TRUE(session.Connect());
+    EXPECT_EQ(session.Send(row.Arrived).size(), row.Arrived);
+    const std::vector<std::string>& boxes = session.App.Errors;
+    ASSERT_EQ(boxes.size(), size_t(row.Boxes.size())) << (boxes.empty() ? "" : boxes.front());
     for (qsizetype i = 0; i < row.Boxes.size(); ++i)
-      EXPECT_TRUE(Matches(QString::fromStdString(app.Errors[i]), row.Boxes[i])) << app.Errors[i];
-    EXPECT_EQ(server.Messages().size(), row.Arrived);
-    if (row.Arrived) Snapshot(form, "send-page-after-error");
-    EXPECT_EQ(status.value(status.size() - 1), QString::fromLatin1(row.LastStatus));
+      EXPECT_TRUE(Matches(QString::fromStdString(boxes[i]), row.Boxes[i])) << boxes[i];
+    EXPECT_EQ(session.Status.value(session.Status.size() - 1), QString::fromLatin1(row.LastStatus));
+    if (std::string(row.Name) == "dropped in data") {
+      Snapshot(session.Form, "send-page-after-error");
+      session.Form.PageControl1->setCurrentWidget(session.Form.ConPage);
+      Snapshot(session.Form, "connection-page-after-error");
+    }
   }
 }
 
 // The connection button acts only in states 4 and 6; closing disconnects.
-TEST_F(SendMailForm, ConnectionButtonAndClosing) {
-  QList<int> states;
-  QStringList texts;
-  auto formHandler = Form.SMTP1->OnStateChanged;
-  Form.SMTP1->OnStateChanged = [&](TObject* Sender, int16_t State) {
+TEST(SendMailFormConnection, ButtonAndClosing) {
+  TSession session;
+  TSendMailToOrvalleForm& form = session.Form;
+  QStringList seen;
+  auto formHandler = form.SMTP1->OnStateChanged;
+  form.SMTP1->OnStateChanged = [&](TObject* Sender, int16_t State) {
     formHandler(Sender, State);
-    states << State;
-    texts << Form.ConnectStatus->currentMessage() + "|" + Form.SMTPConnectBtn->text() +
-                 (Form.eSMTPServer->isEnabled() ? "|open" : "|locked");
-    if (State != stConnected && State != stDisconnected) QTest::mouseClick(Form.SMTPConnectBtn, Qt::LeftButton);
+    seen << QString::number(State) + " " + form.ConnectStatus->currentMessage() + "|" + form.SMTPConnectBtn->text() +
+                (form.eSMTPServer->isEnabled() ? "|open" : "|locked");
+    if (State != stConnected && State != stDisconnected) QTest::mouseClick(form.SMTPConnectBtn, Qt::LeftButton);
   };
-  ASSERT_TRUE(Connect());
-  QTest::mouseClick(Form.SMTPConnectBtn, Qt::LeftButton);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return states.size() == 6; }, 10000));
-  EXPECT_EQ(states, (QList<int>{1, 2, 3, 4, 5, 6}));
-  const QString host = Server.Host();
-  EXPECT_EQ(texts, (QStringList{"Connecting to SMTP server: " + host + "...|Connect|open", "Resolving Host|Connect|open",
-                                "Host Resolved|Connect|open", "Connected to SMTP server: " + host + "|Disconnect|locked",
-                                "Disconnecting from SMTP server: " + host + "...|Disconnect|open",
-                                "Disconnected from SMTP server: " + host + "|Connect|open"}));
-  ASSERT_TRUE(Connect());
-  Snapshot(Form, "connection-page-connected");
-  Form.close();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return Form.SMTP1->State() == stDisconnected && Server.Log().contains("QUIT"); }, 10000));
-  EXPECT_TRUE(App.Errors.empty()) << App.Errors.front();
+  ASSERT_TRUE(session.Connect());
+  QTest::mouseClick(form.SMTPConnectBtn, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() == 6; }, 10000));
+  const QString host = session.Server.Host();
+  EXPECT_EQ(seen, (QStringList{"1 Connecting to SMTP server: " + host + "...|Connect|open", "2 Resolving Host|Connect|open",
+                               "3 Host Resolved|Connect|open", "4 Connected to SMTP server: " + host + "|Disconnect|locked",
+                               "5 Disconnecting from SMTP server: " + host + "...|Disconnect|open",
+                               "6 Disconnected from SMTP server: " + host + "|Connect|open"}));
+  ASSERT_TRUE(session.Connect());
+  Snapshot(form, "connection-page-connected");
+  QTimer::singleShot(0, &form, [&] { form.close(); });
+  form.ShowModal();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return form.SMTP1->State() == stDisconnected && session.Server.Log().contains("QUIT"); }, 10000));
+  EXPECT_TRUE(session.App.Errors.empty()) << session.App.Errors.front();
 }
 
 // While a send waits, the buttons that would start or disturb another are
 // off; closing the form ends the wait at once, with no box.
-TEST(SendMailFormWait, ClosingEndsTheWait) {
-  VantryTest::TRecordedApplication app;
-  TSmtpServer server({"--silent-data"});
-  TSendMailToOrvalleForm form;
-  form.show();
-  form.eTo->setText("vendor@example.org");
-  form.eSMTPServer->setText(server.Host());
-  form.eHomeAddr->setText("user@example.org");
-  QTest::mouseClick(form.SMTPConnectBtn, Qt::LeftButton);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return form.SMTP1->State() == stConnected; }, 10000));
-  QList<bool> enabled;
-  QTimer::singleShot(500, [&] {
-    for (QWidget* w : std::initializer_list<QWidget*>{form.SendBtn, form.ClearBtn, form.cbSendFile, form.SMTPConnectBtn}) enabled << w->isEnabled();
-    enabled << form.Sending();
+TEST(SendMailFormConnection, ClosingEndsTheWait) {
+  TSession session;
+  TSendMailToOrvalleForm& form = session.Form;
+  form.reMessageText->setPlainText(QString(QString(79, QLatin1Char('x')) + QLatin1Char('\n')).repeated(4000));
+  ASSERT_TRUE(session.Connect());
+  QList<bool> seen;
+  auto formHandler = form.SMTP1->OnDocInput;
+  form.SMTP1->OnDocInput = [&](TObject* Sender, TDocInput* DocInput) {
+    formHandler(Sender, DocInput);
+    if (DocInput->State() != disData || !seen.isEmpty()) return;
+    for (QWidget* w : std::initializer_list<QWidget*>{form.SendBtn, form.ClearBtn, form.cbSendFile, form.SMTPConnectBtn})
+      seen << w->isEnabled();
+    seen << form.Sending();
     Snapshot(form, "send-page-sending");
     form.close();
-  });
-  QTest::mouseClick(form.SendBtn, Qt::LeftButton);
-  EXPECT_EQ(enabled, (QList<bool>{false, false, false, false, true}));
+    seen << form.Sending();
+  };
+  session.Send(0);
+  EXPECT_EQ(seen, (QList<bool>{false, false, false, false, true, true}));
   EXPECT_FALSE(form.Sending());
   EXPECT_TRUE(form.SendBtn->isEnabled());
-  EXPECT_TRUE(app.Errors.empty()) << app.Errors.front();
-  EXPECT_TRUE(server.Messages().isEmpty());
+  EXPECT_TRUE(session.App.Errors.empty()) << session.App.Errors.front();
 }
 
 }  // namespace
