@@ -23,10 +23,11 @@ using namespace Vantry;
 
 namespace {
 
-// The recording server shared with the control's tests, in a folder of its own.
+// The control's recording server, in a folder of its own: msg-<k>.eml holds
+// the k-th message as received, msg-<k>.json its envelope, log the dialogue.
 class TSmtpServer {
 public:
-  explicit TSmtpServer(const QStringList& AOptions = {}) {
+  explicit TSmtpServer(const QStringList& AOptions) {
     FProcess.start(QStringLiteral("/usr/bin/python3"), QStringList{VANTRY_SMTP_SERVER, FDir.path()} + AOptions);
     if (FProcess.waitForReadyRead(20000)) FPort = FProcess.readLine().trimmed().mid(5).toInt();
   }
@@ -35,21 +36,18 @@ public:
     if (!FProcess.waitForFinished(5000)) FProcess.kill(), FProcess.waitForFinished();
   }
   QString Host() const { return QStringLiteral("127.0.0.1:%1").arg(FPort); }
-  // Each message as received, in arrival order.
-  QList<QByteArray> Messages() const {
-    QList<QByteArray> result;
-    for (int k = 1; QFile::exists(Path("msg-%1.eml", k)); ++k) result << Read(Path("msg-%1.eml", k));
-    return result;
-  }
-  QByteArray Envelope(int k) const { return Read(Path("msg-%1.json", k)); }
-  QByteArray Log() const { return Read(FDir.filePath(QStringLiteral("log"))); }
-
-private:
-  QString Path(const char* AName, int k) const { return FDir.filePath(QString::fromLatin1(AName).arg(k)); }
-  static QByteArray Read(const QString& APath) {
-    QFile f(APath);
+  QByteArray File(const QString& AName) const {
+    QFile f(FDir.filePath(AName));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }
+  QByteArray Message(int k) const { return File(QStringLiteral("msg-%1.eml").arg(k)); }
+  int Count() const {
+    int k = 0;
+    while (QFile::exists(FDir.filePath(QStringLiteral("msg-%1.eml").arg(k + 1)))) ++k;
+    return k;
+  }
+
+private:
   QTemporaryDir FDir;
   QProcess FProcess;
   int FPort = 0;
@@ -72,6 +70,21 @@ void AnswerFileDialog(const QString& APath) {
   });
 }
 
+// Types AText key by key, Return for each line end.
+void Type(QWidget* AWidget, const QString& AText) {
+  for (QChar c : AText)
+    if (c == '\n')
+      QTest::keyClick(AWidget, Qt::Key_Return);
+    else
+      QTest::sendKeyEvent(QTest::Click, AWidget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+// Ticks the attach box and picks AFile, or clears the box when AFile is empty.
+void Attach(TSendMailToOrvalleForm& AForm, const std::string& AFile) {
+  if (!AFile.empty()) AnswerFileDialog(QString::fromStdString(AFile));
+  QTest::mouseClick(AForm.cbSendFile, Qt::LeftButton, {}, QPoint(5, 8));
+}
+
 // A filled form beside its own recording server, as a user finds it.
 struct TSession {
   explicit TSession(const QStringList& AServerOptions = {}) : Server(AServerOptions) {
@@ -87,12 +100,12 @@ struct TSession {
     return QTest::qWaitFor([this] { return Form.SMTPConnectBtn->text() == "Disconnect"; }, 10000);
   }
   // Clicks "Send"; returns once the form and the server hold still.
-  QList<QByteArray> Send(int AExpected) {
+  int Send(int AExpected) {
     Form.PageControl1->setCurrentWidget(Form.SendPage);
     QTest::mouseClick(Form.SendBtn, Qt::LeftButton);
-    QTest::qWaitFor([&] { return Server.Messages().size() >= AExpected && !Form.SMTP1->Busy(); }, 10000);
+    QTest::qWaitFor([&] { return Server.Count() >= AExpected && !Form.SMTP1->Busy(); }, 10000);
     QTest::qWait(50);
-    return Server.Messages();
+    return Server.Count();
   }
   int Sent() const { return Status.filter("Mail sent to vendor@example.org (").size(); }
 
@@ -102,34 +115,43 @@ struct TSession {
   QStringList Status;
 };
 
-// The header block the form writes, then the control's own additions only.
-void ExpectHeaders(const QByteArray& ARaw, const QList<QByteArray>& AHeaders) {
+QList<QByteArray> FormHeaders(const QByteArray& ACC, const QByteArray& ASubject) {
+  return {"To: vendor@example.org", "From: user@example.org", "CC: " + ACC, "Subject: Orvalle AUTOMSG: " + ASubject,
+          "Content-Type: TEXT/PLAIN; charset=US-ASCII", "X-Mailer: Orvalle X-Mailer version 1.0"};
+}
+
+// The form's six headers in order, then only the control's own additions;
+// returns the body.
+QByteArray ExpectHeaders(const QByteArray& ARaw, const QList<QByteArray>& AHeaders) {
   const QList<QByteArray> lines = ARaw.left(ARaw.indexOf("\r\n\r\n")).split('\n');
-  ASSERT_GE(lines.size(), AHeaders.size()) << ARaw.constData();
-  for (qsizetype i = 0; i < AHeaders.size(); ++i) EXPECT_EQ(lines[i].trimmed(), AHeaders[i].trimmed());
-  for (qsizetype i = AHeaders.size(); i < lines.size(); ++i)
-    EXPECT_TRUE(lines[i].startsWith("Date: ") || lines[i].startsWith("Message-ID: ") || lines[i].startsWith("MIME-Version: "))
-        << lines[i].constData();
+  for (qsizetype i = 0; i < lines.size(); ++i)
+    if (i < AHeaders.size())
+      EXPECT_EQ(lines[i].trimmed(), AHeaders[i].trimmed());
+    else
+      EXPECT_TRUE(lines[i].startsWith("Date: ") || lines[i].startsWith("Message-ID: ") || lines[i].startsWith("MIME-Version: "))
+          << lines[i].constData();
+  return ARaw.mid(ARaw.indexOf("\r\n\r\n") + 4);
 }
 
-// Whether AText is APattern, each '*' in which stands for any text.
-bool Matches(const QString& AText, const QString& APattern) {
-  const QString pattern = QRegularExpression::escape(APattern).replace(QStringLiteral("\\*"), QStringLiteral(".*"));
-  return QRegularExpression(QRegularExpression::anchoredPattern(pattern), QRegularExpression::DotMatchesEverythingOption)
-      .match(AText)
-      .hasMatch();
+// What a mail reader shows: the decoded subject, a line end, the decoded text.
+QString Reader(const QByteArray& ARaw) {
+  QProcess python;
+  python.start(QStringLiteral("/usr/bin/python3"),
+               {"-c", "import sys, email, email.policy as p; m = email.message_from_bytes(sys.stdin.buffer.read(), "
+                      "policy=p.default); sys.stdout.buffer.write((m['subject'] + '\\n' + m.get_content()).encode())"});
+  python.write(ARaw);
+  python.closeWriteChannel();
+  python.waitForFinished();
+  return QString::fromUtf8(python.readAllStandardOutput()).replace("\r\n", "\n");
 }
 
-QByteArray Body(const QByteArray& ARaw) { return ARaw.mid(ARaw.indexOf("\r\n\r\n") + 4); }
-
-struct TResizeRow { int Width, ButtonLeft, CheckLeft, EditWidth; };
-
-TEST(SendMailFormLayout, ResizeRuleReadsTheFormWidth) {
+TEST(SendMailFormLayout, ResizeRuleAndConnectButton) {
   TSendMailToOrvalleForm form;
   form.show();
   EXPECT_EQ(form.PageControl1->currentWidget(), form.SendPage);
   EXPECT_EQ(form.size(), QSize(416, 329));
-  for (TResizeRow row : {TResizeRow{416, 316, 53, 250}, {600, 500, 237, 434}, {330, 230, -33, 164}}) {
+  struct { int Width, ButtonLeft, CheckLeft, EditWidth; } widths[] = {{416, 316, 53, 250}, {600, 500, 237, 434}, {330, 230, -33, 164}};
+  for (const auto& row : widths) {
     form.resize(row.Width, 329);
     QApplication::processEvents();
     SCOPED_TRACE(row.Width);
@@ -138,48 +160,43 @@ TEST(SendMailFormLayout, ResizeRuleReadsTheFormWidth) {
     EXPECT_EQ(form.cbSendFile->geometry(), QRect(row.CheckLeft, 80, 353, 17));
     for (QLineEdit* edit : {form.eTo, form.eCC, form.eSubject}) EXPECT_EQ(edit->width(), row.EditWidth);
   }
-}
-
-TEST(SendMailFormLayout, ConnectNeedsServerAndOwnAddress) {
-  struct { const char *Server, *Address, *RealName; bool Enabled; } rows[] = {
+  struct { const char *Server, *Address, *RealName; bool Enabled; } typed[] = {
       {"", "", "Ann", false}, {"mail", "", "", false}, {"", "a@b", "", false}, {"mail", "a@b", "", true}};
-  for (const auto& row : rows) {
-    TSendMailToOrvalleForm form;
-    QTest::keyClicks(form.eSMTPServer, QString::fromLatin1(row.Server));
-    QTest::keyClicks(form.eHomeAddr, QString::fromLatin1(row.Address));
-    QTest::keyClicks(form.EDRealName, QString::fromLatin1(row.RealName));
-    EXPECT_EQ(form.SMTPConnectBtn->isEnabled(), row.Enabled) << row.Server << "/" << row.Address;
+  for (const auto& row : typed) {
+    TSendMailToOrvalleForm fresh;
+    QTest::keyClicks(fresh.eSMTPServer, row.Server);
+    QTest::keyClicks(fresh.eHomeAddr, row.Address);
+    QTest::keyClicks(fresh.EDRealName, row.RealName);
+    EXPECT_EQ(fresh.SMTPConnectBtn->isEnabled(), row.Enabled) << row.Server << "/" << row.Address;
   }
 }
 
 TEST(SendMailFormLayout, AttachCaptionsAndClear) {
   VantryTest::TTempDir temp;
   const QString file = QString::fromStdString(temp.WriteFile("notes & more.txt", "notes\n"));
+  const QString shown = QString(file).replace("&", "&&");
   TSendMailToOrvalleForm form;
   form.show();
-  form.eTo->setText(QStringLiteral("vendor@example.org"));
-  struct { QString Answer; bool Ticked; QString Caption; } rows[] = {
-      {file, true, "&Attach File: " + QString(file).replace("&", "&&")},
+  form.eTo->setText("vendor@example.org");
+  struct { QString Answer; bool Ticked; QString Caption; } clicks[] = {
+      {file, true, "&Attach File: " + shown},
       {{}, false, "&Attach Text File"},  // unticked: no dialog
       {{}, false, "&Attach Text File"},  // ticked, dialog cancelled
-      {file, true, "&Attach Text File: " + QString(file).replace("&", "&&")}};
-  for (const auto& row : rows) {
+      {file, true, "&Attach Text File: " + shown}};
+  for (const auto& row : clicks) {
     if (!form.cbSendFile->isChecked()) AnswerFileDialog(row.Answer);
     QTest::mouseClick(form.cbSendFile, Qt::LeftButton, {}, QPoint(5, 8));
     EXPECT_EQ(form.cbSendFile->isChecked(), row.Ticked);
     EXPECT_EQ(form.cbSendFile->text(), row.Caption);
   }
-  QTest::keyClicks(form.reMessageText, QStringLiteral("text"));
+  QTest::keyClicks(form.reMessageText, "text");
   form.AutomaticMessage().Add("kept");
-  Snapshot(form, "send-page-attached");
-  form.PageControl1->setCurrentWidget(form.ConPage);
-  Snapshot(form, "connection-page");
   QTest::mouseClick(form.ClearBtn, Qt::LeftButton);
   for (QLineEdit* edit : {form.eTo, form.eCC, form.eSubject}) EXPECT_TRUE(edit->text().isEmpty());
   EXPECT_TRUE(form.reMessageText->toPlainText().isEmpty());
   EXPECT_EQ(form.OpenDialog->FileName, "");
   EXPECT_TRUE(form.cbSendFile->isChecked());
-  EXPECT_EQ(form.cbSendFile->text(), rows[3].Caption);
+  EXPECT_EQ(form.cbSendFile->text(), clicks[3].Caption);
   EXPECT_EQ(form.AutomaticMessage().Count(), 1);
 }
 
@@ -190,73 +207,56 @@ TEST(SendMailFormTexts, ProgressAndErrors) {
       {3, 2047, 2048, false, "Sending data: 2047 of 2048 bytes (99%)"}, {3, 10, 0, false, "Sending..."},
       {5, 300, 300, false, "Mail sent to a@b (300 bytes data)"}, {5, 30, 300, true, "Transfer aborted"}};
   for (const auto& row : rows)
-    EXPECT_EQ(TSendMailToOrvalleForm::DocInputStatusText(row.State, row.Done, row.Total, row.Aborted, "a@b"),
-              QString::fromLatin1(row.Text));
+    EXPECT_EQ(TSendMailToOrvalleForm::DocInputStatusText(row.State, row.Done, row.Total, row.Aborted, "a@b"), row.Text);
   EXPECT_FALSE(TSendMailToOrvalleForm::DocInputStatusText(4, 1, 2, false, "a@b"));
   EXPECT_EQ(TSendMailToOrvalleForm::ErrorText(550, "Refused", {"one", "two", "three"}), "550 - Refused(one)\r(two)\r(three)");
   EXPECT_EQ(TSendMailToOrvalleForm::ErrorText(20002, "Connection refused", {}), "20002 - Connection refused");
 }
 
-// Types the text into the message editor, Return for each line end.
-void TypeMessage(QWidget* AEditor, const QString& AText) {
-  const QStringList lines = AText.split('\n');
-  for (qsizetype i = 0; i < lines.size(); ++i) {
-    if (i) QTest::keyClick(AEditor, Qt::Key_Return);
-    QTest::keyClicks(AEditor, lines[i]);
-  }
-}
-
-QList<QByteArray> FormHeaders(const QByteArray& ACC, const QByteArray& ASubject) {
-  return {"To: vendor@example.org", "From: user@example.org", "CC: " + ACC, "Subject: Orvalle AUTOMSG: " + ASubject,
-          "Content-Type: TEXT/PLAIN; charset=US-ASCII", "X-Mailer: Orvalle X-Mailer version 1.0"};
-}
-
-TEST(SendMailFormSending, TheLaidOutMessagesOverOneSession) {
-  struct { const char *CC, *Subject, *RealName; TStringList Automatic; const char *Text, *Envelope; } rows[] = {
-      {"", "Hello", "Ann User", {"%%% Product: Vantry 1.0", "%%% Host: IDE"}, "Line one\nLine two",
+// Messages as the server received them, one session for all; a non-ASCII
+// message is checked as a reader shows it.
+TEST(SendMailFormSending, TheLaidOutMessages) {
+  struct { const char *CC, *Subject, *RealName; TStringList Automatic; const char *Text, *Attachment, *Rcpt; } rows[] = {
+      {"", "Hello", "Ann User", {"%%% Product: Vantry 1.0", "%%% Host: IDE"}, "Line one\nLine two", nullptr,
        R"("to": ["vendor@example.org"])"},
-      {"copy@example.org", "", "", {}, ".dot first\n", R"("to": ["vendor@example.org", "copy@example.org"])"}};
+      {"copy@example.org", "", "", {}, ".dot first\n", nullptr, R"(["vendor@example.org", "copy@example.org"])"},
+      {"", "Files", "Ann", {}, "See the file", "first\nsecond\n", nullptr},
+      {"", "Grüße", "Ann", {}, "Grüße aus Köln", nullptr, nullptr}};
   TSession session;
   ASSERT_TRUE(session.Connect());
   TSendMailToOrvalleForm& form = session.Form;
-  for (int k = 0; k < 2; ++k) {
-    const auto& row = rows[k];
+  VantryTest::TTempDir temp;
+  int sent = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Subject);
     form.eCC->setText(row.CC);
     form.eSubject->setText(row.Subject);
     form.EDRealName->setText(row.RealName);
     form.AutomaticMessage().Assign(row.Automatic);
     form.reMessageText->clear();
-    TypeMessage(form.reMessageText, row.Text);
-    form.PageControl1->setCurrentWidget(form.SendPage);
-    if (k == 0) Snapshot(form, "send-page-filled");
-    const QList<QByteArray> messages = session.Send(k + 1);
-    ASSERT_EQ(messages.size(), k + 1);
-    ExpectHeaders(messages[k], FormHeaders(row.CC, row.Subject));
-    QByteArray body = QByteArray("%%% BEGIN OF AUTOMATIC MESSAGE \r\n%%% SENT FROM: ") + row.RealName + "\r\n";
-    for (const std::string& line : row.Automatic) body += QByteArray::fromStdString(line) + "\r\n";
-    body += "%%% END OF AUTOMATIC MESSAGE\r\n   \r\n   \r\n" + QByteArray(row.Text).replace("\n", "\r\n");
-    if (!body.endsWith("\r\n")) body += "\r\n";  // SMTP data always ends on a line end
-    EXPECT_EQ(Body(messages[k]), body);
-    EXPECT_TRUE(session.Server.Envelope(k + 1).contains(row.Envelope)) << session.Server.Envelope(k + 1).constData();
-    EXPECT_EQ(session.Sent(), k + 1) << session.Status.join('|').toStdString();
+    Type(form.reMessageText, row.Text);
+    if (form.cbSendFile->isChecked() != bool(row.Attachment)) Attach(form, row.Attachment ? temp.WriteFile("a.txt", row.Attachment) : "");
+    if (!sent) Snapshot(form, "send-page-filled");
+    const int before = sent;
+    sent += row.Attachment ? 2 : 1;
+    ASSERT_EQ(session.Send(sent), sent);
+    EXPECT_EQ(session.Sent(), sent);
+    const QByteArray message = session.Server.Message(before + 1);
+    QByteArray block = QByteArray("%%% BEGIN OF AUTOMATIC MESSAGE \r\n%%% SENT FROM: ") + row.RealName + "\r\n";
+    for (const std::string& line : row.Automatic) block += QByteArray::fromStdString(line) + "\r\n";
+    block += "%%% END OF AUTOMATIC MESSAGE\r\n   \r\n   \r\n";
+    if (!row.Rcpt && !row.Attachment) {  // not ASCII: the control's encoding applies
+      EXPECT_EQ(Reader(message), QString("Orvalle AUTOMSG: %1\n%2%3\n").arg(row.Subject, QString(block).replace("\r\n", "\n"), row.Text));
+      continue;
+    }
+    QByteArray body = block + QByteArray(row.Text).replace("\n", "\r\n");
+    EXPECT_EQ(ExpectHeaders(message, FormHeaders(row.CC, row.Subject)), body.endsWith("\r\n") ? body : body + "\r\n");
+    if (row.Rcpt) EXPECT_TRUE(session.Server.File(QString("msg-%1.json").arg(before + 1)).contains(row.Rcpt));
+    if (row.Attachment)
+      EXPECT_EQ(ExpectHeaders(session.Server.Message(sent), FormHeaders(row.CC, row.Subject)), "first\r\nsecond\r\n");
   }
   EXPECT_TRUE(session.App.Errors.empty()) << session.App.Errors.front();
-  EXPECT_EQ(session.Server.Log().count("CONNECT"), 1);
-}
-
-TEST(SendMailFormSending, AttachmentIsASecondMessage) {
-  TSession session;
-  VantryTest::TTempDir temp;
-  AnswerFileDialog(QString::fromStdString(temp.WriteFile("notes.txt", "first\nsecond\n")));
-  QTest::mouseClick(session.Form.cbSendFile, Qt::LeftButton, {}, QPoint(5, 8));
-  QTest::keyClicks(session.Form.eSubject, "Files");
-  ASSERT_TRUE(session.Connect());
-  const QList<QByteArray> messages = session.Send(2);
-  ASSERT_EQ(messages.size(), 2);
-  for (const QByteArray& message : messages) ExpectHeaders(message, FormHeaders("", "Files"));
-  EXPECT_EQ(Body(messages[1]), "first\r\nsecond\r\n");
-  EXPECT_EQ(session.Sent(), 2);
-  EXPECT_TRUE(session.App.Errors.empty());
+  EXPECT_EQ(session.Server.File("log").count("CONNECT"), 1);
 }
 
 // Each way a send can fail: the boxes shown, the last status, what arrived.
@@ -266,30 +266,30 @@ TEST(SendMailFormSending, Failures) {
     QStringList Boxes; int Arrived; const char* LastStatus;
   } rows[] = {
       {"not connected", {}, false, "", false, {"Not connected to SMTP server"}, 0, ""},
-      {"malformed cc", {}, true, "not an address", false, {"20008 - *", "Incorrect address format"}, 0, ""},
-      {"recipient refused", {"--reject-rcpt", "vendor@example.org"}, true, "", true, {"550 - *(*)\r(*)"}, 0,
-       "Transfer aborted"},
-      {"dropped in data", {"--close-in-data", "10"}, true, "", false, {"20005 - *"}, 0, "Transfer aborted"},
-      {"attachment unreadable", {}, true, "", true, {"20006 - *"}, 1, "Transfer aborted"}};
+      {"malformed cc", {}, true, "not an address", false, {"20008 - ", "Incorrect address format"}, 0, ""},
+      // the text refused, its attachment is not sent on its own
+      {"recipient refused", {"--reject-rcpt", "vendor@example.org"}, true, "", true, {"550 - "}, 0, "Transfer aborted"},
+      {"dropped in data", {"--close-in-data", "10"}, true, "", false, {"20005 - "}, 0, "Transfer aborted"},
+      {"attachment unreadable", {}, true, "", true, {"20006 - "}, 1, "Transfer aborted"}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Name);
     TSession session(row.Options);
     session.Form.eCC->setText(row.CC);
     VantryTest::TTempDir temp;
     if (row.LostAttachment) {
-      const std::string file = temp.WriteFile("gone.txt", "x");
-      AnswerFileDialog(QString::fromStdString(file));
-      QTest::mouseClick(session.Form.cbSendFile, Qt::LeftButton, {}, QPoint(5, 8));
-      std::filesystem::remove(file);
+      Attach(session.Form, temp.WriteFile("gone.txt", "x"));
+      std::filesystem::remove(temp / "gone.txt");
     }
     if (row.Connect) ASSERT_TRUE(session.Connect());
-    EXPECT_EQ(session.Send(row.Arrived).size(), row.Arrived);
+    EXPECT_EQ(session.Send(row.Arrived), row.Arrived);
     const std::vector<std::string>& boxes = session.App.Errors;
     ASSERT_EQ(boxes.size(), size_t(row.Boxes.size())) << (boxes.empty() ? "" : boxes.front());
-    for (qsizetype i = 0; i < row.Boxes.size(); ++i)
-      EXPECT_TRUE(Matches(QString::fromStdString(boxes[i]), row.Boxes[i])) << boxes[i];
-    EXPECT_EQ(session.Status.value(session.Status.size() - 1), QString::fromLatin1(row.LastStatus));
-    if (std::string(row.Name) == "dropped in data") {
+    for (qsizetype i = 0; i < row.Boxes.size(); ++i) EXPECT_TRUE(QString::fromStdString(boxes[i]).startsWith(row.Boxes[i])) << boxes[i];
+    EXPECT_EQ(session.Status.value(session.Status.size() - 1), row.LastStatus);
+    if (row.Options.contains("--reject-rcpt"))  // the server's two reply lines, each in parentheses
+      EXPECT_TRUE(QString::fromStdString(boxes[0]).contains(QRegularExpression("^550 - [^\r(]+\\([^\r]+\\)\r\\([^\r]+\\)$")))
+          << boxes[0];
+    if (row.Options.contains("--close-in-data")) {
       Snapshot(session.Form, "send-page-after-error");
       session.Form.PageControl1->setCurrentWidget(session.Form.ConPage);
       Snapshot(session.Form, "connection-page-after-error");
@@ -305,11 +305,12 @@ TEST(SendMailFormConnection, ButtonAndClosing) {
   auto formHandler = form.SMTP1->OnStateChanged;
   form.SMTP1->OnStateChanged = [&](TObject* Sender, int16_t State) {
     formHandler(Sender, State);
-    seen << QString::number(State) + " " + form.ConnectStatus->currentMessage() + "|" + form.SMTPConnectBtn->text() +
-                (form.eSMTPServer->isEnabled() ? "|open" : "|locked");
+    seen << QString("%1 %2|%3|%4").arg(State).arg(form.ConnectStatus->currentMessage(), form.SMTPConnectBtn->text(),
+                                                   form.eSMTPServer->isEnabled() ? "open" : "locked");
     if (State != stConnected && State != stDisconnected) QTest::mouseClick(form.SMTPConnectBtn, Qt::LeftButton);
   };
   ASSERT_TRUE(session.Connect());
+  Snapshot(form, "connection-page-connected");
   QTest::mouseClick(form.SMTPConnectBtn, Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() == 6; }, 10000));
   const QString host = session.Server.Host();
@@ -318,10 +319,10 @@ TEST(SendMailFormConnection, ButtonAndClosing) {
                                "5 Disconnecting from SMTP server: " + host + "...|Disconnect|open",
                                "6 Disconnected from SMTP server: " + host + "|Connect|open"}));
   ASSERT_TRUE(session.Connect());
-  Snapshot(form, "connection-page-connected");
   QTimer::singleShot(0, &form, [&] { form.close(); });
   form.ShowModal();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return form.SMTP1->State() == stDisconnected && session.Server.Log().contains("QUIT"); }, 10000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return session.Server.File("log").count("QUIT") == 2; }, 10000));
+  EXPECT_EQ(form.SMTP1->State(), stDisconnected);
   EXPECT_TRUE(session.App.Errors.empty()) << session.App.Errors.front();
 }
 
@@ -330,7 +331,7 @@ TEST(SendMailFormConnection, ButtonAndClosing) {
 TEST(SendMailFormConnection, ClosingEndsTheWait) {
   TSession session;
   TSendMailToOrvalleForm& form = session.Form;
-  form.reMessageText->setPlainText(QString(QString(79, QLatin1Char('x')) + QLatin1Char('\n')).repeated(4000));
+  form.reMessageText->setPlainText(QString(QString(79, 'x') + '\n').repeated(4000));
   ASSERT_TRUE(session.Connect());
   QList<bool> seen;
   auto formHandler = form.SMTP1->OnDocInput;
@@ -342,7 +343,7 @@ TEST(SendMailFormConnection, ClosingEndsTheWait) {
     seen << form.Sending();
     Snapshot(form, "send-page-sending");
     form.close();
-    seen << form.Sending();
+    seen << form.Sending();  // still inside the wait: it ends once this event is over
   };
   session.Send(0);
   EXPECT_EQ(seen, (QList<bool>{false, false, false, false, true, true}));
