@@ -21,6 +21,17 @@ namespace {
 QString Q(const std::string& S) { return QString::fromStdString(S); }
 std::string S(const QString& Q) { return Q.toStdString(); }
 
+// Runs a handler as the event loop must see it: whatever it raises is shown
+// by the application's error display and goes no further.
+template <class F>
+void Guarded(F&& AHandler) {
+  try {
+    AHandler();
+  } catch (...) {
+    Application().HandleException(nullptr);
+  }
+}
+
 }  // namespace
 
 TSendMailToOrvalleForm::TSendMailToOrvalleForm(QWidget* AOwner) : QWidget(AOwner, Qt::Dialog) {
@@ -52,26 +63,26 @@ TSendMailToOrvalleForm::TSendMailToOrvalleForm(QWidget* AOwner) : QWidget(AOwner
   SMTP1->OnError = [this](TObject* Sender, int16_t Number, WideString& Description, int32_t Scode,
                           const WideString& Source, const WideString& HelpFile, int32_t HelpContext,
                           bool& CancelDisplay) {
-    SMTP1Error(Sender, Number, Description, Scode, Source, HelpFile, HelpContext, CancelDisplay);
+    Guarded([&] { SMTP1Error(Sender, Number, Description, Scode, Source, HelpFile, HelpContext, CancelDisplay); });
     ControlEventDone();
   };
   SMTP1->OnStateChanged = [this](TObject* Sender, int16_t State) {
-    SMTP1StateChanged(Sender, State);
+    Guarded([&] { SMTP1StateChanged(Sender, State); });
     ControlEventDone();
   };
   SMTP1->OnDocInput = [this](TObject* Sender, TDocInput* DocInput) {
-    SMTP1DocInput(Sender, DocInput);
+    Guarded([&] { SMTP1DocInput(Sender, DocInput); });
     ControlEventDone();
   };
   SMTP1->OnVerify = [this](TObject* Sender) {
-    SMTP1Verify(Sender);
+    Guarded([&] { SMTP1Verify(Sender); });
     ControlEventDone();
   };
 
-  connect(SendBtn, &QPushButton::clicked, this, [this] { SendBtnClick(); });
-  connect(ClearBtn, &QPushButton::clicked, this, [this] { ClearBtnClick(); });
-  connect(SMTPConnectBtn, &QPushButton::clicked, this, [this] { SMTPConnectBtnClick(); });
-  connect(cbSendFile, &QCheckBox::clicked, this, [this] { cbSendFileClick(); });
+  connect(SendBtn, &QPushButton::clicked, this, [this] { Guarded([this] { SendBtnClick(); }); });
+  connect(ClearBtn, &QPushButton::clicked, this, [this] { Guarded([this] { ClearBtnClick(); }); });
+  connect(SMTPConnectBtn, &QPushButton::clicked, this, [this] { Guarded([this] { SMTPConnectBtnClick(); }); });
+  connect(cbSendFile, &QCheckBox::clicked, this, [this] { Guarded([this] { cbSendFileClick(); }); });
   for (QLineEdit* edit : {eSMTPServer, eHomeAddr, EDRealName})
     connect(edit, &QLineEdit::textChanged, this, [this] { eSMTPServerChange(); });
 
@@ -79,6 +90,9 @@ TSendMailToOrvalleForm::TSendMailToOrvalleForm(QWidget* AOwner) : QWidget(AOwner
 }
 
 TSendMailToOrvalleForm::~TSendMailToOrvalleForm() {
+  // A send still waiting further up the stack returns once its loop ends,
+  // and touches nothing of the form after that.
+  if (FWaitLoop) FWaitLoop->quit();
   FormDestroy();
   // The control may still hold a session; it drops it as it goes.
   FreeAndNil(SMTP1);
