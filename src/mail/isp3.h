@@ -17,6 +17,11 @@
 //   SMTP1->Verify("a@example.org, Ann <ann@example.org>");
 //     Busy turns true at once. Accepted: OnVerify, then Busy false.
 //     Rejected: OnError (one Errors item per bad entry), then Busy false.
+//     The check is local: each entry must be local@domain, alone or after a
+//     name in angle brackets, without spaces, line breaks or unbalanced
+//     quotes and brackets. The server judges the recipients when the message
+//     goes out (most servers answer VRFY with nothing useful): a refused one
+//     is an OnError with the server's code, and nothing is sent.
 //   Inside OnVerify (or any time in state 4):
 //     DocInput()->Headers()->Clear(); ...->Add("To", ...); ...
 //     SMTP1->SendDocument(std::nullopt, SMTP1->DocInput()->Headers(), text, QString(), QString());
@@ -34,6 +39,17 @@
 //     OnStateChanged 5 (disconnecting: QUIT), then 6.
 //   A server that closes the session, or a network that drops it: OnError,
 //   then OnStateChanged 6.
+//
+// Time-outs: ConnectTimeout (30 s) for resolving the name and opening the
+// session; ResponseTimeout (60 s) for a server that stops answering or stops
+// taking data. Either ends the session with OnError.
+//
+// Outgoing messages: a header value holding CR or LF is refused (nothing is
+// sent); a header value that is not ASCII goes out as RFC 2047 encoded words;
+// a body that is not ASCII, or has lines over 998 octets, goes out
+// quoted-printable with its charset (UTF-8 when it is valid UTF-8, otherwise
+// ISO-8859-1) set in a text Content-Type; Date, Message-ID and MIME-Version
+// are added after the given headers when absent. Line ends become CR LF.
 //
 // OnError hands the error's Number and Description; Errors() holds the
 // details (one item per line of a server's reply, one per bad address).
