@@ -47,11 +47,7 @@ public:
   QJsonObject Reader(int k) const {
     return QJsonDocument::fromJson(File(QStringLiteral("msg-%1.json").arg(k))).object()["reader"].toObject();
   }
-  int Count() const {
-    int k = 0;
-    while (QFile::exists(FDir.filePath(QStringLiteral("msg-%1.eml").arg(k + 1)))) ++k;
-    return k;
-  }
+  int Count() const { return int(QDir(FDir.path()).entryList({"msg-*.eml"}).size()); }
 
 private:
   QTemporaryDir FDir;
@@ -79,10 +75,7 @@ void AnswerFileDialog(const QString& APath) {
 // Types AText key by key, Return for each line end.
 void Type(QWidget* AWidget, const QString& AText) {
   for (QChar c : AText)
-    if (c == '\n')
-      QTest::keyClick(AWidget, Qt::Key_Return);
-    else
-      QTest::sendKeyEvent(QTest::Click, AWidget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    QTest::sendKeyEvent(QTest::Click, AWidget, c == '\n' ? Qt::Key_Return : Qt::Key_unknown, QString(c), Qt::NoModifier);
 }
 
 // Ticks the attach box and picks AFile, or clears the box when AFile is empty.
