@@ -1,6 +1,7 @@
 #include "about/OVSAbout.h"
 
 #include "forms/QtApplication.h"
+#include "mail/OVSSendMailToOrvalle.h"
 #include "platform/Application.h"
 
 #include <QApplication>
@@ -97,7 +98,14 @@ void TOrvalleAboutForm::SurfaceClick(QObject*) {
 }
 
 void TOrvalleAboutForm::LBSendMailClick(QObject*) {
-  // The send-mail form is wired here once it exists.
+  // The recipient is the link's own text; the About form stays open below.
+  TSendMailToOrvalleForm form(this);
+  form.eTo->setText(LBSendMail->text());
+  form.eSMTPServer->setText(QString::fromStdString(MailHostAddress));
+  form.eHomeAddr->setText(QString::fromStdString(MailFrom));
+  form.EDRealName->setText(QString::fromStdString(MailFromRealName));
+  form.AutomaticMessage().Assign(AutomaticMessage);
+  form.ShowModal();
 }
 
 bool TOrvalleAboutForm::eventFilter(QObject* AWatched, QEvent* AEvent) {

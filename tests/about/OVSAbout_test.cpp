@@ -1,5 +1,6 @@
 #include "about/OVSAbout.h"
 
+#include "mail/OVSSendMailToOrvalle.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -164,4 +165,32 @@ TEST(OrvalleLogo, IsAnUncompressed100By100BitmapWith256Colours) {
   EXPECT_EQ(logo.format(), QImage::Format_Indexed8);
   const QList<QRgb> palette = logo.colorTable();
   EXPECT_EQ(QSet<QRgb>(palette.begin(), palette.end()).size(), 256);
+}
+
+TEST(OrvalleAboutForm, TheMailLinkOpensThePrefilledSendMailFormWithACopyOfTheLines) {
+  for (const char* recipient : {"brask@orvalle.example", ""}) {
+    TOrvalleAboutForm about;
+    about.LBSendMail->setText(recipient);
+    about.MailHostAddress = "127.0.0.1";
+    about.MailFrom = "me@home.example";
+    about.MailFromRealName = "Brask";
+    about.AutomaticMessage.Assign(TStringList{"Vantry Expert for Delphi 3 version 1.0"});
+    about.show();
+    bool opened = false;
+    QTimer::singleShot(0, [&] {
+      auto* mail = qobject_cast<TSendMailToOrvalleForm*>(QApplication::activeModalWidget());
+      ASSERT_TRUE(mail);
+      opened = true;
+      EXPECT_EQ(mail->eTo->text(), recipient);
+      EXPECT_EQ(mail->eSMTPServer->text() + "|" + mail->eHomeAddr->text() + "|" + mail->EDRealName->text(),
+                "127.0.0.1|me@home.example|Brask");
+      EXPECT_EQ(mail->AutomaticMessage(), about.AutomaticMessage);
+      mail->AutomaticMessage().Add("changed in the send-mail form");
+      EXPECT_TRUE(about.isVisible());
+      mail->close();
+    });
+    QTest::mouseClick(about.LBSendMail, Qt::LeftButton);
+    EXPECT_TRUE(opened) << recipient;
+    EXPECT_EQ(about.AutomaticMessage, TStringList{"Vantry Expert for Delphi 3 version 1.0"});
+  }
 }

@@ -1,0 +1,366 @@
+#include "mail/OVSSendMailToOrvalle.h"
+
+#include "forms/Dialogs.h"
+#include "platform/Application.h"
+#include "platform/SysUtils.h"
+
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QFile>
+#include <QFontInfo>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+
+namespace Vantry {
+
+namespace {
+
+#include "mail/SendMailIcon.xpm"
+
+QString Q(const std::string& S) { return QString::fromStdString(S); }
+std::string S(const QString& Q) { return Q.toStdString(); }
+
+}  // namespace
+
+TSendMailToOrvalleForm::TSendMailToOrvalleForm(QWidget* AOwner) : QWidget(AOwner, Qt::Dialog) {
+  setupUi(this);
+  setWindowIcon(QIcon(QPixmap(SendMailIcon_xpm)));
+  // The stored geometry was drawn around a narrow 8-point sans serif; where
+  // that face is missing, the fallback is narrowed so the captions fit the
+  // boxes drawn for them.
+  if (QFontInfo(font()).family() != font().family()) {
+    QFont narrow = font();
+    narrow.setStretch(QFont::SemiCondensed);
+    setFont(narrow);
+  }
+  // The recipient cannot be typed into; it wears the colour of a button face
+  // so that it does not look like a box waiting for input.
+  QPalette readOnly = eTo->palette();
+  readOnly.setColor(QPalette::Base, readOnly.color(QPalette::Button));
+  eTo->setPalette(readOnly);
+
+  OpenDialog = std::make_unique<TOpenDialog>(this);
+  OpenDialog->Filter = "Text Files (*.txt)|*.txt|Other Files|*.*";
+  OpenDialog->Options = {ofFileMustExist};
+
+  SMTP1 = CreateComponent<TSMTP>(nullptr);
+  SMTP1->SetName("SMTP1");
+  SMTP1->SetRemotePort(25);
+  // Each event may be the control's last before it stops being busy; a send
+  // waiting for it then looks again once the event is over.
+  SMTP1->OnError = [this](TObject* Sender, int16_t Number, WideString& Description, int32_t Scode,
+                          const WideString& Source, const WideString& HelpFile, int32_t HelpContext,
+                          bool& CancelDisplay) {
+    SMTP1Error(Sender, Number, Description, Scode, Source, HelpFile, HelpContext, CancelDisplay);
+    ControlEventDone();
+  };
+  SMTP1->OnStateChanged = [this](TObject* Sender, int16_t State) {
+    SMTP1StateChanged(Sender, State);
+    ControlEventDone();
+  };
+  SMTP1->OnDocInput = [this](TObject* Sender, TDocInput* DocInput) {
+    SMTP1DocInput(Sender, DocInput);
+    ControlEventDone();
+  };
+  SMTP1->OnVerify = [this](TObject* Sender) {
+    SMTP1Verify(Sender);
+    ControlEventDone();
+  };
+
+  connect(SendBtn, &QPushButton::clicked, this, [this] { SendBtnClick(); });
+  connect(ClearBtn, &QPushButton::clicked, this, [this] { ClearBtnClick(); });
+  connect(SMTPConnectBtn, &QPushButton::clicked, this, [this] { SMTPConnectBtnClick(); });
+  connect(cbSendFile, &QCheckBox::clicked, this, [this] { cbSendFileClick(); });
+  for (QLineEdit* edit : {eSMTPServer, eHomeAddr, EDRealName})
+    connect(edit, &QLineEdit::textChanged, this, [this] { eSMTPServerChange(); });
+
+  FormCreate();
+}
+
+TSendMailToOrvalleForm::~TSendMailToOrvalleForm() {
+  FormDestroy();
+  // The control may still hold a session; it drops it as it goes.
+  FreeAndNil(SMTP1);
+}
+
+void TSendMailToOrvalleForm::ShowModal() {
+  QPointer<TSendMailToOrvalleForm> self(this);
+  setWindowModality(Qt::ApplicationModal);
+  QEventLoop loop;
+  connect(this, &TSendMailToOrvalleForm::Closed, &loop, &QEventLoop::quit);
+  show();
+  if (isVisible()) loop.exec();
+  if (self) hide();
+}
+
+void TSendMailToOrvalleForm::showEvent(QShowEvent* AEvent) {
+  QWidget::showEvent(AEvent);
+  FClosed = false;
+  if (FCentred) return;
+  FCentred = true;
+  QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+  if (screen) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+  }
+}
+
+void TSendMailToOrvalleForm::resizeEvent(QResizeEvent* AEvent) {
+  QWidget::resizeEvent(AEvent);
+  FormResize();
+}
+
+void TSendMailToOrvalleForm::closeEvent(QCloseEvent* AEvent) {
+  FormClose();
+  AEvent->accept();
+  emit Closed();
+}
+
+void TSendMailToOrvalleForm::FormCreate() {
+  TransferAborted = false;
+  FAutomaticMessage = std::make_unique<TStringList>();
+}
+
+void TSendMailToOrvalleForm::FormDestroy() { FAutomaticMessage.reset(); }
+
+// The buttons and the check box keep 10 pixels from the form's right edge and
+// the three edits end 10 pixels before the buttons. The rule reads the
+// form's width, not the page's, and bounds nothing: that is how the stored
+// layout was drawn.
+void TSendMailToOrvalleForm::FormResize() {
+  const int w = width();
+  SendBtn->move(w - SendBtn->width() - 10, SendBtn->y());
+  ClearBtn->move(w - ClearBtn->width() - 10, ClearBtn->y());
+  cbSendFile->move(w - cbSendFile->width() - 10, cbSendFile->y());
+  for (QLineEdit* edit : {eTo, eCC, eSubject}) edit->resize(SendBtn->x() - edit->x() - 10, edit->height());
+}
+
+void TSendMailToOrvalleForm::FormClose() {
+  FClosed = true;
+  if (SMTP1->State() == stConnected) SMTP1->Disconnect();
+  // A send waiting for the control gives up; its handler returns as soon as
+  // this event is over, and nothing of the form is freed before that.
+  if (FWaitLoop) FWaitLoop->quit();
+}
+
+void TSendMailToOrvalleForm::ClearBtnClick() {
+  eTo->clear();
+  eCC->clear();
+  eSubject->clear();
+  OpenDialog->FileName.clear();
+  reMessageText->clear();
+}
+
+void TSendMailToOrvalleForm::eSMTPServerChange() {
+  SMTPConnectBtn->setEnabled(!eSMTPServer->text().isEmpty() && !eHomeAddr->text().isEmpty());
+}
+
+void TSendMailToOrvalleForm::cbSendFileClick() {
+  if (cbSendFile->isChecked()) {
+    if (OpenDialog->Execute()) {
+      // A '&' in the path is shown as itself, not taken as an accelerator.
+      QString path = QFile::decodeName(QByteArray::fromStdString(OpenDialog->FileName));
+      cbSendFile->setText(cbSendFile->text() + QStringLiteral(": ") + path.replace(QLatin1Char('&'), QStringLiteral("&&")));
+    } else {
+      // Clearing the box counts as a click of its own, as it would from the keyboard.
+      cbSendFile->setChecked(false);
+      cbSendFileClick();
+    }
+  } else {
+    cbSendFile->setText(QStringLiteral("&Attach Text File"));
+  }
+}
+
+void TSendMailToOrvalleForm::SMTPConnectBtnClick() {
+  switch (SMTP1->State()) {
+    case stConnected:
+      SMTP1->Disconnect();
+      break;
+    case stDisconnected:
+      SMTP1->SetRemoteHost(eSMTPServer->text());
+      TransferAborted = false;
+      SMTP1->Connect();
+      break;
+    default:  // connecting or disconnecting: the click waits for that to end
+      break;
+  }
+}
+
+void TSendMailToOrvalleForm::SMTP1StateChanged(TObject*, int16_t State) {
+  const QString host = SMTP1->RemoteHost();
+  QString text;
+  switch (State) {
+    case stConnecting:
+      text = QStringLiteral("Connecting to SMTP server: %1...").arg(host);
+      break;
+    case stResolvingHost:
+      text = QStringLiteral("Resolving Host");
+      break;
+    case stHostResolved:
+      text = QStringLiteral("Host Resolved");
+      break;
+    case stConnected:
+      text = QStringLiteral("Connected to SMTP server: %1").arg(host);
+      SMTPConnectBtn->setText(QStringLiteral("Disconnect"));
+      break;
+    case stDisconnecting:
+      text = QStringLiteral("Disconnecting from SMTP server: %1...").arg(host);
+      break;
+    case stDisconnected:
+      text = QStringLiteral("Disconnected from SMTP server: %1").arg(host);
+      SMTPConnectBtn->setText(QStringLiteral("Connect"));
+      break;
+    default:
+      break;
+  }
+  if (!text.isNull()) ConnectStatus->showMessage(text);
+  eSMTPServer->setEnabled(State != stConnected);
+  eHomeAddr->setEnabled(State != stConnected);
+}
+
+void TSendMailToOrvalleForm::SendBtnClick() {
+  if (SMTP1->State() != stConnected) {
+    ErrorDialog("Not connected to SMTP server");
+    return;
+  }
+  if (FWaitLoop) return;  // a send is already waiting (its button is disabled)
+  AddressesVerified = false;
+  TransferAborted = false;
+  QString addresses = eTo->text();
+  if (!eCC->text().isEmpty()) addresses += QStringLiteral(", ") + eCC->text();
+  QPointer<TSendMailToOrvalleForm> self(this);
+  SMTP1->Verify(addresses);
+  // The control's events, SMTP1Verify among them, run inside this wait.
+  WaitWhileBusy();
+  if (!self || FClosed) return;
+  if (!AddressesVerified) {
+    ErrorDialog("Incorrect address format");
+    return;
+  }
+  // The file goes out as a second message only behind a text message that
+  // arrived: on its own it would reach the vendor without a word.
+  if (cbSendFile->isChecked() && !TransferAborted) SendMailFile(OpenDialog->FileName);
+}
+
+void TSendMailToOrvalleForm::WaitWhileBusy() {
+  if (!SMTP1->Busy()) return;
+  // No clicks that would start a second operation, or clear what is being
+  // sent, while the first waits; closing the form is still possible and ends
+  // the wait.
+  QWidget* const locked[] = {SendBtn, ClearBtn, cbSendFile, SMTPConnectBtn};
+  for (QWidget* w : locked) w->setEnabled(false);
+  QPointer<TSendMailToOrvalleForm> self(this);
+  QEventLoop loop;
+  FWaitLoop = &loop;
+  loop.exec();
+  if (!self) return;
+  FWaitLoop = nullptr;
+  SendBtn->setEnabled(true);
+  ClearBtn->setEnabled(true);
+  cbSendFile->setEnabled(true);
+  eSMTPServerChange();
+}
+
+void TSendMailToOrvalleForm::ControlEventDone() {
+  if (!FWaitLoop) return;
+  // The control clears Busy right after the event that ends its operation;
+  // look once the event has returned to the loop.
+  QTimer::singleShot(0, this, [this] {
+    if (FWaitLoop && !SMTP1->Busy()) FWaitLoop->quit();
+  });
+}
+
+void TSendMailToOrvalleForm::SMTP1Verify(TObject*) {
+  SendMailText();
+  AddressesVerified = true;
+}
+
+void TSendMailToOrvalleForm::SetMailHeaders() {
+  TDocHeaders* headers = SMTP1->DocInput()->Headers();
+  headers->Clear();
+  headers->Add(QStringLiteral("To"), eTo->text());
+  headers->Add(QStringLiteral("From"), eHomeAddr->text());
+  headers->Add(QStringLiteral("CC"), eCC->text());
+  headers->Add(QStringLiteral("Subject"), QStringLiteral("Orvalle AUTOMSG: ") + eSubject->text());
+  headers->Add(QStringLiteral("Content-Type"), QStringLiteral("TEXT/PLAIN; charset=US-ASCII"));
+  headers->Add(QStringLiteral("X-Mailer"), QStringLiteral("Orvalle X-Mailer version 1.0"));
+}
+
+void TSendMailToOrvalleForm::SendMailText() {
+  SetMailHeaders();
+  TStringList lines;
+  lines.Add("%%% BEGIN OF AUTOMATIC MESSAGE ");
+  lines.Add("%%% SENT FROM: " + S(EDRealName->text()));
+  for (const std::string& line : *FAutomaticMessage) lines.Add(line);
+  lines.Add("%%% END OF AUTOMATIC MESSAGE");
+  lines.Add("   ");
+  lines.Add("   ");
+  std::string body;
+  for (const std::string& line : lines) body += line + "\r\n";
+  // The editor's plain text, as typed; the control sends its line ends as CR LF.
+  const QString text = Q(body) + reMessageText->toPlainText();
+  SMTP1->SendDocument(std::nullopt, SMTP1->DocInput()->Headers(), text, QString(), QString());
+}
+
+void TSendMailToOrvalleForm::SendMailFile(const std::string& AFileName) {
+  SetMailHeaders();
+  TDocInput* doc = SMTP1->DocInput();
+  doc->SetFileName(QFile::decodeName(QByteArray::fromStdString(AFileName)));
+  SMTP1->SendDocument(std::nullopt, doc->Headers(), std::nullopt, doc->FileName(), QString());
+}
+
+std::optional<QString> TSendMailToOrvalleForm::DocInputStatusText(int16_t AState, int32_t ABytesTransferred,
+                                                                  int32_t ABytesTotal, bool ATransferAborted,
+                                                                  const QString& AMailTo) {
+  switch (AState) {
+    case disBegin:
+      return QStringLiteral("Initiating document transfer");
+    case disHeaders:
+      return QStringLiteral("Sending headers");
+    case disData: {
+      if (ABytesTotal <= 0) return QStringLiteral("Sending...");
+      const int percent = static_cast<int>(static_cast<double>(ABytesTransferred) / ABytesTotal * 100);
+      return Q(Format("Sending data: %d of %d bytes (%d%%)", {ABytesTransferred, ABytesTotal, percent}));
+    }
+    case disEnd:
+      if (ATransferAborted) return QStringLiteral("Transfer aborted");
+      return Q(Format("Mail sent to %s (%d bytes data)", {S(AMailTo), ABytesTransferred}));
+    default:
+      return std::nullopt;
+  }
+}
+
+void TSendMailToOrvalleForm::SMTP1DocInput(TObject*, TDocInput* DocInput) {
+  if (auto text = DocInputStatusText(DocInput->State(), DocInput->BytesTransferred(), DocInput->BytesTotal(),
+                                     TransferAborted, eTo->text()))
+    SMTPStatus->showMessage(*text);
+  // At once: the send handler is waiting, and progress must show meanwhile.
+  SMTPStatus->repaint();
+}
+
+std::string TSendMailToOrvalleForm::ErrorText(int16_t ANumber, const WideString& ADescription,
+                                              const std::vector<WideString>& AItems) {
+  std::string items;
+  for (const WideString& item : AItems) items += Format("\r(%s)", {S(item)});
+  return Format("%d - %s%s", {int(ANumber), S(ADescription), Trim(items)});
+}
+
+void TSendMailToOrvalleForm::SMTP1Error(TObject*, int16_t Number, WideString& Description, int32_t, const WideString&,
+                                        const WideString&, int32_t, bool& CancelDisplay) {
+  TransferAborted = true;
+  CancelDisplay = true;
+  // After the user closed the form, what the interrupted send reports is no news.
+  if (FClosed) return;
+  std::vector<WideString> items;
+  const TSMTPErrors& errors = *SMTP1->Errors();
+  for (int i = 1; i <= errors.Count(); ++i) items.push_back(errors.Item(i).Description());
+  ErrorDialog(ErrorText(Number, Description, items));
+}
+
+void TSendMailToOrvalleForm::ErrorDialog(const std::string& AText) {
+  Application().HandleException(nullptr, std::make_exception_ptr(Exception(AText)));
+}
+
+}  // namespace Vantry
