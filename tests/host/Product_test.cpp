@@ -1,0 +1,201 @@
+// The whole product as a user meets it: the real IDE with the real Vantry
+// library, on the offscreen platform, with a registry and source trees of the
+// test's own.
+
+#include "AddInLoader.h"
+#include "HostWindow.h"
+#include "platform/Registry.h"
+
+#include "support/TestSupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+
+#include <gmock/gmock.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+
+using namespace Vantry;
+
+namespace {
+
+constexpr const char* SettingsKey = "\\SOFTWARE\\ORVALLE\\DELPHI EXPERTS\\VANTRY\\";
+
+// The IDE with Vantry loaded; freeing it unloads the add-in, as quitting does.
+struct TIde {
+  THostWindow Window;
+  TAddInLoader Loader{Window.ToolServices(), nullptr};
+  TIde() {
+    Window.show();
+    EXPECT_TRUE(Loader.Load(VANTRY_ADDIN));
+  }
+  ~TIde() { Loader.Unload(); }
+  std::string Caption(const char* AName) {
+    THostMenuNode* node = Window.Menu().Find(AName);
+    return node ? node->Caption : "(none)";
+  }
+  void Click(const char* AName) { Window.MenuView().ActionOf(*Window.Menu().Find(AName))->trigger(); }
+};
+
+// Runs AUser on the modal window of class AClass as soon as it shows.
+void WhenModal(const char* AClass, std::function<void(QWidget&)> AUser,
+               std::chrono::steady_clock::time_point ADeadline = std::chrono::steady_clock::now() + std::chrono::seconds(10)) {
+  QTimer::singleShot(0, [=] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal->isVisible() && std::strcmp(modal->metaObject()->className(), AClass) == 0) return AUser(*modal);
+    if (std::chrono::steady_clock::now() > ADeadline) return ADD_FAILURE() << AClass << " never showed";
+    WhenModal(AClass, AUser, ADeadline);
+  });
+}
+
+template <class T>
+T& Control(QWidget& AForm, const char* AName) {
+  T* control = AForm.findChild<T*>(QString::fromLatin1(AName));
+  if (!control) throw std::runtime_error(std::string("no control ") + AName);
+  return *control;
+}
+void Click(QWidget& AForm, const char* AName) { QTest::mouseClick(&Control<QWidget>(AForm, AName), Qt::LeftButton); }
+void Type(QWidget& AForm, const char* AName, const std::string& AText) {
+  auto& edit = Control<QLineEdit>(AForm, AName);
+  edit.selectAll();
+  QTest::keyClicks(&edit, QString::fromStdString(AText));
+}
+std::string Text(QWidget& AForm, const char* AName) {
+  if (auto* label = AForm.findChild<QLabel*>(QString::fromLatin1(AName))) return label->text().toStdString();
+  return Control<QLineEdit>(AForm, AName).text().toStdString();
+}
+
+// With VANTRY_SCREENSHOTS naming a folder, saves the window there as a person sees it.
+void Snapshot(QWidget& AWindow, const char* AName) {
+  const QString dir = qEnvironmentVariable("VANTRY_SCREENSHOTS");
+  if (!dir.isEmpty()) AWindow.grab().save(QDir(dir).filePath(QString::fromLatin1(AName) + ".png"));
+}
+
+// What the library writes to standard error meanwhile: where its message
+// boxes go when nobody is at a screen.
+class TCapturedErrors {
+public:
+  explicit TCapturedErrors(const std::string& AFile) : FFile(AFile) {
+    std::fflush(stderr);
+    FSaved = dup(2);
+    int fd = open(AFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, 2);
+    close(fd);
+  }
+  ~TCapturedErrors() {
+    std::fflush(stderr);
+    dup2(FSaved, 2);
+    close(FSaved);
+  }
+  std::string Text() const {
+    std::fflush(stderr);
+    std::ifstream in(FFile);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+private:
+  std::string FFile;
+  int FSaved;
+};
+
+class ProductTest : public VantryTest::TIsolatedTest {
+protected:
+  std::string Stored() {
+    TRegistry reg;
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    if (!reg.OpenKey(SettingsKey, false) || !reg.ValueExists("Automatic")) return "nothing";
+    return IntToStr(reg.ReadInteger("Automatic")) + " '" + reg.ReadString("Path") + "'";
+  }
+};
+
+}  // namespace
+
+TEST_F(ProductTest, ChoosingTheSourceFolderAndWritingToTheVendor) {
+  Temp.WriteFile("Delphi/Source/Rtl/System.pas", "unit System;\n");
+  Temp.WriteFile("Mine/Units/Alpha.pas", "unit Alpha;\n");
+  {
+    TRegistry reg;
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(reg.OpenKey("\\SOFTWARE\\BORLAND\\DELPHI\\3.0", true));
+    reg.WriteString("RootDir", Temp / "Delphi");
+  }
+  const std::string mine = Temp / "Mine";
+
+  // First start: the automatic folder. Options: a missing folder is refused
+  // with a message, an existing one is stored; the menu keeps its tree.
+  {
+    TIde ide;
+    EXPECT_EQ(ide.Caption("ovsVantryMenuItem_D0"), "Rtl");
+    TCapturedErrors errors(Temp / "stderr");
+    bool done = false;
+    WhenModal("Vantry::TOptionsForm", [&](QWidget& AOptions) {
+      Snapshot(AOptions, "options-dialog");
+      EXPECT_EQ(Text(AOptions, "EDPath"), Temp / "Delphi/Source");
+      Click(AOptions, "RBPath");
+      Type(AOptions, "EDPath", Temp / "Missing");
+      Click(AOptions, "BTOK");
+      EXPECT_TRUE(AOptions.isVisible());
+      EXPECT_THAT(errors.Text(), ::testing::HasSubstr("Directory '" + Temp / "Missing" + "' does not exist."));
+      Type(AOptions, "EDPath", mine);
+      Click(AOptions, "BTOK");
+      done = !AOptions.isVisible();
+    });
+    ide.Click("VantryConfigurationMenuItem");
+    EXPECT_TRUE(done);
+    EXPECT_EQ(Stored(), "0 '" + mine + "'");
+    EXPECT_EQ(ide.Caption("ovsVantryMenuItem_D0"), "Rtl");
+  }
+
+  // Second start: the new tree. Options, About, the mail link: the send-mail
+  // form holds what the About box was given. Cancel then stores nothing.
+  TIde ide;
+  EXPECT_EQ(ide.Caption("ovsVantryMenuItem_D0"), "Units");
+  EXPECT_EQ(ide.Caption("ovsVantryMenuItem_D0_F0"), "Alpha");
+  std::vector<std::string> seen;
+  WhenModal("Vantry::TOptionsForm", [&](QWidget& AOptions) {
+    EXPECT_EQ(Text(AOptions, "EDPath"), mine);
+    WhenModal("Vantry::TOrvalleAboutForm", [&](QWidget& AAbout) {
+      QTest::qWait(600);  // the logo moves a few steps
+      Snapshot(AAbout, "about-box");
+      seen.push_back(AAbout.windowTitle().toStdString() + "|" + Text(AAbout, "ProgTitleLB") + "|" +
+                     Text(AAbout, "VersionLB") + "|" + Text(AAbout, "YearLB") + "|" + Text(AAbout, "LBSendMail"));
+      WhenModal("Vantry::TSendMailToOrvalleForm", [&](QWidget& AMail) {
+        seen.push_back(Text(AMail, "eTo") + "|" + Text(AMail, "eSMTPServer") + "|" + Text(AMail, "eHomeAddr") + "|" +
+                       Text(AMail, "EDRealName"));
+        Snapshot(AMail, "send-mail-form");
+        AMail.close();
+      });
+      Click(AAbout, "LBSendMail");
+      Click(AAbout, "Button1");
+    });
+    Click(AOptions, "BTAbout");
+    Click(AOptions, "BTCancel");
+  });
+  ide.Click("VantryConfigurationMenuItem");
+  EXPECT_THAT(seen, ::testing::ElementsAre("About|Vantry|1997|0|brask@orvalle.example",
+                                           "brask@orvalle.example||mail@orvalle.example|Brask"));
+  EXPECT_EQ(Stored(), "0 '" + mine + "'");
+
+  // Back to the automatic folder: stored as 1 and a space.
+  WhenModal("Vantry::TOptionsForm", [&](QWidget& AOptions) {
+    Click(AOptions, "RBAutomatic");
+    Click(AOptions, "BTOK");
+  });
+  ide.Click("VantryConfigurationMenuItem");
+  EXPECT_EQ(Stored(), "1 ' '");
+}
