@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libcurl4-openssl-dev
+  libcurl4-openssl-dev curl openssl
   python3 python3-aiosmtpd
   xvfb xauth
   fonts-liberation

@@ -134,6 +134,7 @@ public:
 
 private:
   friend class TSMTP;
+  friend class TSMTPEngine;
   TDocHeaders FHeaders;
   int16_t FState = disNone;
   int32_t FBytesTotal = 0;
@@ -160,6 +161,7 @@ public:
 
 private:
   friend class TSMTP;
+  friend class TSMTPEngine;
   std::vector<TSMTPErrorItem> FItems;
 };
 

@@ -1,0 +1,478 @@
+// The SMTP control against a real server: aiosmtpd on a loopback port,
+// started per test by smtp_server.py, which records what it received and
+// how a mail reader would show it.
+
+#include "mail/isp3.h"
+#include "platform/Application.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <set>
+
+// Readable QStrings in failure messages.
+inline void PrintTo(const QString& S, std::ostream* AOut) { *AOut << '"' << S.toStdString() << '"'; }
+
+namespace {
+
+using namespace Vantry;
+
+bool WaitUntil(const std::function<bool()>& ACondition, int AMilliseconds = 15000) {
+  QElapsedTimer clock;
+  clock.start();
+  QEventLoop loop;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    if (ACondition() || clock.elapsed() > AMilliseconds) loop.quit();
+  });
+  tick.start(5);
+  if (!ACondition()) loop.exec();
+  return ACondition();
+}
+
+class TTestServer {
+public:
+  explicit TTestServer(const QStringList& AArgs = {}) {
+    FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    FProcess.start("/usr/bin/python3", QStringList{VANTRY_SMTP_SERVER, Dir()} + AArgs);
+    QElapsedTimer clock;
+    clock.start();
+    while (!FProcess.canReadLine() && clock.elapsed() < 20000) FProcess.waitForReadyRead(100);
+    QByteArray line = FProcess.readLine().trimmed();
+    if (line.startsWith("PORT ")) FPort = line.mid(5).toInt();
+  }
+  ~TTestServer() {
+    FProcess.closeWriteChannel();
+    if (!FProcess.waitForFinished(3000)) {
+      FProcess.kill();
+      FProcess.waitForFinished(3000);
+    }
+  }
+  int Port() const { return FPort; }
+  QString Address() const { return "127.0.0.1:" + QString::number(FPort); }
+  QString Dir() const { return FDir.path() + "/out"; }
+  QStringList Log() const {
+    QFile f(Dir() + "/log");
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList();
+  }
+  int Count(const QString& APrefix) const { return static_cast<int>(Log().filter(QRegularExpression("^" + APrefix)).size()); }
+  // Distinct client ports that connected (STARTTLS reports its connection twice).
+  int Connections() const {
+    std::set<QString> ports;
+    for (const QString& l : Log().filter(QRegularExpression("^CONNECT "))) ports.insert(l);
+    return static_cast<int>(ports.size());
+  }
+  int Messages() const { return static_cast<int>(QDir(Dir()).entryList({"msg-*.json"}).size()); }
+  QJsonObject Message(int AIndex) const {
+    QFile f(Dir() + QString("/msg-%1.json").arg(AIndex));
+    return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
+  }
+
+  QByteArray Raw(int AIndex) const {
+    QFile f(Dir() + QString("/msg-%1.eml").arg(AIndex));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+  // What a mail reader shows of the message (see read_back in smtp_server.py).
+  QString Reader(int AIndex, const char* AKey) const { return Message(AIndex)["reader"].toObject()[AKey].toString(); }
+
+private:
+  QTemporaryDir FDir;
+  QProcess FProcess;
+  int FPort = 0;
+};
+
+class SMTPTest : public testing::Test {
+protected:
+  void SetUp() override {
+    SMTP = CreateComponent<TSMTP>(nullptr);
+    SMTP->SetConnectTimeout(5000);
+    SMTP->SetResponseTimeout(1000);
+    SMTP->OnStateChanged = [this](TObject*, int16_t AState) {
+      States.push_back(AState);
+      Events.push_back("state " + std::to_string(AState));
+    };
+    SMTP->OnDocInput = [this](TObject*, TDocInput* ADoc) {
+      Docs.push_back({ADoc->State(), ADoc->BytesTransferred(), ADoc->BytesTotal()});
+      Events.push_back("doc " + std::to_string(ADoc->State()));
+    };
+    SMTP->OnError = [this](TObject*, int16_t ANumber, WideString& ADescription, int32_t, const WideString&,
+                           const WideString&, int32_t, bool& ACancelDisplay) {
+      ACancelDisplay = true;
+      Errors.push_back(ANumber);
+      LastError = ADescription;
+      ErrorItems = SMTP->Errors()->Count();
+      Events.push_back("error " + std::to_string(ANumber));
+    };
+    SMTP->OnVerify = [this](TObject*) {
+      Events.push_back("verify");
+      if (OnVerified) OnVerified();
+    };
+  }
+  void TearDown() override { SMTP->Free(); }
+
+  void StartServer(const QStringList& AArgs = {}) {
+    Server = std::make_unique<TTestServer>(AArgs);
+    ASSERT_GT(Server->Port(), 0) << "the test SMTP server did not start";
+  }
+  bool Connect(const QString& AHost = {}) {
+    States.clear();
+    SMTP->Connect(AHost.isEmpty() ? Server->Address() : AHost);
+    return WaitUntil([&] { return !States.empty() && (States.back() == stConnected || States.back() == stDisconnected); }) &&
+           SMTP->State() == stConnected;
+  }
+  void SetHeaders(const QString& ASubject, const QString& ACC = {}) {
+    TDocHeaders* h = SMTP->DocInput()->Headers();
+    h->Clear();
+    h->Add("To", "you@example.org");
+    h->Add("From", "me@example.org");
+    h->Add("CC", ACC);
+    h->Add("Subject", "Orvalle AUTOMSG: " + ASubject);
+    h->Add("Content-Type", "TEXT/PLAIN; charset=US-ASCII");
+    h->Add("X-Mailer", "Orvalle X-Mailer version 1.0");
+  }
+  void SendText(const QString& ASubject, const QString& AText, const QString& ACC = {}) {
+    SetHeaders(ASubject, ACC);
+    SMTP->SendDocument(std::nullopt, SMTP->DocInput()->Headers(), AText, QString(), QString());
+  }
+  void SendFile(const QString& ASubject, const QString& AFile) {
+    SetHeaders(ASubject);
+    SMTP->DocInput()->SetFileName(AFile);
+    SMTP->SendDocument(std::nullopt, SMTP->DocInput()->Headers(), std::nullopt, SMTP->DocInput()->FileName(), QString());
+  }
+  bool WaitIdle(int AMilliseconds = 15000) { return WaitUntil([&] { return !SMTP->Busy(); }, AMilliseconds); }
+  QString WriteFile(const QString& AName, const QByteArray& AData) {
+    QString path = Temp.path() + "/" + AName;
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(AData);
+    return path;
+  }
+
+  QTemporaryDir Temp;
+  std::unique_ptr<TTestServer> Server;
+  TSMTP* SMTP = nullptr;
+  std::vector<int> States;
+  struct TDoc {
+    int State, Done, Total;
+  };
+  std::vector<TDoc> Docs;
+  std::vector<int> Errors;
+  QString LastError;
+  int ErrorItems = 0;
+  std::vector<std::string> Events;
+  std::function<void()> OnVerified;
+};
+
+TEST_F(SMTPTest, ConnectSendDisconnectRaiseTheExactSequences) {
+  StartServer();
+  EXPECT_EQ(SMTP->State(), stDisconnected);
+  ASSERT_TRUE(Connect());
+  SendText("Hello", "First line\r\nSecond line\r\n");
+  EXPECT_TRUE(SMTP->Busy());
+  ASSERT_TRUE(WaitIdle());
+  SMTP->Disconnect();
+  ASSERT_TRUE(WaitUntil([&] { return States.back() == stDisconnected; }));
+
+  EXPECT_EQ(States, (std::vector<int>{1, 2, 3, 4, 5, 6}));
+  EXPECT_TRUE(Errors.empty()) << LastError.toStdString();
+  ASSERT_GE(Docs.size(), 5u);
+  EXPECT_EQ(Docs[0].State, disBegin);
+  EXPECT_EQ(Docs[1].State, disHeaders);
+  EXPECT_EQ(Docs[2].State, disData);
+  EXPECT_EQ(Docs.back().State, disEnd);
+  EXPECT_EQ(Docs.back().Done, 25);
+  EXPECT_EQ(Docs.back().Total, 25);
+  EXPECT_EQ(Docs[Docs.size() - 2].Done, 25) << "the last progress event shows the whole body";
+  EXPECT_EQ(Server->Log().filter("QUIT").size(), 1);
+
+  QJsonObject reader = Server->Message(1)["reader"].toObject();
+  EXPECT_EQ(reader["Subject"].toString(), "Orvalle AUTOMSG: Hello");
+  EXPECT_EQ(reader["body"].toString(), "First line\r\nSecond line\r\n");
+  EXPECT_TRUE(Server->Raw(1).startsWith("To: you@example.org\r\nFrom: me@example.org\r\nCC: \r\n"
+                                        "Subject: Orvalle AUTOMSG: Hello\r\n"
+                                        "Content-Type: TEXT/PLAIN; charset=US-ASCII\r\n"
+                                        "X-Mailer: Orvalle X-Mailer version 1.0\r\nDate: "))
+      << "a pure-ASCII message goes out as it was built";
+  for (const char* added : {"Date", "Message-ID", "MIME-Version"}) EXPECT_TRUE(reader.contains(added)) << added;
+  QJsonArray names = reader["header_names"].toArray();
+  EXPECT_EQ(names[0].toString(), "To");
+  EXPECT_EQ(names[5].toString(), "X-Mailer");
+  EXPECT_EQ(names[6].toString(), "Date") << "the added headers follow the given ones";
+}
+
+// The form's way: the text goes out from inside OnVerify, the file right
+// after the wait, without waiting for the text.
+TEST_F(SMTPTest, TwoMessagesShareOneConnectionAndCopiesReachTheEnvelope) {
+  StartServer();
+  ASSERT_TRUE(Connect());
+  QString file = WriteFile("attached.txt", "attached\r\n");
+  OnVerified = [&] { SendText("text", "typed\r\n", "copy@example.org"); };
+  SMTP->Verify("you@example.org, Copy <copy@example.org>");
+  EXPECT_TRUE(SMTP->Busy());
+  ASSERT_TRUE(WaitIdle());
+  SendFile("file", file);
+  ASSERT_TRUE(WaitIdle());
+
+  EXPECT_TRUE(Errors.empty()) << LastError.toStdString();
+  ASSERT_EQ(Server->Messages(), 2);
+  EXPECT_EQ(Server->Connections(), 1);
+  EXPECT_EQ(Server->Message(1)["client_port"], Server->Message(2)["client_port"]);
+  EXPECT_EQ(Server->Message(1)["to"].toArray(), (QJsonArray{"you@example.org", "copy@example.org"}));
+  EXPECT_EQ(Server->Reader(1, "body"), "typed\r\n");
+  EXPECT_EQ(Server->Reader(2, "body"), "attached\r\n");
+  EXPECT_EQ(std::count(Events.begin(), Events.end(), "doc 5"), 2);
+  EXPECT_EQ(Events.front(), "state 1");
+}
+
+struct TBodyRow {
+  const char* Name;
+  QString Subject;
+  QByteArray Body;  // sent from a file when FromFile, else as the text (UTF-8)
+  bool FromFile;
+  QString Expected;  // the body as a reader decodes it
+  QString Charset;
+  QString Encoding;  // Content-Transfer-Encoding, empty when none is added
+};
+
+TEST_F(SMTPTest, BodiesAndHeadersReadBackIntact) {
+  const QString longLine(2000, 'x');
+  const TBodyRow rows[] = {
+      {"dots", "dots", ".\r\n..\r\nFrom here\r\n.leading\r\n.", false, ".\r\n..\r\nFrom here\r\n.leading\r\n.\r\n",
+       "us-ascii", ""},
+      {"bare LF", "lf", "one\ntwo\n", true, "one\r\ntwo\r\n", "us-ascii", ""},
+      {"bare CR", "cr", "one\rtwo\r\n\r", true, "one\r\ntwo\r\n\r\n", "us-ascii", ""},
+      {"UTF-8 text", QString::fromUtf8("Grüße, 日本"), "Gr\xC3\xBC\xC3\x9F" "e =\r\n", false,
+       QString::fromUtf8("Grüße =\n"), "utf-8", "quoted-printable"},
+      {"Latin-1 file", "latin", "caf\xE9\r\n", true, QString::fromUtf8("café\n"), "iso-8859-1", "quoted-printable"},
+      {"long line", "long", longLine.toLatin1() + "\r\n", true, longLine + "\n", "us-ascii", "quoted-printable"},
+  };
+  StartServer();
+  ASSERT_TRUE(Connect());
+  int n = 0;
+  for (const TBodyRow& row : rows) {
+    if (row.FromFile)
+      SendFile(row.Subject, WriteFile(QString("body%1").arg(n), row.Body));
+    else
+      SendText(row.Subject, QString::fromUtf8(row.Body));
+    ++n;
+  }
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_TRUE(Errors.empty()) << LastError.toStdString();
+  ASSERT_EQ(Server->Messages(), n);
+  for (int i = 0; i < n; ++i) {
+    const TBodyRow& row = rows[i];
+    QJsonObject reader = Server->Message(i + 1)["reader"].toObject();
+    QString body = reader["body"].toString();
+    if (!row.Encoding.isEmpty()) body.replace("\r\n", "\n");  // the email package decodes to Python's line ends
+    EXPECT_EQ(body, row.Expected) << row.Name;
+    EXPECT_EQ(reader["Subject"].toString(), "Orvalle AUTOMSG: " + row.Subject) << row.Name;
+    EXPECT_EQ(reader["charset"].toString(), row.Charset) << row.Name;
+    EXPECT_EQ(reader["Content-Transfer-Encoding"].toString(), row.Encoding) << row.Name;
+  }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool Sanitized = true;
+#else
+constexpr bool Sanitized = false;
+#endif
+
+long PeakKilobytes(const char* AField) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(AField, 0) == 0) return std::stol(line.substr(std::strlen(AField) + 1));
+  return 0;
+}
+
+TEST_F(SMTPTest, FiftyMegabytesStreamInConstantMemoryWithProgress) {
+  QByteArray line = "0123456789 the quick brown fox jumps over the lazy dog 0123456789\r\n";
+  QByteArray data;
+  data.reserve(50 << 20);
+  while (data.size() < (50 << 20)) data += line;
+  QString file = WriteFile("big.txt", data);
+  QByteArray sha = QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+  data = QByteArray();
+  StartServer();
+  ASSERT_TRUE(Connect());
+  std::ofstream("/proc/self/clear_refs") << "5";  // resets the peak to the present size
+  long before = PeakKilobytes("VmRSS:");
+  QElapsedTimer clock;
+  clock.start();
+  SendFile("big", file);
+  ASSERT_TRUE(WaitIdle(120000));
+  long growth = PeakKilobytes("VmHWM:") - before;
+  EXPECT_TRUE(Errors.empty()) << LastError.toStdString();
+  ASSERT_EQ(Server->Messages(), 1);
+  EXPECT_EQ(Server->Reader(1, "body_sha256").toLatin1(), sha);
+  long progress = std::count_if(Docs.begin(), Docs.end(), [](const TDoc& d) { return d.State == disData; });
+  EXPECT_GE(progress, 3);
+  EXPECT_LE(progress, clock.elapsed() / 50 + 4) << "at most about 20 progress events a second";
+  for (size_t i = 1; i < Docs.size(); ++i) EXPECT_GE(Docs[i].Done, Docs[i - 1].Done);
+  if (!Sanitized) {
+    EXPECT_LT(growth, 16 * 1024) << "peak memory growth in KB while sending 50 MB";
+  }
+}
+
+enum class TAction { Connect, Idle, Text, Big, MissingFile, BrokenHeader, Unconnected };
+
+struct TFaultRow {
+  const char* Name;
+  QStringList ServerArgs;
+  QString Host;  // "refused": a loopback port nobody listens on; empty: the server
+  TAction Action;
+  int Number;
+  int StateAfter;
+  int Items;
+};
+
+// Each fault: the right OnError, state 5 on the document, the control usable
+// again, and the server holding only the message that was reported sent.
+TEST_F(SMTPTest, FaultsEndInAClearErrorAndTheControlStaysUsable) {
+  const TFaultRow rows[] = {
+      {"unknown host", {}, "nosuchhost.invalid", TAction::Connect, smtpErrHostNotFound, stDisconnected, 0},
+      {"connection refused", {}, "refused", TAction::Connect, smtpErrConnectionRefused, stDisconnected, 0},
+      {"550 on RCPT", {"--reject-rcpt", "bad@example.org"}, {}, TAction::Text, 550, stConnected, 2},
+      {"554 after DATA", {"--reject-data"}, {}, TAction::Text, 554, stConnected, 1},
+      {"closed in DATA", {"--close-in-data", "100000"}, {}, TAction::Big, smtpErrConnectionLost, stDisconnected, 0},
+      {"silent server", {"--silent-data"}, {}, TAction::Text, smtpErrResponseTimeout, stDisconnected, 0},
+      {"unreadable file", {}, {}, TAction::MissingFile, smtpErrFileUnreadable, stConnected, 0},
+      {"CR LF in a header", {}, {}, TAction::BrokenHeader, smtpErrBadHeader, stConnected, 0},
+      {"not connected", {}, {}, TAction::Unconnected, smtpErrNotConnected, stDisconnected, 0},
+      {"idle session closed", {"--idle-timeout", "0.5"}, {}, TAction::Idle, 421, stDisconnected, 1},
+  };
+  for (const TFaultRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TearDown();
+    States.clear();
+    Docs.clear();
+    Errors.clear();
+    Events.clear();
+    SetUp();
+    StartServer(row.ServerArgs);
+    QString host = row.Host;
+    if (host == "refused") {
+      QTcpServer probe;
+      probe.listen(QHostAddress::LocalHost);
+      host = "127.0.0.1:" + QString::number(probe.serverPort());
+    }
+    if (row.Action == TAction::Connect) {
+      EXPECT_FALSE(Connect(host));
+    } else if (row.Action == TAction::Idle) {
+      ASSERT_TRUE(Connect());
+    } else {
+      if (row.Action != TAction::Unconnected) {
+        ASSERT_TRUE(Connect());
+      }
+      if (row.Action == TAction::Text || row.Action == TAction::Unconnected)
+        SendText("bad", "text\r\n", "bad@example.org");
+      if (row.Action == TAction::Big) SendText("bad", QString(80, 'y').append('\n').repeated(40000));
+      if (row.Action == TAction::MissingFile) SendFile("bad", Temp.path() + "/missing.txt");
+      if (row.Action == TAction::BrokenHeader) {
+        SetHeaders("bad\r\nBcc: victim@example.org");
+        SMTP->SendDocument(std::nullopt, SMTP->DocInput()->Headers(), QString("text"), QString(), QString());
+      }
+      ASSERT_TRUE(WaitIdle());
+      ASSERT_FALSE(Docs.empty());
+      EXPECT_EQ(Docs.back().State, disEnd);
+      auto error = std::find(Events.begin(), Events.end(), "error " + std::to_string(row.Number));
+      EXPECT_LT(error, std::find(Events.begin(), Events.end(), "doc 5")) << "OnError comes before the end";
+    }
+    ASSERT_TRUE(WaitUntil([&] { return SMTP->State() == row.StateAfter; }));
+    ASSERT_FALSE(Errors.empty());
+    EXPECT_EQ(Errors.front(), row.Number) << LastError.toStdString();
+    EXPECT_FALSE(LastError.isEmpty());
+    if (row.Items) {
+      EXPECT_EQ(ErrorItems, row.Items);
+    }
+    EXPECT_EQ(Server->Count("MAIL"), row.Action == TAction::Text || row.Action == TAction::Big ? 1 : 0)
+        << "nothing goes out for a fault found before sending";
+
+    if (SMTP->State() != stConnected) {
+      ASSERT_TRUE(Connect(Server->Address()));
+    }
+    Errors.clear();
+    SendText("good", "good\r\n");
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(Errors.empty()) << LastError.toStdString();
+    ASSERT_EQ(Server->Messages(), 1) << "only the message reported sent is on the server";
+    EXPECT_EQ(Server->Reader(1, "Subject"), "Orvalle AUTOMSG: good");
+  }
+}
+
+TEST_F(SMTPTest, VerifyAcceptsAddressListsAndNamesEachBadEntry) {
+  const std::pair<const char*, int> rows[] = {
+      {"you@example.org", 0},
+      {"you@example.org, Ann Other <ann@example.org>, \"Doe, J\" <j@example.org>", 0},
+      {"", 1},
+      {"you@example.org, ", 1},
+      {"nobody", 1},
+      {"you @example.org, x@y.org, <a@b.org", 2},
+      {"Ann <ann@example.org>>", 1},
+      {"a@b.org\r\nRCPT TO:<c@d.org>", 1},
+  };
+  for (const auto& [list, bad] : rows) {
+    SCOPED_TRACE(list);
+    Errors.clear();
+    Events.clear();
+    SMTP->Verify(QString::fromUtf8(list));
+    EXPECT_TRUE(SMTP->Busy());
+    EXPECT_TRUE(Events.empty()) << "events come only from the event loop";
+    ASSERT_TRUE(WaitIdle());
+    if (bad == 0) {
+      EXPECT_EQ(Events, std::vector<std::string>{"verify"});
+    } else {
+      EXPECT_EQ(Events, std::vector<std::string>{"error " + std::to_string(smtpErrBadAddress)});
+      EXPECT_EQ(ErrorItems, bad);
+    }
+  }
+}
+
+// A handler that leaves CancelDisplay false lets the control show the error.
+TEST_F(SMTPTest, AnUncancelledErrorIsShownThroughTheApplication) {
+  struct TSink : TApplicationServices {
+    std::string Shown;
+    void ShowException(TObject*, const std::string& AMessage) override { Shown += AMessage; }
+  } sink;
+  TApplicationServices* previous = Application().SetServices(&sink);
+  SMTP->OnError = nullptr;
+  SMTP->Verify("Ann <ann@example.org");
+  WaitIdle();
+  Application().SetServices(previous);
+  EXPECT_NE(sink.Shown.find("20008"), std::string::npos) << sink.Shown;
+  EXPECT_NE(sink.Shown.find("ann@example.org"), std::string::npos) << sink.Shown;
+}
+
+TEST_F(SMTPTest, StartTlsIsUsedAndTheCertificateChecked) {
+  StartServer({"--tls"});
+  EXPECT_FALSE(Connect()) << "the test certificate is in no system store";
+  EXPECT_EQ(Errors, std::vector<int>{smtpErrTls});
+  EXPECT_TRUE(LastError.contains("certificate")) << LastError.toStdString();
+
+  Errors.clear();
+  SMTP->SetCAFile(Server->Dir() + "/cert.pem");
+  ASSERT_TRUE(Connect());
+  SendText("secret", "over TLS\r\n");
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_TRUE(Errors.empty()) << LastError.toStdString();
+  ASSERT_EQ(Server->Messages(), 1);
+  EXPECT_TRUE(Server->Message(1)["tls"].toBool());
+}
+
+}  // namespace

@@ -1,0 +1,163 @@
+#!/usr/bin/python3
+"""A real SMTP server (aiosmtpd) on a free loopback port for the mail tests.
+
+Prints "PORT <n>" on standard output once it listens. Each accepted message is
+written to OUT/msg-<k>.eml (the raw data as received, dot-unstuffed) and
+OUT/msg-<k>.json (envelope, client port, size); OUT/log gets one line per
+connection, command and close. Modes make it misbehave the ways a real
+server can: refuse a recipient, refuse the data, fall silent, close the
+connection in the middle of the data or when idle, offer STARTTLS.
+"""
+import argparse
+import asyncio
+import email
+import email.policy
+import hashlib
+import json
+import os
+import subprocess
+import sys
+
+from aiosmtpd.smtp import SMTP
+
+parser = argparse.ArgumentParser()
+parser.add_argument("out")
+parser.add_argument("--reject-rcpt", default="", help="answer RCPT TO for this address with a two-line 550")
+parser.add_argument("--reject-data", action="store_true", help="answer the end of the first message's data with 554")
+parser.add_argument("--silent-data", action="store_true", help="never answer the end of the first message's data")
+parser.add_argument("--close-in-data", type=int, default=0,
+                    help="close the connection after this many bytes of the first message's data")
+parser.add_argument("--idle-timeout", type=float, default=30, help="say 421 and close a session idle this long")
+parser.add_argument("--tls", action="store_true", help="offer STARTTLS with a certificate made for 127.0.0.1 (OUT/cert.pem)")
+args = parser.parse_args()
+os.makedirs(args.out, exist_ok=True)
+count = 0
+data_commands = 0  # the misbehaviour modes hit the first message only
+
+
+def log(line):
+    with open(os.path.join(args.out, "log"), "a") as f:
+        f.write(line + "\n")
+
+
+def read_back(raw):
+    """What a mail reader shows: decoded headers and body text (the body's
+    SHA-256 alone for big messages)."""
+    head, _, body = raw.partition(b"\r\n\r\n")
+    result = {"body_sha256": hashlib.sha256(body).hexdigest()}
+    if len(raw) > 1 << 20:
+        return result
+    message = email.message_from_bytes(raw, policy=email.policy.default)
+    for name in ("To", "From", "CC", "Subject", "Content-Type", "Content-Transfer-Encoding", "Date", "Message-ID",
+                 "MIME-Version", "X-Mailer"):
+        if message[name] is not None:
+            result[name] = str(message[name])
+    result["header_names"] = list(message.keys())
+    result["charset"] = message.get_content_charset()
+    payload = message.get_payload(decode=True)
+    result["body"] = payload.decode(result["charset"] or "ascii", errors="replace")
+    return result
+
+
+class Handler:
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        log("EHLO %s" % hostname)
+        session.host_name = hostname
+        return responses
+
+    async def handle_NOOP(self, server, session, envelope, arg):
+        log("NOOP")
+        return "250 OK"
+
+    async def handle_QUIT(self, server, session, envelope):
+        log("QUIT")
+        return "221 Bye"
+
+    async def handle_RSET(self, server, session, envelope):
+        log("RSET")
+        return "250 OK"
+
+    async def handle_MAIL(self, server, session, envelope, address, options):
+        log("MAIL %s %s" % (address, " ".join(options)))
+        envelope.mail_from = address
+        envelope.mail_options.extend(options)
+        return "250 OK"
+
+    async def handle_RCPT(self, server, session, envelope, address, options):
+        log("RCPT %s" % address)
+        if address == args.reject_rcpt:
+            return "550-5.1.1 Mailbox unknown\r\n550 5.1.1 Recipient refused"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        global count, data_commands
+        data_commands += 1
+        log("DATA %d" % len(envelope.original_content))
+        if args.silent_data and data_commands == 1:
+            await asyncio.sleep(3600)
+        if args.reject_data and data_commands == 1:
+            return "554 5.6.0 Message refused"
+        count += 1
+        base = os.path.join(args.out, "msg-%d" % count)
+        with open(base + ".eml", "wb") as f:
+            f.write(envelope.original_content)
+        with open(base + ".json", "w") as f:
+            json.dump({"from": envelope.mail_from, "to": envelope.rcpt_tos, "options": envelope.mail_options,
+                       "client_port": session.peer[1], "size": len(envelope.original_content),
+                       "tls": session.ssl is not None, "reader": read_back(envelope.original_content)}, f)
+        return "250 Message accepted"
+
+
+class Server(SMTP):
+    def connection_made(self, transport):
+        log("CONNECT %d" % transport.get_extra_info("peername")[1])
+        super().connection_made(transport)
+
+    def _timeout_cb(self):
+        log("IDLE TIMEOUT")
+        self.transport.write(b"421 4.4.2 Idle too long, closing\r\n")
+        super()._timeout_cb()
+
+    def connection_lost(self, exc):
+        log("CLOSE")
+        super().connection_lost(exc)
+
+    async def smtp_DATA(self, arg):
+        global data_commands
+        if not args.close_in_data or not self.envelope.rcpt_tos or data_commands:
+            return await super().smtp_DATA(arg)
+        data_commands += 1
+        await self.push("354 End data with <CR><LF>.<CR><LF>")
+        received = 0
+        while received < args.close_in_data:
+            chunk = await self._reader.read(65536)
+            if not chunk:
+                break
+            received += len(chunk)
+        log("CLOSED IN DATA")
+        self.transport.close()
+
+
+tls_context = None
+if args.tls:
+    import ssl
+    cert, key = os.path.join(args.out, "cert.pem"), os.path.join(args.out, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1",
+                    "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost", "-keyout", key, "-out", cert],
+                   check=True, capture_output=True)
+    tls_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    tls_context.load_cert_chain(cert, key)
+
+
+async def main():
+    loop = asyncio.get_running_loop()
+    server = await loop.create_server(
+        lambda: Server(Handler(), data_size_limit=0, tls_context=tls_context, timeout=args.idle_timeout), "127.0.0.1", 0)
+    print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
+    # Runs until the test closes our standard input (or kills us).
+    await loop.run_in_executor(None, sys.stdin.read)
+    server.close()
+
+
+asyncio.run(main())
