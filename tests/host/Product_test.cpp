@@ -11,8 +11,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTextEdit>
 #include <QTest>
 #include <QTimer>
 
@@ -113,6 +119,30 @@ private:
   int FSaved;
 };
 
+// The recording SMTP server of the mail tests on a free loopback port: each
+// message it accepts lands in a file of its folder.
+class TSmtpServer {
+public:
+  TSmtpServer() {
+    FProcess.start(QStringLiteral("/usr/bin/python3"), {VANTRY_SMTP_SERVER, FDir.path()});
+    if (FProcess.waitForReadyRead(20000)) FPort = FProcess.readLine().trimmed().mid(5).toInt();
+  }
+  ~TSmtpServer() {
+    FProcess.closeWriteChannel();
+    if (!FProcess.waitForFinished(5000)) FProcess.kill(), FProcess.waitForFinished();
+  }
+  QString Host() const { return QStringLiteral("127.0.0.1:%1").arg(FPort); }
+  QByteArray FirstMessage() const {
+    QFile f(FDir.filePath(QStringLiteral("msg-1.eml")));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+
+private:
+  QTemporaryDir FDir;
+  QProcess FProcess;
+  int FPort = 0;
+};
+
 class ProductTest : public VantryTest::TIsolatedTest {
 protected:
   std::string Stored() {
@@ -162,7 +192,9 @@ TEST_F(ProductTest, ChoosingTheSourceFolderAndWritingToTheVendor) {
   }
 
   // Second start: the new tree. Options, About, the mail link: the send-mail
-  // form holds what the About box was given. Cancel then stores nothing.
+  // form holds what the About box was given, and sends through the test's
+  // server. Cancel then stores nothing.
+  TSmtpServer server;
   TIde ide;
   EXPECT_EQ(ide.Caption("ovsVantryMenuItem_D0"), "Units");
   EXPECT_EQ(ide.Caption("ovsVantryMenuItem_D0_F0"), "Alpha");
@@ -178,6 +210,17 @@ TEST_F(ProductTest, ChoosingTheSourceFolderAndWritingToTheVendor) {
         seen.push_back(Text(AMail, "eTo") + "|" + Text(AMail, "eSMTPServer") + "|" + Text(AMail, "eHomeAddr") + "|" +
                        Text(AMail, "EDRealName"));
         Snapshot(AMail, "send-mail-form");
+        auto& pages = Control<QTabWidget>(AMail, "PageControl1");
+        pages.setCurrentWidget(&Control<QWidget>(AMail, "ConPage"));
+        Type(AMail, "eSMTPServer", server.Host().toStdString());
+        auto& connect = Control<QPushButton>(AMail, "SMTPConnectBtn");
+        QTest::mouseClick(&connect, Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return connect.text() == "Disconnect"; }, 10000));
+        pages.setCurrentWidget(&Control<QWidget>(AMail, "SendPage"));
+        Type(AMail, "eSubject", "Hello from the test");
+        QTest::keyClicks(&Control<QTextEdit>(AMail, "reMessageText"), "Typed by a user.");
+        Click(AMail, "SendBtn");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return server.FirstMessage().contains("Typed by a user."); }, 10000));
         AMail.close();
       });
       Click(AAbout, "LBSendMail");
@@ -189,6 +232,11 @@ TEST_F(ProductTest, ChoosingTheSourceFolderAndWritingToTheVendor) {
   ide.Click("VantryConfigurationMenuItem");
   EXPECT_THAT(seen, ::testing::ElementsAre("About|Vantry|1997|0|brask@orvalle.example",
                                            "brask@orvalle.example||mail@orvalle.example|Brask"));
+  const QByteArray mail = server.FirstMessage();
+  EXPECT_TRUE(mail.contains("Subject: Orvalle AUTOMSG: Hello from the test")) << mail.constData();
+  EXPECT_TRUE(mail.contains("To: brask@orvalle.example")) << mail.constData();
+  EXPECT_LT(mail.indexOf("Vantry Expert for Delphi 3 version 1.0"), mail.indexOf("Typed by a user."));
+  EXPECT_GT(mail.indexOf("Vantry Expert for Delphi 3 version 1.0"), 0);
   EXPECT_EQ(Stored(), "0 '" + mine + "'");
 
   // Back to the automatic folder: stored as 1 and a space.
