@@ -157,7 +157,10 @@ INSTANTIATE_TEST_SUITE_P(
                         Click(F.BTOK);
                         EXPECT_TRUE(F.isVisible());
                       }
+                      const QRect frame = F.geometry();
                       Type(F, T + "/My Source/");
+                      QTest::qWait(50);  // the completer may show its list
+                      EXPECT_EQ(F.geometry(), frame);
                       Click(F.BTOK);
                     },
                     "0 '%s'", {"Directory '' does not exist.", "Directory '%s ' does not exist."}},
