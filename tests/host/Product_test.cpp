@@ -210,4 +210,26 @@ TEST_F(ProductTest, ChoosingTheSourceFolderAndWritingToTheVendor) {
   });
   ide.Click("VantryConfigurationMenuItem");
   EXPECT_EQ(Stored(), "1 ' '");
+
+  // A stored value of the wrong type: the command's error reaches the IDE's
+  // error display, and the next click works again.
+  auto storeAutomatic = [](auto AValue) {
+    TRegistry reg;
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(reg.OpenKey(SettingsKey, false));
+    if constexpr (std::is_integral_v<decltype(AValue)>) reg.WriteInteger("Automatic", AValue);
+    else reg.WriteString("Automatic", AValue);
+  };
+  VantryTest::TRecordedApplication shown;
+  storeAutomatic("yes");
+  ide.Click("VantryConfigurationMenuItem");
+  EXPECT_THAT(shown.Errors, ::testing::ElementsAre(::testing::HasSubstr("Automatic")));
+  storeAutomatic(1);
+  bool reopened = false;
+  WhenModal("Vantry::TOptionsForm", [&](QWidget& AOptions) {
+    reopened = true;
+    Click(AOptions, "BTCancel");
+  });
+  ide.Click("VantryConfigurationMenuItem");
+  EXPECT_TRUE(reopened);
 }
