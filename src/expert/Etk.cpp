@@ -36,6 +36,7 @@ const TClassInfo& TEtkModule::StaticClass() {
       Published::String<&T::SetAuthor>("Author"),
       Published::String<&T::SetComment>("Comment"),
       Published::String<&T::SetExpertName>("ExpertName"),
+      Published::Graphic<&T::SetIcon>("Icon"),
       Published::String<&T::SetIDString>("IDString"),
       Published::Set<&T::SetMenuState>("MenuState", ExpertStateNames),
       Published::String<&T::SetMenuText>("MenuText"),
@@ -57,7 +58,13 @@ TEtkModule::TEtkModule(TComponent* AOwner)
     : TDataModule(AOwner), FExpert(new THelperExpert(this)), FIcon(std::make_unique<TIcon>()) {}
 
 void TEtkModule::AfterConstruction() {
-  FAuthor = ReadDefaultAuthor();
+  // A user hive that cannot be read gives no default author; the host says
+  // which hive is damaged.
+  try {
+    FAuthor = ReadDefaultAuthor();
+  } catch (const ERegistryException&) {
+    FAuthor.clear();
+  }
   if (&ClassType() == &TEtkModule::StaticClass() || ComponentState().Contains(csDesigning)) return;
   InitInheritedComponent(this, TEtkModule::StaticClass());
   DoCreate();
@@ -93,10 +100,18 @@ std::string TEtkModule::DerivedIdentifier(const std::string& AName) const {
   return FAuthor.empty() ? AName : FAuthor + "." + AName;
 }
 
+// A default author that cannot be stored (a hive this user may not write, or
+// a damaged one, which the host reports itself) does not stop the module: the
+// new author is kept and IDString stays as it was, as if the assignment had
+// ended at the failed write.
 void TEtkModule::SetAuthor(const std::string& AValue) {
   bool followed = FIDString == DerivedIdentifier(Name());
   FAuthor = AValue;
-  WriteDefaultAuthor(FAuthor);
+  try {
+    WriteDefaultAuthor(FAuthor);
+  } catch (const ERegistryException&) {
+    return;
+  }
   if (followed) FIDString = DerivedIdentifier(Name());
 }
 

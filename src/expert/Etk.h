@@ -49,7 +49,8 @@ public:
   void RegisterExpert();
 
   const std::string& Author() const { return FAuthor; }
-  // Also stores the value as the user's default author.
+  // Also stores the value as the user's default author; when that cannot be
+  // stored, keeps the value, leaves IDString alone and raises nothing.
   void SetAuthor(const std::string& AValue);
   const std::string& Comment() const { return FComment; }
   void SetComment(const std::string& AValue) { FComment = AValue; }

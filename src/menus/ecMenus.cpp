@@ -47,7 +47,7 @@ const TClassInfo& TecInterfaceMenuItem::StaticClass() {
   return Info;
 }
 
-[[maybe_unused]] static const bool Registered = RegisterClass(TecInterfaceMenuItem::StaticClass());
+VANTRY_REGISTER_CLASS(TecInterfaceMenuItem);
 
 TecInterfaceMenuItem::TecInterfaceMenuItem(TComponent* AOwner)
     : TComponent(AOwner), FSelf(std::make_shared<TecInterfaceMenuItem*>(this)) {}

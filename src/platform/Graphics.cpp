@@ -1,5 +1,7 @@
 #include "platform/Graphics.h"
 
+#include <algorithm>
+
 namespace Vantry {
 
 void DestroyIcon(HICON AIcon) { delete AIcon; }
@@ -29,5 +31,14 @@ void TIcon::Assign(const TIcon& ASource) {
 }
 
 void TIcon::LoadFromData(std::vector<uint8_t> AData) { SetHandle(new TIconImage{std::move(AData)}); }
+
+bool TIcon::IsImageData(std::span<const uint8_t> AData) {
+  static constexpr uint8_t Png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  static constexpr uint8_t Ico[] = {0, 0, 1, 0};  // reserved word, then type 1: icon
+  const auto startsWith = [&](std::span<const uint8_t> ASignature) {
+    return AData.size() > ASignature.size() && std::equal(ASignature.begin(), ASignature.end(), AData.begin());
+  };
+  return startsWith(Png) || startsWith(Ico);
+}
 
 }  // namespace Vantry

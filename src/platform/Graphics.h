@@ -5,6 +5,7 @@
 #include "platform/TypInfo.h"
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace Vantry {
@@ -37,6 +38,11 @@ public:
   // Copies another icon's image (an empty source empties this one).
   void Assign(const TIcon& ASource);
   void LoadFromData(std::vector<uint8_t> AData);
+
+  // Whether AData is an image an icon holds: PNG or Windows ICO data, told by
+  // their signatures. Stored descriptions load only such data.
+  static bool IsImageData(std::span<const uint8_t> AData);
+  static const char* ImageDataKinds() { return "PNG or ICO image data"; }
 
 private:
   HICON FHandle = nullptr;

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -61,7 +62,7 @@ struct TStmtFinalizer {
 using TStmt = std::unique_ptr<sqlite3_stmt, TStmtFinalizer>;
 
 // A hive this process may not write, or may not even open for writing.
-VANTRY_EXCEPTION(EHiveReadOnly, ERegistryException);
+VANTRY_EXCEPTION(EHiveReadOnly, EHiveError);
 
 bool IsPermissionError(int Rc) {
   switch (Rc & 0xFF) {
@@ -83,11 +84,17 @@ std::string RegistryDir() {
   throw ERegistryException("Cannot place the registry: neither VANTRY_REGISTRY_DIR nor HOME is set");
 }
 
-// A file: URI for SQLite, with every byte that is not plainly safe escaped.
+// The hive file as a file: URI, the only form in which SQLite takes a name
+// as it is: a plain name that starts with "file:" would be read as a URI of
+// its own (an in-memory database, say). The path is made absolute and every
+// byte that is not plainly safe is escaped, so '?', '#' and '%' stay part of
+// the name.
 std::string FileUri(const std::string& Path, const char* Query) {
   static const char Hex[] = "0123456789ABCDEF";
-  std::string Uri = "file:";
-  for (unsigned char C : Path) {
+  std::error_code Ec;
+  fs::path Absolute = fs::absolute(Path, Ec);
+  std::string Uri = "file://";
+  for (unsigned char C : Ec ? Path : Absolute.string()) {
     if (std::isalnum(C) || (C && std::strchr("/-._~", C))) {
       Uri += static_cast<char>(C);
     } else {
@@ -96,7 +103,7 @@ std::string FileUri(const std::string& Path, const char* Query) {
       Uri += Hex[C & 15];
     }
   }
-  return Uri + "?" + Query;
+  return *Query ? Uri + "?" + Query : Uri;
 }
 
 std::string TypeName(uint32_t Type) {
@@ -107,10 +114,25 @@ std::string TypeName(uint32_t Type) {
   }
 }
 
-bool IsValidKeyName(const std::string& Name) {
+bool IsValidName(const std::string& Name) {
   for (unsigned char C : Name)
     if (C < 0x20 || C == 0x7F) return false;
   return true;
+}
+
+// A name for a message: control characters shown as \xHH.
+std::string Printable(const std::string& Name) {
+  std::string Result;
+  for (unsigned char C : Name) {
+    if (C >= 0x20 && C != 0x7F) {
+      Result += static_cast<char>(C);
+    } else {
+      char Escaped[8];
+      std::snprintf(Escaped, sizeof Escaped, "\\x%02X", C);
+      Result += Escaped;
+    }
+  }
+  return Result;
 }
 
 }  // namespace
@@ -133,25 +155,34 @@ std::string RegistryHiveFile(HKEY ARootKey) {
 // file exists, for writing (creating folder and file) when something is written.
 class THive {
 public:
-  explicit THive(HKEY ARootKey) : FFileName(RegistryHiveFile(ARootKey)), FRootName(RootKeyName(ARootKey)) {}
+  explicit THive(HKEY ARootKey)
+      : FRootKey(ARootKey), FFileName(RegistryHiveFile(ARootKey)), FRootName(RootKeyName(ARootKey)) {}
 
   // The connection to read with, or null while the hive holds nothing yet.
   sqlite3* ForReading();
-  // The connection to write with; raises EHiveReadOnly when this process may not write.
+  // The connection to write with; raises EHiveReadOnly when this process may
+  // not write, EHiveError when the file is no sound hive.
   sqlite3* ForWriting();
+  // Reads every page of the hive; raises EHiveError unless all is well.
+  void CheckIntegrity(sqlite3* Db, const char* What) const;
 
   // Raises the exception for a failed SQLite call: what could not be done, on
-  // which file, and SQLite's reason. Permission failures raise EHiveReadOnly.
+  // which file, and SQLite's reason. Permission failures raise EHiveReadOnly,
+  // a deleted key plain ERegistryException, anything else EHiveError.
   [[noreturn]] void Raise(const std::string& What, int Rc, sqlite3* Db) const;
-  void Exec(sqlite3* Db, const char* Sql) const;
+  [[noreturn]] void Fail(const std::string& Message) const { throw EHiveError(FRootKey, FFileName, Message); }
+  void Exec(sqlite3* Db, const char* Sql, const char* What = "write") const;
 
 private:
   std::string Describe() const { return "the registry hive '" + FFileName + "' (" + FRootName + ")"; }
-  TDb Open(const std::string& Name, int Flags) const;
-  bool HasSchema(sqlite3* Db) const;
+  bool Exists() const;
+  TDb Open(const char* Query, int Flags) const;
+  void OpenWithoutIndex();
+  bool HasSchema(sqlite3* Db, const char* What) const;
   void UseWriteAheadLog(sqlite3* Db) const;
   void CreateFolder() const;
 
+  HKEY FRootKey;
   std::string FFileName;
   std::string FRootName;
   TDb FDb;
@@ -162,13 +193,16 @@ private:
 namespace {
 
 // One prepared statement, finalized on every path. Parameters bind in order.
+// What names the operation it serves in a failure ("read", or "write" for a
+// look-up on the way to a write); a statement that changes the hive always
+// fails as a write.
 class TQuery {
 public:
-  TQuery(const THive& AHive, sqlite3* ADb, const char* ASql) : FHive(AHive) {
+  TQuery(const THive& AHive, sqlite3* ADb, const char* ASql, const char* AWhat = "read") : FHive(AHive), FWhat(AWhat) {
     sqlite3_stmt* Raw = nullptr;
     int Rc = sqlite3_prepare_v2(ADb, ASql, -1, &Raw, nullptr);
     FStmt.reset(Raw);
-    if (Rc != SQLITE_OK) FHive.Raise("read", Rc, ADb);
+    if (Rc != SQLITE_OK) FHive.Raise(FWhat, Rc, ADb);
   }
 
   TQuery& Bind(int64_t AValue) {
@@ -185,7 +219,7 @@ public:
     int Rc = sqlite3_step(FStmt.get());
     if (Rc == SQLITE_ROW) return true;
     if (Rc == SQLITE_DONE) return false;
-    FHive.Raise(sqlite3_stmt_readonly(FStmt.get()) ? "read" : "write", Rc, sqlite3_db_handle(FStmt.get()));
+    FHive.Raise(sqlite3_stmt_readonly(FStmt.get()) ? FWhat : "write", Rc, sqlite3_db_handle(FStmt.get()));
   }
 
   int64_t Int(int ACol) const { return sqlite3_column_int64(FStmt.get(), ACol); }
@@ -196,6 +230,7 @@ public:
 
 private:
   const THive& FHive;
+  const char* FWhat;
   TStmt FStmt;
   int FParam = 0;
 };
@@ -223,81 +258,123 @@ private:
 }  // namespace
 
 void THive::Raise(const std::string& What, int Rc, sqlite3* Db) const {
-  std::string Why = Rc == SQLITE_CONSTRAINT_FOREIGNKEY ? "the key has been deleted"
-                    : Db                                ? sqlite3_errmsg(Db)
-                                                        : sqlite3_errstr(Rc);
+  if (Rc == SQLITE_CONSTRAINT_FOREIGNKEY)
+    throw ERegistryException("Cannot " + What + " " + Describe() + ": the key has been deleted");
+  std::string Why = Db ? sqlite3_errmsg(Db) : sqlite3_errstr(Rc);
   int Primary = Rc & 0xFF;
   if (Db && (Primary == SQLITE_CANTOPEN || Primary == SQLITE_IOERR) && sqlite3_system_errno(Db))
     Why += std::string(" (") + std::strerror(sqlite3_system_errno(Db)) + ")";
   std::string Message = "Cannot " + What + " " + Describe() + ": " + Why;
-  if (IsPermissionError(Rc)) throw EHiveReadOnly(Message + "; check the permissions of the file and its folder");
-  throw ERegistryException(Message);
+  if (IsPermissionError(Rc))
+    throw EHiveReadOnly(FRootKey, FFileName, Message + "; check the permissions of the file and its folder");
+  if (Primary == SQLITE_CORRUPT || Primary == SQLITE_NOTADB)
+    Fail(Message + "; the file is damaged: move it aside to start an empty hive");
+  Fail(Message);
 }
 
-void THive::Exec(sqlite3* Db, const char* Sql) const {
+void THive::Exec(sqlite3* Db, const char* Sql, const char* What) const {
   int Rc = sqlite3_exec(Db, Sql, nullptr, nullptr, nullptr);
-  if (Rc != SQLITE_OK) Raise("write", Rc, Db);
+  if (Rc != SQLITE_OK) Raise(What, Rc, Db);
 }
 
-TDb THive::Open(const std::string& Name, int Flags) const {
+// Whether the hive file is there; something that is there but is no file is
+// refused before SQLite is asked to open it.
+bool THive::Exists() const {
+  struct stat Info;
+  if (stat(FFileName.c_str(), &Info) != 0) {
+    if (errno == ENOENT) return false;
+    Fail("Cannot read " + Describe() + ": " + std::strerror(errno));
+  }
+  if (!S_ISREG(Info.st_mode))
+    Fail("Cannot read " + Describe() + ": it is " + (S_ISDIR(Info.st_mode) ? "a folder" : "not a regular file") +
+         "; move it aside to start an empty hive");
+  return true;
+}
+
+TDb THive::Open(const char* Query, int Flags) const {
   sqlite3* Raw = nullptr;
-  int Rc = sqlite3_open_v2(Name.c_str(), &Raw, Flags, nullptr);
+  int Rc = sqlite3_open_v2(FileUri(FFileName, Query).c_str(), &Raw, Flags | SQLITE_OPEN_URI, nullptr);
   TDb Db(Raw);
   if (Rc != SQLITE_OK) Raise("open", Rc, Db.get());
   sqlite3_extended_result_codes(Db.get(), 1);
   sqlite3_busy_timeout(Db.get(), BusyTimeoutMs);
-  Exec(Db.get(), "PRAGMA foreign_keys = ON");
+  Exec(Db.get(), "PRAGMA foreign_keys = ON", "open");
   return Db;
 }
 
 // Whether the file holds our tables. An empty database holds nothing yet;
 // anything else (another program's database, a newer format) is refused
 // rather than changed.
-bool THive::HasSchema(sqlite3* Db) const {
-  TQuery Version(*this, Db, "PRAGMA user_version");
+bool THive::HasSchema(sqlite3* Db, const char* What) const {
+  TQuery Version(*this, Db, "PRAGMA user_version", What);
   Version.Step();
   int64_t Format = Version.Int(0);
   if (Format == SchemaVersion) return true;
-  TQuery Tables(*this, Db, "SELECT count(*) FROM sqlite_master");
+  TQuery Tables(*this, Db, "SELECT count(*) FROM sqlite_master", What);
   Tables.Step();
   if (Format == 0 && Tables.Int(0) == 0) return false;
-  throw ERegistryException(Describe() + " is not a registry hive this program can read (format " +
-                           std::to_string(Format) + "); move it aside to start an empty hive");
+  Fail(Describe() + " is not a registry hive this program can read (format " + std::to_string(Format) +
+       "); move it aside to start an empty hive");
+}
+
+void THive::CheckIntegrity(sqlite3* Db, const char* What) const {
+  TQuery Check(*this, Db, "PRAGMA quick_check(1)", What);
+  std::string Result = Check.Step() ? Check.Text(0) : std::string("no result");
+  if (Result != "ok")
+    Fail("Cannot " + std::string(What) + " " + Describe() + ": the file is damaged (" + Result +
+         "); move it aside to start an empty hive");
 }
 
 sqlite3* THive::ForReading() {
   if (!FDb) {
-    struct stat Info;
-    if (stat(FFileName.c_str(), &Info) != 0 && errno == ENOENT) return nullptr;
+    if (!Exists()) return nullptr;
     try {
-      FDb = Open(FFileName, SQLITE_OPEN_READWRITE);
-      FHasSchema = HasSchema(FDb.get());
+      FDb = Open("", SQLITE_OPEN_READWRITE);
+      FHasSchema = HasSchema(FDb.get(), "read");
     } catch (const EHiveReadOnly&) {
-      // Reading a write-ahead-logged database needs its shared-memory file;
-      // when this process may not create it, read the main file as it stands.
       FDb.reset();
-      FDb = Open(FileUri(FFileName, "immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+      OpenWithoutIndex();
     }
   }
   // Another process may be creating the hive right now: look again until it is there.
-  if (!FHasSchema) FHasSchema = HasSchema(FDb.get());
+  if (!FHasSchema) FHasSchema = HasSchema(FDb.get(), "read");
   return FHasSchema ? FDb.get() : nullptr;
+}
+
+// Reading a write-ahead-logged database needs its shared-memory index, which
+// this process could neither open nor create (a folder it may not write).
+// Without a log, or with an empty one, the main file holds every change and is
+// read as it stands. A log with content holds changes that only the index
+// reaches: reading the main file alone would give stale values, so refuse.
+// (A log that its owner starts after this check is not seen: the values read
+// are then those from before that write, as for any reader that came first.)
+void THive::OpenWithoutIndex() {
+  TDb Db = Open("immutable=1", SQLITE_OPEN_READONLY);
+  struct stat Log;
+  if (stat((FFileName + "-wal").c_str(), &Log) == 0 && Log.st_size > 0)
+    Fail("Cannot read " + Describe() + ": its write-ahead log '" + FFileName +
+         "-wal' holds changes that cannot be read without the shared-memory file '" + FFileName +
+         "-shm', which this user may not create in the folder; let the hive's owner open it once, or make the "
+         "folder writable");
+  FDb = std::move(Db);
 }
 
 sqlite3* THive::ForWriting() {
   if (FWritable) return FDb.get();
+  Exists();
   CreateFolder();
-  TDb Db = Open(FFileName, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  TDb Db = Open("", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   if (sqlite3_db_readonly(Db.get(), "main") == 1)
-    throw EHiveReadOnly("Cannot write " + Describe() + ": the file is read-only for this user");
-  // Checked first, so that another program's database is refused before
-  // anything (even its journal mode) is changed.
-  bool Ready = HasSchema(Db.get());
+    throw EHiveReadOnly(FRootKey, FFileName, "Cannot write " + Describe() + ": the file is read-only for this user");
+  // Checked first, so that another program's database or a damaged file is
+  // refused before anything (even its journal mode) is changed.
+  bool Ready = HasSchema(Db.get(), "write");
+  if (Ready) CheckIntegrity(Db.get(), "write");
   UseWriteAheadLog(Db.get());
   Exec(Db.get(), "PRAGMA synchronous = NORMAL");
   if (!Ready) {
     TWriteTransaction Transaction(*this, Db.get());
-    if (!HasSchema(Db.get())) Exec(Db.get(), SchemaSql);  // another process may have been first
+    if (!HasSchema(Db.get(), "write")) Exec(Db.get(), SchemaSql);  // another process may have been first
     Transaction.Commit();
   }
   FDb = std::move(Db);
@@ -324,9 +401,16 @@ void THive::CreateFolder() const {
   std::error_code Ec;
   if (Dir.empty() || fs::is_directory(Dir, Ec)) return;
   fs::create_directories(Dir, Ec);
-  if (Ec) throw EHiveReadOnly("Cannot create the registry folder '" + Dir.string() + "': " + Ec.message());
+  if (Ec)
+    throw EHiveReadOnly(FRootKey, FFileName,
+                        "Cannot create the registry folder '" + Dir.string() + "': " + Ec.message());
   // The hives may hold private settings: the folder is the user's alone.
   fs::permissions(Dir, fs::perms::owner_all, fs::perm_options::replace, Ec);
+}
+
+void CheckRegistryHive(HKEY ARootKey) {
+  THive Hive(ARootKey);
+  if (sqlite3* Db = Hive.ForReading()) Hive.CheckIntegrity(Db, "read");
 }
 
 // A key path split into its names; empty names (doubled, leading or trailing
@@ -360,7 +444,7 @@ struct TRegistry::TValue {
 TRegistry::TFoundKey TRegistry::WalkKeys(sqlite3* Db, TFoundKey AFrom, const std::vector<std::string>& Names,
                                          bool ACreate) {
   for (const std::string& Name : Names) {
-    TQuery Find(Hive(), Db, "SELECT id, name FROM keys WHERE parent_id = ?1 AND name = ?2");
+    TQuery Find(Hive(), Db, "SELECT id, name FROM keys WHERE parent_id = ?1 AND name = ?2", ACreate ? "write" : "read");
     Find.Bind(AFrom.Id).Bind(Name);
     std::string Stored = Name;
     if (Find.Step()) {
@@ -369,7 +453,7 @@ TRegistry::TFoundKey TRegistry::WalkKeys(sqlite3* Db, TFoundKey AFrom, const std
     } else if (!ACreate) {
       return {};
     } else {
-      TQuery Add(Hive(), Db, "INSERT INTO keys (parent_id, name) VALUES (?1, ?2)");
+      TQuery Add(Hive(), Db, "INSERT INTO keys (parent_id, name) VALUES (?1, ?2)", "write");
       Add.Bind(AFrom.Id).Bind(Name).Step();
       AFrom.Id = sqlite3_last_insert_rowid(Db);
     }
@@ -430,8 +514,9 @@ bool TRegistry::OpenKey(const std::string& Key, bool CanCreate) {
     if (!Found.Id) return Fail("The key " + PathDisplayName(Path) + " does not exist");
   } else {
     for (const std::string& Name : Path.Names)
-      if (!IsValidKeyName(Name))
-        return Fail("Cannot create the key " + PathDisplayName(Path) + ": key names cannot hold control characters");
+      if (!IsValidName(Name))
+        return Fail("Cannot create the key " + Printable(PathDisplayName(Path)) +
+                    ": key names cannot hold control characters");
     try {
       sqlite3* Db = Hive().ForWriting();
       TWriteTransaction Transaction(Hive(), Db);
@@ -469,7 +554,8 @@ bool TRegistry::DeleteKey(const std::string& Key) {
     TQuery Delete(Hive(), Db,
                   "WITH RECURSIVE subtree(id) AS (SELECT ?1 UNION ALL "
                   "SELECT keys.id FROM keys JOIN subtree ON keys.parent_id = subtree.id) "
-                  "DELETE FROM keys WHERE id IN subtree");
+                  "DELETE FROM keys WHERE id IN subtree",
+                  "write");
     Delete.Bind(Found.Id).Step();
     Transaction.Commit();
   } catch (const EHiveReadOnly& E) {
@@ -517,20 +603,26 @@ void TRegistry::CheckType(const std::string& Name, const TValue& Value, uint32_t
 }
 
 void TRegistry::WriteValue(const std::string& Name, const TValue& Value) {
+  const std::string Failed =
+      "Failed to set data for '" + Printable(Name) + "' in " + KeyDisplayName(FCurrentPath) + ": ";
+  // Value names obey the rule of key names, so that every name can be listed and exported.
+  if (!IsValidName(Name)) throw ERegistryException(Failed + "value names cannot hold control characters");
   try {
     sqlite3* Db = Hive().ForWriting();
     TQuery Write(Hive(), Db,
                  "INSERT INTO key_values (key_id, name, type, data) VALUES (?1, ?2, ?3, ?4) "
-                 "ON CONFLICT (key_id, name) DO UPDATE SET type = excluded.type, data = excluded.data");
+                 "ON CONFLICT (key_id, name) DO UPDATE SET type = excluded.type, data = excluded.data",
+                 "write");
     Write.Bind(CurrentKeyId()).Bind(Name).Bind(Value.Type);
     if (Value.Type == REG_DWORD)
       Write.Bind(Value.Number);
     else
       Write.Bind(Value.Text);
     Write.Step();
+  } catch (const EHiveError& E) {
+    throw EHiveError(E.RootKey(), E.FileName(), Failed + E.Message());
   } catch (const ERegistryException& E) {
-    throw ERegistryException("Failed to set data for '" + Name + "' in " + KeyDisplayName(FCurrentPath) + ": " +
-                             E.Message());
+    throw ERegistryException(Failed + E.Message());
   }
 }
 
@@ -554,7 +646,7 @@ bool TRegistry::DeleteValue(const std::string& Name) {
   if (!ValueExists(Name)) return Fail("There is no value '" + Name + "' in " + KeyDisplayName(FCurrentPath));
   try {
     sqlite3* Db = Hive().ForWriting();
-    TQuery Delete(Hive(), Db, "DELETE FROM key_values WHERE key_id = ?1 AND name = ?2");
+    TQuery Delete(Hive(), Db, "DELETE FROM key_values WHERE key_id = ?1 AND name = ?2", "write");
     Delete.Bind(CurrentKeyId()).Bind(Name).Step();
   } catch (const EHiveReadOnly& E) {
     return Fail(E.Message());

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/SysUtils.h"
@@ -34,6 +35,30 @@ std::string RootKeyName(HKEY ARootKey);
 // $VANTRY_REGISTRY_DIR if set, else in $XDG_DATA_HOME/vantry/registry, else in
 // ~/.local/share/vantry/registry. The variables are read at every call.
 std::string RegistryHiveFile(HKEY ARootKey);
+
+// A hive file that cannot be used as it stands: damaged or truncated, not a
+// file, unreadable, not a registry hive, holding changes that cannot be read
+// consistently, or (for a write) not writable by this user. The message says
+// what failed, on which file of which root key, and why; the file is left as
+// it was.
+class EHiveError : public ERegistryException {
+public:
+  EHiveError(HKEY ARootKey, std::string AFileName, const std::string& AMessage)
+      : ERegistryException(AMessage), FRootKey(ARootKey), FFileName(std::move(AFileName)) {}
+
+  HKEY RootKey() const { return FRootKey; }
+  const std::string& FileName() const { return FFileName; }
+
+private:
+  HKEY FRootKey;
+  std::string FFileName;
+};
+
+// Reads the whole hive of ARootKey through, so that a program can say at its
+// start which hive cannot be used: raises EHiveError when the file exists but
+// is not a hive that reads back whole. A hive that does not exist yet passes.
+// Writes nothing.
+void CheckRegistryHive(HKEY ARootKey);
 
 class THive;
 
@@ -77,13 +102,14 @@ public:
   // A missing value raises ERegistryException, as does a value of another type.
   int32_t ReadInteger(const std::string& Name);
   bool ReadBool(const std::string& Name);
-  // Writes raise ERegistryException when the hive cannot be written.
+  // Writes raise ERegistryException when the hive cannot be written, and
+  // refuse a value name holding control characters.
   void WriteString(const std::string& Name, const std::string& Value);
   void WriteInteger(const std::string& Name, int32_t Value);
   void WriteBool(const std::string& Name, bool Value);
 
-protected:
-  // Keeps the current key across an operation that visits another one.
+  // Keeps the current key across an operation that visits another one: the
+  // key that was current when it was made is current again when it goes.
   class TSavedKey {
   public:
     explicit TSavedKey(TRegistry& ARegistry);

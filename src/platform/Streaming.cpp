@@ -1,5 +1,6 @@
 #include "platform/Streaming.h"
 
+#include <algorithm>
 #include <cctype>
 #include <unordered_set>
 #include <variant>
@@ -26,17 +27,23 @@ struct TObjectNode {
   std::vector<std::variant<TPropertyNode, TObjectNode>> Items;  // in stream order
 };
 
-enum class TTokenKind { Ident, Integer, String, Symbol, End };
+enum class TTokenKind { Ident, Integer, String, Binary, Symbol, End };
 
 struct TToken {
   TTokenKind Kind = TTokenKind::End;
   std::string Text;  // identifier, symbol or the string's content
   int64_t Integer = 0;
+  std::vector<uint8_t> Bytes;  // binary data
   int Line = 1;
 };
 
 // An error that already names its file and line.
 VANTRY_EXCEPTION(ELocatedReadError, EReadError);
+
+// Objects nest no deeper than this in one description. Parsing, reading and
+// freeing the tree each recurse once per level, so the limit keeps them well
+// inside any thread's stack; designed forms nest a dozen levels at most.
+constexpr int MaxNesting = 256;
 
 [[noreturn]] void RaiseAt(const std::string& AFile, int ALine, const std::string& AWhat) {
   throw ELocatedReadError("%s, line %d: %s", {AFile, ALine, AWhat});
@@ -61,6 +68,8 @@ public:
       ReadInteger(t);
     } else if (c == '\'') {
       ReadString(t);
+    } else if (c == '{') {
+      ReadBinary(t);
     } else if (std::string_view("=:[](),+").find(c) != std::string_view::npos) {
       t.Kind = TTokenKind::Symbol;
       t.Text = std::string(1, c);
@@ -108,6 +117,32 @@ private:
       RaiseAt(FFile, FLine, Format("'%s' is not a valid integer", {digits}));
     }
     if (negative) T.Integer = -T.Integer;
+  }
+
+  // {hex digits}: binary data, two digits a byte, blanks and line breaks
+  // anywhere between the digits.
+  void ReadBinary(TToken& T) {
+    T.Kind = TTokenKind::Binary;
+    const int line = FLine;
+    int high = -1;
+    for (++FPos;; ++FPos) {
+      if (FPos >= FText.size()) RaiseAt(FFile, line, "unterminated binary data, no '}'");
+      char c = FText[FPos];
+      if (c == '}') break;
+      if (c == '\n') ++FLine;
+      if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+      if (!std::isxdigit(static_cast<unsigned char>(c)))
+        RaiseAt(FFile, FLine, Format("'%s' in binary data is not a hex digit", {std::string(1, c)}));
+      int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(c) - 'a' + 10;
+      if (high < 0) {
+        high = digit;
+      } else {
+        T.Bytes.push_back(static_cast<uint8_t>(high << 4 | digit));
+        high = -1;
+      }
+    }
+    ++FPos;
+    if (high >= 0) RaiseAt(FFile, FLine, "binary data with an odd number of hex digits");
   }
 
   void ReadString(TToken& T) {
@@ -184,6 +219,7 @@ private:
   }
 
   TObjectNode ParseObject() {
+    if (++FDepth > MaxNesting) RaiseAt(FFile, FToken.Line, Format("objects nested deeper than %d levels", {MaxNesting}));
     TObjectNode node = ParseHeader();
     while (!AtKeyword("end")) {
       if (FToken.Kind == TTokenKind::End) Fail("missing 'end' of", node.Name);
@@ -199,6 +235,7 @@ private:
       node.Items.emplace_back(std::move(prop));
     }
     Advance();
+    --FDepth;
     return node;
   }
 
@@ -210,6 +247,9 @@ private:
         return t.Integer;
       case TTokenKind::String:
         return ParseString();
+      case TTokenKind::Binary:
+        Advance();
+        return TBinaryValue{std::move(t.Bytes)};
       case TTokenKind::Ident:
         if (AtKeyword("object") || AtKeyword("inherited") || AtKeyword("end")) break;
         Advance();
@@ -262,6 +302,34 @@ private:
   TLexer FLexer;
   std::string FFile;
   TToken FToken;
+  int FDepth = 0;
+};
+
+// The classes whose descriptions are being applied on this thread, outermost
+// first. A description that creates, at any depth, a component whose class
+// is already in the list would be applied again inside itself, for ever.
+class TApplying {
+public:
+  explicit TApplying(const std::vector<const TClassInfo*>& ALevels) : FCount(ALevels.size()) {
+    for (const TClassInfo* level : ALevels) {
+      auto first = std::find(Stack().begin(), Stack().end(), level);
+      if (first == Stack().end()) continue;
+      std::string chain;
+      for (auto c = first; c != Stack().end(); ++c) chain += std::string((*c)->Name) + " > ";
+      throw EReadError("the description of %s includes itself (%s%s)", {level->Name, chain, level->Name});
+    }
+    Stack().insert(Stack().end(), ALevels.begin(), ALevels.end());
+  }
+  ~TApplying() { Stack().resize(Stack().size() - FCount); }
+  TApplying(const TApplying&) = delete;
+  TApplying& operator=(const TApplying&) = delete;
+
+private:
+  static std::vector<const TClassInfo*>& Stack() {
+    thread_local std::vector<const TClassInfo*> stack;
+    return stack;
+  }
+  size_t FCount;
 };
 
 }  // namespace
@@ -378,9 +446,14 @@ void InitInheritedComponent(TComponent* AInstance, const TClassInfo& AAncestor) 
   std::vector<const TClassInfo*> levels;  // the instance's class first
   for (const TClassInfo* c = &AInstance->ClassType(); c && c != &AAncestor; c = c->Parent()) levels.push_back(c);
 
+  std::vector<const TClassInfo*> described;
+  for (const TClassInfo* c : levels)
+    if (c->Description) described.push_back(c);
+
   TLoadedList loaded;
   bool found = false;
   try {
+    TApplying applying(described);
     for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
       const TDescriptionData* data = (*level)->Description;
       if (!data) continue;

@@ -15,7 +15,10 @@
 //
 // Values: 'strings' (a doubled '' stands for one quote), integers (decimal or
 // $hex), identifiers (True, False, enumeration values, method names), sets
-// [a, b] and string lists ('one' 'two'). Lines starting with // are comments.
+// [a, b], string lists ('one' 'two') and binary data in hex digits, which may
+// run over several lines ({89504E47 0D0A1A0A ...}: the image of an Icon, as
+// its PNG or ICO file holds it; {} is no image). Lines starting with // are
+// comments.
 // `inherited Name: TClass` instead of `object` changes a component that an
 // ancestor's description created.
 

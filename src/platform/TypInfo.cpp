@@ -2,6 +2,14 @@
 
 #include <map>
 
+// The bounds of the list of VANTRY_REGISTER_CLASS references, made by the
+// linker for the program or library that holds this code. Weak, so that one
+// without registered classes links too (both are null then).
+extern "C" {
+[[gnu::weak, gnu::visibility("hidden")]] extern const Vantry::TClassReference __start_vantry_classes[];
+[[gnu::weak, gnu::visibility("hidden")]] extern const Vantry::TClassReference __stop_vantry_classes[];
+}
+
 namespace Vantry {
 
 const TClassInfo& TObject::StaticClass() {
@@ -41,8 +49,18 @@ struct TNoCaseLess {
   bool operator()(std::string_view A, std::string_view B) const { return CompareText(A, B) < 0; }
 };
 
-std::map<std::string_view, const TClassInfo*, TNoCaseLess>& ClassRegistry() {
-  static std::map<std::string_view, const TClassInfo*, TNoCaseLess> registry;
+using TClassRegistry = std::map<std::string_view, const TClassInfo*, TNoCaseLess>;
+
+// Made on first use from the linked list, which is complete before any code runs.
+TClassRegistry& ClassRegistry() {
+  static TClassRegistry registry = [] {
+    TClassRegistry linked;
+    for (const TClassReference* c = __start_vantry_classes; c != __stop_vantry_classes; ++c) {
+      const TClassInfo& info = (*c)();
+      linked[info.Name] = &info;
+    }
+    return linked;
+  }();
   return registry;
 }
 

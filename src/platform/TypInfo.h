@@ -87,9 +87,10 @@ struct TDescriptionData {
 struct TIdentValue { std::string Name; };              // True, esAddIn, a method name
 struct TSetValue { std::vector<std::string> Names; };  // [esEnabled, esChecked]
 struct TListValue { std::vector<std::string> Lines; }; // ('one' 'two')
-using TStoredValue = std::variant<int64_t, std::string, TIdentValue, TSetValue, TListValue>;
+struct TBinaryValue { std::vector<uint8_t> Bytes; };   // {89504E47...}: an image's data
+using TStoredValue = std::variant<int64_t, std::string, TIdentValue, TSetValue, TListValue, TBinaryValue>;
 
-enum class TPropKind { Integer, Boolean, String, Enumeration, Set, Strings, Event };
+enum class TPropKind { Integer, Boolean, String, Enumeration, Set, Strings, Graphic, Event };
 
 struct TPropInfo;
 // Applies a stored value to a property of an instance. Root is the component
@@ -148,10 +149,28 @@ public:
   constexpr TClassInfo WithDescription(const TDescriptionData* A) const { auto c = *this; c.Description = A; return c; }
 };
 
+// A class reference as the class list keeps it: the class's StaticClass.
+using TClassReference = const TClassInfo& (*)();
+
 // Makes a class known by name to stored descriptions, for children that no
-// published field names. Returns true so it can initialise a static flag.
+// published field names. Prefer VANTRY_REGISTER_CLASS, which needs no code
+// to run; this adds a class at run time. Returns true so it can initialise a
+// static flag.
 bool RegisterClass(const TClassInfo& AClass);
+// The class of that name (ignoring case) among the registered ones, or null.
 const TClassInfo* FindClass(std::string_view AName);
+
+// Registers class T, at namespace scope in T's unit:
+//   VANTRY_REGISTER_CLASS(TecInterfaceMenuItem);
+// The linker collects these references into one list per program or
+// library, which FindClass reads on first use. So a class is known before
+// any static initialiser runs, and a library's main that reads a stored
+// description finds it whatever the order of the objects that were linked.
+#define VANTRY_REGISTER_CLASS(T) VANTRY_REGISTER_CLASS_AS(T, __COUNTER__)
+#define VANTRY_REGISTER_CLASS_AS(T, N) VANTRY_REGISTER_CLASS_NUMBERED(T, N)
+#define VANTRY_REGISTER_CLASS_NUMBERED(T, N)                                                       \
+  [[gnu::used, gnu::retain, gnu::section("vantry_classes")]] static constexpr ::Vantry::TClassReference \
+      VantryRegisteredClass##N = &T::StaticClass
 
 // Finishes construction of a new component (AfterConstruction); frees it and
 // re-raises if that fails. Defined with TComponent.
@@ -238,6 +257,20 @@ void SetStrings(const TPropInfo& P, TObject& O, const TStoredValue& AValue, TObj
   Store<Setter>(O, lines);
 }
 
+// A graphic (TIcon) from its image data: empty data is no image; anything
+// else must be data the graphic can hold (V::IsImageData).
+template <auto Setter>
+void SetGraphic(const TPropInfo& P, TObject& O, const TStoredValue& AValue, TObject&) {
+  using V = typename TMemberTraits<decltype(Setter)>::Value;
+  const std::vector<uint8_t>& bytes = Expect<TBinaryValue>(P, AValue, "image data in braces").Bytes;
+  V graphic;
+  if (!bytes.empty()) {
+    if (!V::IsImageData(bytes)) RaiseBadValue(P, V::ImageDataKinds());
+    graphic.LoadFromData(bytes);
+  }
+  Store<Setter>(O, graphic);
+}
+
 template <auto Field>
 void SetEvent(const TPropInfo& P, TObject& O, const TStoredValue& AValue, TObject& ARoot) {
   using Ev = typename TMemberTraits<decltype(Field)>::Value;
@@ -291,6 +324,7 @@ template <auto S> constexpr TPropInfo Integer(std::string_view N) { return {N, T
 template <auto S> constexpr TPropInfo Boolean(std::string_view N) { return {N, TPropKind::Boolean, &Detail::SetBoolean<S>, {}}; }
 template <auto S> constexpr TPropInfo String(std::string_view N) { return {N, TPropKind::String, &Detail::SetString<S>, {}}; }
 template <auto S> constexpr TPropInfo Strings(std::string_view N) { return {N, TPropKind::Strings, &Detail::SetStrings<S>, {}}; }
+template <auto S> constexpr TPropInfo Graphic(std::string_view N) { return {N, TPropKind::Graphic, &Detail::SetGraphic<S>, {}}; }
 template <auto S>
 constexpr TPropInfo Enumeration(std::string_view N, std::span<const std::string_view> AValues) {
   return {N, TPropKind::Enumeration, &Detail::SetEnumeration<S>, AValues};

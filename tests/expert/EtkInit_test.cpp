@@ -116,6 +116,17 @@ TEST_F(EntryPointTest, AHostThatReleasesAtOnceStillGetsEveryModule) {
   EXPECT_EQ(ExpertInitializer().ComponentCount(), 0);
 }
 
+// An exception cannot travel through the system loader: the library's main
+// reports it through the exception display and the load goes on.
+TEST_F(EntryPointTest, AnExceptionFromTheLibrarysMainIsReported) {
+  VantryTest::TRecordedApplication shown;
+  EXPECT_TRUE(RunLibraryMain([] { throw Exception("the add-in could not start"); }));
+  EXPECT_TRUE(RunLibraryMain([] { CreateComponent<TFailing>(&ExpertInitializer()); }));
+  ASSERT_EQ(shown.Errors.size(), 2u);
+  EXPECT_EQ(shown.Errors[0], "the add-in could not start");
+  EXPECT_THAT(shown.Errors[1], ::testing::HasSubstr("TFailing"));
+}
+
 TEST_F(EntryPointTest, CreateModuleLeavesTheReferenceAloneWhenConstructionFails) {
   TFailing* module = nullptr;
   EXPECT_THROW(ExpertInitializer().CreateModule(module), EResNotFound);

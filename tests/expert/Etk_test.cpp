@@ -6,8 +6,12 @@
 
 #include <gmock/gmock.h>
 
+#include <filesystem>
+#include <functional>
+
 using namespace Vantry;
 using ::testing::ElementsAre;
+namespace fs = std::filesystem;
 
 VANTRY_DESCRIPTION(DescribedModule);
 
@@ -229,10 +233,74 @@ TEST_F(EtkModuleTest, AModuleDestroyedFirstLeavesItsExpertDetachedAndHarmless) {
 }
 
 TEST_F(EtkModuleTest, AnExpertTheHostDidNotTakeGoesWithItsModule) {
-  TEtkModule* m = CreateComponent<TEtkModule>(nullptr);
+  const std::pair<const char*, TExpertRegisterProc> Hosts[] = {
+      {"no host", nullptr}, {"a host that declines", [](TIExpert*) { return false; }}};
+  for (const auto& [Host, Proc] : Hosts) {
+    SCOPED_TRACE(Host);
+    TEtkModule* m = CreateComponent<TEtkModule>(nullptr);
+    THelperExpert* e = m->Expert();
+    e->AddRef();  // the test's own reference, to look at the expert afterwards
+    LibraryExpertProc = Proc;
+    m->RegisterExpert();
+    m->Free();
+    EXPECT_EQ(e->RefCount(), 1) << "the module kept its reference";
+    EXPECT_EQ(e->Module(), nullptr);
+    e->Release();
+  }
   LibraryExpertProc = nullptr;
+}
+
+TEST_F(EtkModuleTest, RegisterExpertHandsTheExpertOverOnlyOnce) {
+  static std::vector<TIExpert*> Taken;
+  Taken.clear();
+  TEtkModule* m = NewModule();
+  LibraryExpertProc = [](TIExpert*) { return false; };  // declined: it may be offered again
   m->RegisterExpert();
-  m->Free();  // frees the expert too: the sanitizer build reports a leak otherwise
+  LibraryExpertProc = [](TIExpert* AExpert) {
+    Taken.push_back(AExpert);
+    return true;
+  };
+  m->RegisterExpert();
+  m->RegisterExpert();
+  LibraryExpertProc = nullptr;
+  ASSERT_EQ(Taken.size(), 1u);
+  EXPECT_EQ(Taken[0], m->Expert());
+  Forget(m);
+  Taken[0]->Release();  // the host's one reference: destroys the module
+}
+
+// The default author cannot be stored: a user hive this user may not write
+// (checked in a child that has become nobody), or a damaged one.
+TEST_F(EtkModuleTest, AnAuthorThatCannotBeStoredIsKeptAndRaisesNothing) {
+  WriteDefaultAuthor("A");
+  const std::pair<const char*, std::function<void()>> Rows[] = {
+      {"read-only folder",
+       [&] {
+         fs::permissions(Temp.Path(), fs::perms(0755));
+         fs::permissions(RegistryDir, fs::perms(0555));
+       }},
+      {"damaged hive", [&] { Temp.WriteFile("registry/user.db", std::string(4096, '#')); }},
+  };
+  for (const auto& [Row, Spoil] : Rows) {
+    SCOPED_TRACE(Row);
+    Spoil();
+    int status = VantryTest::WaitChild(VantryTest::StartChild([] {
+      if (!VantryTest::DropRootPrivileges()) return 97;
+      TEtkModule* described = CreateComponent<TDescribedModule>(nullptr);  // stores 'Brask'
+      bool ok = described->Author() == "Brask" && described->IDString() == "Brask.Described Expert";
+      described->Free();
+      TEtkModule* m = CreateComponent<TEtkModule>(nullptr);
+      m->SetName("M");
+      m->SetIDString(m->Author() + ".M");  // follows the author
+      const std::string before = m->IDString();
+      m->SetAuthor("B");
+      ok = ok && m->Author() == "B" && m->IDString() == before;
+      m->Free();
+      return ok ? 0 : 1;
+    }));
+    EXPECT_EQ(status, 0) << "1: wrong values, 97: could not become nobody, 98: an exception";
+    fs::permissions(RegistryDir, fs::perms(0755));
+  }
 }
 
 TEST_F(EtkModuleTest, AStoredDescriptionNamesTheModuleAndWritesItsAuthor) {
@@ -245,6 +313,17 @@ TEST_F(EtkModuleTest, AStoredDescriptionNamesTheModuleAndWritesItsAuthor) {
   EXPECT_EQ(m->Style(), esAddIn);
   EXPECT_EQ(StoredAuthor(), "Brask");
   EXPECT_THAT(Events, ElementsAre("OnCreate"));
+  HICON glyph = m->Expert()->GetGlyph();  // the icon's ICO data, as stored
+  ASSERT_NE(glyph, nullptr);
+  EXPECT_EQ(glyph->Data, (std::vector<uint8_t>{0, 0, 1, 0, 1, 0}));
+  DestroyIcon(glyph);
+}
+
+TEST_F(EtkModuleTest, PublishesItsPropertiesInOrder) {
+  std::vector<std::string_view> names;
+  for (const TPropInfo& p : TEtkModule::StaticClass().Properties) names.push_back(p.Name);
+  EXPECT_THAT(names, ElementsAre("Author", "Comment", "ExpertName", "Icon", "IDString", "MenuState", "MenuText", "Page",
+                                 "Style", "OnExecute", "OnMenuState", "OnMenuText"));
 }
 
 TEST_F(EtkModuleTest, AnOnCreateExceptionIsReportedAndConstructionCompletes) {

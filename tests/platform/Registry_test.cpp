@@ -24,6 +24,7 @@ protected:
   std::string UserHive() const { return RegistryDir + "/user.db"; }
 
   static std::string FileContent(const std::string& APath) {
+    if (!fs::is_regular_file(APath)) return "<not a file>";
     std::ifstream In(APath, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(In), {});
   }
@@ -218,11 +219,40 @@ TEST_F(RegistryTest, EachRootIsAHiveOfItsOwn) {
   EXPECT_TRUE(fs::exists(UserHive()));
 }
 
-TEST_F(RegistryTest, KeyNamesWithControlCharactersAreRefused) {
+TEST_F(RegistryTest, NamesWithControlCharactersAreRefused) {
   TRegistry Reg;
   EXPECT_FALSE(Reg.OpenKey("\\Soft\nware", true));
   EXPECT_NE(Reg.LastErrorMsg().find("control characters"), std::string::npos);
   EXPECT_FALSE(Reg.KeyExists("\\Soft\nware"));
+  for (const char* Name : {"line\nbreak", "bell\a", "delete\x7F"}) {
+    SCOPED_TRACE(Name);
+    try {
+      Reg.WriteString(Name, "x");
+      ADD_FAILURE() << "no exception";
+    } catch (const ERegistryException& E) {
+      EXPECT_NE(E.Message().find("control characters"), std::string::npos) << E.Message();
+    }
+    EXPECT_THROW(Reg.WriteInteger(Name, 1), ERegistryException);
+    EXPECT_FALSE(Reg.ValueExists(Name));
+  }
+}
+
+// A folder whose name SQLite would otherwise take for a URI of an in-memory database.
+TEST_F(RegistryTest, TheFolderIsAPathWhateverItsName) {
+  struct TBack {
+    fs::path Saved = fs::current_path();
+    ~TBack() { fs::current_path(Saved); }
+  } Back;
+  fs::current_path(Temp.Path());
+  const std::string Dir = "file:reg?mode=memory&x=";
+  setenv("VANTRY_REGISTRY_DIR", Dir.c_str(), 1);
+  {
+    TRegistry Reg;
+    Reg.WriteString("Kept", "value");
+  }
+  TRegistry Reg;
+  EXPECT_EQ(Reg.ReadString("Kept"), "value");
+  EXPECT_TRUE(fs::is_regular_file(Temp.Path() / Dir / "user.db"));
 }
 
 TEST_F(RegistryTest, IniFileSectionsAreSubkeys) {
@@ -278,6 +308,7 @@ TEST_P(RegistryReadOnlyTest, OpensForReadingAndRefusesWrites) {
     TRegistry Reg;
     Check(!Reg.OpenKey("\\Software\\New", true));
     Check(Reg.LastErrorMsg().find("user.db") != std::string::npos);
+    Check(Reg.LastErrorMsg().starts_with("Cannot write"));
     Check(Reg.OpenKey("\\Software\\Kept", false));
     Check(Reg.ReadString("Name") == "value");
     try {
@@ -285,6 +316,7 @@ TEST_P(RegistryReadOnlyTest, OpensForReadingAndRefusesWrites) {
       Check(false);
     } catch (const ERegistryException& E) {
       Check(std::string(E.what()).find("user.db") != std::string::npos);
+      Check(std::string(E.what()).find("Cannot write") != std::string::npos);
     }
     Check(!Reg.DeleteValue("Name"));
     Check(!Reg.DeleteKey("\\Software\\Kept"));
@@ -308,13 +340,69 @@ TEST_P(RegistryReadOnlyTest, OpensForReadingAndRefusesWrites) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, RegistryReadOnlyTest,
                          testing::Values(TReadOnlyRow{"ReadOnlyFolder", fs::perms(0555), fs::perms(0644)},
+                                         TReadOnlyRow{"ReadOnlyFolderWritableFile", fs::perms(0555), fs::perms(0666)},
                                          TReadOnlyRow{"ReadOnlyFile", fs::perms(0777), fs::perms(0444)}),
                          [](const auto& Info) { return std::string(Info.param.Name); });
 
+// Changes that sit in the write-ahead log, with no shared-memory index beside
+// them, in a folder this user may not write: the index cannot be built, and
+// the main file alone holds the old value.
+TEST_F(RegistryTest, ALogThatCannotBeReadIsNotSkipped) {
+  {
+    TRegistry Reg;
+    Reg.WriteString("Name", "old");
+  }
+  sqlite3* Holder = nullptr;  // an open connection keeps the log from being folded in
+  ASSERT_EQ(sqlite3_open(UserHive().c_str(), &Holder), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(Holder, "SELECT count(*) FROM keys", nullptr, nullptr, nullptr), SQLITE_OK);
+  {
+    TRegistry Reg;
+    Reg.WriteString("Name", "new");
+  }
+  // Copies, so that no connection of this process (nor of the child that
+  // inherits its memory) shares the files' index.
+  fs::copy_file(UserHive(), Temp / "user.db");
+  fs::copy_file(UserHive() + "-wal", Temp / "user.db-wal");
+  sqlite3_close(Holder);
+  fs::remove_all(RegistryDir);
+  fs::create_directory(RegistryDir);
+  fs::rename(Temp / "user.db", UserHive());
+  fs::rename(Temp / "user.db-wal", UserHive() + "-wal");
+  ASSERT_GT(fs::file_size(UserHive() + "-wal"), 0u);
+  fs::permissions(Temp.Path(), fs::perms(0755));
+  fs::permissions(RegistryDir, fs::perms(0555));
+  int Status = VantryTest::WaitChild(VantryTest::StartChild([] {
+    if (!VantryTest::DropRootPrivileges()) return 97;
+    try {
+      return TRegistry().ReadString("Name") == "new" ? 0 : 1;
+    } catch (const ERegistryException& E) {
+      return std::string(E.what()).find("user.db-wal") != std::string::npos ? 0 : 2;
+    }
+  }));
+  EXPECT_EQ(Status, 0) << "1: stale value, 2: unclear error, 97: could not become nobody";
+}
+
 TEST_F(RegistryTest, AFileThatIsNoHiveRaisesAndIsLeftAlone) {
-  const std::pair<const char*, std::function<void()>> Rows[] = {
-      {"garbage", [&] { Temp.WriteFile("registry/user.db", std::string(8192, '#') + "not a database"); }},
-      {"another program's database",
+  // A hive of a few pages whose content is then damaged.
+  const auto MakeHive = [&](const std::function<void(std::fstream&)>& ADamage) {
+    {
+      TRegistry Reg;
+      for (int I = 0; I < 200; ++I) {
+        ASSERT_TRUE(Reg.OpenKey("\\Software\\Key" + std::to_string(I), true));
+        Reg.WriteString("Value", std::string(40, 'v'));
+      }
+    }
+    std::fstream File(UserHive(), std::ios::binary | std::ios::in | std::ios::out);
+    ADamage(File);
+  };
+  const std::tuple<const char*, const char*, std::function<void()>> Rows[] = {
+      {"garbage", "damaged",
+       [&] { Temp.WriteFile("registry/user.db", std::string(8192, '#') + "not a database"); }},
+      {"truncated", "damaged", [&] { MakeHive([&](std::fstream&) { fs::resize_file(UserHive(), 8192); }); }},
+      {"a damaged page", "damaged",
+       [&] { MakeHive([](std::fstream& AFile) { AFile.seekp(12000) << std::string(64, '#'); }); }},
+      {"a folder", "folder", [&] { fs::create_directories(UserHive()); }},
+      {"another program's database", "not a registry hive",
        [&] {
          fs::create_directories(RegistryDir);
          sqlite3* Db = nullptr;
@@ -324,14 +412,14 @@ TEST_F(RegistryTest, AFileThatIsNoHiveRaisesAndIsLeftAlone) {
          sqlite3_close(Db);
        }},
   };
-  for (const auto& [Name, Make] : Rows) {
+  for (const auto& [Name, Says, Make] : Rows) {
     SCOPED_TRACE(Name);
     fs::remove_all(RegistryDir);
     Make();
     const std::string Before = FileContent(UserHive());
     const std::function<void(TRegistry&)> Uses[] = {
-        [](TRegistry& Reg) { Reg.OpenKey("\\Software", false); },
-        [](TRegistry& Reg) { Reg.OpenKey("\\Software", true); },
+        [](TRegistry&) { CheckRegistryHive(HKEY_CURRENT_USER); },
+        [](TRegistry& Reg) { Reg.OpenKey("\\Software\\Key1", true); },
         [](TRegistry& Reg) { Reg.WriteString("Name", "x"); },
     };
     for (const auto& Use : Uses) {
@@ -339,11 +427,15 @@ TEST_F(RegistryTest, AFileThatIsNoHiveRaisesAndIsLeftAlone) {
       try {
         Use(Reg);
         ADD_FAILURE() << "no exception";
-      } catch (const ERegistryException& E) {
-        EXPECT_NE(std::string(E.what()).find(UserHive()), std::string::npos) << E.what();
+      } catch (const EHiveError& E) {
+        EXPECT_EQ(E.FileName(), UserHive());
+        EXPECT_EQ(E.RootKey(), HKEY_CURRENT_USER);
+        EXPECT_NE(E.Message().find(UserHive()), std::string::npos) << E.Message();
+        EXPECT_NE(E.Message().find(Says), std::string::npos) << E.Message();
       }
     }
     EXPECT_EQ(FileContent(UserHive()), Before);
+    EXPECT_NO_THROW(CheckRegistryHive(HKEY_LOCAL_MACHINE));  // the other hive is not there, which is fine
   }
 }
 

@@ -11,6 +11,9 @@ object SampleModule: TSampleModule
     Lines = (
       'one'
       'two')
+    Picture = {
+      89504E47 0D0A1A0A
+      2a}
     OnClick = ItemClick
   end
   object Second: TTestItem

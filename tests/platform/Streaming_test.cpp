@@ -1,5 +1,7 @@
 #include "platform/Streaming.h"
 
+#include "platform/Graphics.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -34,6 +36,7 @@ public:
     Log.push_back(Name() + ".Count");
     Count = AValue;
   }
+  void SetPicture(const TIcon& AValue) { Picture.Assign(AValue); }
   void Loaded() override {
     Log.push_back("Loaded " + Name());
     TComponent::Loaded();
@@ -46,6 +49,7 @@ public:
   TTestOptions Options{toItalic};
   TStringList Lines;
   uint8_t Small = 0;
+  TIcon Picture;
   TNotifyEvent OnClick;
 };
 
@@ -61,6 +65,7 @@ const TClassInfo& TTestItem::StaticClass() {
       Published::Set<&TTestItem::Options>("Options", OptionNames),
       Published::Strings<&TTestItem::Lines>("Lines"),
       Published::Integer<&TTestItem::Small>("Small"),
+      Published::Graphic<&TTestItem::SetPicture>("Picture"),
       Published::Event<&TTestItem::OnClick>("OnClick"),
   };
   static constexpr TClassInfo Info = ClassInfoOf<TTestItem, TComponent>("TTestItem").WithProperties(Properties);
@@ -182,7 +187,8 @@ const TClassInfo& TOtherItem::StaticClass() {
 }
 
 // TTestItem needs no registration: TTestModule's fields name its class.
-[[maybe_unused]] const bool Registered = RegisterClass(TOtherItem::StaticClass());
+VANTRY_REGISTER_CLASS(TOtherItem);
+VANTRY_REGISTER_CLASS(TScratchModule);  // so that a description can hold one
 
 struct TFreeComponent {
   void operator()(TComponent* C) const { C->Free(); }
@@ -221,6 +227,9 @@ TEST_F(StreamingTest, AppliesEveryKindOfValueAndCreatesOwnedChildren) {
   EXPECT_EQ(first.Color, tcBlue);
   EXPECT_EQ(first.Options, (TTestOptions{toBold, toUnderline}));
   EXPECT_EQ(first.Lines, (TStringList{"one", "two"}));
+  ASSERT_FALSE(first.Picture.Empty());
+  EXPECT_EQ(first.Picture.Handle()->Data, (std::vector<uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0x2A}));
+  EXPECT_TRUE(module->Second->Picture.Empty());
   EXPECT_EQ(module->Second->Count, 16);
   EXPECT_TRUE(module->Second->Options.Empty());
   EXPECT_EQ(module->Second->Color, tcRed);  // what a description leaves out keeps its value
@@ -271,6 +280,14 @@ TEST_F(StreamingTest, AClassWithoutAnyDescriptionRaisesEResNotFound) {
   }
 }
 
+// 100,000 objects, each inside the one before.
+const std::string DeeplyNested = [] {
+  std::string body;
+  for (int i = 0; i < 100000; ++i) body += "object A" + std::to_string(i) + ": TOtherItem\n";
+  for (int i = 0; i < 100000; ++i) body += "end\n";
+  return body;
+}();
+
 struct TBadRow {
   const char* Name;
   const char* Body;
@@ -313,7 +330,12 @@ INSTANTIATE_TEST_SUITE_P(
         TBadRow{"UnterminatedString", "  Title = 'open\n", 2, "unterminated"},
         TBadRow{"MissingEquals", "  Title 'x'\n", 2, "'x'"},
         TBadRow{"MissingEnd", "  object A: TTestItem\n", 4, "Scratch"},
-        TBadRow{"StrayCharacter", "  Title = @\n", 2, "@"}),
+        TBadRow{"StrayCharacter", "  Title = @\n", 2, "@"},
+        TBadRow{"OddHexDigits", "  object A: TTestItem\n    Picture = {89504E4\n  }\n  end\n", 4, "odd number"},
+        TBadRow{"NotHexDigits", "  object A: TTestItem\n    Picture = {89 5G}\n  end\n", 3, "'G'"},
+        TBadRow{"NoImageData", "  object A: TTestItem\n    Picture = {0102030405}\n  end\n", 3, "PNG or ICO"},
+        TBadRow{"NestedTooDeep", DeeplyNested.c_str(), 257, "nested deeper than 256"},
+        TBadRow{"IncludesItself", "  object Inner: TScratchModule\n  end\n", 2, "includes itself"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(StreamingTest, ASyntaxErrorChangesNothing) {

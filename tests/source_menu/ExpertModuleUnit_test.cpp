@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <unistd.h>
 
+#include <climits>
 #include <map>
 
 using namespace Vantry;
@@ -93,6 +94,21 @@ TEST_F(SourceMenuTest, ChoosingAFileOpensItUnlessTheEditorHasItOpen) {
   EXPECT_TRUE(Services->OpenedFiles.empty());
   Menu.Click(*Menu.Find("ovsVantryMenuItem_F0"));
   EXPECT_THAT(Services->OpenedFiles, ElementsAre(alpha));
+}
+
+TEST_F(SourceMenuTest, AClickWhoseTagIsOutsideThePathListOpensNothing) {
+  Temp.WriteFile("Source/Alpha.pas");
+  CreateModule(Temp / "Source");
+  TComponent* item = nullptr;
+  for (int i = 0; i < Module->ComponentCount(); ++i)
+    if (auto* c = dynamic_cast<TecInterfaceMenuItem*>(Module->Components(i)))
+      if (c->MenuItemName() == "ovsVantryMenuItem_F0") item = c;
+  ASSERT_NE(item, nullptr);
+  for (int tag : {99, 1, -1, INT_MIN}) {
+    item->SetTag(tag);
+    Menu.Click(*Menu.Find("ovsVantryMenuItem_F0"));
+  }
+  EXPECT_TRUE(Services->OpenedFiles.empty());
 }
 
 TEST_F(SourceMenuTest, TwentyFiveFilesUnderTheTopItemBreakAtTheNineteenth) {

@@ -1,5 +1,6 @@
 // A throw-away add-in for the loader tests: one module with a top item, a
-// first child and a separator, like the product's, plus one item it makes
+// first child and a separator, like the product's, an item of a class known
+// only by registration (TestAddInItem.cpp), plus one item it makes
 // in code when it is created. What it does is visible to the host: a click
 // on the first child and the module's creation and destruction open "files"
 // with telling names.

@@ -36,4 +36,11 @@ object TestAddInModule: TTestAddInModule
     Caption = '-'
     MenuItemName = 'TestAddInSeparator'
   end
+  object Registered: TTestAddInItem
+    AutomaticActivation = True
+    InsertPosition = eciaChildLast
+    TargetName = 'TestAddInTopItem'
+    Caption = 'Registered class'
+    MenuItemName = 'TestAddInRegisteredItem'
+  end
 end
