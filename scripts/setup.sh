@@ -12,6 +12,7 @@ packages=(
   libcurl4-openssl-dev curl openssl
   python3 python3-aiosmtpd
   xvfb xauth
+  fonts-liberation
   fpc-source-3.2.2
   locales
 )

@@ -7,12 +7,27 @@
 #include "forms/QtApplication.h"
 #include "source_menu/ExpertModuleUnit.h"
 
+#include <QHostInfo>
+
+#include <dlfcn.h>
+
 namespace {
+
+// Qt's network module, which the mail control brings into the IDE, ties
+// itself to the application object (its host look-ups end with it). The
+// application outlives this library, so the module must stay loaded when the
+// IDE unloads us; otherwise the application's end calls into unmapped code.
+void KeepQtNetworkLoaded() {
+  Dl_info info;
+  if (dladdr(reinterpret_cast<void*>(&QHostInfo::localHostName), &info) && info.dli_fname)
+    dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
 
 Vantry::TVantryExpertModule* VantryExpertModule = nullptr;
 
 void VantryMain() {
   Vantry::UseQtApplicationServices();
+  KeepQtNetworkLoaded();
   Vantry::ExpertInitializer().CreateModule(VantryExpertModule);
 }
 

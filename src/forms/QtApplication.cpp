@@ -1,7 +1,9 @@
 #include "forms/QtApplication.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QMessageBox>
+#include <QScreen>
 #include <QWidget>
 
 #include <cstdio>
@@ -50,6 +52,20 @@ constinit TQtApplicationServices QtServices;
 void UseQtApplicationServices() { Application().SetServices(&QtServices); }
 
 QWidget* ApplicationWindow() { return static_cast<QWidget*>(Application().Handle()); }
+
+void UseFormFonts() {
+  for (const char* family : {"MS Sans Serif", "Arial"})
+    if (!QFont::substitutes(QString::fromLatin1(family)).contains(QStringLiteral("Liberation Sans")))
+      QFont::insertSubstitution(QString::fromLatin1(family), QStringLiteral("Liberation Sans"));
+}
+
+void CenterOnScreen(QWidget* AWindow) {
+  const QScreen* screen = AWindow->screen();
+  if (!screen) return;
+  QRect frame = AWindow->frameGeometry();
+  frame.moveCenter(screen->availableGeometry().center());
+  AWindow->move(frame.topLeft());
+}
 
 std::unique_ptr<QMessageBox> NewMessageBox(QMessageBox::Icon AIcon, QWidget* AParent, const QString& AText,
                                            QMessageBox::StandardButtons AButtons) {

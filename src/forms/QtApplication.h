@@ -29,6 +29,14 @@ bool CanShowDialogs();
 // The window that Application().Handle() names, or null.
 QWidget* ApplicationWindow();
 
+// The forms were drawn with Windows fonts ("MS Sans Serif", "Arial"); this
+// maps them to the metric-compatible Liberation fonts where those are
+// installed, so captions fit their controls. Safe to call more than once.
+void UseFormFonts();
+
+// Moves a window to the middle of the screen it is on.
+void CenterOnScreen(QWidget* AWindow);
+
 // A modal box whose text is shown as written: a file name such as
 // "<img src=x>.pas" is never taken for markup.
 std::unique_ptr<QMessageBox> NewMessageBox(QMessageBox::Icon AIcon, QWidget* AParent, const QString& AText,

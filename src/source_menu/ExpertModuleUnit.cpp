@@ -1,9 +1,14 @@
 #include "source_menu/ExpertModuleUnit.h"
 
+#include "platform/Application.h"
 #include "platform/Registry.h"
 #include "platform/Streaming.h"
+#include "source_menu/OptionFormUnit.h"
 #include "source_menu/ZebFiles.h"
 
+#include <QApplication>
+
+#include <memory>
 
 VANTRY_DESCRIPTION(ExpertModuleUnit);
 
@@ -82,8 +87,46 @@ void TVantryExpertModule::ExpertModuleDestroy(TObject*) {
   }
 }
 
+namespace {
+
+// Stores the choice as WriteSettings does, but tells why it could not:
+// returns "" when both values were written.
+std::string StoreChoice(bool AAutomatic, const std::string& APath) {
+  try {
+    TRegistry reg;
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    if (!reg.OpenKey(SettingsKey, true)) return reg.LastErrorMsg();
+    reg.WriteBool("Automatic", AAutomatic);
+    reg.WriteString("Path", APath);
+    return "";
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
+}  // namespace
+
 void TVantryExpertModule::IMIConfigurationClick(TObject*) {
-  // The options dialog is not there yet: the command does nothing.
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+    throw Exception("The options dialog needs the IDE's window: there is no application window.");
+  // The dialog goes with this scope, also when a step raises.
+  std::unique_ptr<TOptionsForm, void (*)(TOptionsForm*)> form(CreateComponent<TOptionsForm>(nullptr),
+                                                              [](TOptionsForm* AForm) { AForm->Free(); });
+  bool automatic = true;
+  std::string path;
+  ReadSettings(automatic, path);
+  if (!automatic) form->RBPath->setChecked(true);
+  form->EDPath->setText(QString::fromStdString(path));
+  if (form->ShowModal() != 1) return;  // mrOk
+  automatic = form->RBAutomatic->isChecked();
+  path = automatic ? " " : form->EDPath->text().toStdString();
+  form.reset();
+  // The user must not believe a choice stored that was not: say so and why.
+  // The menu keeps its tree either way; a stored choice shows at the next start.
+  std::string why = StoreChoice(automatic, path);
+  if (!why.empty())
+    Application().HandleException(
+        this, std::make_exception_ptr(Exception("The choice of the source folder was not saved: %s", {why})));
 }
 
 void TVantryExpertModule::IMIOpenSourceFileClick(TObject* Sender) {

@@ -1,0 +1,190 @@
+#include "source_menu/OptionFormUnit.h"
+
+#include "hostmodel/StandardMenus.h"
+#include "platform/Registry.h"
+#include "source_menu/ExpertModuleUnit.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QCompleter>
+#include <QTest>
+#include <QTimer>
+
+#include <gmock/gmock.h>
+
+#include <fstream>
+#include <functional>
+
+using namespace Vantry;
+using ::testing::ElementsAre;
+
+namespace {
+
+constexpr const char* SettingsKey = "\\SOFTWARE\\ORVALLE\\DELPHI EXPERTS\\VANTRY\\";
+
+class OptionsCommandTest : public VantryTest::TIsolatedTest {
+protected:
+  void SetUp() override {
+    AddStandardMenus(Menu);
+    Services = new THeadlessToolServices(Menu);
+    ToolServices = Services;
+    TRegistry reg;
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(reg.OpenKey("\\SOFTWARE\\BORLAND\\DELPHI\\3.0", true));
+    reg.WriteString("RootDir", Temp / "Delphi");
+  }
+  void TearDown() override {
+    if (Module) Module->Free();
+    ToolServices = nullptr;
+    Services->Free();
+  }
+
+  // Runs the Options command; AUser acts on the dialog while it is shown.
+  void RunCommand(std::function<void(TOptionsForm&)> AUser) {
+    bool shown = false;
+    QTimer::singleShot(0, [&] {
+      auto* form = dynamic_cast<TOptionsForm*>(QApplication::activeModalWidget());
+      ASSERT_TRUE(form);
+      shown = true;
+      AUser(*form);
+      if (form->isVisible()) form->close();
+    });
+    if (!Module) Module = CreateComponent<TVantryExpertModule>(nullptr);
+    Module->IMIConfigurationClick(Module->IMIConfiguration);
+    EXPECT_TRUE(shown);
+  }
+
+  std::string Stored() {
+    TRegistry reg;
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    if (!reg.OpenKey(SettingsKey, false) || !reg.ValueExists("Automatic")) return "nothing";
+    return IntToStr(reg.ReadInteger("Automatic")) + " '" + reg.ReadString("Path") + "'";
+  }
+
+  THostMenuModel Menu;
+  THeadlessToolServices* Services = nullptr;
+  TVantryExpertModule* Module = nullptr;
+  VantryTest::TRecordedApplication Shown;
+};
+
+}  // namespace
+
+TEST_F(OptionsCommandTest, TheDialogIsMadeAsDrawnAndCarriesTheProductsAboutBox) {
+  RunCommand([](TOptionsForm& AForm) {
+    EXPECT_EQ(AForm.windowTitle(), "Vantry - Options");
+    EXPECT_EQ(AForm.size(), QSize(330, 149));
+    EXPECT_EQ(AForm.focusWidget(), AForm.BTOK);
+    std::vector<std::string> controls;
+    for (QWidget* w = AForm.RBAutomatic; controls.size() < 6; w = w->nextInFocusChain()) {
+      if (w->focusPolicy() == Qt::NoFocus) continue;
+      QRect r = w->geometry();
+      controls.push_back(w->objectName().toStdString() + Format(" %d,%d,%d,%d", {r.x(), r.y(), r.width(), r.height()}));
+      if (auto* button = qobject_cast<QPushButton*>(w)) {
+        EXPECT_FALSE(button->autoDefault() || button->isDefault());
+      }
+    }
+    EXPECT_THAT(controls, ElementsAre("RBAutomatic 5,35,306,17", "RBPath 5,60,301,17", "EDPath 25,85,301,21",
+                                      "BTOK 90,115,75,25", "BTCancel 170,115,75,25", "BTAbout 250,115,75,25"));
+    EXPECT_EQ(AForm.ovsLabel3D1->geometry(), QRect(5, 0, 321, 26));
+    QTest::keyClick(&AForm, Qt::Key_Escape);  // no cancel button: Escape closes nothing
+    EXPECT_TRUE(AForm.isVisible());
+    // The About box's values come from the stored description (the end-to-end test shows them).
+    EXPECT_EQ(AForm.OVS->MailAutomaticMessage(), TStringList{"Vantry Expert for Delphi 3 version 1.0"});
+    EXPECT_TRUE(AForm.EDPath->completer());
+  });
+}
+
+struct TCommandRow {
+  const char* Name;
+  bool StoreUserFolder;  // else nothing stored: automatic
+  bool ShowsPathChosen;
+  std::function<void(const std::string& ATemp, TOptionsForm&)> User;
+  const char* StoredAfter;  // %s: the test's folder
+  std::vector<std::string> Messages;  // %s: the test's folder
+  friend void PrintTo(const TCommandRow& ARow, std::ostream* AOut) { *AOut << ARow.Name; }
+};
+
+class OptionsCommandRows : public OptionsCommandTest, public ::testing::WithParamInterface<TCommandRow> {};
+
+TEST_P(OptionsCommandRows, ShowsTheStoredChoiceAndStoresOnlyAnAcceptedOne) {
+  const TCommandRow& row = GetParam();
+  const std::string folder = Temp.MakeDir("My Source") + "/";
+  if (row.StoreUserFolder) WriteSettings(false, folder);
+  RunCommand([&](TOptionsForm& AForm) {
+    EXPECT_EQ(AForm.RBPath->isChecked(), row.ShowsPathChosen);
+    EXPECT_EQ(AForm.EDPath->isEnabled(), row.ShowsPathChosen);
+    EXPECT_EQ(AForm.EDPath->text().toStdString(), row.ShowsPathChosen ? folder : Temp / "Delphi" + "/Source");
+    row.User(Temp.Path().string(), AForm);
+  });
+  EXPECT_EQ(Stored(), Format(row.StoredAfter, {folder}));
+  std::vector<std::string> messages;
+  for (const std::string& m : row.Messages) messages.push_back(Format(m, {folder}));
+  EXPECT_EQ(Shown.Messages, messages);
+}
+
+namespace {
+void Click(QAbstractButton* AButton) { QTest::mouseClick(AButton, Qt::LeftButton); }
+void Type(TOptionsForm& AForm, const std::string& AText) {
+  AForm.EDPath->clear();
+  QTest::keyClicks(AForm.EDPath, QString::fromStdString(AText));
+}
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(
+    Choices, OptionsCommandRows,
+    ::testing::Values(
+        TCommandRow{"AutomaticOkStoresOneAndASpace", true, true,
+                    [](auto&, TOptionsForm& F) {
+                      Click(F.RBAutomatic);
+                      EXPECT_FALSE(F.EDPath->isEnabled());
+                      const QString before = F.EDPath->text();
+                      QTest::keyClicks(F.EDPath, "/nowhere");  // no typing while disabled, and no check
+                      EXPECT_EQ(F.EDPath->text(), before);
+                      Click(F.BTOK);
+                    },
+                    "1 ' '", {}},
+        TCommandRow{"MissingFolderSaysSoAndStaysThenExistingOneIsStoredAsTyped", false, false,
+                    [](const std::string& T, TOptionsForm& F) {
+                      Click(F.RBPath);
+                      EXPECT_TRUE(F.EDPath->isEnabled());
+                      EXPECT_EQ(F.EDPath->text().toStdString(), T + "/Delphi/Source");
+                      for (std::string text : {std::string(""), T + "/My Source/ "}) {
+                        Type(F, text);
+                        Click(F.BTOK);
+                        EXPECT_TRUE(F.isVisible());
+                      }
+                      const QRect frame = F.geometry();
+                      Type(F, T + "/My Source/");
+                      QTest::qWait(50);  // the completer may show its list
+                      EXPECT_EQ(F.geometry(), frame);
+                      Click(F.BTOK);
+                    },
+                    "0 '%s'", {"Directory '' does not exist.", "Directory '%s ' does not exist."}},
+        TCommandRow{"CancelStoresNothing", true, true, [](auto&, TOptionsForm& F) { Click(F.BTCancel); },
+                    "0 '%s'", {}},
+        TCommandRow{"CloseBoxStoresNothing", false, false, [](auto&, TOptionsForm& F) { F.close(); }, "nothing",
+                    {}}),
+    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+TEST_F(OptionsCommandTest, AChoiceThatCannotBeSavedIsReportedWithTheReason) {
+  RunCommand([&](TOptionsForm& AForm) {
+    std::ofstream(RegistryDir + "/machine.db", std::ios::trunc) << "not a registry";
+    Click(AForm.BTOK);
+  });
+  ASSERT_EQ(Shown.Errors.size(), 1u);
+  EXPECT_THAT(Shown.Errors[0], ::testing::StartsWith("The choice of the source folder was not saved: "));
+  EXPECT_THAT(Shown.Errors[0], ::testing::HasSubstr("machine.db"));  // why: the hive that failed
+}
+
+TEST_F(OptionsCommandTest, AWrongTypedStoredValueLeavesTheCommandAndNoDialogBehind) {
+  {
+    TRegistry reg;
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(reg.OpenKey(SettingsKey, true));
+    reg.WriteString("Automatic", "yes");
+    reg.WriteString("Path", "x");
+  }
+  Module = CreateComponent<TVantryExpertModule>(nullptr);  // its own read fails and is reported
+  EXPECT_THROW(Module->IMIConfigurationClick(nullptr), ERegistryException);
+  for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(dynamic_cast<TOptionsForm*>(w));
+}
