@@ -191,7 +191,9 @@ TEST_F(QtMenuViewTest, AClickThatWithdrawsItsOwnMenuIsSafe) {
   THostRef<TIMenuItemIntf> parent = Insert("FileMenu", 0, "AddInParent", "Parent");
   THostRef<TIMenuItemIntf> child = Insert("AddInParent", -1, "AddInChild", "Child");
   child->SetMenuClickEvent([&](TIMenuItemIntf*) { child.Reset(), parent.Reset(); });
+  emit View.MenuOf(*Menu.Find("FileMenu"))->aboutToShow();
   QMenu* menu = View.MenuOf(*Menu.Find("AddInParent"));
+  emit menu->aboutToShow();
   menu->popup(QPoint(0, 0));
   QPoint at = menu->actionGeometry(View.ActionOf(*Menu.Find("AddInChild"))).center();
   for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
