@@ -488,6 +488,8 @@ TEST_F(SMTPTest, StartTlsIsUsedAndTheCertificateChecked) {
   Errors.clear();
   SMTP->SetCAFile(Server->Dir() + "/cert.pem");
   ASSERT_TRUE(Connect());
+  WaitUntil([] { return false; }, 500);  // a resting TLS session is not mistaken for a closed one
+  EXPECT_EQ(SMTP->State(), stConnected);
   SendText("secret", "over TLS\r\n");
   ASSERT_TRUE(WaitIdle());
   EXPECT_TRUE(Errors.empty()) << LastError.toStdString();
