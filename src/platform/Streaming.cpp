@@ -327,6 +327,9 @@ public:
   TApplying& operator=(const TApplying&) = delete;
 
 private:
+  // Descriptions are read on the user-interface thread only. Not
+  // thread_local: a thread-local object with a destructor keeps its library
+  // loaded until the thread ends, so an add-in could never be unloaded.
   static std::vector<const TClassInfo*>& Stack() {
     static std::vector<const TClassInfo*> stack;
     return stack;
