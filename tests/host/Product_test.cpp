@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
@@ -28,6 +29,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <vector>
 
 using namespace Vantry;
 
@@ -48,7 +50,15 @@ struct TIde {
     THostMenuNode* node = Window.Menu().Find(AName);
     return node ? node->Caption : "(none)";
   }
-  void Click(const char* AName) { Window.MenuView().ActionOf(*Window.Menu().Find(AName))->trigger(); }
+  // Opens the menus on the way down, as a user would, since a menu's actions
+  // are made when it first shows; then chooses the item.
+  void Click(const char* AName) {
+    THostMenuNode* node = Window.Menu().Find(AName);
+    std::vector<THostMenuNode*> path;
+    for (THostMenuNode* n = node->Parent; n && n != &Window.Menu().Root(); n = n->Parent) path.insert(path.begin(), n);
+    for (THostMenuNode* n : path) emit Window.MenuView().MenuOf(*n)->aboutToShow();
+    Window.MenuView().ActionOf(*node)->trigger();
+  }
 };
 
 // Runs AUser on the modal window of class AClass as soon as it shows.
