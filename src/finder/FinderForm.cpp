@@ -239,6 +239,15 @@ bool TFinderForm::eventFilter(QObject* AWatched, QEvent* AEvent) {
   return QDialog::eventFilter(AWatched, AEvent);
 }
 
+void TFinderForm::showEvent(QShowEvent* AEvent) {
+  QDialog::showEvent(AEvent);
+  EDSearch->selectAll();
+  EDSearch->setFocus();
+  // Each showing may come with a new walk (a refresh) to follow.
+  FPollTimer->start(50);
+  PollTimerTimer();
+}
+
 void TFinderForm::EDSearchTextChanged() { Rank(false); }
 
 void TFinderForm::PollTimerTimer() {

@@ -44,6 +44,7 @@ public:
 
 protected:
   bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
+  void showEvent(QShowEvent* AEvent) override;
 
 private:
   void EDSearchTextChanged();

@@ -6,7 +6,6 @@
 #include "platform/Streaming.h"
 #include "source_menu/ExpertModuleUnit.h"
 
-#include <QLineEdit>
 #include <QTimer>
 
 VANTRY_DESCRIPTION(LibraryFinderUnit);
@@ -42,10 +41,7 @@ TLibraryFinderModule::~TLibraryFinderModule() { LibraryFinderModuleDestroy(this)
 // Shut-down order: the finder first (it reads the index), then the timer,
 // then the walk, whose thread must be gone before the library can unload.
 void TLibraryFinderModule::LibraryFinderModuleDestroy(TObject*) {
-  if (TFinderForm* finder = FFinder) {
-    finder->disconnect();
-    delete finder;
-  }
+  delete FFinder.data();
   delete FWaitTimer;
   FWaitTimer = nullptr;
   FPending.clear();
@@ -54,7 +50,7 @@ void TLibraryFinderModule::LibraryFinderModuleDestroy(TObject*) {
 
 void TLibraryFinderModule::IMIFindLibraryUnitClick(TObject*) {
   try {
-    ShowFinder(FLastQuery);
+    ShowFinder();
   } catch (...) {
     Application().HandleException(this);
   }
@@ -79,21 +75,23 @@ void TLibraryFinderModule::RefreshIndex() {
   FIndex->Refresh(path);
 }
 
-TFinderForm* TLibraryFinderModule::ShowFinder(const std::string& AQuery) {
+TFinderForm* TLibraryFinderModule::ShowFinder() {
   RefreshIndex();
-  if (!FFinder) {
+  // One finder, kept (hidden) between openings with what was typed in it.
+  // The module deletes it: nothing of the add-in may be left for the host's
+  // window to delete after the library is gone.
+  if (!FFinder)
     FFinder = new TFinderForm(*FIndex, [this](const std::string& APath) { OpenFile(APath); }, ApplicationWindow());
-    TFinderForm* finder = FFinder;
-    QObject::connect(finder, &QDialog::finished, finder, [this, finder] {
-      FLastQuery = finder->EDSearch->text().toStdString();
-      finder->deleteLater();
-    });
-  }
-  FFinder->SetQuery(QString::fromStdString(AQuery));
   FFinder->open();  // modal to the IDE's window, without a loop of its own
   FFinder->raise();
   FFinder->activateWindow();
   return FFinder;
+}
+
+TFinderForm* TLibraryFinderModule::ShowFinder(const std::string& AQuery) {
+  TFinderForm* finder = ShowFinder();
+  finder->SetQuery(QString::fromStdString(AQuery));
+  return finder;
 }
 
 void TLibraryFinderModule::OpenUnitNamed(const std::string& AName) {

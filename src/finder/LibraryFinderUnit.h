@@ -36,9 +36,10 @@ public:
   // Opens the unit named by the identifier under the editor's cursor.
   void IMIOpenUnitAtCursorClick(TObject* Sender);
 
-  // Shows the finder (raising it when it is open) with AQuery typed in.
-  // The finder belongs to the host's main window; the module closes it when
-  // it goes.
+  // Shows the finder (raising it when it is open) with what it held when it
+  // was last closed, all of it selected, or with AQuery typed in. The
+  // finder's parent is the host's main window; the module deletes it.
+  TFinderForm* ShowFinder();
   TFinderForm* ShowFinder(const std::string& AQuery);
   // Opens the one library file whose name without extension is AName; with
   // several, shows the finder with AName typed in; with none, says so. When
@@ -62,7 +63,6 @@ private:
   QPointer<TFinderForm> FFinder;
   QTimer* FWaitTimer = nullptr;  // while a lookup waits for the walk
   std::string FPending;          // the name it waits to look up
-  std::string FLastQuery;        // what the finder held when it last closed
 };
 
 }  // namespace Vantry
