@@ -197,6 +197,7 @@ TFinderForm::TFinderForm(TLibraryIndex& AIndex, std::function<void(const std::st
   connect(EDSearch, &QLineEdit::textChanged, this, &TFinderForm::EDSearchTextChanged);
   connect(EDSearch, &QLineEdit::returnPressed, this, &TFinderForm::OpenSelected);
   connect(LVResults, &QListView::doubleClicked, this, &TFinderForm::OpenSelected);
+  connect(LVResults, &QListView::pressed, this, [this] { FUserChose = true; });
   connect(FPollTimer, &QTimer::timeout, this, &TFinderForm::PollTimerTimer);
   FPollTimer->start(50);
   PollTimerTimer();
@@ -231,6 +232,7 @@ bool TFinderForm::eventFilter(QObject* AWatched, QEvent* AEvent) {
       case Qt::Key_PageUp:
       case Qt::Key_PageDown:
         QApplication::sendEvent(LVResults, AEvent);
+        FUserChose = true;
         return true;
       default:
         break;
@@ -248,7 +250,10 @@ void TFinderForm::showEvent(QShowEvent* AEvent) {
   PollTimerTimer();
 }
 
-void TFinderForm::EDSearchTextChanged() { Rank(false); }
+void TFinderForm::EDSearchTextChanged() {
+  FUserChose = false;
+  Rank(false);
+}
 
 void TFinderForm::PollTimerTimer() {
   FIndex.Poll();
@@ -260,7 +265,9 @@ void TFinderForm::PollTimerTimer() {
 void TFinderForm::Rank(bool AKeepSelection) {
   const bool sameTable = FIndex.Generation() == FRankedGeneration;
   int64_t chosen = -1;
-  if (AKeepSelection && sameTable && SelectedRow() >= 0) chosen = FResults->FileOf(SelectedRow());
+  // The file the user went to stays chosen while more files come in;
+  // otherwise the best one is.
+  if (AKeepSelection && FUserChose && sameTable && SelectedRow() >= 0) chosen = FResults->FileOf(SelectedRow());
   FRankedGeneration = FIndex.Generation();
   FRankedFiles = FIndex.Files().FileCount();
   FSearch.Search(FIndex.Files(), FRankedGeneration, EDSearch->text().toStdString());

@@ -62,6 +62,7 @@ private:
   QTimer* FPollTimer;
   uint64_t FRankedGeneration = 0;
   size_t FRankedFiles = 0;
+  bool FUserChose = false;  // the user moved through the results since typing
 };
 
 // A file name or folder, bytes as the file system has them, for display:
