@@ -117,6 +117,9 @@ void TFileTable::AddFile(uint32_t AFolder, std::string_view AName) {
   file.Include = ext.size() == 4 && Lower(ext[1]) == 'i' && Lower(ext[2]) == 'n' && Lower(ext[3]) == 'c';
   file.Letters = LetterMask(AName);
   file.WordStarts = WordStartsOf(AName.substr(0, file.StemLength));
+  file.WordLetters = 0;
+  for (uint64_t starts = file.WordStarts; starts; starts &= starts - 1)
+    file.WordLetters |= LetterMask(AName.substr(static_cast<size_t>(__builtin_ctzll(starts)), 1));
   FNames += AName;
   for (char c : AName) FLowerNames += Lower(c);
   FFiles.push_back(file);

@@ -36,6 +36,7 @@ public:
     bool Include;          // an include file (*.inc) rather than a unit or program
     uint64_t Letters;      // LetterMask of the name
     uint64_t WordStarts;   // bit i: a word of the stem starts at byte i (i < 64)
+    uint64_t WordLetters;  // LetterMask of the bytes that start words
   };
 
   explicit TFileTable(std::string ARoot = {}) : FRoot(std::move(ARoot)) {}

@@ -23,6 +23,7 @@ struct TQuery {
   std::string_view Name;     // after it, or the whole query
   bool HasFolder = false;
   bool HasDot = false;       // the name part names an extension too
+  uint64_t SingleLetterBit = 0;  // for a one-letter name part: its letter's bit, when only it has it
   uint64_t NameLetters = 0;
   uint64_t PathLetters = 0;
   std::array<uint8_t, 256> SlotOf{};
@@ -38,6 +39,8 @@ struct TQuery {
     Folder = HasFolder ? std::string_view(Text).substr(0, slash) : std::string_view();
     NameLetters = LetterMask(Name);
     HasDot = Name.find('.') != std::string_view::npos;
+    if (Name.size() == 1 && (std::isalnum(static_cast<unsigned char>(Name[0])) || Name[0] == '_'))
+      SingleLetterBit = LetterMask(Name);
     std::string bare;
     for (char c : Text)
       if (c != '/') bare += c;
@@ -75,11 +78,14 @@ struct TNameMatch {
   size_t Run;
 };
 
-size_t RunOf(std::string_view AText, std::string_view AQuery) {
-  if (Contains(AText, AQuery)) return AQuery.size();
+size_t LeadingRun(std::string_view AText, std::string_view AQuery) {
   size_t n = 0;
   while (n < AText.size() && n < AQuery.size() && AText[n] == AQuery[n]) ++n;
   return n;
+}
+
+size_t RunOf(std::string_view AText, std::string_view AQuery) {
+  return Contains(AText, AQuery) ? AQuery.size() : LeadingRun(AText, AQuery);
 }
 
 // The per-position masks of the query's bytes within the name's first 64
@@ -123,14 +129,24 @@ TNameMatch MatchName(const TQuery& AQuery, std::string_view ALower, const TFileT
     return {(m == AFile.StemLength || m == ALower.size()) ? mkExact : mkPrefix, m};
   const std::string_view text = Searchable(AQuery, ALower, AFile);
   if (m > text.size()) return {mkNone, 0};
+  if (m == 1 && AQuery.SingleLetterBit) {  // the commonest search, the first key typed
+    if (AFile.WordLetters & AQuery.SingleLetterBit) return {mkWordStarts, 1};
+    if (std::memchr(text.data(), q[0], text.size())) return {mkSubsequence, 1};
+    return {mkNone, 0};
+  }
   if (m <= WordBits && text.size() <= WordBits) {
     uint64_t positions[WordBits];
     FillPositions(AQuery, text, positions);
-    if (WordStartEnds(AQuery, positions, AFile.WordStarts, nullptr)) return {mkWordStarts, RunOf(text, q)};
+    // In one piece: the query's bytes at consecutive positions.
+    uint64_t run = positions[AQuery.Slots[0]];
+    for (size_t j = 1; j < m && run; ++j) run = positions[AQuery.Slots[j]] & (run << 1);
+    size_t piece = run ? m : LeadingRun(text, q);
+    if (WordStartEnds(AQuery, positions, AFile.WordStarts, nullptr)) return {mkWordStarts, piece};
+    if (run) return {mkSubsequence, piece};
     uint64_t e = positions[AQuery.Slots[0]];
     for (size_t j = 1; j < m && e; ++j) e = positions[AQuery.Slots[j]] & Above(e);
     if (!e) return {mkNone, 0};
-    return {mkSubsequence, RunOf(text, q)};
+    return {mkSubsequence, piece};
   }
   if (GreedyPrefix(q, text) < m) return {mkNone, 0};
   return {mkSubsequence, RunOf(text, q)};
@@ -187,8 +203,9 @@ void TUnitSearch::Search(const TFileTable& ATable, uint64_t AGeneration, std::st
   FNarrowed = !FQuery.empty() && AGeneration == FGeneration && ATable.FileCount() >= FFileCount &&
               query.Text.size() >= FQuery.size() && query.Text.compare(0, FQuery.size(), FQuery) == 0 &&
               FQuery.find('/') == std::string::npos && !query.HasFolder;
-  std::vector<uint64_t> previous;
-  previous.swap(FMatches);
+  std::vector<uint32_t> previous;
+  previous.swap(FCandidates);
+  FMatches.clear();
   FResults.clear();
   FQuery = query.Text;
   FGeneration = AGeneration;
@@ -196,14 +213,30 @@ void TUnitSearch::Search(const TFileTable& ATable, uint64_t AGeneration, std::st
   FFileCount = ATable.FileCount();
   if (query.Text.empty()) return;
 
+  // The files are looked at in index order, which keeps the walk through
+  // the table's memory sequential, and the matches stay in that order for
+  // the next keystroke.
   FFolderState.assign(ATable.FolderCount(), -1);
-  if (FNarrowed) {
-    for (uint64_t key : previous)
-      if (uint64_t k = Rank(ATable, query, static_cast<uint32_t>(key), FFolderState); k != NoMatch)
-        FMatches.push_back(k);
-  }
-  for (size_t i = since; i < ATable.FileCount(); ++i)
-    if (uint64_t k = Rank(ATable, query, static_cast<uint32_t>(i), FFolderState); k != NoMatch) FMatches.push_back(k);
+  // Only keys that may still be among the best ALimit are kept: whenever
+  // twice as many have gathered, the worse half goes and the best kept so
+  // far becomes the bar.
+  uint64_t bar = NoMatch;
+  const size_t limit = std::max<size_t>(ALimit, 1);
+  auto look = [&](uint32_t AFile) {
+    uint64_t k = Rank(ATable, query, AFile, FFolderState);
+    if (k == NoMatch) return;
+    FCandidates.push_back(AFile);
+    if (k >= bar) return;
+    FMatches.push_back(k);
+    if (FMatches.size() == 2 * limit) {
+      std::nth_element(FMatches.begin(), FMatches.begin() + (limit - 1), FMatches.end());
+      FMatches.resize(limit);
+      bar = FMatches[limit - 1];
+    }
+  };
+  if (FNarrowed)
+    for (uint32_t file : previous) look(file);
+  for (size_t i = since; i < ATable.FileCount(); ++i) look(static_cast<uint32_t>(i));
 
   size_t keep = std::min(ALimit, FMatches.size());
   if (keep < FMatches.size()) std::nth_element(FMatches.begin(), FMatches.begin() + keep, FMatches.end());

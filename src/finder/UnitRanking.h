@@ -49,7 +49,7 @@ public:
 
   const std::vector<TRankedFile>& Results() const { return FResults; }
   // How many files matched in all (Results holds at most the limit).
-  size_t MatchCount() const { return FMatches.size(); }
+  size_t MatchCount() const { return FCandidates.size(); }
   // Whether the last search looked only at the previous matches.
   bool LastSearchWasNarrowed() const { return FNarrowed; }
 
@@ -63,7 +63,8 @@ private:
   uint64_t FGeneration = 0;
   size_t FFileCount = 0;
   bool FNarrowed = false;
-  std::vector<uint64_t> FMatches;  // rank keys of every match; the file is the low half
+  std::vector<uint32_t> FCandidates;  // every file that matched, in index order
+  std::vector<uint64_t> FMatches;     // rank keys of the best of them; the file is the low half
   std::vector<TRankedFile> FResults;
   std::vector<int16_t> FFolderState;  // per folder, for the query being ranked
 };
