@@ -1,13 +1,24 @@
 #pragma once
 // Loads add-in libraries the way the IDE does and keeps what they register.
 //
-// For each library: ToolServices is set, the library is opened (its main
+// For each library: the file is checked (a regular file holding a shared
+// library for this machine, every segment inside the file) before the system
+// loader sees it, ToolServices is set, the library is opened (its main
 // creates its modules and may already use ToolServices), and its entry point
-// INITEXPERT0017 is called with the host's registration procedure. A library
-// that cannot be opened, lacks the entry point, answers false or raises is
-// reported, its experts released and the library closed; the others go on.
-// Unload releases the experts in the order they were registered, then closes
-// the libraries, last opened first.
+// INITEXPERT0017 is called with the host's registration procedure and a
+// terminate procedure slot. A library that fails any step is reported, its
+// experts released, its terminate procedure called if it gave one, and the
+// library closed; the others go on. An expert whose ID string is registered
+// already (a second copy of an add-in, say) is refused, and its library is
+// not loaded.
+//
+// Shut-down order (Unload):
+//   1. the experts are released, in the order they were registered: an
+//      expert's code lives in its library;
+//   2. library by library, last opened first: its terminate procedure, if it
+//      gave one, is called once, then the library is closed.
+// Every call into an add-in is guarded: what it raises is shown through the
+// application's exception display and the shut-down goes on.
 
 #include "expert/host/ExptIntf.h"
 
@@ -19,8 +30,10 @@ namespace Vantry {
 
 class TAddInLoader {
 public:
+  using TReport = std::function<void(const std::string&)>;
+
   // AReport receives a message for each library that failed.
-  TAddInLoader(TIToolServices* AServices, std::function<void(const std::string&)> AReport);
+  TAddInLoader(TIToolServices* AServices, TReport AReport);
   ~TAddInLoader();
   TAddInLoader(const TAddInLoader&) = delete;
   TAddInLoader& operator=(const TAddInLoader&) = delete;
@@ -34,17 +47,33 @@ public:
 
   // The libraries configured in the user's registry, under
   // "\Software\Borland\Delphi\3.0\Experts" (one string value each), in the
-  // order of their value names.
-  static std::vector<std::string> ConfiguredLibraries();
+  // order of their value names. A value of another type is reported and
+  // skipped; a hive that cannot be read raises ERegistryException.
+  static std::vector<std::string> ConfiguredLibraries(const TReport& AReport);
+
+  // Why the file cannot be handed to the system loader, or empty when it can.
+  static std::string UnloadableReason(const std::string& APath);
 
 private:
+  struct TLibrary {
+    void* Handle;
+    std::string Path;
+    TExpertTerminateProc Terminate;
+  };
+
   static bool RegisterExpert(TIExpert* AExpert);
-  void Fail(const std::string& APath, const std::string& AWhy, void* ALibrary, size_t AFirstExpert);
+  bool Fail(const std::string& APath, const std::string& AWhy, TLibrary ALibrary, size_t AFirstExpert);
+  static void Close(TLibrary& ALibrary);
 
   TIToolServices* FServices;
-  std::function<void(const std::string&)> FReport;
-  std::vector<void*> FLibraries;
+  TReport FReport;
+  std::vector<TLibrary> FLibraries;
   std::vector<TIExpert*> FExperts;
+  std::vector<std::string> FExpertLibraries;  // the path each expert came from
+  // While a library's entry point runs: its path, and why an expert of it
+  // was refused.
+  std::string FLoadingPath;
+  std::string FRefusal;
 };
 
 }  // namespace Vantry

@@ -1,6 +1,7 @@
 #include "HostWindow.h"
 
 #include "forms/QtApplication.h"
+#include "hostmodel/AddInCall.h"
 #include "hostmodel/StandardMenus.h"
 
 #include <QApplication>
@@ -71,10 +72,28 @@ const std::vector<std::string>& ExpertColumns() {
 }
 
 std::vector<std::vector<std::string>> ExpertRows(const std::vector<TIExpert*>& AExperts) {
+  // Each answer is asked for on its own: an expert that raises on one
+  // question is reported and still shows its other answers.
+  using TQuestion = std::string (*)(TIExpert*);
+  static const TQuestion questions[] = {
+      [](TIExpert* e) { return e->GetName(); },
+      [](TIExpert* e) { return e->GetAuthor(); },
+      [](TIExpert* e) { return e->GetComment(); },
+      [](TIExpert* e) { return e->GetPage(); },
+      [](TIExpert* e) { return std::string(StyleName(e->GetStyle())); },
+      [](TIExpert* e) { return StateText(e->GetState()); },
+      [](TIExpert* e) { return e->GetIDString(); },
+      [](TIExpert* e) { return e->GetMenuText(); },
+  };
   std::vector<std::vector<std::string>> rows;
-  for (TIExpert* e : AExperts)
-    rows.push_back({e->GetName(), e->GetAuthor(), e->GetComment(), e->GetPage(), StyleName(e->GetStyle()),
-                    StateText(e->GetState()), e->GetIDString(), e->GetMenuText()});
+  for (TIExpert* e : AExperts) {
+    std::vector<std::string>& row = rows.emplace_back();
+    for (TQuestion question : questions) {
+      std::string answer;
+      CallAddIn([&] { answer = question(e); });
+      row.push_back(std::move(answer));
+    }
+  }
   return rows;
 }
 
@@ -171,7 +190,7 @@ void THostWindow::ConnectCommands() {
 void THostWindow::Report(const std::string& AMessage) {
   statusBar()->showMessage(QString::fromStdString(AMessage));
   if (Interactive())
-    QMessageBox::warning(this, windowTitle(), QString::fromStdString(AMessage));
+    NewMessageBox(QMessageBox::Warning, this, QString::fromStdString(AMessage))->exec();
   else
     std::fprintf(stderr, "%s\n", AMessage.c_str());
 }
@@ -214,9 +233,10 @@ void THostWindow::SaveCurrent(bool AAs) {
 
 bool THostWindow::ConfirmClose(int AIndex) {
   if (!FEditor->IsModified(AIndex) || !Interactive()) return true;
-  auto answer = QMessageBox::question(
-      this, windowTitle(), QStringLiteral("Save changes to %1?").arg(TEditorTabs::DisplayPath(FEditor->PathOf(AIndex))),
-      QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+  auto answer = NewMessageBox(QMessageBox::Question, this,
+                              QStringLiteral("Save changes to %1?").arg(TEditorTabs::DisplayPath(FEditor->PathOf(AIndex))),
+                              QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel)
+                    ->exec();
   if (answer == QMessageBox::Cancel) return false;
   std::string error;
   if (answer == QMessageBox::Save && !FEditor->Save(AIndex, error)) {

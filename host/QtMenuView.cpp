@@ -32,6 +32,23 @@ int KeyOf(int AVirtualKey) {
   }
 }
 
+// Qt objects of withdrawn items leave the screen at once and are deleted at
+// the next turn of the event loop: a click may withdraw the very action and
+// menu that are still delivering it.
+void Discard(QAction* AAction) {
+  if (!AAction) return;
+  AAction->disconnect();
+  for (QObject* user : AAction->associatedObjects())
+    if (auto* widget = qobject_cast<QWidget*>(user)) widget->removeAction(AAction);
+  AAction->deleteLater();
+}
+
+void Discard(QMenu* AMenu) {
+  if (!AMenu) return;
+  AMenu->hide();
+  AMenu->deleteLater();
+}
+
 }  // namespace
 
 QKeySequence ShortCutToKeySequence(int AShortCut) {
@@ -114,9 +131,9 @@ void TQtMenuView::ItemRemoving(const THostMenuNode& ANode) {
   if (parent != &FModel.Root() && parent->Children.size() == 1) {
     TEntry& entry = FEntries.at(parent);
     entry.Action->setMenu(static_cast<QMenu*>(nullptr));
-    for (auto& [index, group] : entry.RadioGroups) delete group;
+    for (auto& [index, group] : entry.RadioGroups) group->deleteLater();
     entry.RadioGroups.clear();
-    delete entry.Menu;
+    Discard(entry.Menu);
     entry.Menu = nullptr;
   }
 }
@@ -126,10 +143,10 @@ void TQtMenuView::Forget(const THostMenuNode& ANode) {
   auto it = FEntries.find(&ANode);
   if (it == FEntries.end()) return;
   TEntry& entry = it->second;
-  for (auto& [index, group] : entry.RadioGroups) delete group;
-  delete entry.Break;
-  delete entry.Menu;
-  delete entry.Action;
+  for (auto& [index, group] : entry.RadioGroups) group->deleteLater();
+  Discard(entry.Break);
+  Discard(entry.Menu);
+  Discard(entry.Action);
   FEntries.erase(it);
 }
 
@@ -162,7 +179,7 @@ void TQtMenuView::ApplyBreak(const THostMenuNode& ANode, TEntry& AEntry) {
   bool wanted = ANode.Flags.Contains(mfBreak) || ANode.Flags.Contains(mfBarBreak);
   if (wanted == (AEntry.Break != nullptr) || ANode.Parent == &FModel.Root()) return;
   if (!wanted) {
-    delete AEntry.Break;
+    Discard(AEntry.Break);
     AEntry.Break = nullptr;
     return;
   }

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,25 @@ bool ParseOptions(int argc, char** argv, TOptions& AOptions) {
   return true;
 }
 
+// Whatever the settings look like, the IDE starts: a hive that cannot be
+// read is reported once, in an error box (a line on standard error when
+// headless), and the IDE itself neither reads nor writes it again.
+bool HiveReadable(HKEY ARootKey) {
+  try {
+    TRegistry reg;
+    reg.SetRootKey(ARootKey);
+    std::vector<std::string> keys;
+    reg.GetKeyNames(keys);
+    return true;
+  } catch (const std::exception& e) {
+    Application().HandleException(
+        nullptr, std::make_exception_ptr(ERegistryException(
+                     std::string(e.what()) + ". The IDE starts without the settings of this hive and leaves the file "
+                                             "as it is; repair it or move it aside.")));
+    return false;
+  }
+}
+
 // On its first start the IDE records where it is installed; a RootDir that
 // is already there is never replaced.
 void RecordInstallation(const std::string& AFolder) {
@@ -78,6 +98,22 @@ void RecordInstallation(const std::string& AFolder) {
     std::fprintf(stderr, "vantry-host: cannot record the installation folder: %s\n", e.what());
   }
 }
+
+// The last line of defence: an exception that escaped an event handler is
+// shown, and the event loop goes on. Calls into add-ins catch their own
+// exceptions before this.
+class TIdeApplication final : public QApplication {
+public:
+  using QApplication::QApplication;
+  bool notify(QObject* AReceiver, QEvent* AEvent) override {
+    try {
+      return QApplication::notify(AReceiver, AEvent);
+    } catch (...) {
+      Application().HandleException(nullptr);
+      return false;
+    }
+  }
+};
 
 void PrintExperts(const std::vector<TIExpert*>& AExperts) {
   const auto& columns = ExpertColumns();
@@ -103,17 +139,27 @@ int main(int argc, char** argv) {
   if (headless && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
 
-  QApplication app(argc, argv);
+  TIdeApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Vantry IDE"));
   if (headless) MarkHeadless();
   UseQtApplicationServices();
-  RecordInstallation(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
+  bool machineHive = HiveReadable(HKEY_LOCAL_MACHINE);
+  bool userHive = HiveReadable(HKEY_CURRENT_USER);
+  if (machineHive) RecordInstallation(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
 
   THostWindow window;
   Application().SetHandle(&window);
   TAddInLoader loader(window.ToolServices(), [](const std::string& AMessage) { Application().ShowMessage(AMessage); });
   window.SetExpertSource([&loader] { return loader.Experts(); });
-  for (const std::string& library : TAddInLoader::ConfiguredLibraries()) loader.Load(library);
+  std::vector<std::string> configured;
+  if (userHive) {
+    try {
+      configured = TAddInLoader::ConfiguredLibraries([](const std::string& AMessage) { Application().ShowMessage(AMessage); });
+    } catch (const std::exception&) {
+      Application().HandleException(nullptr);  // damage deeper in the hive than the first look reached
+    }
+  }
+  for (const std::string& library : configured) loader.Load(library);
   for (const std::string& library : options.Experts) loader.Load(library);
   for (const std::string& file : options.Files) window.OpenFile(file);
 

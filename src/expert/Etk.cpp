@@ -15,7 +15,16 @@ constexpr std::string_view ExpertStateNames[] = {"esEnabled", "esChecked"};
 constexpr std::string_view ExpertStyleNames[] = {"esStandard", "esForm", "esProject", "esAddIn"};
 }  // namespace
 
-std::string ReadDefaultAuthor() { return TRegIniFile(AuthorKey).ReadString(AuthorSection, AuthorValue, ""); }
+// A per-user hive that cannot be read holds no default author: the module is
+// made all the same, and the damaged hive is the host's to report (it names
+// it once at start), not every module's.
+std::string ReadDefaultAuthor() {
+  try {
+    return TRegIniFile(AuthorKey).ReadString(AuthorSection, AuthorValue, "");
+  } catch (const ERegistryException&) {
+    return "";
+  }
+}
 
 void WriteDefaultAuthor(const std::string& AAuthor) {
   TRegIniFile(AuthorKey).WriteString(AuthorSection, AuthorValue, AAuthor);

@@ -39,6 +39,10 @@ bool RunLibraryMain(void (*AMain)()) {
 bool INITEXPERT0017(Vantry::TIToolServices* AToolServices, Vantry::TExpertRegisterProc ARegisterProc,
                     Vantry::TExpertTerminateProc*) {
   using namespace Vantry;
+  // Everything the library does after this goes through the tool services:
+  // without them it can do nothing, and says so before it changes anything.
+  if (!AToolServices)
+    throw Exception(std::string(ExpertEntryPoint) + " was called without the host's tool services (nil)");
   ToolServices = AToolServices;
   LibraryExpertProc = ARegisterProc;
   Application().SetHandle(AToolServices->GetParentHandle());

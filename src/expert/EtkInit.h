@@ -52,7 +52,8 @@ bool RunLibraryMain(void (*AMain)());
 // The entry point the host calls once after loading the library: stores the
 // host's services, makes its main window the parent of the library's dialogs
 // and registers one expert per module, in creation order. Leaves ATerminate
-// as it was and returns true; raises whatever a step raises.
+// as it was and returns true; raises whatever a step raises, and Exception
+// when AToolServices is null.
 extern "C" VANTRY_HOST_API bool INITEXPERT0017(Vantry::TIToolServices* AToolServices,
                                                Vantry::TExpertRegisterProc ARegisterProc,
                                                Vantry::TExpertTerminateProc* ATerminate);

@@ -28,12 +28,12 @@ class TQtApplicationServices final : public TApplicationServices {
 public:
   void ShowException(TObject* ASender, const std::string& AMessage) override {
     if (!CanShowDialogs()) return TApplicationServices::ShowException(ASender, AMessage);
-    QMessageBox::critical(ApplicationWindow(), QApplication::applicationDisplayName(), QString::fromStdString(AMessage));
+    NewMessageBox(QMessageBox::Critical, ApplicationWindow(), QString::fromStdString(AMessage))->exec();
   }
 
   void ShowMessage(const std::string& AText) override {
     if (!CanShowDialogs()) return TApplicationServices::ShowMessage(AText);
-    QMessageBox::information(ApplicationWindow(), QApplication::applicationDisplayName(), QString::fromStdString(AText));
+    NewMessageBox(QMessageBox::Information, ApplicationWindow(), QString::fromStdString(AText))->exec();
   }
 
   // Runs what is pending and returns; waiting for events is the caller's
@@ -50,5 +50,12 @@ constinit TQtApplicationServices QtServices;
 void UseQtApplicationServices() { Application().SetServices(&QtServices); }
 
 QWidget* ApplicationWindow() { return static_cast<QWidget*>(Application().Handle()); }
+
+std::unique_ptr<QMessageBox> NewMessageBox(QMessageBox::Icon AIcon, QWidget* AParent, const QString& AText,
+                                           QMessageBox::StandardButtons AButtons) {
+  auto box = std::make_unique<QMessageBox>(AIcon, QApplication::applicationDisplayName(), AText, AButtons, AParent);
+  box->setTextFormat(Qt::PlainText);
+  return box;
+}
 
 }  // namespace Vantry

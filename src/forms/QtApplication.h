@@ -7,7 +7,9 @@
 
 #include "platform/Application.h"
 
-class QWidget;
+#include <QMessageBox>
+
+#include <memory>
 
 namespace Vantry {
 
@@ -26,5 +28,10 @@ bool CanShowDialogs();
 
 // The window that Application().Handle() names, or null.
 QWidget* ApplicationWindow();
+
+// A modal box whose text is shown as written: a file name such as
+// "<img src=x>.pas" is never taken for markup.
+std::unique_ptr<QMessageBox> NewMessageBox(QMessageBox::Icon AIcon, QWidget* AParent, const QString& AText,
+                                           QMessageBox::StandardButtons AButtons = QMessageBox::Ok);
 
 }  // namespace Vantry

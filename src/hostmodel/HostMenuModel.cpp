@@ -1,5 +1,6 @@
 #include "hostmodel/HostMenuModel.h"
 
+#include "hostmodel/AddInCall.h"
 #include "platform/SysUtils.h"
 
 #include <algorithm>
@@ -232,11 +233,13 @@ THostMenuNode* THostMenuModel::Find(const std::string& AName) const {
 void THostMenuModel::Click(THostMenuNode& ANode) {
   if (!ANode.OnClick) return;
   TIMenuClickEvent handler = ANode.OnClick;  // the node may go while the handler runs
+  // The handler is an add-in's code: what it raises is shown, and the next
+  // click works again.
   if (ANode.Item) {
-    handler(ANode.Item);
+    CallAddIn([&] { handler(ANode.Item); });
   } else {
     THostRef<TIMenuItemIntf> item(new THostMenuItem(this, &ANode));
-    handler(item.Get());
+    CallAddIn([&] { handler(item.Get()); });
   }
 }
 

@@ -90,7 +90,11 @@ void TecInterfaceMenuItem::Deactivate() {
 }
 
 void TecInterfaceMenuItem::MenuItemClick(TIMenuItemIntf* ASender) {
-  if (ASender && ASender == FMenuItemIntf && OnClick) OnClick(this);
+  if (!ASender || ASender != FMenuItemIntf || !OnClick) return;
+  // The handler may free this component, and OnClick with it: it runs from a
+  // copy, and nothing of the component is touched once it has returned.
+  TNotifyEvent handler = OnClick;
+  handler(this);
 }
 
 TIMenuFlags TecInterfaceMenuItem::StoredFlags() const {

@@ -91,6 +91,13 @@ TEST_F(EntryPointTest, WithoutModulesRegistersNothingAndStillSucceeds) {
   EXPECT_EQ(terminate, nullptr);
 }
 
+TEST_F(EntryPointTest, WithoutToolServicesRaisesAClearErrorAndRegistersNothing) {
+  NewModule("Only");
+  EXPECT_THAT([] { INITEXPERT0017(nullptr, &HostRegister, nullptr); },
+              ::testing::ThrowsMessage<Exception>(::testing::HasSubstr("without the host's tool services")));
+  EXPECT_TRUE(Registered.empty());
+}
+
 TEST_F(EntryPointTest, ReleasingAnExpertDestroysItsModuleAndUnlistsIt) {
   NewModule("Only");
   INITEXPERT0017(Services, &HostRegister, nullptr);

@@ -137,6 +137,13 @@ TEST_F(EtkModuleTest, TheDefaultAuthorIsReadAtConstructionAndWrittenByEverySetAu
   EXPECT_EQ(StoredAuthor(), "A");
 }
 
+TEST_F(EtkModuleTest, AUserHiveThatCannotBeReadGivesNoDefaultAuthorAndTheModuleIsMade) {
+  Temp.WriteFile("registry/user.db", std::string(5000, 'x'));
+  TEtkModule* m = nullptr;
+  ASSERT_NO_THROW(m = NewModule());
+  EXPECT_EQ(m->Author(), "");
+}
+
 TEST_F(EtkModuleTest, MenuTextAndStateGoThroughTheirEventsWithoutChangingTheStoredValues) {
   TEtkModule* m = NewModule();
   m->SetName("M1");

@@ -1,16 +1,35 @@
 #include "AddInLoader.h"
+#include "HostWindow.h"
 
 #include "hostmodel/StandardMenus.h"
 #include "platform/Registry.h"
 #include "source_menu/ExpertModuleUnit.h"
 #include "support/TestSupport.h"
 
+#include <elf.h>
 #include <gmock/gmock.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 using namespace Vantry;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 namespace {
+
+std::string Content(const std::string& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
 
 class AddInLoaderTest : public VantryTest::TIsolatedTest {
 protected:
@@ -71,32 +90,83 @@ TEST_F(AddInLoaderTest, ALibraryLoadedTwiceRegistersItsExpertsOnce) {
   EXPECT_EQ(Menu.LiveObjectCount(), 0);
 }
 
+// The test add-in with ABytes at AOffset, cut to ASize bytes (0: whole).
+std::string DamagedCopy(const VantryTest::TTempDir& ATemp, size_t ASize, size_t AOffset = 0, std::string ABytes = "") {
+  std::string image = Content(VANTRY_TEST_ADDIN).replace(AOffset, ABytes.size(), ABytes);
+  return ATemp.WriteFile("damaged.so", ASize ? image.substr(0, ASize) : image);
+}
+
 struct TBrokenRow {
   const char* Name;
-  const char* Library;
+  std::string (*Library)(const VantryTest::TTempDir&);
   const char* Reason;
   friend void PrintTo(const TBrokenRow& ARow, std::ostream* AOut) { *AOut << ARow.Name; }
 };
 
 class BrokenAddInTest : public AddInLoaderTest, public ::testing::WithParamInterface<TBrokenRow> {};
 
+// None of these may hang, crash or register anything.
 TEST_P(BrokenAddInTest, IsReportedAndSkippedWhileTheOthersLoad) {
-  EXPECT_FALSE(Loader.Load(GetParam().Library));
+  std::string library = GetParam().Library(Temp);
+  EXPECT_FALSE(Loader.Load(library));
   ASSERT_EQ(Reports.size(), 1u);
-  EXPECT_THAT(Reports[0], HasSubstr(GetParam().Library));
+  EXPECT_THAT(Reports[0], HasSubstr(library));
   EXPECT_THAT(Reports[0], HasSubstr(GetParam().Reason));
   EXPECT_EQ(Loader.LibraryCount(), 0);
   EXPECT_TRUE(Loader.Load(VANTRY_TEST_ADDIN));
   EXPECT_EQ(Loader.Experts().size(), 1u);
 }
 
+using T = const VantryTest::TTempDir&;
 INSTANTIATE_TEST_SUITE_P(
     Libraries, BrokenAddInTest,
-    ::testing::Values(TBrokenRow{"NoEntryPoint", VANTRY_NO_ENTRY_ADDIN, "no entry point INITEXPERT0017"},
-                      TBrokenRow{"EntryPointRaises", VANTRY_THROWING_ADDIN, "broken on purpose"},
-                      TBrokenRow{"NotALibrary", __FILE__, "not loaded"},
-                      TBrokenRow{"Missing", "/nonexistent/expert.so", "not loaded"}),
+    ::testing::Values(
+        TBrokenRow{"NoEntryPoint", [](T) -> std::string { return VANTRY_NO_ENTRY_ADDIN; }, "no entry point INITEXPERT0017"},
+        TBrokenRow{"EntryPointRaises", [](T) -> std::string { return VANTRY_THROWING_ADDIN; }, "broken on purpose"},
+        TBrokenRow{"NotALibrary", [](T A) { return A.WriteFile("text.so", "unit Text;\n"); }, "not a shared library"},
+        TBrokenRow{"Missing", [](T) -> std::string { return "/nonexistent/expert.so"; }, "cannot be opened"},
+        TBrokenRow{"Fifo", [](T A) { mkfifo((A / "fifo.so").c_str(), 0600); return A / "fifo.so"; }, "not a regular file"},
+        TBrokenRow{"Truncated", [](T A) { return DamagedCopy(A, 4096); }, "truncated"},
+        TBrokenRow{"HeaderOnly", [](T A) { return DamagedCopy(A, 64); }, "program headers lie outside"},
+        TBrokenRow{"ThirtyTwoBit", [](T A) { return DamagedCopy(A, 0, EI_CLASS, "\x01"); }, "32-bit"},
+        TBrokenRow{"BigEndian", [](T A) { return DamagedCopy(A, 0, EI_DATA, "\x02"); }, "byte order"},
+        TBrokenRow{"OtherMachine", [](T A) { return DamagedCopy(A, 0, 18, std::string("\x2b\x00", 2)); }, "another processor"},
+        TBrokenRow{"Executable", [](T A) { return DamagedCopy(A, 0, 16, std::string("\x02\x00", 2)); }, "not a shared library"}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// A second copy of an add-in under another path would put its menu in twice.
+TEST_F(AddInLoaderTest, ASecondCopyOfAnAddInIsRefusedByItsIDString) {
+  std::string copy = Temp.WriteFile("copy/test-addin.so", Content(VANTRY_TEST_ADDIN));
+  ASSERT_TRUE(Loader.Load(VANTRY_TEST_ADDIN));
+  EXPECT_FALSE(Loader.Load(copy));
+  ASSERT_EQ(Reports.size(), 1u);
+  EXPECT_THAT(Reports[0], HasSubstr("\"Tester.Test Add-in\" is registered already"));
+  EXPECT_THAT(Reports[0], HasSubstr(copy));
+  EXPECT_THAT(Reports[0], HasSubstr(VANTRY_TEST_ADDIN));
+  EXPECT_EQ(Loader.Experts().size(), 1u);
+  EXPECT_EQ(Menu.Find("FileMenu")->Children.size(), 11u);  // one "Test Add-in" item
+  Loader.Unload();
+  EXPECT_EQ(Menu.LiveObjectCount(), 0);
+}
+
+// What an add-in raises is shown and the next click works. At shut-down the
+// experts go, then the library's terminate procedure (once), then the library.
+TEST_F(AddInLoaderTest, RaisingHandlersAreShownAndTheTerminateProcedureRunsOnceInItsPlace) {
+  VantryTest::TRecordedApplication shown;
+  ASSERT_TRUE(Loader.Load(VANTRY_RAISING_ADDIN));
+  Menu.Click(*Menu.Find("RaisingAddInItem"));
+  Menu.Click(*Menu.Find("RaisingAddInItem"));
+  EXPECT_THAT(ExpertRows(Loader.Experts())[0],
+              ElementsAre("Raising Add-in", "Tester", "", "", "esAddIn", "[]", "Tester.Raising Add-in", ""));
+  EXPECT_THAT(shown.Errors, ElementsAre("the click raises on purpose", "the click raises on purpose",
+                                        "the comment raises on purpose"));
+  Loader.Unload();
+  Loader.Unload();
+  EXPECT_THAT(Services->OpenedFiles,
+              ElementsAre("raising-add-in: clicked", "raising-add-in: clicked", "raising-add-in: expert released",
+                          "raising-add-in: terminated", "raising-add-in: unloaded"));
+  EXPECT_EQ(Menu.LiveObjectCount(), 0);  // the terminate procedure released its menu item
+}
 
 TEST_F(AddInLoaderTest, ReadsTheConfiguredLibrariesFromTheUsersRegistry) {
   TRegistry reg;
@@ -105,7 +175,83 @@ TEST_F(AddInLoaderTest, ReadsTheConfiguredLibrariesFromTheUsersRegistry) {
   reg.WriteString("Vantry", "/opt/vantry/vantry.so");
   reg.WriteString("Another", "/opt/other.so");
   reg.WriteInteger("NotALibrary", 1);
-  EXPECT_EQ(TAddInLoader::ConfiguredLibraries(), (std::vector<std::string>{"/opt/other.so", "/opt/vantry/vantry.so"}));
+  EXPECT_EQ(TAddInLoader::ConfiguredLibraries([this](const std::string& AMessage) { Reports.push_back(AMessage); }),
+            (std::vector<std::string>{"/opt/other.so", "/opt/vantry/vantry.so"}));
+  ASSERT_EQ(Reports.size(), 1u);
+  EXPECT_THAT(Reports[0], HasSubstr("'NotALibrary' under HKEY_CURRENT_USER\\Software\\Borland\\Delphi\\3.0\\Experts"));
 }
+
+struct THiveRow {
+  const char* Name;
+  const char* Hive;
+  void (*Damage)(const std::string& AFile);
+  friend void PrintTo(const THiveRow& ARow, std::ostream* AOut) { *AOut << ARow.Name; }
+};
+
+// Runs the IDE itself, in a process of its own.
+class IdeProcessTest : public AddInLoaderTest {
+protected:
+  // Runs the IDE headless, as the user "nobody" when run as root (so that
+  // file permissions apply); returns its exit status.
+  int RunIde(const std::vector<std::string>& AArgs) {
+    std::vector<const char*> argv{VANTRY_HOST};
+    for (const std::string& arg : AArgs) argv.push_back(arg.c_str());
+    argv.push_back(nullptr);
+    std::string out = Temp / "out.txt", err = Temp / "err.txt";
+    return VantryTest::WaitChild(VantryTest::StartChild([&] {
+      if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) return 96;
+      if (!VantryTest::DropRootPrivileges()) return 97;
+      rlimit noCore{0, 0};
+      setrlimit(RLIMIT_CORE, &noCore);
+      execv(VANTRY_HOST, const_cast<char**>(argv.data()));
+      return 95;
+    }));
+  }
+};
+
+// Start-up code that aborts cannot be survived in-process; the user learns
+// which library it was.
+TEST_F(IdeProcessTest, ALibraryWhoseStartUpAbortsIsNamed) {
+  EXPECT_EQ(RunIde({"--expert", VANTRY_ABORTING_ADDIN, "--dump-menu"}), 128 + SIGABRT);
+  EXPECT_THAT(Content(Temp / "err.txt"),
+              HasSubstr(std::string("the expert library ") + VANTRY_ABORTING_ADDIN + " stopped the IDE"));
+}
+
+class DamagedHiveTest : public IdeProcessTest, public ::testing::WithParamInterface<THiveRow> {};
+
+// The IDE starts whatever the settings look like: the damaged hive is named
+// once, the add-in given with --expert loads, and the file is left alone.
+TEST_P(DamagedHiveTest, TheIdeStartsSaysOnceWhichHiveAndLeavesItAlone) {
+  TRegistry().WriteString("Something", "to damage");
+  std::string hive = RegistryDir + "/" + GetParam().Hive;
+  GetParam().Damage(hive);
+  std::string before = std::filesystem::is_regular_file(hive) ? Content(hive) : "";
+  for (const std::string& folder : {Temp.Path().string(), RegistryDir})  // for the unprivileged IDE
+    std::filesystem::permissions(folder, std::filesystem::perms::all);
+
+  EXPECT_EQ(RunIde({"--expert", VANTRY_RAISING_ADDIN, "--list-experts"}), 0);
+  std::string err = Content(Temp / "err.txt");
+  EXPECT_THAT(Content(Temp / "out.txt"), HasSubstr("Name: Raising Add-in"));
+  size_t first = err.find(hive);
+  ASSERT_NE(first, std::string::npos) << err;
+  EXPECT_EQ(err.find(hive, first + 1), std::string::npos) << "said more than once:\n" << err;
+  if (!before.empty()) {
+    std::filesystem::permissions(hive, std::filesystem::perms::owner_read);
+    EXPECT_EQ(Content(hive), before) << "the damaged hive was changed";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hives, DamagedHiveTest,
+    ::testing::Values(
+        THiveRow{"UserGarbage", "user.db", [](const std::string& F) { std::ofstream(F) << std::string(5000, 'x'); }},
+        THiveRow{"UserTruncated", "user.db", [](const std::string& F) { std::filesystem::resize_file(F, 3000); }},
+        THiveRow{"UserDirectory", "user.db",
+                 [](const std::string& F) { std::filesystem::remove(F), std::filesystem::create_directory(F); }},
+        THiveRow{"UserUnreadable", "user.db",
+                 [](const std::string& F) { std::filesystem::permissions(F, std::filesystem::perms::none); }},
+        THiveRow{"MachineGarbage", "machine.db",
+                 [](const std::string& F) { std::ofstream(F) << std::string(5000, 'x'); }}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 }  // namespace

@@ -1,11 +1,13 @@
 #include "AddInLoader.h"
 #include "HostWindow.h"
+#include "forms/QtApplication.h"
 #include "source_menu/ExpertModuleUnit.h"
 
 #include "support/TestSupport.h"
 
 #include <QAction>
 #include <QDialog>
+#include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -188,6 +190,14 @@ TEST_F(HostWindowTest, OpeningAMenuPathShowsEachMenuOnTheWay) {
   QImage shot = Window.Screenshot();
   EXPECT_GT(shot.height(), Window.height() / 2);
   EXPECT_FALSE(Window.OpenMenuPath("NoSuchItem"));
+}
+
+TEST(MessageBoxTest, ShowsItsTextAsWrittenNotAsMarkup) {
+  auto box = NewMessageBox(QMessageBox::Critical, nullptr, "Cannot open <img src=x>.pas");
+  auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(label->textFormat(), Qt::PlainText);
+  EXPECT_EQ(label->text(), "Cannot open <img src=x>.pas");
 }
 
 }  // namespace

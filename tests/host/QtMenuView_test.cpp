@@ -6,8 +6,10 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 
 #include <gmock/gmock.h>
 
@@ -145,6 +147,23 @@ TEST(ShortCutTest, MapsDelphiShortCutsToKeySequences) {
   EXPECT_EQ(ShortCutToKeySequence(0x2000 | 0x71), QKeySequence(Qt::SHIFT | Qt::Key_F2));
   EXPECT_EQ(ShortCutToKeySequence(0x8000 | 0x2E), QKeySequence(Qt::ALT | Qt::Key_Delete));
   EXPECT_EQ(ShortCutToKeySequence(0xFF), QKeySequence());
+}
+
+// A click may withdraw its own item, and with it the menu delivering it.
+TEST_F(QtMenuViewTest, AClickThatWithdrawsItsOwnMenuIsSafe) {
+  THostRef<TIMenuItemIntf> parent = Insert("FileMenu", 0, "AddInParent", "Parent");
+  THostRef<TIMenuItemIntf> child = Insert("AddInParent", -1, "AddInChild", "Child");
+  child->SetMenuClickEvent([&](TIMenuItemIntf*) { child.Reset(), parent.Reset(); });
+  QMenu* menu = View.MenuOf(*Menu.Find("AddInParent"));
+  menu->popup(QPoint(0, 0));
+  QPoint at = menu->actionGeometry(View.ActionOf(*Menu.Find("AddInChild"))).center();
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent event(type, at, menu->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(menu, &event);
+  }
+  QApplication::processEvents();
+  EXPECT_EQ(Menu.Find("AddInParent"), nullptr);
+  ExpectAgreement();
 }
 
 }  // namespace

@@ -448,4 +448,19 @@ TEST_F(ecMenusTest, TheHostsClickReachesOnClickOnlyForTheLiveItem) {
   EXPECT_EQ(senders.size(), 1u) << "a handler outliving its component did something";
 }
 
+// A handler may free the component it was called for, and runs to its end.
+TEST_F(ecMenusTest, AnOnClickThatFreesItsOwnComponentRunsToItsEnd) {
+  auto captured = std::make_shared<std::string>("intact");
+  std::string seen;
+  TecInterfaceMenuItem* item = ActiveItem();
+  item->OnClick = [&seen, captured](TObject* Sender) {
+    static_cast<TComponent*>(Sender)->Free();
+    seen = *captured + std::to_string(captured.use_count());
+  };
+  captured.reset();
+  Model.Click(*Node());
+  EXPECT_EQ(seen, "intact1");
+  EXPECT_EQ(Model.LiveObjectCount(), 0);
+}
+
 }  // namespace
