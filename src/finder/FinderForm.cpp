@@ -285,10 +285,11 @@ void TFinderForm::ShowStatus() {
   std::vector<bool> unused;
   const QString root = DisplayText(table.Root(), {}, unused);
   QString status;
-  if (!FIndex.LastReport().Error.empty() && FIndex.Complete())
+  if (root.isEmpty())
+    status = QStringLiteral("No source folder is set: choose one in File > Vantry > Options...");
+  else if (!FIndex.LastReport().Error.empty() && FIndex.Complete())
     status = QStringLiteral("Cannot read the source folder %1: %2")
-                 .arg(root.isEmpty() ? QStringLiteral("(none is set)") : root,
-                      QString::fromStdString(FIndex.LastReport().Error));
+                 .arg(root, QString::fromStdString(FIndex.LastReport().Error));
   else if (EDSearch->text().isEmpty())
     status = QStringLiteral("%1 files in %2").arg(files, root);
   else if (FSearch.MatchCount() == 0)

@@ -166,6 +166,20 @@ TEST_F(LibraryFinderTest, TheIndexSeesAChangedTreeAtTheNextOpening) {
   EXPECT_EQ(finder->Rows(), QStringList{"typinfo.pp  rtl/objpas/"});
 }
 
+TEST_F(LibraryFinderTest, SaysWhenTheSourceFolderCannotBeRead) {
+  WriteSettings(false, Temp / "Missing");
+  TFinderForm* finder = OpenFinder();
+  EXPECT_EQ(finder->LBStatus->text().toStdString(),
+            "Cannot read the source folder " + (Temp / "Missing") + ": No such file or directory");
+  finder->reject();
+  Services->CursorIdentifier = "TypInfo";
+  Click("VantryOpenLibraryUnitMenuItem");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Module->Waiting(); }));
+  EXPECT_THAT(App.Messages, ElementsAre("Cannot read the source folder " + (Temp / "Missing") +
+                                        ": No such file or directory."));
+  EXPECT_TRUE(Services->OpenedFiles.empty());
+}
+
 // The module may go while its finder is open and its walk runs: both go
 // with it, the walk's thread stopped.
 TEST_F(LibraryFinderTest, GoingAwayClosesTheFinderAndStopsTheWalk) {
