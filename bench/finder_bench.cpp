@@ -102,6 +102,8 @@ TFileTable MeasureIndex(const char* ALabel, const std::string& ARoot) {
 
 struct TKeystrokes {
   std::vector<double> Typed[13], Fresh[13];  // ms, by query length
+  double Worst = 0;
+  std::string WorstQuery;
 };
 
 void Percentiles(const char* ALabel, std::vector<double>& ATimes, double& AWorst) {
@@ -154,6 +156,10 @@ void MeasureRanking(const TFileTable& ATable) {
         TUnitSearch fresh;
         fresh.Search(ATable, 1, query);
       }));
+      if (times.Fresh[n].back() > times.Worst) {
+        times.Worst = times.Fresh[n].back();
+        times.WorstQuery = query;
+      }
     }
   }
   std::printf("ranking %zu names, ms of one core per keystroke (%zu queries typed one character at a time;\n"
@@ -166,7 +172,8 @@ void MeasureRanking(const TFileTable& ATable) {
     Percentiles("   fresh", times.Fresh[n], worstFresh);
     std::printf("\n");
   }
-  std::printf("  worst keystroke: typed on %.3f ms, fresh %.3f ms (target: under 10 ms)\n", worstTyped, worstFresh);
+  std::printf("  worst keystroke: typed on %.3f ms, fresh %.3f ms (\"%s\") (target: under 10 ms)\n", worstTyped,
+              worstFresh, times.WorstQuery.c_str());
 }
 
 }  // namespace

@@ -69,6 +69,16 @@ uint64_t LetterMask(std::string_view AText) {
   return mask;
 }
 
+uint64_t DoubleLetterMask(std::string_view AText) {
+  uint64_t seen = 0, twice = 0;
+  for (char c : AText) {
+    uint64_t bit = uint64_t{1} << LetterBit(static_cast<unsigned char>(c));
+    twice |= seen & bit;
+    seen |= bit;
+  }
+  return twice;
+}
+
 bool IsLibrarySourceName(std::string_view AName) {
   size_t dot = AName.rfind('.');
   if (dot == std::string_view::npos) return false;
@@ -99,6 +109,7 @@ uint32_t TFileTable::AddFolder(std::string_view ARelative) {
   folder.LowerPath = ARelative;
   for (char& c : folder.LowerPath) c = Lower(c);
   folder.Letters = LetterMask(ARelative);
+  folder.Doubles = DoubleLetterMask(ARelative);
   folder.Depth = static_cast<int>(std::count(ARelative.begin(), ARelative.end(), '/'));
   FFolders.push_back(std::move(folder));
   return static_cast<uint32_t>(FFolders.size() - 1);
@@ -116,6 +127,7 @@ void TFileTable::AddFile(uint32_t AFolder, std::string_view AName) {
   std::string_view ext = AName.substr(file.StemLength);
   file.Include = ext.size() == 4 && Lower(ext[1]) == 'i' && Lower(ext[2]) == 'n' && Lower(ext[3]) == 'c';
   file.Letters = LetterMask(AName);
+  file.Doubles = DoubleLetterMask(AName);
   file.WordStarts = WordStartsOf(AName.substr(0, file.StemLength));
   file.WordLetters = 0;
   for (uint64_t starts = file.WordStarts; starts; starts &= starts - 1)

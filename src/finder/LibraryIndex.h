@@ -20,6 +20,8 @@ namespace Vantry {
 // Which characters a text holds, ASCII letters without regard to case: a
 // file can only match a query whose characters its name (or path) holds.
 uint64_t LetterMask(std::string_view AText);
+// The same for the characters a text holds at least twice.
+uint64_t DoubleLetterMask(std::string_view AText);
 // Whether the file name ends in one of the index's extensions, ignoring case.
 bool IsLibrarySourceName(std::string_view AName);
 
@@ -37,6 +39,7 @@ public:
     uint64_t Letters;      // LetterMask of the name
     uint64_t WordStarts;   // bit i: a word of the stem starts at byte i (i < 64)
     uint64_t WordLetters;  // LetterMask of the bytes that start words
+    uint64_t Doubles;      // DoubleLetterMask of the name
   };
 
   explicit TFileTable(std::string ARoot = {}) : FRoot(std::move(ARoot)) {}
@@ -55,6 +58,7 @@ public:
   std::string_view Folder(uint32_t AFolder) const { return FFolders[AFolder].Path; }
   std::string_view LowerFolder(uint32_t AFolder) const { return FFolders[AFolder].LowerPath; }
   uint64_t FolderLetters(uint32_t AFolder) const { return FFolders[AFolder].Letters; }
+  uint64_t FolderDoubles(uint32_t AFolder) const { return FFolders[AFolder].Doubles; }
   int FolderDepth(uint32_t AFolder) const { return FFolders[AFolder].Depth; }
   // The file's path below the root, and the full path (root joined to it).
   std::string RelativePath(size_t AIndex) const;
@@ -74,6 +78,7 @@ private:
     std::string Path;
     std::string LowerPath;
     uint64_t Letters;
+    uint64_t Doubles;
     int Depth;
   };
 

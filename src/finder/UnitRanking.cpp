@@ -26,6 +26,8 @@ struct TQuery {
   uint64_t SingleLetterBit = 0;  // for a one-letter name part: its letter's bit, when only it has it
   uint64_t NameLetters = 0;
   uint64_t PathLetters = 0;
+  uint64_t NameDoubles = 0;  // letters the name part holds twice or more
+  uint64_t PathDoubles = 0;
   std::array<uint8_t, 256> SlotOf{};
   std::array<uint8_t, WordBits> Slots{};  // the slot of each byte of Name
   std::array<bool, WordBits> DigitRun{};  // byte j and the one before are digits
@@ -45,6 +47,8 @@ struct TQuery {
     for (char c : Text)
       if (c != '/') bare += c;
     PathLetters = LetterMask(bare);
+    NameDoubles = DoubleLetterMask(Name);
+    PathDoubles = DoubleLetterMask(bare);
     SlotOf.fill(NoSlot);
     if (Name.size() <= WordBits)
       for (size_t j = 0; j < Name.size(); ++j) {
@@ -169,16 +173,21 @@ uint64_t Rank(const TFileTable& ATable, const TQuery& AQuery, uint32_t AIndex, s
   int16_t& folder = AFolderState[file.Folder];
   if (AQuery.HasFolder) {
     if (folder < 0) folder = GreedyPrefix(AQuery.Folder, ATable.LowerFolder(file.Folder)) == AQuery.Folder.size();
-    if (!folder || (AQuery.NameLetters & ~file.Letters)) return NoMatch;
+    if (!folder || (AQuery.NameLetters & ~file.Letters) || (AQuery.NameDoubles & ~file.Doubles)) return NoMatch;
     TNameMatch match = MatchName(AQuery, ATable.LowerName(AIndex), file);
     if (match.Kind == mkNone) return NoMatch;
     return Key(match.Kind, file, match.Run, ATable.FolderDepth(file.Folder), AIndex);
   }
-  if ((AQuery.NameLetters & ~file.Letters) == 0) {
+  // A letter the query holds (twice) must be in the name (twice) for the
+  // name to match; a letter the path holds twice may be in both parts.
+  if ((AQuery.NameLetters & ~file.Letters) == 0 && (AQuery.NameDoubles & ~file.Doubles) == 0) {
     TNameMatch match = MatchName(AQuery, ATable.LowerName(AIndex), file);
     if (match.Kind != mkNone) return Key(match.Kind, file, match.Run, ATable.FolderDepth(file.Folder), AIndex);
   }
-  if (AQuery.PathLetters & ~(file.Letters | ATable.FolderLetters(file.Folder))) return NoMatch;
+  const uint64_t folderLetters = ATable.FolderLetters(file.Folder);
+  if (AQuery.PathLetters & ~(file.Letters | folderLetters)) return NoMatch;
+  if (AQuery.PathDoubles & ~(file.Doubles | ATable.FolderDoubles(file.Folder) | (file.Letters & folderLetters)))
+    return NoMatch;
   if (folder < 0) folder = static_cast<int16_t>(GreedyPrefix(AQuery.Text, ATable.LowerFolder(file.Folder)));
   std::string_view rest = std::string_view(AQuery.Text).substr(static_cast<size_t>(folder));
   if (GreedyPrefix(rest, Searchable(AQuery, ATable.LowerName(AIndex), file)) < rest.size()) return NoMatch;
