@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QStringDecoder>
 
 #include <fcntl.h>
@@ -210,6 +211,23 @@ bool TEditorTabs::IsModified(int AIndex) const { return FDocuments[AIndex].Edito
 const std::string& TEditorTabs::PathOf(int AIndex) const { return FDocuments[AIndex].Path; }
 
 QPlainTextEdit* TEditorTabs::EditorOf(int AIndex) const { return FDocuments[AIndex].Editor; }
+
+std::string TEditorTabs::IdentifierAtCursor() const {
+  if (currentIndex() < 0) return {};
+  const QTextCursor cursor = EditorOf(currentIndex())->textCursor();
+  const QString line = cursor.block().text();
+  auto inIdentifier = [&](qsizetype I) {
+    return I >= 0 && I < line.size() && line[I].unicode() < 128 && (line[I].isLetterOrNumber() || line[I] == u'_');
+  };
+  qsizetype at = cursor.positionInBlock();
+  if (!inIdentifier(at)) --at;  // just after the word
+  if (!inIdentifier(at)) return {};
+  qsizetype begin = at, end = at + 1;
+  while (inIdentifier(begin - 1)) --begin;
+  while (inIdentifier(end)) ++end;
+  if (line[begin].isDigit()) return {};  // a number, not a name
+  return line.mid(begin, end - begin).toStdString();
+}
 
 void TEditorTabs::UpdateTitle(int AIndex) {
   if (AIndex < 0) return;

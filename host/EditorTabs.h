@@ -30,6 +30,10 @@ public:
   bool SaveAs(int AIndex, const std::string& APath, std::string& AError);
   void CloseTab(int AIndex);
 
+  // The identifier the current tab's cursor is on or just after, as UTF-8;
+  // empty when there is none.
+  std::string IdentifierAtCursor() const;
+
   bool IsModified(int AIndex) const;
   const std::string& PathOf(int AIndex) const;
   QPlainTextEdit* EditorOf(int AIndex) const;

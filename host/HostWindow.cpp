@@ -35,6 +35,7 @@ public:
   TIMainMenuIntf* GetMainMenu() override { return FWindow.Menu().MainMenu(); }
   bool IsFileOpen(const std::string& AFileName) override { return FWindow.Editor().IsFileOpen(AFileName); }
   bool OpenFile(const std::string& AFileName) override { return FWindow.OpenFile(AFileName); }
+  std::string GetIdentifierAtCursor() override { return FWindow.Editor().IdentifierAtCursor(); }
 
 private:
   THostWindow& FWindow;

@@ -1,10 +1,12 @@
 // The Vantry add-in library. Its main runs while the host loads it: it
 // creates the product's module, whose menu items and source tree go into the
-// host's menu at once. The host then calls INITEXPERT0017, the library's
+// host's menu at once, and the library finder's, whose items go into the
+// Search menu. The host then calls INITEXPERT0017, the library's
 // only export.
 
 #include "expert/EtkInit.h"
 #include "forms/QtApplication.h"
+#include "finder/LibraryFinderUnit.h"
 #include "source_menu/ExpertModuleUnit.h"
 
 #include <QHostInfo>
@@ -24,11 +26,13 @@ void KeepQtNetworkLoaded() {
 }
 
 Vantry::TVantryExpertModule* VantryExpertModule = nullptr;
+Vantry::TLibraryFinderModule* LibraryFinderModule = nullptr;
 
 void VantryMain() {
   Vantry::UseQtApplicationServices();
   KeepQtNetworkLoaded();
   Vantry::ExpertInitializer().CreateModule(VantryExpertModule);
+  Vantry::ExpertInitializer().CreateModule(LibraryFinderModule);
 }
 
 [[maybe_unused]] const bool Main = Vantry::RunLibraryMain(&VantryMain);

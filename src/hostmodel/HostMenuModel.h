@@ -138,8 +138,10 @@ public:
   TIMainMenuIntf* GetMainMenu() override;
   bool IsFileOpen(const std::string& AFileName) override;
   bool OpenFile(const std::string& AFileName) override;
+  std::string GetIdentifierAtCursor() override { return CursorIdentifier; }
 
   HWND ParentHandle = nullptr;
+  std::string CursorIdentifier;          // what GetIdentifierAtCursor answers
   std::set<std::string> OpenFiles;       // what IsFileOpen answers from
   std::vector<std::string> OpenedFiles;  // every OpenFile call, in order
 

@@ -62,8 +62,9 @@ TEST_F(AddInLoaderTest, LoadsRegistersAndUnloadsAnAddIn) {
 TEST_F(AddInLoaderTest, VantryBrowsesTheFreePascalSources) {
   WriteSettings(false, VANTRY_FPC_SOURCE);
   ASSERT_TRUE(Loader.Load(VANTRY_ADDIN));
-  ASSERT_EQ(Loader.Experts().size(), 1u);
+  ASSERT_EQ(Loader.Experts().size(), 2u);  // the source menu, then the library finder
   EXPECT_EQ(Loader.Experts()[0]->GetIDString(), "Brask.Orvalle Vantry");
+  EXPECT_EQ(Loader.Experts()[1]->GetIDString(), "Brask.Vantry Library Finder");
 
   THostMenuNode* node = Menu.Find("ovsVantryMenuItem");
   ASSERT_NE(node, nullptr);

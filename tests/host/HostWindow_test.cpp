@@ -6,9 +6,11 @@
 #include "support/TestSupport.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QTest>
 
 #include <gmock/gmock.h>
 
@@ -137,6 +139,50 @@ TEST_F(HostWindowTest, ChoosingAUnitInTheVantryMenuOpensItInTheEditor) {
   EXPECT_EQ(Window.Editor().count(), 1);
   loader.Unload();
   EXPECT_EQ(Window.Menu().Find("ovsVantryMenuItem"), nullptr);
+}
+
+TEST_F(HostWindowTest, ReadsTheIdentifierAtTheEditorsCursor) {
+  EXPECT_EQ(Window.ToolServices()->GetIdentifierAtCursor(), "");  // no file open
+  ASSERT_TRUE(Window.OpenFile(Temp.WriteFile("u.pas", "uses Sys_Utils2, TypInfo;  x := 42; { caf\u00e9 }\n")));
+  QPlainTextEdit* editor = Window.Editor().EditorOf(0);
+  const std::vector<std::pair<int, std::string>> rows = {
+      {0, "uses"},  {5, "Sys_Utils2"}, {10, "Sys_Utils2"}, {15, "Sys_Utils2"},  // first letter, inside, just after
+      {16, ""},     {17, "TypInfo"},   {26, ""},           {33, ""},            // after a comma; spaces; a number
+      {38, "caf"},  {41, "caf"},       {100, ""}};  // a letter that is not ASCII ends it; the end of the text
+  for (const auto& [position, identifier] : rows) {
+    QTextCursor cursor = editor->textCursor();
+    cursor.setPosition(std::min(position, static_cast<int>(editor->document()->characterCount()) - 1));
+    editor->setTextCursor(cursor);
+    EXPECT_EQ(Window.ToolServices()->GetIdentifierAtCursor(), identifier) << position;
+  }
+}
+
+// Ctrl+Enter in the editor, on a unit's name, opens that unit of the Free
+// Pascal sources; Ctrl+Alt+U shows the finder.
+TEST_F(HostWindowTest, TheFinderShortCutsWorkFromTheEditor) {
+  WriteSettings(false, VANTRY_FPC_SOURCE);
+  TAddInLoader loader(Window.ToolServices(), nullptr);
+  ASSERT_TRUE(loader.Load(VANTRY_ADDIN));
+  ASSERT_TRUE(Window.OpenFile(Temp.WriteFile("u.pas", "uses TypInfo;\n")));
+  Window.show();
+  Window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&Window));
+  QPlainTextEdit* editor = Window.Editor().EditorOf(0);
+  editor->setFocus();
+  QTextCursor cursor = editor->textCursor();
+  cursor.setPosition(7);
+  editor->setTextCursor(cursor);
+  QTest::keyClick(editor, Qt::Key_Return, Qt::ControlModifier);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window.Editor().count() == 2; }, 20000));
+  EXPECT_EQ(CanonicalPath(Window.Editor().PathOf(1)), CanonicalPath(std::string(VANTRY_FPC_SOURCE) + "/rtl/objpas/typinfo.pp"));
+  EXPECT_EQ(editor->toPlainText(), "uses TypInfo;\n") << "the key went to the command, not into the text";
+
+  QTest::keyClick(&Window, Qt::Key_U, Qt::ControlModifier | Qt::AltModifier);
+  QDialog* finder = Window.findChild<QDialog*>("FinderForm");
+  ASSERT_NE(finder, nullptr);
+  EXPECT_TRUE(finder->isVisible());
+  finder->reject();
+  loader.Unload();
 }
 
 TEST_F(HostWindowTest, OpeningAMenuPathShowsEachMenuOnTheWay) {

@@ -76,6 +76,10 @@ public:
   virtual bool IsFileOpen(const std::string& AFileName) = 0;
   // Opens the file in the editor and shows it.
   virtual bool OpenFile(const std::string& AFileName) = 0;
+  // The identifier under the editor's cursor (or just before it) in the
+  // file being edited; empty when there is none. A host without an editor
+  // cursor answers empty.
+  virtual std::string GetIdentifierAtCursor() { return {}; }
 
 protected:
   ~TIToolServices() override;

@@ -1,0 +1,161 @@
+#include "finder/LibraryIndex.h"
+
+#include "support/TestSupport.h"
+
+#include <gmock/gmock.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+using namespace Vantry;
+using ::testing::ElementsAre;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class LibraryIndexTest : public ::testing::Test {
+protected:
+  // The relative path of every file a walk of the tree finds, in walk order.
+  std::vector<std::string> Walked(const std::string& ARoot, TWalkReport* AReport = nullptr) {
+    std::vector<std::string> paths;
+    std::atomic<bool> cancel{false};
+    TWalkReport report = WalkLibrary(ARoot, cancel, [&](std::string_view AFolder, std::vector<std::string>& ANames) {
+      for (const std::string& name : ANames) paths.push_back(std::string(AFolder) + name);
+    });
+    if (AReport) *AReport = report;
+    return paths;
+  }
+
+  std::vector<std::string> Indexed(const TLibraryIndex& AIndex) {
+    std::vector<std::string> paths;
+    for (size_t i = 0; i < AIndex.Files().FileCount(); ++i) paths.push_back(AIndex.Files().RelativePath(i));
+    return paths;
+  }
+
+  VantryTest::TTempDir Temp;
+};
+
+TEST_F(LibraryIndexTest, IndexesPascalSourcesByExtensionIgnoringCaseAndNamesByteForByte) {
+  for (const char* name : {"Src/Rtl/Sys/System.PAS", "Src/Rtl/unix.pp", "Src/a.P", "Src/b.inc", "Src/c.lpr",
+                           "Src/d.DPR", "Src/.dot.pas", "Src/caf\xe9.pas", "Src/notes.txt", "Src/x.pas.bak",
+                           "Src/.git/hidden.pas", "Src/pas"})
+    Temp.WriteFile(name);
+  ASSERT_EQ(mkfifo((Temp / "Src/pipe.pas").c_str(), 0600), 0);  // not a file to open
+  EXPECT_THAT(Walked(Temp / "Src"), ElementsAre(".dot.pas", "a.P", "b.inc", "c.lpr", "caf\xe9.pas", "d.DPR",
+                                               "Rtl/unix.pp", "Rtl/Sys/System.PAS"));
+  TWalkReport report;
+  EXPECT_TRUE(Walked(Temp / "missing", &report).empty());
+  EXPECT_EQ(report.Error, "No such file or directory");
+  EXPECT_TRUE(Walked("", &report).empty());
+  EXPECT_FALSE(report.Error.empty());
+}
+
+// Links: one back into the tree or to a folder holding it is left out (the
+// files are there under their own paths), one to a folder outside is
+// followed, and a folder reached twice is walked once.
+TEST_F(LibraryIndexTest, FollowsLinksOutOfTheTreeAndWalksEveryFolderOnce) {
+  Temp.WriteFile("Src/Rtl/rtl.pas");
+  Temp.WriteFile("Outside/o.pas");
+  Temp.WriteFile("Outside/file.pas");
+  const std::vector<std::pair<std::string, std::string>> links = {
+      {"Src/Rtl/again", "../../Src"}, {"Src/up", ".."},           {"Src/ext", Temp / "Outside"},
+      {"Src/ext2", "../Outside"},     {"Src/linked.pas", "../Outside/file.pas"}, {"Src/broken.pas", "nowhere.pas"}};
+  for (const auto& [link, target] : links) ASSERT_EQ(symlink(target.c_str(), (Temp / link).c_str()), 0) << link;
+  TWalkReport report;
+  EXPECT_THAT(Walked(Temp / "Src", &report), ElementsAre("linked.pas", "Rtl/rtl.pas", "ext/file.pas", "ext/o.pas"));
+  EXPECT_EQ(report.LinksInside, 2);
+  EXPECT_EQ(report.Repeated, 1);
+  // Walked through a link, the root's files keep the link's path.
+  ASSERT_EQ(symlink((Temp / "Src").c_str(), (Temp / "SrcLink").c_str()), 0);
+  EXPECT_EQ(Walked(Temp / "SrcLink").size(), 4u);
+}
+
+TEST_F(LibraryIndexTest, SkipsUnreadableFoldersAndGoesOn) {
+  Temp.WriteFile("Src/Locked/l.pas");
+  Temp.WriteFile("Src/Open/o.pas");
+  fs::permissions(Temp.Path(), fs::perms(0755));
+  fs::permissions(Temp / "Src/Locked", fs::perms::none);
+  int status = VantryTest::WaitChild(VantryTest::StartChild([&] {
+    if (!VantryTest::DropRootPrivileges()) return 97;
+    TWalkReport report;
+    std::vector<std::string> paths = Walked(Temp / "Src", &report);
+    return paths == std::vector<std::string>{"Open/o.pas"} && report.Unreadable == 1 ? 0 : 1;
+  }));
+  EXPECT_EQ(status, 0);
+}
+
+// Paths longer than the system's limit are walked (each folder is opened
+// from its parent); the walk stops descending at its depth limit.
+TEST_F(LibraryIndexTest, WalksPathsLongerThanTheSystemLimitDownToItsDepthLimit) {
+  const std::string part(50, 'd');
+  int fd = open(Temp.MakeDir("Src").c_str(), O_RDONLY | O_DIRECTORY);
+  std::vector<int> chain{fd};
+  for (int depth = 1; depth <= MaxWalkDepth + 5; ++depth) {
+    ASSERT_EQ(mkdirat(chain.back(), part.c_str(), 0755), 0);
+    chain.push_back(openat(chain.back(), part.c_str(), O_RDONLY | O_DIRECTORY));
+    if (depth == 100 || depth == MaxWalkDepth + 5) close(openat(chain.back(), "deep.pas", O_CREAT | O_WRONLY, 0644));
+  }
+  TWalkReport report;
+  std::vector<std::string> paths = Walked(Temp / "Src", &report);
+  ASSERT_EQ(paths.size(), 1u);
+  EXPECT_GT(paths[0].size(), static_cast<size_t>(PATH_MAX));
+  EXPECT_EQ(report.TooDeep, 1);
+  // Taken down from the bottom, since the temporary folder's removal uses
+  // full paths.
+  for (size_t i = chain.size() - 1; i > 0; --i) {
+    unlinkat(chain[i], "deep.pas", 0);
+    close(chain[i]);
+    unlinkat(chain[i - 1], part.c_str(), AT_REMOVEDIR);
+  }
+  close(fd);
+}
+
+TEST_F(LibraryIndexTest, ARefreshReplacesTheTableOnlyWhenItIsComplete) {
+  Temp.WriteFile("Src/a.pas");
+  Temp.WriteFile("Src/Sub/b.pas");
+  TLibraryIndex index;
+  index.Refresh(Temp / "Src");
+  ASSERT_TRUE(index.WaitForWalk(std::chrono::seconds(20)));
+  EXPECT_TRUE(index.Complete());
+  EXPECT_THAT(Indexed(index), ElementsAre("a.pas", "Sub/b.pas"));
+  const uint64_t generation = index.Generation();
+
+  fs::remove(Temp / "Src/a.pas");
+  Temp.WriteFile("Src/Sub/c.pp");
+  index.Refresh(Temp / "Src");
+  EXPECT_THAT(Indexed(index), ElementsAre("a.pas", "Sub/b.pas"));  // until the new walk is done
+  ASSERT_TRUE(index.WaitForWalk(std::chrono::seconds(20)));
+  EXPECT_THAT(Indexed(index), ElementsAre("Sub/b.pas", "Sub/c.pp"));
+  EXPECT_NE(index.Generation(), generation);
+  EXPECT_EQ(index.Files().FullPath(0), Temp / "Src/Sub/b.pas");
+
+  // Another folder: the old files go at once.
+  Temp.WriteFile("Other/x.inc");
+  index.Refresh(Temp / "Other");
+  EXPECT_EQ(index.Files().FileCount(), 0u);
+  EXPECT_FALSE(index.Complete());
+  ASSERT_TRUE(index.WaitForWalk(std::chrono::seconds(20)));
+  EXPECT_THAT(Indexed(index), ElementsAre("x.inc"));
+}
+
+// The walk's thread ends with the index, even in the middle of a walk.
+TEST_F(LibraryIndexTest, GoingAwayStopsTheWalk) {
+  for (int i = 0; i < 200; ++i) Temp.WriteFile("Src/F" + std::to_string(i) + "/u.pas");
+  auto index = std::make_unique<TLibraryIndex>();
+  index->Refresh(Temp / "Src");
+  index.reset();
+  TLibraryIndex stopped;
+  stopped.Refresh(Temp / "Src");
+  stopped.Stop();
+  EXPECT_FALSE(stopped.Walking());
+  EXPECT_FALSE(stopped.Complete());
+  stopped.Refresh(Temp / "Src");  // starts over: nothing left by the stopped walk counts twice
+  ASSERT_TRUE(stopped.WaitForWalk(std::chrono::seconds(20)));
+  EXPECT_EQ(stopped.Files().FileCount(), 200u);
+}
+
+}  // namespace
