@@ -138,11 +138,21 @@ void TQtMenuView::ItemInserted(const THostMenuNode& ANode) {
   if (parent == FEntries.end()) return;
   if (ANode.Parent != &FModel.Root() && !parent->second.Menu) MakeMenu(*ANode.Parent, parent->second);
   if (parent->second.ChildrenShown) AddAction(ANode);
+  if (ANode.ShortCut) ShowPathTo(ANode);
 }
 
 void TQtMenuView::ItemChanged(const THostMenuNode& ANode) {
   auto it = FEntries.find(&ANode);
-  if (it != FEntries.end()) Apply(ANode, it->second);
+  if (it != FEntries.end())
+    Apply(ANode, it->second);
+  else if (ANode.ShortCut)
+    ShowPathTo(ANode);
+}
+
+void TQtMenuView::ShowPathTo(const THostMenuNode& ANode) {
+  if (!ANode.Parent || FEntries.count(&ANode)) return;
+  ShowPathTo(*ANode.Parent);
+  ShowChildren(*ANode.Parent);
 }
 
 void TQtMenuView::ItemRemoving(const THostMenuNode& ANode) {

@@ -60,6 +60,9 @@ private:
 
   // Makes the node's action (and its submenu, left empty until shown).
   void AddAction(const THostMenuNode& ANode);
+  // Makes the actions of every menu on the way to the node, and so its own:
+  // a short cut works through its action, opened menu or not.
+  void ShowPathTo(const THostMenuNode& ANode);
   void Apply(const THostMenuNode& ANode, TEntry& AEntry);
   void ApplyBreak(const THostMenuNode& ANode, TEntry& AEntry);
   void Forget(const THostMenuNode& ANode);
