@@ -1,5 +1,6 @@
 #include "controls/ovsLabelComponents.h"
 
+#include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -189,8 +190,10 @@ void TovsLabel3D::DrawText3D(QPainter& ACanvas, QRect ARect, int AFlags) {
       break;
   }
 
+  // Disabled, the caption takes the system's grayed-text colour, which is the
+  // application's, whatever colour the label or its parent gave the text.
   ACanvas.setPen(isEnabled() ? palette().color(foregroundRole())
-                             : palette().color(QPalette::Disabled, QPalette::WindowText));
+                             : QApplication::palette().color(QPalette::Disabled, QPalette::WindowText));
   ACanvas.drawText(ARect, AFlags, caption);
 }
 

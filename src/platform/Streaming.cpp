@@ -305,36 +305,38 @@ private:
   int FDepth = 0;
 };
 
-// The classes whose descriptions are being applied, outermost first.
-// Components are made on the GUI thread only, so one list serves; it is not
-// thread_local because a thread-local destructor would pin a loaded add-in
-// in memory until the thread ends, and the host could never unload it. A description that creates, at any depth, a component whose class
-// is already in the list would be applied again inside itself, for ever.
+// The classes whose descriptions are being applied on this thread, as a
+// chain from the innermost application out. A description that creates, at
+// any depth, a component whose class is already in the chain would be
+// applied again inside itself, for ever. (The chain's head is a plain
+// pointer: a thread_local with a destructor would keep a library that reads
+// descriptions from ever being unloaded.)
 class TApplying {
 public:
-  explicit TApplying(const std::vector<const TClassInfo*>& ALevels) : FCount(ALevels.size()) {
-    for (const TClassInfo* level : ALevels) {
-      auto first = std::find(Stack().begin(), Stack().end(), level);
-      if (first == Stack().end()) continue;
-      std::string chain;
-      for (auto c = first; c != Stack().end(); ++c) chain += std::string((*c)->Name) + " > ";
-      throw EReadError("the description of %s includes itself (%s%s)", {level->Name, chain, level->Name});
-    }
-    Stack().insert(Stack().end(), ALevels.begin(), ALevels.end());
+  explicit TApplying(const std::vector<const TClassInfo*>& ALevels) : FLevels(ALevels), FOuter(Innermost) {
+    for (const TClassInfo* level : FLevels)
+      for (const TApplying* a = FOuter; a; a = a->FOuter)
+        if (std::find(a->FLevels.begin(), a->FLevels.end(), level) != a->FLevels.end()) Refuse(level, a);
+    Innermost = this;
   }
-  ~TApplying() { Stack().resize(Stack().size() - FCount); }
+  ~TApplying() { Innermost = FOuter; }
   TApplying(const TApplying&) = delete;
   TApplying& operator=(const TApplying&) = delete;
 
 private:
-  // Descriptions are read on the user-interface thread only. Not
-  // thread_local: a thread-local object with a destructor keeps its library
-  // loaded until the thread ends, so an add-in could never be unloaded.
-  static std::vector<const TClassInfo*>& Stack() {
-    static std::vector<const TClassInfo*> stack;
-    return stack;
+  // Names the classes from AFirst, where ALevel's description began, to here.
+  [[noreturn]] void Refuse(const TClassInfo* ALevel, const TApplying* AFirst) const {
+    std::string chain;
+    for (const TApplying* a = FOuter;; a = a->FOuter) {
+      for (auto c = a->FLevels.rbegin(); c != a->FLevels.rend(); ++c) chain = std::string((*c)->Name) + " > " + chain;
+      if (a == AFirst) break;
+    }
+    throw EReadError("the description of %s includes itself (%s%s)", {ALevel->Name, chain, ALevel->Name});
   }
-  size_t FCount;
+
+  static inline thread_local const TApplying* Innermost = nullptr;
+  std::vector<const TClassInfo*> FLevels;
+  const TApplying* FOuter;
 };
 
 }  // namespace

@@ -41,14 +41,14 @@ QFont TestFont(int APixelSize) {
   return font;
 }
 
-// Green fill, black caption, magenta as the grayed-text colour.
+// Green fill, and a black caption in every state: the label's own palette
+// has no grayed colour of its own.
 std::unique_ptr<TovsLabel3D> NewLabel(QSize ASize, const QString& ACaption, int APixelSize,
                                       const TSettings& ASettings = {}) {
   auto label = std::make_unique<TovsLabel3D>();
   QPalette palette = label->palette();
   palette.setColor(QPalette::Window, Background);
   palette.setColor(QPalette::WindowText, FontColour);
-  palette.setColor(QPalette::Disabled, QPalette::WindowText, Grayed);
   label->setPalette(palette);
   label->setFont(TestFont(APixelSize));
   label->setText(ACaption);
@@ -119,7 +119,22 @@ void PrintTo(const TStyleRow& ARow, std::ostream* AOut) { *AOut << ARow.Name; }
 
 class TovsLabel3DStyleTest : public ::testing::TestWithParam<TStyleRow> {};
 
+// Magenta as the system's grayed-text colour, while it lives.
+class TSystemGrayText {
+public:
+  TSystemGrayText() : FSaved(QApplication::palette()) {
+    QPalette palette = FSaved;
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, Grayed);
+    QApplication::setPalette(palette);
+  }
+  ~TSystemGrayText() { QApplication::setPalette(FSaved); }
+
+private:
+  QPalette FSaved;
+};
+
 TEST_P(TovsLabel3DStyleTest, DrawsTheShadesAtTheirOffsetsThenTheCaption) {
+  TSystemGrayText grayText;
   const QSize size(140, 70);
   const TSettings centred = {{"alignment", int(Qt::AlignHCenter)}, {"AlignmentVertical", V(taMiddle)}};
   const std::vector<QPoint> caption = Pixels(Render(*NewLabel(size, "Ag", 28, centred)), FontColour);

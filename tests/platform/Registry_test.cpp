@@ -516,6 +516,9 @@ TEST_F(RegistryToolTest, SetGetExportAndUsageErrors) {
       {{}, 2, ""},
       {{"frobnicate", "Software"}, 2, ""},
       {{"set", "Software\\Vantry", "N", "--dword", "4294967296"}, 2, ""},
+      {{"set", "Software\\Vantry", "N", "--dword", "0x-5"}, 2, ""},
+      {{"set", "Software\\Vantry", "N", "--dword", "-5"}, 0, ""},
+      {{"set", "Software\\Vantry", "Bad\x01Name", "--string", "x"}, 1, ""},
       {{"--machine", "get", "HKCU\\Software", "X"}, 2, ""},
       {{"--help"}, 0, nullptr},
   };
@@ -529,6 +532,32 @@ TEST_F(RegistryToolTest, SetGetExportAndUsageErrors) {
       EXPECT_EQ(Output, Step.Output);
     }
   }
+}
+
+// Names and values written before value names were checked, or by another
+// program, and text that is not UTF-8: exported with escapes, not refused.
+TEST_F(RegistryToolTest, ExportEscapesWhatAFileCannotHoldPlainly) {
+  {
+    TRegistry Reg;
+    ASSERT_TRUE(Reg.OpenKey("\\Odd", true));
+    Reg.WriteString("Latin1", "caf\xE9 \\ \"");
+  }
+  sqlite3* Db = nullptr;
+  ASSERT_EQ(sqlite3_open(UserHive().c_str(), &Db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(Db,
+                         "INSERT INTO key_values (key_id, name, type, data) "
+                         "SELECT id, 'Tab' || char(9) || 'Name', 1, 'line' || char(10) || CAST(x'FF' AS TEXT) FROM keys "
+                         "WHERE name = 'Odd'",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(Db);
+  std::string Output;
+  EXPECT_EQ(Tool({"export", "Odd"}, Output), 0);
+  EXPECT_EQ(Output,
+            "Windows Registry Editor Version 5.00\n"
+            "\n[HKEY_CURRENT_USER\\Odd]\n"
+            "\"Latin1\"=\"caf\\xE9 \\\\ \\\"\"\n"
+            "\"Tab\\x09Name\"=\"line\\x0A\\xFF\"\n");
 }
 
 }  // namespace

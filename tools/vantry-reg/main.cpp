@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -41,6 +42,9 @@ HKLM\). An empty NAME ("") is the key's default value.
 
 The hives are files in $VANTRY_REGISTRY_DIR, else $XDG_DATA_HOME/vantry/registry,
 else ~/.local/share/vantry/registry.
+
+export writes what a .reg file cannot hold plainly (control characters in
+names, bytes that are not UTF-8) as \xHH inside the quotes.
 
 Exit status: 0 done, 1 the operation failed, 2 bad usage.
 )";
@@ -150,14 +154,16 @@ int Get(TRegistry& Reg, const std::vector<std::string>& Args) {
   return 0;
 }
 
-// A 32-bit integer, signed or unsigned, in decimal or (after 0x) in hex.
+// A 32-bit integer, signed or unsigned, in decimal or (after 0x) in hex. A
+// sign belongs to decimal numbers only: 0x-5 is no number.
 int32_t ParseDword(const std::string& Text) {
   bool IsHex = Text.starts_with("0x") || Text.starts_with("0X");
   const char* First = Text.data() + (IsHex ? 2 : 0);
   const char* Last = Text.data() + Text.size();
   int64_t Value = 0;
   auto [End, Error] = std::from_chars(First, Last, Value, IsHex ? 16 : 10);
-  if (First == Last || Error != std::errc() || End != Last || Value < INT32_MIN || Value > UINT32_MAX)
+  if (First == Last || (IsHex && *First == '-') || Error != std::errc() || End != Last || Value < INT32_MIN ||
+      Value > UINT32_MAX)
     throw EUsage("'" + Text + "' is not a 32-bit number");
   return static_cast<int32_t>(static_cast<uint32_t>(Value));
 }
@@ -191,37 +197,72 @@ bool HasControlCharacters(const std::string& Text) {
   return false;
 }
 
-// A name or string in .reg quotes: backslash and quote escaped.
+// The UTF-8 sequence at Text[I]: its length and code point; length 0 when
+// the bytes there are not valid UTF-8.
+std::pair<int, uint32_t> Utf8At(const std::string& Text, size_t I) {
+  static const uint32_t Smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  auto Lead = static_cast<unsigned char>(Text[I]);
+  int Length = Lead < 0x80 ? 1 : (Lead >> 5) == 6 ? 2 : (Lead >> 4) == 14 ? 3 : (Lead >> 3) == 30 ? 4 : 0;
+  if (!Length || I + Length > Text.size()) return {0, 0};
+  uint32_t Code = Length == 1 ? Lead : Lead & (0x7F >> Length);
+  for (int K = 1; K < Length; ++K) {
+    auto Next = static_cast<unsigned char>(Text[I + K]);
+    if ((Next & 0xC0) != 0x80) return {0, 0};
+    Code = Code << 6 | (Next & 0x3F);
+  }
+  if (Code < Smallest[Length] || Code > 0x10FFFF || (Code >= 0xD800 && Code < 0xE000)) return {0, 0};
+  return {Length, Code};
+}
+
+bool IsUtf8(const std::string& Text) {
+  for (size_t I = 0; I < Text.size();) {
+    int Length = Utf8At(Text, I).first;
+    if (!Length) return false;
+    I += Length;
+  }
+  return true;
+}
+
+// A name or string in .reg quotes: backslash and quote escaped, and what a
+// .reg file cannot hold plainly (control characters, bytes that are not
+// UTF-8) written as \xHH, so that any name or value exports.
 std::string RegQuoted(const std::string& Text) {
   std::string Result = "\"";
-  for (char C : Text) {
-    if (C == '\\' || C == '"') Result += '\\';
-    Result += C;
+  for (size_t I = 0; I < Text.size();) {
+    auto C = static_cast<unsigned char>(Text[I]);
+    int Length = Utf8At(Text, I).first;
+    if (Length > 1) {
+      Result.append(Text, I, Length);
+      I += Length;
+      continue;
+    }
+    if (C == '\\' || C == '"') {
+      Result += '\\';
+      Result += static_cast<char>(C);
+    } else if (Length == 1 && C >= 0x20 && C != 0x7F) {
+      Result += static_cast<char>(C);
+    } else {
+      char Escaped[8];
+      std::snprintf(Escaped, sizeof Escaped, "\\x%02X", C);
+      Result += Escaped;
+    }
+    ++I;
   }
   return Result + "\"";
 }
 
 // A string that quotes cannot carry (line breaks, tabs) is written the way
 // regedit writes it: hex(1), its UTF-16LE bytes with the terminating zero.
-std::optional<std::string> RegHexString(const std::string& Text) {
+// Only for text that is valid UTF-8.
+std::string RegHexString(const std::string& Text) {
   std::string Result = "hex(1):";
   auto Put = [&Result](uint32_t Unit) {
     char Bytes[16];
     std::snprintf(Bytes, sizeof Bytes, "%02x,%02x,", Unit & 0xFF, Unit >> 8);
     Result += Bytes;
   };
-  static const uint32_t Smallest[] = {0, 0, 0x80, 0x800, 0x10000};
   for (size_t I = 0; I < Text.size();) {
-    auto Lead = static_cast<unsigned char>(Text[I]);
-    int Length = Lead < 0x80 ? 1 : (Lead >> 5) == 6 ? 2 : (Lead >> 4) == 14 ? 3 : (Lead >> 3) == 30 ? 4 : 0;
-    if (!Length || I + Length > Text.size()) return std::nullopt;
-    uint32_t Code = Length == 1 ? Lead : Lead & (0x7F >> Length);
-    for (int K = 1; K < Length; ++K) {
-      auto Next = static_cast<unsigned char>(Text[I + K]);
-      if ((Next & 0xC0) != 0x80) return std::nullopt;
-      Code = Code << 6 | (Next & 0x3F);
-    }
-    if (Code < Smallest[Length] || Code > 0x10FFFF || (Code >= 0xD800 && Code < 0xE000)) return std::nullopt;
+    auto [Length, Code] = Utf8At(Text, I);
     if (Code >= 0x10000) {
       Put(0xD800 + ((Code - 0x10000) >> 10));
       Put(0xDC00 + ((Code - 0x10000) & 0x3FF));
@@ -236,35 +277,44 @@ std::optional<std::string> RegHexString(const std::string& Text) {
 }
 
 std::string ExportValue(TRegistry& Reg, const std::string& Name) {
-  if (HasControlCharacters(Name))
-    throw ERegistryException("The value name " + RegQuoted(Name) + " in " + FullName(Reg) +
-                             " holds control characters, which a .reg file cannot hold");
   std::string Line = (Name.empty() ? std::string("@") : RegQuoted(Name)) + "=";
   if (Reg.GetDataType(Name) == rdInteger) return Line + "dword:" + Hex32(static_cast<uint32_t>(Reg.ReadInteger(Name)), true);
   std::string Text = Reg.ReadString(Name);
-  if (!HasControlCharacters(Text)) return Line + RegQuoted(Text);
-  std::optional<std::string> Hex = RegHexString(Text);
-  if (!Hex)
-    throw ERegistryException("The value '" + Name + "' in " + FullName(Reg) +
-                             " holds control characters and is not valid UTF-8, so a .reg file cannot hold it");
-  return Line + *Hex;
+  // Control characters in UTF-8 text go the way regedit writes them; text
+  // that is not UTF-8 has no such form and is quoted with its bytes escaped.
+  return Line + (HasControlCharacters(Text) && IsUtf8(Text) ? RegHexString(Text) : RegQuoted(Text));
 }
 
-// Depth first, parents before children, without recursion: a tree of any depth exports.
+// Depth first, parents before children, without recursion, so a tree of any
+// depth exports. Each key is opened from its parent, which is current again
+// once its subtree is done: one look-up per key, however deep it lies.
 int Export(TRegistry& Reg, const std::vector<std::string>& Args) {
   OpenExisting(Reg, Args[0]);
   std::string Text = "Windows Registry Editor Version 5.00\n";
-  std::vector<std::string> Pending{"\\" + Reg.CurrentPath()};
+  struct TFrame {
+    std::unique_ptr<TRegistry::TSavedKey> Parent;  // makes the parent current again when the frame goes
+    std::vector<std::string> Subkeys;
+    size_t Next = 0;
+  };
+  std::vector<TFrame> Frames;
   std::vector<std::string> Names;
-  while (!Pending.empty()) {
-    std::string Key = std::move(Pending.back());
-    Pending.pop_back();
-    OpenExisting(Reg, Key);
+  const auto Enter = [&](std::unique_ptr<TRegistry::TSavedKey> AParent) {
     Text += "\n[" + FullName(Reg) + "]\n";
     Reg.GetValueNames(Names);
     for (const std::string& Name : Names) Text += ExportValue(Reg, Name) + "\n";
-    Reg.GetKeyNames(Names);
-    for (auto It = Names.rbegin(); It != Names.rend(); ++It) Pending.push_back("\\" + Reg.CurrentPath() + "\\" + *It);
+    Frames.push_back({std::move(AParent), {}, 0});
+    Reg.GetKeyNames(Frames.back().Subkeys);
+  };
+  Enter(nullptr);
+  while (!Frames.empty()) {
+    TFrame& Top = Frames.back();
+    if (Top.Next == Top.Subkeys.size()) {
+      Frames.pop_back();
+      continue;
+    }
+    auto Parent = std::make_unique<TRegistry::TSavedKey>(Reg);
+    OpenExisting(Reg, Top.Subkeys[Top.Next++]);
+    Enter(std::move(Parent));
   }
   Print(Text);
   return 0;
