@@ -24,13 +24,6 @@ using ::testing::HasSubstr;
 
 namespace {
 
-std::string Content(const std::string& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 class AddInLoaderTest : public VantryTest::TIsolatedTest {
 protected:
   AddInLoaderTest() : Services(new THeadlessToolServices(Menu)) { AddStandardMenus(Menu); }
@@ -92,7 +85,7 @@ TEST_F(AddInLoaderTest, ALibraryLoadedTwiceRegistersItsExpertsOnce) {
 
 // The test add-in with ABytes at AOffset, cut to ASize bytes (0: whole).
 std::string DamagedCopy(const VantryTest::TTempDir& ATemp, size_t ASize, size_t AOffset = 0, std::string ABytes = "") {
-  std::string image = Content(VANTRY_TEST_ADDIN).replace(AOffset, ABytes.size(), ABytes);
+  std::string image = VantryTest::FileContent(VANTRY_TEST_ADDIN).replace(AOffset, ABytes.size(), ABytes);
   return ATemp.WriteFile("damaged.so", ASize ? image.substr(0, ASize) : image);
 }
 
@@ -136,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A second copy of an add-in under another path would put its menu in twice.
 TEST_F(AddInLoaderTest, ASecondCopyOfAnAddInIsRefusedByItsIDString) {
-  std::string copy = Temp.WriteFile("copy/test-addin.so", Content(VANTRY_TEST_ADDIN));
+  std::string copy = Temp.WriteFile("copy/test-addin.so", VantryTest::FileContent(VANTRY_TEST_ADDIN));
   ASSERT_TRUE(Loader.Load(VANTRY_TEST_ADDIN));
   EXPECT_FALSE(Loader.Load(copy));
   ASSERT_EQ(Reports.size(), 1u);
@@ -213,7 +206,7 @@ protected:
 // which library it was.
 TEST_F(IdeProcessTest, ALibraryWhoseStartUpAbortsIsNamed) {
   EXPECT_EQ(RunIde({"--expert", VANTRY_ABORTING_ADDIN, "--dump-menu"}), 128 + SIGABRT);
-  EXPECT_THAT(Content(Temp / "err.txt"),
+  EXPECT_THAT(VantryTest::FileContent(Temp / "err.txt"),
               HasSubstr(std::string("the expert library ") + VANTRY_ABORTING_ADDIN + " stopped the IDE"));
 }
 
@@ -225,19 +218,19 @@ TEST_P(DamagedHiveTest, TheIdeStartsSaysOnceWhichHiveAndLeavesItAlone) {
   TRegistry().WriteString("Something", "to damage");
   std::string hive = RegistryDir + "/" + GetParam().Hive;
   GetParam().Damage(hive);
-  std::string before = std::filesystem::is_regular_file(hive) ? Content(hive) : "";
+  std::string before = std::filesystem::is_regular_file(hive) ? VantryTest::FileContent(hive) : "";
   for (const std::string& folder : {Temp.Path().string(), RegistryDir})  // for the unprivileged IDE
     std::filesystem::permissions(folder, std::filesystem::perms::all);
 
   EXPECT_EQ(RunIde({"--expert", VANTRY_RAISING_ADDIN, "--list-experts"}), 0);
-  std::string err = Content(Temp / "err.txt");
-  EXPECT_THAT(Content(Temp / "out.txt"), HasSubstr("Name: Raising Add-in"));
+  std::string err = VantryTest::FileContent(Temp / "err.txt");
+  EXPECT_THAT(VantryTest::FileContent(Temp / "out.txt"), HasSubstr("Name: Raising Add-in"));
   size_t first = err.find(hive);
   ASSERT_NE(first, std::string::npos) << err;
   EXPECT_EQ(err.find(hive, first + 1), std::string::npos) << "said more than once:\n" << err;
   if (!before.empty()) {
     std::filesystem::permissions(hive, std::filesystem::perms::owner_read);
-    EXPECT_EQ(Content(hive), before) << "the damaged hive was changed";
+    EXPECT_EQ(VantryTest::FileContent(hive), before) << "the damaged hive was changed";
   }
 }
 

@@ -23,13 +23,6 @@ using namespace Vantry;
 
 namespace {
 
-std::string Content(const std::string& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 class HostWindowTest : public VantryTest::TIsolatedTest {
 protected:
   THostWindow Window;
@@ -44,7 +37,7 @@ TEST_F(HostWindowTest, OpeningAFileTwiceGivesOneTab) {
   EXPECT_TRUE(services->OpenFile(Temp / "src/sub/../Unit1.pas"));
   EXPECT_EQ(Window.Editor().count(), 1);
   EXPECT_TRUE(services->IsFileOpen(Temp / "src/./Unit1.pas"));
-  EXPECT_EQ(Window.Editor().EditorOf(0)->toPlainText().toStdString(), Content(unit));
+  EXPECT_EQ(Window.Editor().EditorOf(0)->toPlainText().toStdString(), VantryTest::FileContent(unit));
 }
 
 TEST_F(HostWindowTest, AFileThatCannotBeOpenedIsRefusedAndNothingIsAdded) {
@@ -63,7 +56,7 @@ TEST_F(HostWindowTest, SavingKeepsTheFilesEncodingAndByteExactName) {
   EXPECT_TRUE(Window.Editor().IsModified(0));
   std::string error;
   ASSERT_TRUE(Window.Editor().Save(0, error)) << error;
-  EXPECT_EQ(Content(path), latin1 + "\nend.");  // appended as a paragraph of its own
+  EXPECT_EQ(VantryTest::FileContent(path), latin1 + "\nend.");  // appended as a paragraph of its own
   EXPECT_FALSE(Window.Editor().IsModified(0));
 }
 
@@ -74,7 +67,7 @@ TEST_F(HostWindowTest, SavingKeepsAByteOrderMarkAndCrLfLineEnds) {
   EXPECT_EQ(Window.Editor().EditorOf(0)->toPlainText().toStdString(), "unit Dos;\ninterface\nend.\n");
   std::string error;
   ASSERT_TRUE(Window.Editor().Save(0, error)) << error;
-  EXPECT_EQ(Content(path), original);
+  EXPECT_EQ(VantryTest::FileContent(path), original);
 }
 
 TEST_F(HostWindowTest, ALatin1FileRefusesTextLatin1CannotHold) {
@@ -84,7 +77,7 @@ TEST_F(HostWindowTest, ALatin1FileRefusesTextLatin1CannotHold) {
   std::string error;
   EXPECT_FALSE(Window.Editor().Save(0, error));
   EXPECT_THAT(error, ::testing::HasSubstr("Latin-1"));
-  EXPECT_EQ(Content(path), "{ \xe9 }\n");
+  EXPECT_EQ(VantryTest::FileContent(path), "{ \xe9 }\n");
   EXPECT_TRUE(Window.Editor().IsModified(0));
 }
 
@@ -101,14 +94,14 @@ TEST_F(HostWindowTest, ASaveThatFailsLeavesTheOldFile) {
   EXPECT_FALSE(WriteFileAtomically(Temp / "no/such/folder/x.pas", "new", error));
   EXPECT_THAT(error, ::testing::HasSubstr("no/such/folder"));
   EXPECT_TRUE(WriteFileAtomically(path, "new", error));
-  EXPECT_EQ(Content(path), "new");
+  EXPECT_EQ(VantryTest::FileContent(path), "new");
   struct stat st;
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0666u & ~0022u) << "a new file gets the usual permissions, not mkstemp's";
   std::ofstream(path + ".link-target") << "target";
   ASSERT_EQ(symlink((path + ".link-target").c_str(), (Temp / "link.pas").c_str()), 0);
   EXPECT_TRUE(WriteFileAtomically(Temp / "link.pas", "through the link", error));
-  EXPECT_EQ(Content(path + ".link-target"), "through the link");
+  EXPECT_EQ(VantryTest::FileContent(path + ".link-target"), "through the link");
 }
 
 TEST_F(HostWindowTest, TheFileMenuHasTheItemsAddInsLookFor) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -38,6 +39,13 @@ std::string TTempDir::WriteFile(const std::string& ARelative, const std::string&
   fs::create_directories(p.parent_path());
   std::ofstream(p, std::ios::binary) << AContent;
   return p.string();
+}
+
+std::string FileContent(const std::string& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
 std::string TTempDir::MakeDir(const std::string& ARelative) const {

@@ -34,6 +34,9 @@ private:
   std::filesystem::path FPath;
 };
 
+// The bytes of a file, empty when it cannot be read.
+std::string FileContent(const std::string& APath);
+
 // Points the registry at hives of its own for the lifetime of the fixture.
 class TIsolatedTest : public ::testing::Test {
 protected:
