@@ -2,7 +2,7 @@
 
 #include "hostmodel/StandardMenus.h"
 #include "source_menu/ExpertModuleUnit.h"
-#include "support/TestSupport.h"
+#include "support/HeadlessModuleTest.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -19,23 +19,15 @@ using ::testing::StartsWith;
 
 namespace {
 
-class LibraryFinderTest : public VantryTest::TIsolatedTest {
+class LibraryFinderTest : public VantryTest::THeadlessModuleTest<TLibraryFinderModule> {
 protected:
   void SetUp() override {
-    AddStandardMenus(Menu);
-    Services = new THeadlessToolServices(Menu);
-    ToolServices = Services;
+    THeadlessModuleTest::SetUp();
     for (const char* name : {"rtl/unix/sysutils.pp", "rtl/objpas/sysutils/sysutils.inc", "rtl/objpas/typinfo.pp",
                              "fcl/TypInfo2.pas", "fcl/caf\xe9.pas"})
       Temp.WriteFile(std::string("Src/") + name);
     WriteSettings(false, Temp / "Src");
     Module = CreateComponent<TLibraryFinderModule>(nullptr);
-  }
-
-  void TearDown() override {
-    if (Module) Module->Free();
-    ToolServices = nullptr;
-    Services->Free();
   }
 
   void Click(const char* AItem) { Menu.Click(*Menu.Find(AItem)); }
@@ -51,9 +43,6 @@ protected:
   }
 
   VantryTest::TRecordedApplication App;
-  THostMenuModel Menu;
-  THeadlessToolServices* Services = nullptr;
-  TLibraryFinderModule* Module = nullptr;
 };
 
 TEST_F(LibraryFinderTest, PutsItsTwoItemsWithTheirShortCutsIntoTheSearchMenu) {

@@ -2,7 +2,7 @@
 
 #include "hostmodel/StandardMenus.h"
 #include "platform/Registry.h"
-#include "support/TestSupport.h"
+#include "support/HeadlessModuleTest.h"
 
 #include <gmock/gmock.h>
 #include <fcntl.h>
@@ -18,20 +18,8 @@ using ::testing::ElementsAreArray;
 
 namespace {
 
-class SourceMenuTest : public VantryTest::TIsolatedTest {
+class SourceMenuTest : public VantryTest::THeadlessModuleTest<TVantryExpertModule> {
 protected:
-  void SetUp() override {
-    AddStandardMenus(Menu);
-    Services = new THeadlessToolServices(Menu);
-    ToolServices = Services;
-  }
-
-  void TearDown() override {
-    if (Module) Module->Free();
-    ToolServices = nullptr;
-    Services->Free();
-  }
-
   void CreateModule(const std::string& ASource) {
     WriteSettings(false, ASource);
     Module = CreateComponent<TVantryExpertModule>(nullptr);
@@ -62,9 +50,6 @@ protected:
     return tags;
   }
 
-  THostMenuModel Menu;
-  THeadlessToolServices* Services = nullptr;
-  TVantryExpertModule* Module = nullptr;
 };
 
 TEST_F(SourceMenuTest, MirrorsTheTreeWithItsNamesOrderAndTags) {

@@ -3,7 +3,7 @@
 #include "hostmodel/StandardMenus.h"
 #include "platform/Registry.h"
 #include "source_menu/ExpertModuleUnit.h"
-#include "support/TestSupport.h"
+#include "support/HeadlessModuleTest.h"
 
 #include <QApplication>
 #include <QCompleter>
@@ -22,21 +22,14 @@ namespace {
 
 constexpr const char* SettingsKey = "\\SOFTWARE\\ORVALLE\\DELPHI EXPERTS\\VANTRY\\";
 
-class OptionsCommandTest : public VantryTest::TIsolatedTest {
+class OptionsCommandTest : public VantryTest::THeadlessModuleTest<TVantryExpertModule> {
 protected:
   void SetUp() override {
-    AddStandardMenus(Menu);
-    Services = new THeadlessToolServices(Menu);
-    ToolServices = Services;
+    THeadlessModuleTest::SetUp();
     TRegistry reg;
     reg.SetRootKey(HKEY_LOCAL_MACHINE);
     ASSERT_TRUE(reg.OpenKey("\\SOFTWARE\\BORLAND\\DELPHI\\3.0", true));
     reg.WriteString("RootDir", Temp / "Delphi");
-  }
-  void TearDown() override {
-    if (Module) Module->Free();
-    ToolServices = nullptr;
-    Services->Free();
   }
 
   // Runs the Options command; AUser acts on the dialog while it is shown.
@@ -61,9 +54,6 @@ protected:
     return IntToStr(reg.ReadInteger("Automatic")) + " '" + reg.ReadString("Path") + "'";
   }
 
-  THostMenuModel Menu;
-  THeadlessToolServices* Services = nullptr;
-  TVantryExpertModule* Module = nullptr;
   VantryTest::TRecordedApplication Shown;
 };
 
