@@ -56,6 +56,11 @@
 // A handler that leaves CancelDisplay false lets the control show the error
 // in an error box through the application object.
 //
+// The control belongs to the GUI thread: call it and read it there. Its SMTP
+// session runs on a thread of its own (isp3Session.h), so neither the
+// network nor libcurl can hold the GUI thread up; freeing the control or
+// giving up a session never waits for a server.
+//
 // The control owns its DocInput and Errors objects; they live as long as it.
 
 #include "platform/Classes.h"

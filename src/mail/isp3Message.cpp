@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <random>
 
 namespace Vantry::Isp3 {
@@ -146,12 +147,19 @@ std::string MessageId(std::string_view AHostName) {
   for (char c : AHostName)
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.') host += c;
   if (host.empty() || host.front() == '.' || host.back() == '.') host = "localhost";
+  // Every control's session thread draws from the one generator.
+  static std::mutex lock;
   static std::mt19937_64 random{std::random_device{}()};
+  uint64_t draw;
+  {
+    std::lock_guard guard(lock);
+    draw = random();
+  }
   char buffer[64];
   auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
                     std::chrono::system_clock::now().time_since_epoch()).count();
   std::snprintf(buffer, sizeof buffer, "%llx.%016llx", static_cast<unsigned long long>(micros),
-                static_cast<unsigned long long>(random()));
+                static_cast<unsigned long long>(draw));
   return "<" + std::string(buffer) + "@" + host + ">";
 }
 

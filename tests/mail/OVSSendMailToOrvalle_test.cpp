@@ -318,8 +318,8 @@ TEST(SendMailFormConnection, ButtonAndClosing) {
   ASSERT_TRUE(session.Connect());
   QTimer::singleShot(0, &form, [&] { form.close(); });
   form.ShowModal();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return session.Server.File("log").count("QUIT") == 2; }, 10000));
-  EXPECT_EQ(form.SMTP1->State(), stDisconnected);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return form.SMTP1->State() == stDisconnected; }, 10000));
+  EXPECT_EQ(session.Server.File("log").count("QUIT"), 2);
   EXPECT_TRUE(session.App.Errors.empty()) << session.App.Errors.front();
 }
 

@@ -436,6 +436,108 @@ TEST_F(SMTPTest, FaultsEndInAClearErrorAndTheControlStaysUsable) {
   }
 }
 
+// A server that takes the data and never answers: the GUI thread goes on
+// while the control waits, and giving up does not wait for the time-out.
+TEST_F(SMTPTest, ASilentServerNeverHoldsUpTheGuiThread) {
+  for (const char* giveUp : {"disconnect twice", "free the control"}) {
+    SCOPED_TRACE(giveUp);
+    TearDown();
+    Docs.clear();
+    Errors.clear();
+    SetUp();
+    SMTP->SetResponseTimeout(60000);
+    StartServer({"--silent-data"});
+    ASSERT_TRUE(Connect());
+    SendText("silent", "waiting for a reply\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return !Docs.empty() && Docs.back().State == disData && Docs.back().Done == 21; }));
+    WaitUntil([] { return false; }, 300);  // the event loop turns while the reply is awaited
+    EXPECT_TRUE(SMTP->Busy()) << "the control still waits for the server's reply";
+    EXPECT_TRUE(Errors.empty());
+
+    QElapsedTimer clock;
+    clock.start();
+    if (std::string(giveUp) == "free the control") {
+      SMTP->Free();
+      SMTP = CreateComponent<TSMTP>(nullptr);  // for TearDown
+    } else {
+      SMTP->Disconnect();
+      SMTP->Disconnect();
+      ASSERT_TRUE(WaitUntil([&] { return !SMTP->Busy() && SMTP->State() == stDisconnected; }, 10000));
+      EXPECT_EQ(Errors, std::vector<int>{smtpErrConnectionLost});
+      EXPECT_EQ(Docs.back().State, disEnd);
+    }
+    EXPECT_LT(clock.elapsed(), 10000) << "giving up must not wait for the 60 s response time-out";
+    EXPECT_EQ(Server->Messages(), 0);
+  }
+}
+
+// A handler may give the attempt up at any state of connecting; what the
+// given-up attempt would still have reported never reaches the handlers.
+TEST_F(SMTPTest, DisconnectWhileConnectingGivesUpAtOnce) {
+  StartServer();
+  for (int16_t at : {stConnecting, stResolvingHost, stHostResolved}) {
+    SCOPED_TRACE(at);
+    States.clear();
+    Errors.clear();
+    SMTP->OnStateChanged = [&, at](TObject*, int16_t AState) {
+      States.push_back(AState);
+      if (AState == at) SMTP->Disconnect();
+    };
+    SMTP->Connect(Server->Address());
+    ASSERT_TRUE(WaitUntil([&] { return SMTP->State() == stDisconnected && !States.empty() && States.back() == 6; }));
+    WaitUntil([] { return false; }, 300);
+    std::vector<int> expected;
+    for (int s = stConnecting; s <= at; ++s) expected.push_back(s);
+    expected.insert(expected.end(), {stDisconnecting, stDisconnected});
+    EXPECT_EQ(States, expected);
+    EXPECT_TRUE(Errors.empty()) << LastError.toStdString();
+  }
+  SMTP->OnStateChanged = [&](TObject*, int16_t AState) { States.push_back(AState); };
+  ASSERT_TRUE(Connect());
+  SendText("after", "after\r\n");
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Server->Messages(), 1);
+}
+
+// A handler may free the control; nothing of it is touched afterwards.
+TEST_F(SMTPTest, AHandlerMayFreeTheControl) {
+  enum TWhere { OnState2, OnState4, OnData, OnRefusal };
+  StartServer({"--reject-rcpt", "bad@example.org"});
+  SMTP->Free();
+  for (TWhere where : {OnState2, OnState4, OnData, OnRefusal}) {
+    SCOPED_TRACE(where);
+    bool freed = false;
+    auto free = [&] {
+      SMTP->Free();
+      SMTP = nullptr;
+      freed = true;
+    };
+    SMTP = CreateComponent<TSMTP>(nullptr);
+    SMTP->OnStateChanged = [&](TObject* ASender, int16_t AState) {
+      // The handler lives in the control: once it is freed, return at once.
+      if ((where == OnState2 && AState == stResolvingHost) || (where == OnState4 && AState == stConnected))
+        return free();
+      if (AState == stConnected)
+        static_cast<TSMTP*>(ASender)->SendDocument(std::nullopt, nullptr, QString("body\r\n"));
+    };
+    SMTP->OnDocInput = [&](TObject*, TDocInput* ADoc) {
+      if (where == OnData && ADoc->State() == disData) free();
+    };
+    SMTP->OnError = [&](TObject*, int16_t, WideString&, int32_t, const WideString&, const WideString&, int32_t,
+                        bool& ACancel) {
+      ACancel = true;
+      if (where == OnRefusal) free();
+    };
+    TDocHeaders* h = SMTP->DocInput()->Headers();
+    h->Add("From", "me@example.org");
+    h->Add("To", where == OnRefusal ? "bad@example.org" : "you@example.org");
+    SMTP->Connect(Server->Address());
+    EXPECT_TRUE(WaitUntil([&] { return freed; }));
+    WaitUntil([] { return false; }, 200);
+  }
+  SMTP = CreateComponent<TSMTP>(nullptr);  // for TearDown
+}
+
 TEST_F(SMTPTest, VerifyAcceptsAddressListsAndNamesEachBadEntry) {
   const std::pair<const char*, int> rows[] = {
       {"you@example.org", 0},

@@ -1,0 +1,718 @@
+#include "mail/isp3Session.h"
+
+#include "mail/isp3.h"
+#include "mail/isp3Message.h"
+
+#include <QFile>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QSocketNotifier>
+#include <QSysInfo>
+#include <QUrl>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+// How the session works
+// ---------------------
+// libcurl's multi interface does the SMTP dialogue; Qt socket notifiers and
+// one single-shot timer of the session's thread drive it
+// (curl_multi_socket_action), so nothing polls.
+//
+// A session is a libcurl multi handle whose connection pool holds the one
+// SMTP connection. Connect resolves the name with QHostInfo (states 2 and 3),
+// hands the addresses to libcurl (CURLOPT_RESOLVE, so the certificate is still
+// checked against the name) and runs a NOOP transfer: libcurl reads the
+// greeting, says EHLO, upgrades with STARTTLS when offered, and sends NOOP;
+// when that succeeds the connection rests in the pool and state 4 is reported.
+// Each message is then a transfer with the same URL and options, which makes
+// libcurl reuse that connection. Disconnect runs a QUIT transfer.
+//
+// libcurl drops a connection after any failed transfer. After a refusal by
+// the server (a recipient refused, the data refused) or a local fault (an
+// unreadable file) the session is therefore reopened at once with another
+// NOOP transfer, so the control stays in state 4; a timeout or a lost
+// connection ends the session (state 6).
+//
+// While no transfer runs, a socket notifier watches the resting connection:
+// the server only speaks unasked to close the session (421, or just closing),
+// which ends the session with an OnError.
+
+namespace Vantry::Isp3 {
+
+namespace {
+
+std::string Utf8(const QString& S) { return S.toStdString(); }
+
+// A host name for EHLO and Message-ID: the machine's name when it is a
+// usable DNS name.
+std::string LocalHostName() {
+  std::string name = Utf8(QSysInfo::machineHostName()), clean;
+  for (char c : name)
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.') clean += c;
+  if (clean.empty() || clean.size() != name.size() || clean.front() == '.' || clean.front() == '-') return "localhost";
+  return clean;
+}
+
+// The latest complete reply of the server, line by line.
+struct TReply {
+  int Code = 0;
+  std::vector<std::string> Lines;
+};
+
+int Seconds(int AMilliseconds) { return std::max(1, (AMilliseconds + 999) / 1000); }
+
+constexpr size_t ChunkSize = 64 * 1024;
+constexpr int ProgressInterval = 50;  // milliseconds between progress events: at most 20 a second
+
+}  // namespace
+
+// One libcurl transfer: opening the session, a message, or QUIT.
+struct TTransfer {
+  TSMTPSession* Session = nullptr;
+  TTransferKind Kind = TTransferKind::Open;
+  CURL* Easy = nullptr;
+  curl_slist* Recipients = nullptr;
+  char ErrorBuffer[CURL_ERROR_SIZE] = {};
+  TReply Reading, Last;
+  TReply Refusal;  // the first reply of 400 or more: what failed the transfer
+  // The message's wire form, produced as libcurl asks for it.
+  std::string HeaderBlock;
+  std::string Text;
+  size_t TextPos = 0;
+  std::unique_ptr<QFile> File;
+  std::unique_ptr<TBodyEncoder> Encoder;
+  std::string Pending;
+  size_t PendingPos = 0;
+  bool HeadersQueued = false, BodyStarted = false, BodyDone = false;
+  int64_t Total = 0, Done = 0, Reported = -1;
+  QElapsedTimer SinceProgress;
+  std::string ReadError;
+  std::string ReadBuffer;  // one chunk of the file, reused
+
+  ~TTransfer() {
+    if (Easy) curl_easy_cleanup(Easy);
+    if (Recipients) curl_slist_free_all(Recipients);
+  }
+
+  void AddReplyText(std::string_view AText) {
+    while (!AText.empty()) {
+      size_t end = AText.find('\n');
+      std::string_view line = AText.substr(0, end);
+      AText = end == std::string_view::npos ? std::string_view() : AText.substr(end + 1);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      if (line.size() < 3 || !std::isdigit(static_cast<unsigned char>(line[0])) ||
+          !std::isdigit(static_cast<unsigned char>(line[1])) || !std::isdigit(static_cast<unsigned char>(line[2])))
+        continue;
+      Reading.Code = std::stoi(std::string(line.substr(0, 3)));
+      Reading.Lines.emplace_back(line.size() > 4 ? line.substr(4) : std::string_view());
+      if (line.size() < 4 || line[3] != '-') {
+        if (Reading.Code >= 400 && !Refusal.Code) Refusal = Reading;
+        Last = std::move(Reading);
+        Reading = {};
+      }
+    }
+  }
+
+  size_t Read(char* ABuffer, size_t AMax);
+  bool Refill();
+};
+
+// ---- the sockets
+
+curl_socket_t TSocketRegistry::Open(int AFamily, int AType, int AProtocol) {
+  std::lock_guard lock(FLock);
+  curl_socket_t s = ::socket(AFamily, AType | SOCK_CLOEXEC, AProtocol);
+  if (s != CURL_SOCKET_BAD) FSockets.insert(s);
+  return s;
+}
+
+void TSocketRegistry::Close(curl_socket_t ASocket) {
+  std::lock_guard lock(FLock);
+  FSockets.erase(ASocket);
+  ::close(ASocket);
+}
+
+void TSocketRegistry::ShutDownAll() {
+  std::lock_guard lock(FLock);
+  for (curl_socket_t s : FSockets) ::shutdown(s, SHUT_RDWR);
+}
+
+// ---- the session
+
+void TSMTPSession::GlobalInit() {
+  static const bool Done = [] {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    return true;
+  }();
+  (void)Done;
+}
+
+TSMTPSession::TSMTPSession(TSessionReports& AReports, TSocketRegistry& ASockets)
+    : FReports(AReports), FSockets(ASockets), FLocalName(LocalHostName()) {
+  FCurlTimer.setSingleShot(true);
+  QObject::connect(&FCurlTimer, &QTimer::timeout, &FContext, [this] { SocketAction(CURL_SOCKET_TIMEOUT, 0); });
+  FConnectDeadline.setSingleShot(true);
+  QObject::connect(&FConnectDeadline, &QTimer::timeout, &FContext, [this] { ConnectTimedOut(); });
+  FLookup.OnResult = [this](const QHostInfo& AInfo) {
+    if (AInfo.lookupId() == FLookupId) LookedUp(AInfo);
+  };
+}
+
+TSMTPSession::~TSMTPSession() { Teardown(); }
+
+int TSMTPSession::SocketCallback(CURL*, curl_socket_t ASocket, int AWhat, void* AUser, void*) {
+  static_cast<TSMTPSession*>(AUser)->WatchSocket(ASocket, AWhat);
+  return 0;
+}
+
+int TSMTPSession::TimerCallback(CURLM*, long ATimeout, void* AUser) {
+  auto* self = static_cast<TSMTPSession*>(AUser);
+  if (ATimeout < 0)
+    self->FCurlTimer.stop();
+  else
+    self->FCurlTimer.start(static_cast<int>(std::min<long>(ATimeout, 1 << 30)));
+  return 0;
+}
+
+void TSMTPSession::Later(std::function<void()> A) {
+  QMetaObject::invokeMethod(&FContext, std::move(A), Qt::QueuedConnection);
+}
+
+// ---- connecting
+
+bool TSMTPSession::ParseHost(TFailure& AFailure) {
+  QString text = FSettings.Host;
+  FHostText = Utf8(text);
+  FPort = FSettings.Port;
+  QString host = text;
+  QString port;
+  if (text.startsWith('[')) {
+    int close = text.indexOf(']');
+    if (close < 0) host.clear();
+    else {
+      host = text.mid(1, close - 1);
+      QString rest = text.mid(close + 1);
+      if (rest.startsWith(':')) port = rest.mid(1);
+      else if (!rest.isEmpty()) host.clear();
+    }
+  } else if (text.count(':') == 1) {
+    host = text.section(':', 0, 0);
+    port = text.section(':', 1);
+  }
+  bool ok = true;
+  if (!port.isNull()) {
+    FPort = port.toInt(&ok);
+    ok = ok && FPort > 0 && FPort < 65536;
+  }
+  QHostAddress literal;
+  bool isLiteral = literal.setAddress(host);
+  bool validName = !host.isEmpty() && std::all_of(host.begin(), host.end(), [](QChar c) {
+    return c.isLetterOrNumber() || c == '-' || c == '.' || c == '_';
+  });
+  if (host.isEmpty() || !ok || FPort <= 0 || FPort > 65535 || (!isLiteral && !validName)) {
+    AFailure = {smtpErrHostNotFound,
+                text.isEmpty() ? std::string("No SMTP server is given.")
+                               : "\"" + FHostText + "\" is not a server name, an address or a port that can be used.",
+                {}, true};
+    return false;
+  }
+  FHost = host;
+  std::string urlHost = isLiteral && literal.protocol() == QAbstractSocket::IPv6Protocol
+                            ? "[" + Utf8(literal.toString()) + "]"
+                            : Utf8(isLiteral ? literal.toString() : QString::fromLatin1(QUrl::toAce(host)));
+  FUrl = "smtp://" + urlHost + ":" + std::to_string(FPort) + "/" + FLocalName;
+  return true;
+}
+
+void TSMTPSession::Connect(uint64_t AConnect, const TSessionSettings& ASettings) {
+  if (FState != stDisconnected) Abort();  // the control gave the last attempt up already
+  FConnect = AConnect;
+  FSettings = ASettings;
+  FState = stConnecting;
+  FConnectClock.start();
+  FConnectDeadline.start(std::max(1, FSettings.ConnectTimeout));
+  TFailure failure;
+  if (!ParseHost(failure)) return ConnectFailed(std::move(failure));
+  FState = stResolvingHost;
+  FReports.StateChanged(FConnect, stResolvingHost);
+  // A lookup given up is left to finish and its answer ignored (see
+  // TLookupReceiver).
+  FLookupId = QHostInfo::lookupHost(FHost, &FLookup, SLOT(LookedUp(QHostInfo)));
+}
+
+void TSMTPSession::LookedUp(const QHostInfo& AInfo) {
+  FLookupId = -1;
+  if (FState != stResolvingHost) return;
+  if (AInfo.error() != QHostInfo::NoError || AInfo.addresses().isEmpty())
+    return ConnectFailed({smtpErrHostNotFound,
+                          "The SMTP server \"" + Utf8(FHost) + "\" was not found: " + Utf8(AInfo.errorString()), {}, true});
+  FState = stHostResolved;
+  FReports.StateChanged(FConnect, stHostResolved);
+  if (FResolve) curl_slist_free_all(FResolve);
+  FResolve = nullptr;
+  QHostAddress literal;
+  if (!literal.setAddress(FHost)) {
+    std::string entry = Utf8(QString::fromLatin1(QUrl::toAce(FHost))) + ":" + std::to_string(FPort) + ":";
+    bool first = true;
+    for (const QHostAddress& a : AInfo.addresses()) {
+      if (!first) entry += ",";
+      first = false;
+      entry += a.protocol() == QAbstractSocket::IPv6Protocol ? "[" + Utf8(a.toString()) + "]" : Utf8(a.toString());
+    }
+    FResolve = curl_slist_append(nullptr, entry.c_str());
+  }
+  if (!CreateMulti())
+    return ConnectFailed({smtpErrProtocol, "The mail library could not be started.", {}, true});
+  Start(NewTransfer(TTransferKind::Open));
+}
+
+void TSMTPSession::ConnectTimedOut() {
+  if (FState < stConnecting || FState > stHostResolved) return;
+  FLookupId = -1;
+  ConnectFailed({smtpErrConnectTimeout,
+                 "No session with the SMTP server " + FHostText + " within " +
+                     std::to_string(Seconds(FSettings.ConnectTimeout)) + " seconds.",
+                 {}, true});
+}
+
+void TSMTPSession::ConnectFailed(TFailure AFailure) {
+  FConnectDeadline.stop();
+  Teardown();
+  FState = stDisconnected;
+  FReports.SessionEnded(FConnect, std::move(AFailure));
+}
+
+void TSMTPSession::SessionLost(TFailure AFailure, bool AReport) {
+  Teardown();
+  FState = stDisconnected;
+  FReports.SessionEnded(FConnect, AReport ? std::optional<TFailure>(std::move(AFailure)) : std::nullopt);
+  FailQueued("The session with the SMTP server ended before the message was sent.");
+}
+
+void TSMTPSession::FailQueued(const std::string& AWhy) {
+  while (!FQueue.empty()) {
+    FQueue.pop_front();
+    FReports.DocInput(disBegin, 0, 0);
+    FReports.Failed({smtpErrNotConnected, AWhy, {}, false}, true, true);
+  }
+}
+
+void TSMTPSession::Disconnect() {
+  if (FState != stConnected) return;  // the session has ended already, and said so
+  FState = stDisconnecting;
+  StartNext();  // the messages already handed over go first, then QUIT
+}
+
+void TSMTPSession::Abort() {
+  FLookupId = -1;
+  FConnectDeadline.stop();
+  if (FTransfer && FTransfer->Kind == TTransferKind::Message)
+    FReports.Failed({smtpErrConnectionLost, "The transfer was stopped by a disconnection.", {}, false}, true, true);
+  Teardown();
+  FailQueued("The session was closed before the message was sent.");
+  FState = stDisconnected;
+}
+
+// ---- sending
+
+void TSMTPSession::Send(std::unique_ptr<TQueuedMessage> AMessage) {
+  if (FState != stConnected) {
+    // The session ended while the message was on its way here.
+    FQueue.push_back(std::move(AMessage));
+    return FailQueued("Not connected to an SMTP server: the message was not sent.");
+  }
+  FQueue.push_back(std::move(AMessage));
+  StartNext();
+}
+
+void TSMTPSession::StartNext() {
+  while (!FTransfer && (FState == stConnected || FState == stDisconnecting)) {
+    if (!FSessionOpen && (!FQueue.empty() || FState == stConnected)) {
+      DisarmIdleWatch();
+      Start(NewTransfer(TTransferKind::Open));
+      return;
+    }
+    if (FQueue.empty()) {
+      if (FState == stDisconnecting) {
+        if (!FSessionOpen) {
+          Teardown();
+          FState = stDisconnected;
+          FReports.SessionEnded(FConnect, std::nullopt);
+          return;
+        }
+        DisarmIdleWatch();
+        Start(NewTransfer(TTransferKind::Quit));
+        return;
+      }
+      ArmIdleWatch();
+      return;
+    }
+    std::unique_ptr<TQueuedMessage> message = std::move(FQueue.front());
+    FQueue.pop_front();
+    DisarmIdleWatch();
+    if (StartMessage(std::move(message))) return;
+  }
+}
+
+// Prepares the message's transfer and starts it; false when it failed
+// before anything went out (its failure is posted).
+bool TSMTPSession::StartMessage(std::unique_ptr<TQueuedMessage> AMessage) {
+  auto transfer = NewTransfer(TTransferKind::Message);
+  TBodyScan scan;
+  if (AMessage->FromFile) {
+    transfer->File = std::make_unique<QFile>(AMessage->FileName);
+    std::string name = Utf8(AMessage->FileName);
+    bool ok = transfer->File->open(QIODevice::ReadOnly);
+    // One pass to learn what the body holds (ASCII, UTF-8, line lengths),
+    // which decides its headers; the second pass streams it.
+    std::string chunk(ChunkSize, '\0');
+    while (ok) {
+      qint64 n = transfer->File->read(chunk.data(), static_cast<qint64>(chunk.size()));
+      if (n < 0) ok = false;
+      if (n <= 0) break;
+      scan.Add(std::string_view(chunk.data(), static_cast<size_t>(n)));
+    }
+    if (!ok || !transfer->File->seek(0)) {
+      FReports.DocInput(disBegin, 0, 0);
+      FReports.Failed({smtpErrFileUnreadable,
+                       "The file \"" + name + "\" cannot be read: " + Utf8(transfer->File->errorString()), {}, false},
+                      true, true);
+      return false;
+    }
+  } else {
+    transfer->Text = std::move(AMessage->Text);
+    scan.Add(transfer->Text);
+  }
+  TPreparedHeaders headers = PrepareHeaders(AMessage->Headers, scan, FLocalName);
+  transfer->Total = scan.Size;
+  FReports.DocInput(disBegin, scan.Size, 0);
+  if (!headers.Error.empty()) {
+    bool address = headers.Error.find("not a valid address") != std::string::npos;
+    FReports.Failed({address ? smtpErrBadAddress : smtpErrBadHeader, headers.Error, {}, false}, true, true);
+    return false;
+  }
+  transfer->HeaderBlock = std::move(headers.Block);
+  transfer->Encoder = std::make_unique<TBodyEncoder>(headers.QuotedPrintable);
+  CURL* e = transfer->Easy;
+  curl_easy_setopt(e, CURLOPT_MAIL_FROM, ("<" + headers.From + ">").c_str());
+  for (const std::string& r : headers.Recipients)
+    transfer->Recipients = curl_slist_append(transfer->Recipients, ("<" + r + ">").c_str());
+  curl_easy_setopt(e, CURLOPT_MAIL_RCPT, transfer->Recipients);
+  curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
+  curl_easy_setopt(e, CURLOPT_READFUNCTION, +[](char* ABuffer, size_t ASize, size_t ACount, void* AUser) -> size_t {
+    return static_cast<TTransfer*>(AUser)->Read(ABuffer, ASize * ACount);
+  });
+  curl_easy_setopt(e, CURLOPT_READDATA, transfer.get());
+  Start(std::move(transfer));
+  return true;
+}
+
+size_t TTransfer::Read(char* ABuffer, size_t AMax) {
+  while (Pending.size() - PendingPos < AMax && !BodyDone)
+    if (!Refill()) return CURL_READFUNC_ABORT;
+  size_t n = std::min(AMax, Pending.size() - PendingPos);
+  std::memcpy(ABuffer, Pending.data() + PendingPos, n);
+  PendingPos += n;
+  if (PendingPos == Pending.size()) {
+    Pending.clear();
+    PendingPos = 0;
+  } else if (PendingPos > ChunkSize) {
+    Pending.erase(0, PendingPos);
+    PendingPos = 0;
+  }
+  return n;
+}
+
+bool TTransfer::Refill() {
+  if (!HeadersQueued) {
+    HeadersQueued = true;
+    Pending += HeaderBlock;
+    Pending += "\r\n";
+    Session->Reports().DocInput(disHeaders, Total, 0);
+    return true;
+  }
+  if (!BodyStarted) {
+    BodyStarted = true;
+    SinceProgress.start();
+    Session->Reports().DocInput(disData, Total, 0);
+    Reported = 0;
+  }
+  std::string_view chunk;
+  if (File) {
+    ReadBuffer.resize(ChunkSize);
+    qint64 n = File->read(ReadBuffer.data(), static_cast<qint64>(ReadBuffer.size()));
+    if (n < 0) {
+      ReadError = "The file \"" + Utf8(File->fileName()) + "\" cannot be read: " + Utf8(File->errorString());
+      return false;
+    }
+    chunk = std::string_view(ReadBuffer.data(), static_cast<size_t>(n));
+  } else {
+    chunk = std::string_view(Text).substr(TextPos, ChunkSize);
+    TextPos += chunk.size();
+  }
+  Encoder->Add(chunk, Pending);
+  Done += static_cast<int64_t>(chunk.size());
+  if (chunk.empty()) {
+    Encoder->Finish(Pending);
+    BodyDone = true;
+  }
+  if (Done != Reported && (BodyDone || SinceProgress.elapsed() >= ProgressInterval)) {
+    Session->Reports().DocInput(disData, Total, Done);
+    Reported = Done;
+    SinceProgress.restart();
+  }
+  return true;
+}
+
+// ---- libcurl plumbing
+
+bool TSMTPSession::CreateMulti() {
+  FMulti = curl_multi_init();
+  if (!FMulti) return false;
+  curl_multi_setopt(FMulti, CURLMOPT_SOCKETFUNCTION, &TSMTPSession::SocketCallback);
+  curl_multi_setopt(FMulti, CURLMOPT_SOCKETDATA, this);
+  curl_multi_setopt(FMulti, CURLMOPT_TIMERFUNCTION, &TSMTPSession::TimerCallback);
+  curl_multi_setopt(FMulti, CURLMOPT_TIMERDATA, this);
+  return true;
+}
+
+std::unique_ptr<TTransfer> TSMTPSession::NewTransfer(TTransferKind AKind) {
+  auto t = std::make_unique<TTransfer>();
+  t->Session = this;
+  t->Kind = AKind;
+  t->Easy = curl_easy_init();
+  CURL* e = t->Easy;
+  if (!e) return t;
+  // Everything that decides which pooled connection a transfer may use is
+  // the same for every transfer of the session.
+  curl_easy_setopt(e, CURLOPT_URL, FUrl.c_str());
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "smtp");
+  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(e, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+  if (!FSettings.CAFile.isEmpty()) curl_easy_setopt(e, CURLOPT_CAINFO, QFile::encodeName(FSettings.CAFile).constData());
+  if (FResolve) curl_easy_setopt(e, CURLOPT_RESOLVE, FResolve);
+  long connectMs = FSettings.ConnectTimeout;
+  if (FState < stConnected) connectMs = std::max<long>(1, connectMs - FConnectClock.elapsed());
+  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
+  long silence = Seconds(FSettings.ResponseTimeout);
+  curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT, silence);
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, silence);
+  curl_easy_setopt(e, CURLOPT_MAXAGE_CONN, 7L * 24 * 3600);  // the session lasts until Disconnect
+  curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t->ErrorBuffer);
+  // The sockets are opened and closed through the registry, so that the
+  // control can wake a transfer that waits inside libcurl.
+  curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, &FSockets);
+  curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION,
+                   +[](void* ARegistry, curlsocktype, curl_sockaddr* AAddress) -> curl_socket_t {
+                     return static_cast<TSocketRegistry*>(ARegistry)->Open(AAddress->family, AAddress->socktype,
+                                                                           AAddress->protocol);
+                   });
+  curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, &FSockets);
+  curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, +[](void* ARegistry, curl_socket_t ASocket) {
+    static_cast<TSocketRegistry*>(ARegistry)->Close(ASocket);
+    return 0;
+  });
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, +[](char*, size_t ASize, size_t ACount, void*) { return ASize * ACount; });
+  // The debug channel is where libcurl hands over the server's replies,
+  // which the errors report line by line.
+  curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
+  curl_easy_setopt(e, CURLOPT_DEBUGDATA, t.get());
+  curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, +[](CURL*, curl_infotype AType, char* AData, size_t ASize, void* AUser) {
+    if (AType == CURLINFO_HEADER_IN) static_cast<TTransfer*>(AUser)->AddReplyText(std::string_view(AData, ASize));
+    return 0;
+  });
+  if (AKind == TTransferKind::Open) curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, "NOOP");
+  if (AKind == TTransferKind::Quit) curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, "QUIT");
+  return t;
+}
+
+void TSMTPSession::Start(std::unique_ptr<TTransfer> ATransfer) {
+  FTransfer = std::move(ATransfer);
+  if (!FTransfer->Easy || !FMulti || curl_multi_add_handle(FMulti, FTransfer->Easy) != CURLM_OK) {
+    // Reported like any other failed transfer, from the event loop.
+    Later([this] {
+      if (FTransfer && !FTransfer->ErrorBuffer[0]) std::strcpy(FTransfer->ErrorBuffer, "out of resources");
+      if (FTransfer) TransferDone(CURLE_OUT_OF_MEMORY);
+    });
+  }
+}
+
+void TSMTPSession::WatchSocket(curl_socket_t ASocket, int AWhat) {
+  auto& [reader, writer] = FNotifiers[ASocket];
+  if (AWhat == CURL_POLL_REMOVE) {
+    for (QSocketNotifier* n : {reader, writer})
+      if (n) {
+        n->setEnabled(false);
+        n->deleteLater();  // it may be the notifier whose signal is running
+      }
+    FNotifiers.erase(ASocket);
+    return;
+  }
+  if (!reader) {
+    reader = new QSocketNotifier(ASocket, QSocketNotifier::Read, &FContext);
+    QObject::connect(reader, &QSocketNotifier::activated, &FContext, [this, ASocket] { SocketAction(ASocket, CURL_CSELECT_IN); });
+    writer = new QSocketNotifier(ASocket, QSocketNotifier::Write, &FContext);
+    QObject::connect(writer, &QSocketNotifier::activated, &FContext, [this, ASocket] { SocketAction(ASocket, CURL_CSELECT_OUT); });
+  }
+  reader->setEnabled((AWhat & CURL_POLL_IN) != 0);
+  writer->setEnabled((AWhat & CURL_POLL_OUT) != 0);
+}
+
+void TSMTPSession::SocketAction(curl_socket_t ASocket, int AEvents) {
+  if (!FMulti) return;
+  int running = 0;
+  curl_multi_socket_action(FMulti, ASocket, AEvents, &running);
+  int left = 0;
+  while (CURLMsg* m = FMulti ? curl_multi_info_read(FMulti, &left) : nullptr) {
+    if (m->msg == CURLMSG_DONE && FTransfer && m->easy_handle == FTransfer->Easy) {
+      TransferDone(m->data.result);
+      return;  // the multi handle may be gone now
+    }
+  }
+}
+
+TFailure TSMTPSession::Classify(CURLcode AResult, const TTransfer& T) const {
+  std::string detail = T.ErrorBuffer[0] ? std::string(T.ErrorBuffer) : std::string(curl_easy_strerror(AResult));
+  if (!T.ReadError.empty()) return {smtpErrFileUnreadable, T.ReadError, {}, false};
+  // libcurl may say QUIT after a refusal: the refusal, not the farewell, is the error.
+  if (T.Refusal.Code && AResult != CURLE_OPERATION_TIMEDOUT) {
+    std::string text;
+    for (const std::string& line : T.Refusal.Lines) text += (text.empty() ? "" : " ") + line;
+    return {static_cast<int16_t>(T.Refusal.Code), text, T.Refusal.Lines,
+            T.Refusal.Code == 421 || T.Kind != TTransferKind::Message};
+  }
+  std::string server = " (" + FHostText + ")";
+  switch (AResult) {
+    case CURLE_OPERATION_TIMEDOUT:
+      if (FState < stConnected)
+        return {smtpErrConnectTimeout, "No session with the SMTP server" + server + " in time: " + detail, {}, true};
+      return {smtpErrResponseTimeout,
+              "The SMTP server" + server + " did not answer for " + std::to_string(Seconds(FSettings.ResponseTimeout)) +
+                  " seconds.",
+              {}, true};
+    case CURLE_COULDNT_CONNECT:
+      return {smtpErrConnectionRefused, "Cannot connect to the SMTP server" + server + ": " + detail, {}, true};
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return {smtpErrHostNotFound, "The SMTP server" + server + " was not found: " + detail, {}, true};
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_USE_SSL_FAILED:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_CRL_BADFILE:
+      return {smtpErrTls, "The secure connection (STARTTLS) to the SMTP server" + server + " failed: " + detail, {}, true};
+    default:
+      return {smtpErrConnectionLost, "The connection to the SMTP server" + server + " was lost: " + detail, {}, true};
+  }
+}
+
+void TSMTPSession::TransferDone(CURLcode AResult) {
+  std::unique_ptr<TTransfer> t = std::move(FTransfer);
+  curl_socket_t socket = CURL_SOCKET_BAD;
+  if (AResult == CURLE_OK) curl_easy_getinfo(t->Easy, CURLINFO_ACTIVESOCKET, &socket);
+  if (FMulti) curl_multi_remove_handle(FMulti, t->Easy);
+  FSessionOpen = AResult == CURLE_OK && socket != CURL_SOCKET_BAD;
+  FSessionSocket = FSessionOpen ? socket : CURL_SOCKET_BAD;
+  switch (t->Kind) {
+    case TTransferKind::Open:
+      if (AResult != CURLE_OK) {
+        TFailure failure = Classify(AResult, *t);
+        failure.SessionEnds = true;
+        if (FState < stConnected) return ConnectFailed(std::move(failure));
+        return SessionLost(std::move(failure));
+      }
+      if (FState < stConnected) {
+        FConnectDeadline.stop();
+        FState = stConnected;
+        FReports.StateChanged(FConnect, stConnected);
+      }
+      break;
+    case TTransferKind::Message:
+      if (AResult == CURLE_OK) {
+        // The server has accepted the message: only now is it reported sent.
+        FReports.MessageSent(t->Total, t->Done);
+      } else {
+        TFailure failure = Classify(AResult, *t);
+        FReports.Failed(failure, true, true);
+        if (failure.SessionEnds) return SessionLost(std::move(failure), false);
+      }
+      break;
+    case TTransferKind::Quit:
+      Teardown();
+      FState = stDisconnected;
+      FReports.SessionEnded(FConnect, std::nullopt);
+      return;
+  }
+  StartNext();
+}
+
+// ---- the resting connection
+
+void TSMTPSession::ArmIdleWatch() {
+  if (FIdleWatch || FSessionSocket == CURL_SOCKET_BAD || FNotifiers.count(FSessionSocket)) return;
+  FIdleWatch = new QSocketNotifier(FSessionSocket, QSocketNotifier::Read, &FContext);
+  QObject::connect(FIdleWatch, &QSocketNotifier::activated, &FContext, [this] { IdleSocketReady(); });
+}
+
+void TSMTPSession::DisarmIdleWatch() {
+  if (!FIdleWatch) return;
+  FIdleWatch->setEnabled(false);
+  FIdleWatch->deleteLater();
+  FIdleWatch = nullptr;
+}
+
+void TSMTPSession::IdleSocketReady() {
+  char buffer[512];
+  ssize_t n = ::recv(FSessionSocket, buffer, sizeof buffer, MSG_PEEK | MSG_DONTWAIT);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+  TTransfer reply;
+  if (n > 0) reply.AddReplyText(std::string_view(buffer, static_cast<size_t>(n)));
+  if (reply.Last.Code >= 400 || reply.Reading.Code >= 400) {
+    const TReply& r = reply.Last.Code ? reply.Last : reply.Reading;
+    std::string text;
+    for (const std::string& line : r.Lines) text += (text.empty() ? "" : " ") + line;
+    return SessionLost({static_cast<int16_t>(r.Code), text, r.Lines, true});
+  }
+  SessionLost({smtpErrConnectionLost, "The SMTP server (" + FHostText + ") closed the session.", {}, true});
+}
+
+// Drops the connection without a word to the server: used when it is gone
+// already, after QUIT, or when the control is freed.
+void TSMTPSession::Teardown() {
+  DisarmIdleWatch();
+  if (FTransfer) {
+    if (FMulti) curl_multi_remove_handle(FMulti, FTransfer->Easy);
+    FTransfer.reset();
+  }
+  if (FMulti) {
+    // libcurl would say QUIT to a pooled connection and wait for the answer,
+    // blocking; shutting the sockets first makes that fail at once.
+    FSockets.ShutDownAll();
+    curl_multi_cleanup(FMulti);
+    FMulti = nullptr;
+  }
+  FSessionOpen = false;
+  FSessionSocket = CURL_SOCKET_BAD;
+  for (auto& [socket, pair] : FNotifiers)
+    for (QSocketNotifier* n : {pair.first, pair.second})
+      if (n) {
+        n->setEnabled(false);
+        n->deleteLater();
+      }
+  FNotifiers.clear();
+  FCurlTimer.stop();
+  if (FResolve) curl_slist_free_all(FResolve);
+  FResolve = nullptr;
+}
+
+
+}  // namespace Vantry::Isp3
