@@ -122,11 +122,11 @@ void TSMTPEngine::StopSession() {
       FSessionHome,
       [this] {
         FSession.reset();
+        FSessionHome->deleteLater();  // freed as the thread ends
         QThread::currentThread()->quit();
       },
       Qt::QueuedConnection);
   FThread->wait();
-  delete FSessionHome;
   FSessionHome = nullptr;
   FThread.reset();
 }

@@ -325,8 +325,10 @@ void TSMTPSession::Abort() {
 void TSMTPSession::Send(std::unique_ptr<TQueuedMessage> AMessage) {
   if (FState != stConnected) {
     // The session ended while the message was on its way here.
-    FQueue.push_back(std::move(AMessage));
-    return FailQueued("Not connected to an SMTP server: the message was not sent.");
+    FReports.DocInput(disBegin, 0, 0);
+    FReports.Failed({smtpErrNotConnected, "Not connected to an SMTP server: the message was not sent.", {}, false},
+                    true, true);
+    return;
   }
   FQueue.push_back(std::move(AMessage));
   StartNext();
