@@ -51,15 +51,17 @@ public:
   void Disconnect();
   void Verify(const QString& AAddresses);
   void Send(std::unique_ptr<TQueuedMessage> AMessage);
-  // AOperation: the failure ends an operation that counted towards Busy.
-  void PostFailure(TFailure AFailure, bool AWithDocument, bool AOperation = true);
+  // OnError; then, for a message (ADocument), its document ends with these
+  // counts (total, done); then, when AOperation, the operation is over.
+  void PostFailure(TFailure AFailure, std::optional<std::pair<int64_t, int64_t>> ADocument, bool AOperation);
 
   // What the session reports; called on its thread.
   void StateChanged(uint64_t AConnect, int16_t AState) override;
   void SessionEnded(uint64_t AConnect, std::optional<TFailure> AFailure) override;
   void DocInput(int16_t AState, int64_t ATotal, int64_t ADone) override;
   void MessageSent(int64_t ATotal, int64_t ADone) override;
-  void Failed(TFailure AFailure, bool AWithDocument, bool AOperation) override;
+  void Failed(TFailure AFailure, int64_t ATotal, int64_t ADone) override;
+  void Refused(TFailure AFailure, int64_t ATotal) override;
 
 private:
   // Runs A on the GUI thread's event loop, after everything posted before
@@ -117,7 +119,7 @@ void TSMTPEngine::ToSession(std::function<void(TSMTPSession&)> A) {
 // libcurl waiting for a server.
 void TSMTPEngine::StopSession() {
   if (!FThread) return;
-  FSockets.ShutDownAll();
+  FSockets.Interrupt();
   QMetaObject::invokeMethod(
       FSessionHome,
       [this] {
@@ -175,13 +177,11 @@ bool TSMTPEngine::RaiseDocInput(int16_t AState, int64_t ATotal, int64_t ADone) {
 }
 
 
-// An operation that fails before or during its transfer: OnError, then, for
-// a message, its document ends (state 5); then the operation is over.
-void TSMTPEngine::PostFailure(TFailure AFailure, bool AWithDocument, bool AOperation) {
-  Post([this, AFailure = std::move(AFailure), AWithDocument, AOperation] {
+void TSMTPEngine::PostFailure(TFailure AFailure, std::optional<std::pair<int64_t, int64_t>> ADocument,
+                              bool AOperation) {
+  Post([this, AFailure = std::move(AFailure), ADocument, AOperation] {
     if (!RaiseError(AFailure)) return;
-    const TDocInput& doc = FOwner.FDocInput;
-    if (AWithDocument && !RaiseDocInput(disEnd, doc.FBytesTotal, doc.FBytesTransferred)) return;
+    if (ADocument && !RaiseDocInput(disEnd, ADocument->first, ADocument->second)) return;
     if (AOperation) OperationEnded();
   });
 }
@@ -216,8 +216,15 @@ void TSMTPEngine::MessageSent(int64_t ATotal, int64_t ADone) {
   });
 }
 
-void TSMTPEngine::Failed(TFailure AFailure, bool AWithDocument, bool AOperation) {
-  PostFailure(std::move(AFailure), AWithDocument, AOperation);
+void TSMTPEngine::Failed(TFailure AFailure, int64_t ATotal, int64_t ADone) {
+  PostFailure(std::move(AFailure), std::pair(ATotal, ADone), true);
+}
+
+void TSMTPEngine::Refused(TFailure AFailure, int64_t ATotal) {
+  Post([this, AFailure = std::move(AFailure), ATotal] {
+    if (RaiseDocInput(disBegin, ATotal, 0) && RaiseError(AFailure) && RaiseDocInput(disEnd, ATotal, 0))
+      OperationEnded();
+  });
 }
 
 // ---- commands
@@ -225,7 +232,7 @@ void TSMTPEngine::Failed(TFailure AFailure, bool AWithDocument, bool AOperation)
 void TSMTPEngine::Connect() {
   if (FState != stDisconnected) {
     PostFailure({smtpErrWrongState, "Connect is not possible now: a session is open, opening or closing.", {}, false},
-                false, false);
+                std::nullopt, false);
     return;
   }
   TSessionSettings settings{FOwner.RemoteHost().trimmed(), FOwner.RemotePort(), FOwner.CAFile(),
@@ -242,14 +249,17 @@ void TSMTPEngine::Disconnect() {
       return;
     case stConnected:
       FState = stDisconnecting;
-      Post([this] { RaiseState(stDisconnecting); });
+      // A session that ended meanwhile, and said so, raised state 6 first.
+      Post([this, connect = FConnect] {
+        if (connect == FConnect && FState == stDisconnecting) RaiseState(stDisconnecting);
+      });
       ToSession([](TSMTPSession& ASession) { ASession.Disconnect(); });
       return;
     default:
       // Still connecting, or a second Disconnect while closing: give up now.
       // What the session still reports of this attempt is stale from here.
       ++FConnect;
-      FSockets.ShutDownAll();
+      FSockets.Interrupt();
       ToSession([](TSMTPSession& ASession) { ASession.Abort(); });
       if (FState != stDisconnecting) Post([this] { RaiseState(stDisconnecting); });
       FState = stDisconnected;
@@ -282,8 +292,7 @@ void TSMTPEngine::Verify(const QString& AAddresses) {
 void TSMTPEngine::Send(std::unique_ptr<TQueuedMessage> AMessage) {
   FOperations++;
   if (FState != stConnected) {
-    DocInput(disBegin, 0, 0);
-    PostFailure({smtpErrNotConnected, "Not connected to an SMTP server: the message was not sent.", {}, false}, true);
+    Refused({smtpErrNotConnected, "Not connected to an SMTP server: the message was not sent.", {}, false}, 0);
     return;
   }
   // Commands are copied into the event queue, so the message travels shared.
@@ -351,7 +360,7 @@ void TSMTP::SendDocument(const std::optional<WideString>&, const TDocHeaders* AH
   } else {
     FEngine->PostFailure({smtpErrBadArguments, "There is nothing to send: neither a text nor a file name is given.",
                           {}, false},
-                         true, false);
+                         std::pair<int64_t, int64_t>(0, 0), false);
     return;
   }
   FEngine->Send(std::move(message));

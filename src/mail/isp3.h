@@ -232,9 +232,10 @@ public:
   // RemotePort first. Allowed in state 6 only, otherwise OnError.
   void Connect(const std::optional<WideString>& ARemoteHost = std::nullopt,
                const std::optional<int>& ARemotePort = std::nullopt);
-  // Ends the session with QUIT: state 5, then 6. In state 6 it does nothing;
-  // while connecting it gives up the attempt. Queued messages are dropped
-  // (each gets OnError and state 5).
+  // Ends the session: state 5, then the messages already handed over go out,
+  // then QUIT, then state 6. In state 6 it does nothing. While connecting,
+  // or called again while closing, it gives up at once: the message in
+  // flight and those queued are dropped (each gets OnError and state 5).
   void Disconnect();
   // Checks a comma-separated address list; see the comment at the top.
   void Verify(const WideString& AAddresses);

@@ -11,6 +11,7 @@
 #include <QUrl>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -299,8 +300,7 @@ void TSMTPSession::SessionLost(TFailure AFailure, bool AReport) {
 void TSMTPSession::FailQueued(const std::string& AWhy) {
   while (!FQueue.empty()) {
     FQueue.pop_front();
-    FReports.DocInput(disBegin, 0, 0);
-    FReports.Failed({smtpErrNotConnected, AWhy, {}, false}, true, true);
+    FReports.Refused({smtpErrNotConnected, AWhy, {}, false}, 0);
   }
 }
 
@@ -314,10 +314,12 @@ void TSMTPSession::Abort() {
   FLookupId = -1;
   FConnectDeadline.stop();
   if (FTransfer && FTransfer->Kind == TTransferKind::Message)
-    FReports.Failed({smtpErrConnectionLost, "The transfer was stopped by a disconnection.", {}, false}, true, true);
+    FReports.Failed({smtpErrConnectionLost, "The transfer was stopped by a disconnection.", {}, false},
+                    FTransfer->Total, FTransfer->Done);
   Teardown();
   FailQueued("The session was closed before the message was sent.");
   FState = stDisconnected;
+  FSockets.Resume();
 }
 
 // ---- sending
@@ -325,9 +327,7 @@ void TSMTPSession::Abort() {
 void TSMTPSession::Send(std::unique_ptr<TQueuedMessage> AMessage) {
   if (FState != stConnected) {
     // The session ended while the message was on its way here.
-    FReports.DocInput(disBegin, 0, 0);
-    FReports.Failed({smtpErrNotConnected, "Not connected to an SMTP server: the message was not sent.", {}, false},
-                    true, true);
+    FReports.Refused({smtpErrNotConnected, "Not connected to an SMTP server: the message was not sent.", {}, false}, 0);
     return;
   }
   FQueue.push_back(std::move(AMessage));
@@ -363,29 +363,56 @@ void TSMTPSession::StartNext() {
   }
 }
 
+// Opens the body's file for ATransfer and reads it once to learn what it
+// holds (ASCII, UTF-8, line lengths), which decides the headers; the
+// transfer then streams it. Only a regular file will do: a FIFO or a device
+// could block the session or never end. It is opened without blocking and
+// checked before anything is read.
+bool TSMTPSession::OpenBodyFile(const QString& AName, TTransfer& ATransfer, TBodyScan& AScan, std::string& AError) {
+  std::string name = Utf8(AName);
+  int fd = ::open(QFile::encodeName(AName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0) {
+    AError = "The file \"" + name + "\" cannot be read: " + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    ::close(fd);
+    AError = "\"" + name + "\" is not a file that can be sent (a folder, a device or a pipe).";
+    return false;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  ATransfer.File = std::make_unique<QFile>();
+  bool ok = ATransfer.File->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+  if (!ok) ::close(fd);
+  std::string chunk(ChunkSize, '\0');
+  while (ok && !FSockets.Interrupted()) {
+    qint64 n = ATransfer.File->read(chunk.data(), static_cast<qint64>(chunk.size()));
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    AScan.Add(std::string_view(chunk.data(), static_cast<size_t>(n)));
+  }
+  if (FSockets.Interrupted()) {
+    AError = "The message was given up while its file \"" + name + "\" was read.";
+    return false;
+  }
+  if (!ok || !ATransfer.File->seek(0)) {
+    AError = "The file \"" + name + "\" cannot be read: " + Utf8(ATransfer.File->errorString());
+    return false;
+  }
+  return true;
+}
+
 // Prepares the message's transfer and starts it; false when it failed
 // before anything went out (its failure is posted).
 bool TSMTPSession::StartMessage(std::unique_ptr<TQueuedMessage> AMessage) {
   auto transfer = NewTransfer(TTransferKind::Message);
   TBodyScan scan;
   if (AMessage->FromFile) {
-    transfer->File = std::make_unique<QFile>(AMessage->FileName);
-    std::string name = Utf8(AMessage->FileName);
-    bool ok = transfer->File->open(QIODevice::ReadOnly);
-    // One pass to learn what the body holds (ASCII, UTF-8, line lengths),
-    // which decides its headers; the second pass streams it.
-    std::string chunk(ChunkSize, '\0');
-    while (ok) {
-      qint64 n = transfer->File->read(chunk.data(), static_cast<qint64>(chunk.size()));
-      if (n < 0) ok = false;
-      if (n <= 0) break;
-      scan.Add(std::string_view(chunk.data(), static_cast<size_t>(n)));
-    }
-    if (!ok || !transfer->File->seek(0)) {
-      FReports.DocInput(disBegin, 0, 0);
-      FReports.Failed({smtpErrFileUnreadable,
-                       "The file \"" + name + "\" cannot be read: " + Utf8(transfer->File->errorString()), {}, false},
-                      true, true);
+    std::string error;
+    if (!OpenBodyFile(AMessage->FileName, *transfer, scan, error)) {
+      FReports.Refused({smtpErrFileUnreadable, error, {}, false}, 0);
       return false;
     }
   } else {
@@ -394,12 +421,12 @@ bool TSMTPSession::StartMessage(std::unique_ptr<TQueuedMessage> AMessage) {
   }
   TPreparedHeaders headers = PrepareHeaders(AMessage->Headers, scan, FLocalName);
   transfer->Total = scan.Size;
-  FReports.DocInput(disBegin, scan.Size, 0);
   if (!headers.Error.empty()) {
     bool address = headers.Error.find("not a valid address") != std::string::npos;
-    FReports.Failed({address ? smtpErrBadAddress : smtpErrBadHeader, headers.Error, {}, false}, true, true);
+    FReports.Refused({address ? smtpErrBadAddress : smtpErrBadHeader, headers.Error, {}, false}, scan.Size);
     return false;
   }
+  FReports.DocInput(disBegin, scan.Size, 0);
   transfer->HeaderBlock = std::move(headers.Block);
   transfer->Encoder = std::make_unique<TBodyEncoder>(headers.QuotedPrintable);
   CURL* e = transfer->Easy;
@@ -644,7 +671,7 @@ void TSMTPSession::TransferDone(CURLcode AResult) {
         FReports.MessageSent(t->Total, t->Done);
       } else {
         TFailure failure = Classify(AResult, *t);
-        FReports.Failed(failure, true, true);
+        FReports.Failed(failure, t->Total, t->Done);
         if (failure.SessionEnds) return SessionLost(std::move(failure), false);
       }
       break;
@@ -690,15 +717,16 @@ void TSMTPSession::IdleSocketReady() {
 // Drops the connection without a word to the server: used when it is gone
 // already, after QUIT, or when the control is freed.
 void TSMTPSession::Teardown() {
+  // libcurl would finish a message in flight (the end of its data) and say
+  // QUIT to a pooled connection, and wait for the answers, blocking; shutting
+  // the sockets first makes that fail at once.
+  FSockets.ShutDownAll();
   DisarmIdleWatch();
   if (FTransfer) {
     if (FMulti) curl_multi_remove_handle(FMulti, FTransfer->Easy);
     FTransfer.reset();
   }
   if (FMulti) {
-    // libcurl would say QUIT to a pooled connection and wait for the answer,
-    // blocking; shutting the sockets first makes that fail at once.
-    FSockets.ShutDownAll();
     curl_multi_cleanup(FMulti);
     FMulti = nullptr;
   }

@@ -22,6 +22,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -76,25 +77,38 @@ public:
   virtual void DocInput(int16_t AState, int64_t ATotal, int64_t ADone) = 0;
   // The message was accepted by the server.
   virtual void MessageSent(int64_t ATotal, int64_t ADone) = 0;
-  // An operation failed: OnError, then (AWithDocument) the document ends, then
-  // (AOperation) the operation no longer counts towards Busy.
-  virtual void Failed(TFailure AFailure, bool AWithDocument, bool AOperation) = 0;
+  // The message in flight failed: OnError, then its document ends with
+  // these counts, then it no longer counts towards Busy.
+  virtual void Failed(TFailure AFailure, int64_t ATotal, int64_t ADone) = 0;
+  // A message failed before any of it went out: its document begins, OnError,
+  // its document ends, and it no longer counts towards Busy; all at once, so
+  // that no other message's events come between.
+  virtual void Refused(TFailure AFailure, int64_t ATotal) = 0;
 };
 
-// The sockets libcurl has open for a session. The control's thread may shut
-// them down to wake a session that waits inside libcurl; the lock makes sure
-// a socket is never shut after libcurl closed it (its number could by then
-// belong to another file).
+// The sockets libcurl has open for a session, and the brake the control's
+// thread pulls to wake a session that waits inside libcurl or reads a long
+// body file. The lock makes sure a socket is never shut after libcurl closed
+// it (its number could by then belong to another file).
 class TSocketRegistry {
 public:
   curl_socket_t Open(int AFamily, int AType, int AProtocol);
   void Close(curl_socket_t ASocket);
-  // Any thread: makes every pending and future read or write on the sockets fail at once.
+  // Makes every pending and future read or write on the sockets fail at once.
   void ShutDownAll();
+  // Any thread: shuts the sockets down and stops the scan of a body file
+  // until the session calls Resume.
+  void Interrupt() {
+    FInterrupted = true;
+    ShutDownAll();
+  }
+  bool Interrupted() const { return FInterrupted; }
+  void Resume() { FInterrupted = false; }
 
 private:
   std::mutex FLock;
   std::set<curl_socket_t> FSockets;
+  std::atomic<bool> FInterrupted = false;
 };
 
 // Receives the answer of a host name lookup. Qt 6.4 loses the memory of a
@@ -109,6 +123,7 @@ public slots:
 };
 
 struct TTransfer;
+struct TBodyScan;
 enum class TTransferKind { Open, Message, Quit };
 
 class TSMTPSession {
@@ -150,6 +165,7 @@ private:
   void Start(std::unique_ptr<TTransfer> ATransfer);
   void StartNext();
   bool StartMessage(std::unique_ptr<TQueuedMessage> AMessage);
+  bool OpenBodyFile(const QString& AName, TTransfer& ATransfer, TBodyScan& AScan, std::string& AError);
   void SocketAction(curl_socket_t ASocket, int AEvents);
   void TransferDone(CURLcode AResult);
   TFailure Classify(CURLcode AResult, const TTransfer& ATransfer) const;
