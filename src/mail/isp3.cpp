@@ -27,7 +27,8 @@
 // Giving up (Disconnect while connecting or closing, or freeing the control)
 // shuts the session's sockets down first, which wakes a session waiting
 // inside libcurl for a silent server, so the control never waits for the
-// response time-out.
+// response time-out. Freeing the control waits for the session's thread for
+// a second at most.
 
 namespace Vantry {
 
@@ -38,6 +39,40 @@ namespace {
 std::string Utf8(const QString& S) { return S.toStdString(); }
 
 }  // namespace
+
+// The session's thread: it makes the session, runs the event loop that
+// drives it, and frees it as the loop ends.
+class TSessionThread final : public QThread {
+public:
+  TSessionThread(std::shared_ptr<TSessionReports> AReports, std::shared_ptr<TSocketRegistry> ASockets)
+      : FReports(std::move(AReports)), FSockets(std::move(ASockets)), FHome(new QObject) {
+    setObjectName(QStringLiteral("SMTP session"));
+    FHome->moveToThread(this);
+  }
+  // Runs A on the session's thread, after the commands before it. Commands
+  // sent before the thread runs wait for its loop, and so for the session.
+  void Command(std::function<void(TSMTPSession&)> A) {
+    QMetaObject::invokeMethod(
+        FHome, [this, A = std::move(A)] { A(*FSession); }, Qt::QueuedConnection);
+  }
+
+protected:
+  void run() override {
+    {
+      TSMTPSession session(FReports, FSockets);
+      FSession = &session;
+      exec();
+      FSession = nullptr;
+    }
+    delete FHome;  // with the commands that did not run
+  }
+
+private:
+  std::shared_ptr<TSessionReports> FReports;
+  std::shared_ptr<TSocketRegistry> FSockets;
+  QObject* FHome;  // lives on the session's thread and takes its commands
+  TSMTPSession* FSession = nullptr;
+};
 
 class TSMTPEngine final : public TSessionReports {
 public:
@@ -57,7 +92,7 @@ public:
 
   // What the session reports; called on its thread.
   void StateChanged(uint64_t AConnect, int16_t AState) override;
-  void SessionEnded(uint64_t AConnect, std::optional<TFailure> AFailure) override;
+  void SessionEnded(uint64_t AConnect, std::optional<TFailure> AFailure, bool ADisconnecting) override;
   void DocInput(int16_t AState, int64_t ATotal, int64_t ADone) override;
   void MessageSent(int64_t ATotal, int64_t ADone) override;
   void Failed(TFailure AFailure, int64_t ATotal, int64_t ADone) override;
@@ -70,7 +105,6 @@ private:
   // Runs A on the session's thread, after the commands before it; starts
   // the thread and the session first when needed.
   void ToSession(std::function<void(TSMTPSession&)> A);
-  void StopSession();
   // Calls a handler; false when the handler freed the control.
   template <class F>
   bool Call(F&& AHandler) {
@@ -87,14 +121,15 @@ private:
   QObject FContext;  // receives the posted events; dies with the engine
   std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
   int16_t FState = stDisconnected;
+  bool FClosingRaised = false;  // state 5 has been raised for the present attempt
   int FOperations = 0;
   // Counts the Connect calls and the attempts given up; a session report of
   // an earlier count is about an attempt the control has left behind.
   uint64_t FConnect = 0;
-  TSocketRegistry FSockets;
-  std::unique_ptr<QThread> FThread;
-  QObject* FSessionHome = nullptr;          // lives on the session's thread and takes its commands
-  std::unique_ptr<TSMTPSession> FSession;   // made, used and freed on the session's thread only
+  // Shared with the session's thread, which may outlive the control.
+  std::shared_ptr<TSocketRegistry> FSockets = std::make_shared<TSocketRegistry>();
+  std::shared_ptr<TReportRelay> FRelay = std::make_shared<TReportRelay>(this);
+  std::unique_ptr<TSessionThread> FThread;
 };
 
 // ---- the session's thread
@@ -102,45 +137,34 @@ private:
 void TSMTPEngine::ToSession(std::function<void(TSMTPSession&)> A) {
   if (!FThread) {
     TSMTPSession::GlobalInit();
-    FThread = std::make_unique<QThread>();
-    FThread->setObjectName(QStringLiteral("SMTP session"));
-    FSessionHome = new QObject;
-    FSessionHome->moveToThread(FThread.get());
+    FThread = std::make_unique<TSessionThread>(FRelay, FSockets);
     FThread->start();
-    QMetaObject::invokeMethod(
-        FSessionHome, [this] { FSession = std::make_unique<TSMTPSession>(*this, FSockets); }, Qt::QueuedConnection);
   }
-  QMetaObject::invokeMethod(
-      FSessionHome, [this, A = std::move(A)] { A(*FSession); }, Qt::QueuedConnection);
+  FThread->Command(std::move(A));
 }
 
-// Frees the session on its thread and waits for the thread to end. The
-// sockets are shut down first so that the session cannot be stuck inside
-// libcurl waiting for a server.
-void TSMTPEngine::StopSession() {
-  if (!FThread) return;
-  FSockets.Interrupt();
-  QMetaObject::invokeMethod(
-      FSessionHome,
-      [this] {
-        FSession.reset();
-        FSessionHome->deleteLater();  // freed as the thread ends
-        QThread::currentThread()->quit();
-      },
-      Qt::QueuedConnection);
-  FThread->wait();
-  FSessionHome = nullptr;
-  FThread.reset();
-}
-
+// Stops the session's thread. The sockets are shut down first, so that the
+// session cannot be stuck inside libcurl waiting for a server; the wait is
+// still bounded, since a read of the body file on a hung network file
+// system cannot be woken: such a thread is left to end on its own and frees
+// itself then, and what it reports reaches nobody.
 TSMTPEngine::~TSMTPEngine() {
   FAlive.reset();
-  StopSession();
+  FRelay->Detach();
+  if (!FThread) return;
+  FSockets->Interrupt();
+  FThread->quit();
+  constexpr int StopLimit = 1000;  // milliseconds
+  if (FThread->wait(StopLimit)) return;
+  QThread* stuck = FThread.release();
+  QObject::connect(stuck, &QThread::finished, stuck, &QObject::deleteLater);
+  if (stuck->isFinished()) delete stuck;
 }
 
 // ---- events
 
 bool TSMTPEngine::RaiseState(int16_t AState) {
+  if (AState == stConnecting || AState == stDisconnecting) FClosingRaised = AState == stDisconnecting;
   return Call([&] {
     if (FOwner.OnStateChanged) FOwner.OnStateChanged(&FOwner, AState);
   });
@@ -176,7 +200,6 @@ bool TSMTPEngine::RaiseDocInput(int16_t AState, int64_t ATotal, int64_t ADone) {
   });
 }
 
-
 void TSMTPEngine::PostFailure(TFailure AFailure, std::optional<std::pair<int64_t, int64_t>> ADocument,
                               bool AOperation) {
   Post([this, AFailure = std::move(AFailure), ADocument, AOperation] {
@@ -185,7 +208,6 @@ void TSMTPEngine::PostFailure(TFailure AFailure, std::optional<std::pair<int64_t
     if (AOperation) OperationEnded();
   });
 }
-
 
 // ---- what the session reports
 
@@ -197,11 +219,16 @@ void TSMTPEngine::StateChanged(uint64_t AConnect, int16_t AState) {
   });
 }
 
-void TSMTPEngine::SessionEnded(uint64_t AConnect, std::optional<TFailure> AFailure) {
-  Post([this, AConnect, AFailure = std::move(AFailure)] {
+void TSMTPEngine::SessionEnded(uint64_t AConnect, std::optional<TFailure> AFailure, bool ADisconnecting) {
+  Post([this, AConnect, AFailure = std::move(AFailure), ADisconnecting] {
     if (AConnect != FConnect) return;
+    // On a time-out the session closes (state 5) before it ends, unless a
+    // Disconnect has raised state 5 already.
+    bool closing = ADisconnecting && !FClosingRaised;
     FState = stDisconnected;
-    if (!AFailure || RaiseError(*AFailure)) RaiseState(stDisconnected);
+    if (AFailure && !RaiseError(*AFailure)) return;
+    if (closing && !RaiseState(stDisconnecting)) return;
+    RaiseState(stDisconnected);
   });
 }
 
@@ -236,7 +263,7 @@ void TSMTPEngine::Connect() {
     return;
   }
   TSessionSettings settings{FOwner.RemoteHost().trimmed(), FOwner.RemotePort(), FOwner.CAFile(),
-                            FOwner.ConnectTimeout(), FOwner.ResponseTimeout()};
+                            FOwner.ConnectTimeout(), FOwner.ResponseTimeout(), FOwner.RequireTLS()};
   uint64_t connect = ++FConnect;
   FState = stConnecting;
   Post([this] { RaiseState(stConnecting); });
@@ -248,22 +275,30 @@ void TSMTPEngine::Disconnect() {
     case stDisconnected:
       return;
     case stConnected:
+      // The session sends what was handed over, then QUITs. A session that
+      // ended meanwhile, and said so, raises state 5 itself, or raised 6.
       FState = stDisconnecting;
-      // A session that ended meanwhile, and said so, raised state 6 first.
       Post([this, connect = FConnect] {
-        if (connect == FConnect && FState == stDisconnecting) RaiseState(stDisconnecting);
+        if (connect == FConnect && FState == stDisconnecting && !FClosingRaised) RaiseState(stDisconnecting);
       });
       ToSession([](TSMTPSession& ASession) { ASession.Disconnect(); });
       return;
-    default:
-      // Still connecting, or a second Disconnect while closing: give up now.
-      // What the session still reports of this attempt is stale from here.
-      ++FConnect;
-      FSockets.Interrupt();
-      ToSession([](TSMTPSession& ASession) { ASession.Abort(); });
-      if (FState != stDisconnecting) Post([this] { RaiseState(stDisconnecting); });
+    case stDisconnecting:
+      // A second Disconnect while closing gives up now: the message in
+      // flight and those queued fail, then the session ends (state 6).
+      FSockets->Interrupt();
+      ToSession([connect = FConnect](TSMTPSession& ASession) { ASession.Abort(connect, true); });
+      return;
+    default: {
+      // Still connecting: give up now. What the session still reports of
+      // this attempt is stale from here.
+      uint64_t connect = ++FConnect;
+      FSockets->Interrupt();
+      ToSession([connect](TSMTPSession& ASession) { ASession.Abort(connect, false); });
+      Post([this] { RaiseState(stDisconnecting); });
       FState = stDisconnected;
       Post([this] { RaiseState(stDisconnected); });
+    }
   }
 }
 

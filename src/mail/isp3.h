@@ -36,20 +36,37 @@
 //     (ended) once the server accepted the message. A failure: OnError first,
 //     then OnDocInput with state 5. Busy turns false after the last state 5.
 //   SMTP1->Disconnect();
-//     OnStateChanged 5 (disconnecting: QUIT), then 6.
+//     OnStateChanged 5 (disconnecting), the messages already handed over go
+//     out, QUIT, then 6. Called again while closing, it gives up at once:
+//     the message in flight and those queued fail (OnError, state 5 on the
+//     document), then state 6.
 //   A server that closes the session, or a network that drops it: OnError,
 //   then OnStateChanged 6.
 //
-// Time-outs: ConnectTimeout (30 s) for resolving the name and opening the
-// session; ResponseTimeout (60 s) for a server that stops answering or stops
-// taking data. Either ends the session with OnError.
+// Time-outs: ConnectTimeout (30 s) bounds resolving the name, connecting,
+// the greeting, EHLO and STARTTLS; ResponseTimeout (60 s) bounds each reply
+// (a reply counts once it is whole) and each stall of the data, from the last
+// byte sent. On expiry: OnError 20003 or 20004 naming the time, state 5 on
+// the document of a message in flight (nothing is reported sent), then
+// states 5 and 6; a new Connect may follow at once. A server that accepted a
+// message and does not answer QUIT ends the session without an error.
+//
+// TLS: STARTTLS is used whenever the server offers it, and the certificate
+// is checked. A server that offers STARTTLS and refuses it, or fails the
+// check, gets nothing more: OnError 20011. With RequireTLS, or a CAFile, a
+// server that does not offer STARTTLS gets nothing but EHLO and QUIT; and a
+// session that once spoke TLS never goes on without it.
 //
 // Outgoing messages: a header value holding CR or LF is refused (nothing is
-// sent); a header value that is not ASCII goes out as RFC 2047 encoded words;
-// a body that is not ASCII, or has lines over 998 octets, goes out
+// sent); header lines are folded at 78 characters and never pass 998; text
+// that is not ASCII goes out as RFC 2047 encoded words (in address headers
+// only the display names, which are quoted when they hold specials);
+// structured headers (Content-Type, Message-ID, ...) are never encoded. A
+// body that is not ASCII, or has lines over 998 octets, goes out
 // quoted-printable with its charset (UTF-8 when it is valid UTF-8, otherwise
 // ISO-8859-1) set in a text Content-Type; Date, Message-ID and MIME-Version
-// are added after the given headers when absent. Line ends become CR LF.
+// are added after the given headers when absent. Line ends become CR LF. A
+// body file that changes while it is sent is not sent (20006).
 //
 // OnError hands the error's Number and Description; Errors() holds the
 // details (one item per line of a server's reply, one per bad address).
@@ -111,7 +128,7 @@ enum TSMTPErrorNumber : int16_t {
   smtpErrBadAddress = 20008,         // a malformed address (Verify, or an envelope address)
   smtpErrNotConnected = 20009,       // an operation that needs state 4 outside it
   smtpErrWrongState = 20010,         // Connect while a session is open, opening or closing
-  smtpErrTls = 20011,                // STARTTLS or the server's certificate failed
+  smtpErrTls = 20011,                // STARTTLS refused, not offered when required, or the certificate failed
   smtpErrProtocol = 20012,           // the server broke the protocol, or another local fault
   smtpErrBadArguments = 20013,       // SendDocument with neither text nor file name
 };
@@ -219,12 +236,16 @@ public:
   // against instead of the system's store; empty for the system's store.
   WideString CAFile() const { return FCAFile; }
   void SetCAFile(const WideString& AValue) { FCAFile = AValue; }
+  // Not stored. When true, a server that does not offer STARTTLS gets no
+  // message (OnError 20011); a CAFile given means the same.
+  bool RequireTLS() const { return FRequireTLS; }
+  void SetRequireTLS(bool AValue) { FRequireTLS = AValue; }
   // Not stored. Milliseconds allowed to open a session (resolving,
   // connecting, greeting, EHLO, STARTTLS): 30000 unless set.
   int ConnectTimeout() const { return FConnectTimeout; }
   void SetConnectTimeout(int AValue) { FConnectTimeout = AValue; }
-  // Not stored. Milliseconds the server may stay silent (no reply, no data
-  // taken) before the session is given up: 60000 unless set.
+  // Not stored. Milliseconds the server may take for each reply, and may
+  // stop taking data, before the session is given up: 60000 unless set.
   int ResponseTimeout() const { return FResponseTimeout; }
   void SetResponseTimeout(int AValue) { FResponseTimeout = AValue; }
 
@@ -264,6 +285,7 @@ private:
   WideString FCAFile;
   int FConnectTimeout = 30000;
   int FResponseTimeout = 60000;
+  bool FRequireTLS = false;
   TDocInput FDocInput;
   TSMTPErrors FErrors;
   std::unique_ptr<TSMTPEngine> FEngine;

@@ -6,10 +6,19 @@
 #include <ctime>
 #include <mutex>
 #include <random>
+#include <tuple>
 
 namespace Vantry::Isp3 {
 
 namespace {
+
+constexpr size_t FoldAt = 78;          // RFC 5322 2.1.1: lines should not be longer
+constexpr size_t MaxLine = 998;        // RFC 5322 2.1.1: lines must not be longer
+constexpr size_t MaxWordLine = 76;     // RFC 2047 2: a line that holds an encoded word
+constexpr size_t MaxHeaderName = 76;   // so that "Name: " fits a folded line
+constexpr size_t MaxLocalPart = 64;    // RFC 5321 4.5.3.1
+constexpr size_t MaxDomain = 255;
+constexpr size_t MaxPath = 256;        // "<" address ">"
 
 std::string_view Trim(std::string_view S) {
   while (!S.empty() && (S.front() == ' ' || S.front() == '\t')) S.remove_prefix(1);
@@ -28,12 +37,22 @@ bool IsAscii(std::string_view S) {
   return std::all_of(S.begin(), S.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
+// Printable ASCII and blanks only: what a header may hold as it stands.
+bool IsPlainText(std::string_view S) {
+  return std::all_of(S.begin(), S.end(), [](char c) {
+    auto u = static_cast<unsigned char>(c);
+    return (u >= 32 && u < 127) || c == '\t';
+  });
+}
+
 std::string Quoted(std::string_view S) { return "\"" + std::string(S) + "\""; }
 
 bool IsAtext(char c) {
   if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
   return std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
 }
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Why an addr-spec (local@domain) cannot be used, or empty when it can.
 std::string CheckAddrSpec(std::string_view A) {
@@ -45,6 +64,9 @@ std::string CheckAddrSpec(std::string_view A) {
   std::string_view local = A.substr(0, at), domain = A.substr(at + 1);
   if (local.empty()) return "nothing comes before the @";
   if (domain.empty()) return "no domain follows the @";
+  if (local.size() > MaxLocalPart) return "its name part is longer than 64 characters";
+  if (domain.size() > MaxDomain) return "its domain is longer than 255 characters";
+  if (A.size() + 2 > MaxPath) return "it is longer than 254 characters";
   if (local.size() >= 2 && local.front() == '"' && local.back() == '"') {
     if (local.find_first_of("\r\n") != std::string_view::npos) return "it holds a line break";
   } else {
@@ -114,9 +136,11 @@ std::string Base64(std::string_view S) {
   return r;
 }
 
-// A display name without its quotes and escapes, for encoding.
+bool IsQuotedString(std::string_view S) { return S.size() >= 2 && S.front() == '"' && S.back() == '"'; }
+
+// A display name without its quotes and escapes: the name as meant.
 std::string Unquote(std::string_view AName) {
-  if (AName.size() < 2 || AName.front() != '"' || AName.back() != '"') return std::string(AName);
+  if (!IsQuotedString(AName)) return std::string(AName);
   std::string r;
   for (size_t i = 1; i + 1 < AName.size(); ++i) {
     if (AName[i] == '\\' && i + 2 < AName.size()) ++i;
@@ -124,6 +148,19 @@ std::string Unquote(std::string_view AName) {
   }
   return r;
 }
+
+// A quoted-string of AText, with quotes and backslashes escaped.
+std::string Quote(std::string_view AText) {
+  std::string r = "\"";
+  for (char c : AText) {
+    if (c == '"' || c == '\\') r += '\\';
+    r += c;
+  }
+  return r + "\"";
+}
+
+// Text a reader would take for an RFC 2047 encoded word and decode.
+bool LooksEncoded(std::string_view AText) { return AText.find("=?") != std::string_view::npos; }
 
 std::string DateHeader() {
   static const char* const Days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -163,9 +200,150 @@ std::string MessageId(std::string_view AHostName) {
   return "<" + std::string(buffer) + "@" + host + ">";
 }
 
-bool IsAddressHeader(const std::string& ALowerName) {
-  return ALowerName == "from" || ALowerName == "to" || ALowerName == "cc" || ALowerName == "bcc" ||
-         ALowerName == "reply-to" || ALowerName == "sender";
+enum class THeaderKind { Address, Structured, Text };
+
+// Address headers are written anew from their mailboxes; structured ones
+// have a syntax of their own that encoded words would break (RFC 2047 5);
+// every other header, those of the X- kind among them, is text.
+THeaderKind KindOf(const std::string& ALowerName) {
+  static const char* const Addresses[] = {"from", "to", "cc", "bcc", "reply-to", "sender", "resent-from",
+                                          "resent-to", "resent-cc", "resent-bcc", "resent-sender"};
+  static const char* const Structured[] = {
+      "date", "message-id", "in-reply-to", "references", "resent-date", "resent-message-id", "return-path",
+      "received", "mime-version", "content-type", "content-transfer-encoding", "content-id", "content-disposition",
+      "content-language", "content-location", "auto-submitted", "dkim-signature", "authentication-results"};
+  for (const char* name : Addresses)
+    if (ALowerName == name) return THeaderKind::Address;
+  for (const char* name : Structured)
+    if (ALowerName == name) return THeaderKind::Structured;
+  if (ALowerName.starts_with("list-")) return THeaderKind::Structured;
+  return THeaderKind::Text;
+}
+
+// Lays out one header line. Each token comes with the blanks before it; a
+// token that would pass the line's limit starts a new line, and the fold goes
+// before its blanks, so that unfolding (which takes away only the CR LF)
+// gives back the text as it was.
+class THeaderLine {
+public:
+  explicit THeaderLine(std::string_view AName) : FText(std::string(AName) + ":"), FColumn(FText.size()) {
+    FLongest = FColumn;
+  }
+
+  // Adds a token, folding before it when the line would grow past 78
+  // characters (76 on a line with an encoded word).
+  void Add(std::string_view ABlanks, std::string_view AToken) {
+    size_t limit = FLineHasWord ? MaxWordLine : FoldAt;
+    if (!ABlanks.empty() && !AToken.empty() && FColumn + ABlanks.size() + AToken.size() > limit) Fold();
+    Append(ABlanks);
+    Append(AToken);
+  }
+  // Adds text to the line as it is, never folding before it.
+  void Append(std::string_view AText) {
+    FText += AText;
+    FColumn += AText.size();
+    FLongest = std::max(FLongest, FColumn);
+  }
+  void Fold() {
+    FText += "\r\n";
+    FColumn = 0;
+    FLineHasWord = false;
+  }
+  // Encoded words for AText (UTF-8), each of at most 75 characters, the first
+  // one filling what room the current line has left.
+  void AddEncodedWords(std::string_view ABlanks, std::string_view AText);
+
+  size_t Longest() const { return FLongest; }
+  std::string Text() const { return FText + "\r\n"; }
+
+private:
+  std::string FText;
+  size_t FColumn;
+  size_t FLongest;
+  bool FLineHasWord = false;
+};
+
+void THeaderLine::AddEncodedWords(std::string_view ABlanks, std::string_view AText) {
+  constexpr size_t Frame = 12;  // "=?UTF-8?B?" and "?="
+  constexpr size_t MostOctets = 45;  // 60 base64 characters: a word of 72
+  std::string_view blanks = ABlanks.empty() ? std::string_view(" ") : ABlanks;
+  if (AText.empty()) return Add(blanks, "");
+  size_t i = 0;
+  do {
+    size_t room = MaxWordLine - std::min(MaxWordLine, FColumn + blanks.size());
+    size_t octets = room >= Frame + 4 ? std::min(MostOctets, (room - Frame) / 4 * 3) : 0;
+    octets = std::min(octets, AText.size() - i);
+    // Never split a UTF-8 sequence between two words.
+    while (octets > 0 && i + octets < AText.size() && (static_cast<unsigned char>(AText[i + octets]) & 0xC0) == 0x80)
+      --octets;
+    if (octets == 0 && i < AText.size()) {
+      Fold();
+      octets = std::min(MostOctets, AText.size() - i);
+      while (i + octets < AText.size() && (static_cast<unsigned char>(AText[i + octets]) & 0xC0) == 0x80) --octets;
+    }
+    Append(blanks);
+    Append("=?UTF-8?B?" + Base64(AText.substr(i, octets)) + "?=");
+    FLineHasWord = true;
+    i += octets;
+    blanks = " ";
+  } while (i < AText.size());
+}
+
+// Splits a text at its runs of blanks: each word with the blanks before it;
+// blanks at the end come last with an empty word.
+std::vector<std::pair<std::string_view, std::string_view>> Words(std::string_view AText) {
+  std::vector<std::pair<std::string_view, std::string_view>> words;
+  size_t i = 0;
+  while (i < AText.size() || words.empty()) {
+    size_t start = i;
+    while (i < AText.size() && IsBlank(AText[i])) ++i;
+    size_t word = i;
+    while (i < AText.size() && !IsBlank(AText[i])) ++i;
+    words.emplace_back(AText.substr(start, word - start), AText.substr(word, i - word));
+    if (i >= AText.size()) break;
+  }
+  return words;
+}
+
+// Adds a text as it stands, folded at its blanks; the first word also gets
+// the blank that follows the colon.
+void AddFoldedText(THeaderLine& ALine, std::string_view AText) {
+  bool first = true;
+  for (auto [blanks, word] : Words(AText)) {
+    ALine.Add(first ? " " + std::string(blanks) : std::string(blanks), word);
+    first = false;
+  }
+}
+
+// A display name as a phrase: as written when it is plain words or quoted
+// already, quoted when it holds specials, encoded when it is not ASCII, looks
+// like an encoded word, or is too long to quote on one line.
+void AddDisplayName(THeaderLine& ALine, std::string_view ABlanks, const std::string& AName) {
+  std::string meant = Unquote(AName);
+  if (!IsPlainText(meant) || LooksEncoded(meant) || meant.size() > 60) return ALine.AddEncodedWords(ABlanks, meant);
+  if (IsQuotedString(AName)) return ALine.Add(ABlanks, AName);
+  bool plainWords = std::all_of(meant.begin(), meant.end(), [](char c) { return IsAtext(c) || IsBlank(c); });
+  if (!plainWords) return ALine.Add(ABlanks, Quote(meant));
+  bool first = true;
+  for (auto [blanks, word] : Words(meant)) {
+    if (word.empty()) continue;
+    ALine.Add(first ? ABlanks : std::string_view(" "), word);
+    first = false;
+  }
+}
+
+void AddMailboxes(THeaderLine& ALine, const std::vector<TMailbox>& ABoxes) {
+  if (ABoxes.empty()) return ALine.Append(" ");
+  for (size_t k = 0; k < ABoxes.size(); ++k) {
+    if (k > 0) ALine.Append(",");
+    const TMailbox& box = ABoxes[k];
+    if (box.Name.empty()) {
+      ALine.Add(" ", box.Address);
+    } else {
+      AddDisplayName(ALine, " ", box.Name);
+      ALine.Add(" ", "<" + box.Address + ">");
+    }
+  }
 }
 
 // Replaces or adds the charset parameter of a Content-Type value.
@@ -178,7 +356,17 @@ std::string WithCharset(const std::string& AValue, std::string_view ACharset) {
   return AValue.substr(0, at) + "charset=" + std::string(ACharset) + AValue.substr(end);
 }
 
-constexpr size_t MaxLine = 998;
+// Why a header name cannot be sent, or empty.
+std::string CheckHeaderName(const std::string& AName) {
+  if (AName.size() > MaxHeaderName)
+    return "The header name " + Quoted(AName.substr(0, 20) + "...") + " is longer than 76 characters: nothing was sent.";
+  if (AName.empty() || std::any_of(AName.begin(), AName.end(), [](char c) {
+        auto u = static_cast<unsigned char>(c);
+        return u < 33 || u > 126 || c == ':';
+      }))
+    return "The header name " + Quoted(AName) + " cannot be sent: nothing was sent.";
+  return {};
+}
 
 }  // namespace
 
@@ -266,48 +454,57 @@ void TBodyScan::Add(std::string_view AChunk) {
     }
     if (c == 0 || c >= 0x80) Ascii = false;
     if (FUtf8Pending > 0) {
-      if ((c & 0xC0) == 0x80)
+      if (c >= FUtf8Low && c <= FUtf8High) {
         --FUtf8Pending;
-      else {
-        ValidUtf8 = false;
-        FUtf8Pending = 0;
+        FUtf8Low = 0x80;
+        FUtf8High = 0xBF;
+        continue;
       }
-      continue;
+      FValidUtf8 = false;
+      FUtf8Pending = 0;  // this byte starts afresh
     }
     if (c < 0x80) continue;
-    if (c >= 0xC2 && c <= 0xDF)
+    // RFC 3629 4: the lead byte fixes the length and the range of the next byte.
+    FUtf8Low = 0x80;
+    FUtf8High = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
       FUtf8Pending = 1;
-    else if (c >= 0xE0 && c <= 0xEF)
+    } else if (c >= 0xE0 && c <= 0xEF) {
       FUtf8Pending = 2;
-    else if (c >= 0xF0 && c <= 0xF4)
+      if (c == 0xE0) FUtf8Low = 0xA0;   // no overlong forms
+      if (c == 0xED) FUtf8High = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
       FUtf8Pending = 3;
-    else
-      ValidUtf8 = false;
+      if (c == 0xF0) FUtf8Low = 0x90;   // no overlong forms
+      if (c == 0xF4) FUtf8High = 0x8F;  // nothing above U+10FFFF
+    } else {
+      FValidUtf8 = false;
+    }
   }
+}
+
+bool IsValidUtf8(std::string_view AText) {
+  TBodyScan scan;
+  scan.Add(AText);
+  return scan.ValidUtf8();
 }
 
 bool NeedsEncoding(const TBodyScan& ABody) { return !ABody.Ascii || ABody.LongLine; }
 
-std::string EncodeWords(std::string_view AText, std::string_view AJoin) {
-  // 45 octets make 60 base64 characters: with "=?UTF-8?B?" and "?=" a word of 72.
-  std::string result;
-  size_t i = 0;
-  while (i < AText.size()) {
-    size_t n = std::min<size_t>(45, AText.size() - i);
-    // Never split a UTF-8 sequence between two words.
-    while (n > 0 && i + n < AText.size() && (static_cast<unsigned char>(AText[i + n]) & 0xC0) == 0x80) --n;
-    if (n == 0) n = std::min<size_t>(45, AText.size() - i);
-    if (!result.empty()) result += AJoin;
-    result += "=?UTF-8?B?" + Base64(AText.substr(i, n)) + "?=";
-    i += n;
-  }
-  return result;
-}
-
 TPreparedHeaders PrepareHeaders(const std::vector<std::pair<std::string, std::string>>& AHeaders,
                                 const TBodyScan& ABody, std::string_view AHostName) {
   TPreparedHeaders out;
-  std::vector<std::pair<std::string, std::string>> lines;
+  auto fail = [&out](std::string AError, bool AAddress = false) {
+    out.Error = std::move(AError);
+    out.BadAddress = AAddress;
+    return out;
+  };
+  struct TLine {
+    std::string Name, Value;
+    THeaderKind Kind;
+    std::vector<TMailbox> Boxes;
+  };
+  std::vector<TLine> lines;
   bool hasDate = false, hasId = false, hasMime = false, hasType = false, hasEncoding = false;
   std::vector<std::string> seen;
   auto addRecipient = [&](const std::string& AAddress) {
@@ -317,73 +514,68 @@ TPreparedHeaders PrepareHeaders(const std::vector<std::pair<std::string, std::st
     out.Recipients.push_back(AAddress);
   };
   for (const auto& [name, value] : AHeaders) {
-    if (name.empty() || std::any_of(name.begin(), name.end(), [](char c) {
-          auto u = static_cast<unsigned char>(c);
-          return u < 33 || u > 126 || c == ':';
-        })) {
-      out.Error = "The header name " + Quoted(name) + " cannot be sent: nothing was sent.";
-      return out;
-    }
-    if (value.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
-      out.Error = "The " + Quoted(name) + " header holds a line break: nothing was sent.";
-      return out;
-    }
+    if (std::string why = CheckHeaderName(name); !why.empty()) return fail(why);
+    if (value.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+      return fail("The " + Quoted(name) + " header holds a line break: nothing was sent.");
     std::string lower = Lower(name);
-    std::string text = value;
-    bool longLine = name.size() + 2 + value.size() > MaxLine;
-    if (IsAddressHeader(lower)) {
+    TLine line{name, value, KindOf(lower), {}};
+    if (line.Kind == THeaderKind::Address) {
       std::vector<std::string> errors;
-      std::vector<TMailbox> boxes = ParseAddressList(value, true, errors);
-      if (!errors.empty()) {
-        out.Error = "The " + Quoted(name) + " header: " + errors.front();
-        return out;
-      }
-      if (lower == "from" && !boxes.empty() && out.From.empty()) out.From = boxes.front().Address;
+      line.Boxes = ParseAddressList(value, true, errors);
+      if (!errors.empty()) return fail("The " + Quoted(name) + " header: " + errors.front(), true);
+      if (lower == "from" && !line.Boxes.empty() && out.From.empty()) out.From = line.Boxes.front().Address;
       if (lower == "to" || lower == "cc" || lower == "bcc")
-        for (const TMailbox& box : boxes) addRecipient(box.Address);
+        for (const TMailbox& box : line.Boxes) addRecipient(box.Address);
       if (lower == "bcc") continue;  // the copies stay blind
-      if (!IsAscii(value) || longLine) {
-        text.clear();
-        for (const TMailbox& box : boxes) {
-          if (!text.empty()) text += longLine ? ",\r\n " : ", ";
-          if (box.Name.empty())
-            text += box.Address;
-          else
-            text += (IsAscii(box.Name) ? box.Name : EncodeWords(Unquote(box.Name), " ")) + " <" + box.Address + ">";
-        }
-      }
-    } else if (!IsAscii(value) || longLine) {
-      text = EncodeWords(value, "\r\n ");
     }
     hasDate |= lower == "date";
     hasId |= lower == "message-id";
     hasMime |= lower == "mime-version";
     hasType |= lower == "content-type";
     hasEncoding |= lower == "content-transfer-encoding";
-    lines.emplace_back(name, text);
+    lines.push_back(std::move(line));
   }
-  if (out.From.empty()) {
-    out.Error = "The message has no sender: the \"From\" header holds no address.";
-    return out;
-  }
-  if (out.Recipients.empty()) {
-    out.Error = "The message has no recipient: \"To\" and \"CC\" hold no address.";
-    return out;
-  }
+  if (out.From.empty()) return fail("The message has no sender: the \"From\" header holds no address.", true);
+  if (out.Recipients.empty()) return fail("The message has no recipient: \"To\" and \"CC\" hold no address.", true);
+
   bool encode = NeedsEncoding(ABody) && !hasEncoding;
-  std::string charset = ABody.Ascii ? "US-ASCII" : ABody.ValidUtf8 ? "UTF-8" : "ISO-8859-1";
-  for (const auto& [name, value] : lines) {
-    std::string text = value;
-    bool type = Lower(name) == "content-type";
-    if (type && encode && !ABody.Ascii && Lower(Trim(value)).starts_with("text/")) text = WithCharset(value, charset);
-    out.Block += name + ": " + text + "\r\n";
-    if (type && encode) out.Block += "Content-Transfer-Encoding: quoted-printable\r\n";
+  std::string charset = ABody.Ascii ? "US-ASCII" : ABody.ValidUtf8() ? "UTF-8" : "ISO-8859-1";
+  auto isType = [](const TLine& L) { return Lower(L.Name) == "content-type"; };
+  for (TLine& line : lines)
+    if (isType(line) && encode && !ABody.Ascii && Lower(Trim(line.Value)).starts_with("text/"))
+      line.Value = WithCharset(line.Value, charset);
+  if (encode && !hasType) lines.push_back({"Content-Type", "text/plain; charset=" + charset, THeaderKind::Structured, {}});
+  for (auto [added, name, value] : {std::tuple{!hasDate, "Date", DateHeader()},
+                                    std::tuple{!hasId, "Message-ID", MessageId(AHostName)},
+                                    std::tuple{!hasMime, "MIME-Version", std::string("1.0")}})
+    if (added) lines.push_back({name, value, THeaderKind::Structured, {}});
+
+  for (const TLine& line : lines) {
+    THeaderLine header(line.Name);
+    switch (line.Kind) {
+      case THeaderKind::Address:
+        AddMailboxes(header, line.Boxes);
+        break;
+      case THeaderKind::Structured:
+        if (!IsPlainText(line.Value))
+          return fail("The " + Quoted(line.Name) +
+                      " header holds characters outside printable ASCII, which it cannot carry: nothing was sent.");
+        AddFoldedText(header, line.Value);
+        if (header.Longest() > MaxLine)
+          return fail("The " + Quoted(line.Name) +
+                      " header cannot be folded into lines of at most 998 characters: nothing was sent.");
+        break;
+      case THeaderKind::Text:
+        if (IsPlainText(line.Value) && !LooksEncoded(line.Value)) AddFoldedText(header, line.Value);
+        if (header.Longest() > MaxLine || !IsPlainText(line.Value) || LooksEncoded(line.Value)) {
+          header = THeaderLine(line.Name);
+          header.AddEncodedWords(" ", line.Value);
+        }
+        break;
+    }
+    out.Block += header.Text();
+    if (isType(line) && encode) out.Block += "Content-Transfer-Encoding: quoted-printable\r\n";
   }
-  if (encode && !hasType)
-    out.Block += "Content-Type: text/plain; charset=" + charset + "\r\nContent-Transfer-Encoding: quoted-printable\r\n";
-  if (!hasDate) out.Block += "Date: " + DateHeader() + "\r\n";
-  if (!hasId) out.Block += "Message-ID: " + MessageId(AHostName) + "\r\n";
-  if (!hasMime) out.Block += "MIME-Version: 1.0\r\n";
   out.QuotedPrintable = encode;
   return out;
 }

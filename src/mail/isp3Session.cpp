@@ -70,6 +70,7 @@ struct TReply {
 int Seconds(int AMilliseconds) { return std::max(1, (AMilliseconds + 999) / 1000); }
 
 constexpr size_t ChunkSize = 64 * 1024;
+constexpr size_t MaxReplyLine = 510;  // octets, without the line end
 constexpr int ProgressInterval = 50;  // milliseconds between progress events: at most 20 a second
 
 }  // namespace
@@ -83,11 +84,18 @@ struct TTransfer {
   char ErrorBuffer[CURL_ERROR_SIZE] = {};
   TReply Reading, Last;
   TReply Refusal;  // the first reply of 400 or more: what failed the transfer
+  bool StartTlsSent = false, StartTlsAnswered = false;
+  TReply TlsRefusal;  // the server's answer to STARTTLS when it was not 220
+  std::string ProtocolError;  // the start of a line that was no reply
   // The message's wire form, produced as libcurl asks for it.
   std::string HeaderBlock;
   std::string Text;
   size_t TextPos = 0;
   std::unique_ptr<QFile> File;
+  // The body file as the scan before sending found it, and what has gone out
+  // of it since: they must agree, or the file changed meanwhile.
+  TBodyScan Expected, Sent;
+  struct stat FileInfo {};
   std::unique_ptr<TBodyEncoder> Encoder;
   std::string Pending;
   size_t PendingPos = 0;
@@ -102,33 +110,76 @@ struct TTransfer {
     if (Recipients) curl_slist_free_all(Recipients);
   }
 
+  // Takes the server's reply lines; tells the session of each whole reply,
+  // and of a line that is no reply (RFC 5321 4.2: a code, then a blank or a
+  // dash; at most 512 octets with its line end).
   void AddReplyText(std::string_view AText) {
     while (!AText.empty()) {
       size_t end = AText.find('\n');
       std::string_view line = AText.substr(0, end);
       AText = end == std::string_view::npos ? std::string_view() : AText.substr(end + 1);
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      if (line.size() < 3 || !std::isdigit(static_cast<unsigned char>(line[0])) ||
-          !std::isdigit(static_cast<unsigned char>(line[1])) || !std::isdigit(static_cast<unsigned char>(line[2])))
+      bool coded = line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+                   std::isdigit(static_cast<unsigned char>(line[1])) &&
+                   std::isdigit(static_cast<unsigned char>(line[2])) &&
+                   (line.size() == 3 || line[3] == ' ' || line[3] == '-');
+      if (!coded || line.size() > MaxReplyLine) {
+        if (Session && ProtocolError.empty()) {
+          ProtocolError = std::string(line.substr(0, 40));
+          Session->ProtocolBroken();
+        }
         continue;
+      }
       Reading.Code = std::stoi(std::string(line.substr(0, 3)));
       Reading.Lines.emplace_back(line.size() > 4 ? line.substr(4) : std::string_view());
       if (line.size() < 4 || line[3] != '-') {
         if (Reading.Code >= 400 && !Refusal.Code) Refusal = Reading;
         Last = std::move(Reading);
         Reading = {};
+        if (Session) Session->ReplyReceived(*this, Last.Code);
       }
+    }
+  }
+
+  // libcurl's debug channel: the commands and data it sends, the replies it
+  // reads, and whether TLS carries them.
+  void Debug(curl_infotype AType, std::string_view AData) {
+    switch (AType) {
+      case CURLINFO_HEADER_IN: AddReplyText(AData); break;
+      case CURLINFO_HEADER_OUT: Session->CommandSent(*this, AData); break;
+      case CURLINFO_DATA_OUT: Session->DataSent(); break;
+      case CURLINFO_SSL_DATA_OUT: Session->TlsInUse(); break;
+      default: break;
     }
   }
 
   size_t Read(char* ABuffer, size_t AMax);
   bool Refill();
+  std::string_view ReadFileChunk();
 };
+
+// The reply lines joined into one sentence.
+std::string ReplyText(const TReply& AReply) {
+  std::string text;
+  for (const std::string& line : AReply.Lines) text += (text.empty() ? "" : " ") + line;
+  return text;
+}
+
+// A time in words: "60 seconds", "1 second", "0.25 seconds".
+std::string DurationText(int AMilliseconds) {
+  char buffer[32];
+  if (AMilliseconds % 1000 == 0)
+    std::snprintf(buffer, sizeof buffer, "%d second%s", AMilliseconds / 1000, AMilliseconds == 1000 ? "" : "s");
+  else
+    std::snprintf(buffer, sizeof buffer, "%g seconds", AMilliseconds / 1000.0);
+  return buffer;
+}
 
 // ---- the sockets
 
 curl_socket_t TSocketRegistry::Open(int AFamily, int AType, int AProtocol) {
   std::lock_guard lock(FLock);
+  if (FInterrupted) return CURL_SOCKET_BAD;
   curl_socket_t s = ::socket(AFamily, AType | SOCK_CLOEXEC, AProtocol);
   if (s != CURL_SOCKET_BAD) FSockets.insert(s);
   return s;
@@ -145,6 +196,77 @@ void TSocketRegistry::ShutDownAll() {
   for (curl_socket_t s : FSockets) ::shutdown(s, SHUT_RDWR);
 }
 
+// ---- the deadline watch
+
+TDeadlineWatch::TDeadlineWatch(TSocketRegistry& ASockets, TExpiry AOnExpiry)
+    : FSockets(ASockets), FOnExpiry(std::move(AOnExpiry)), FThread([this] { Run(); }) {}
+
+TDeadlineWatch::~TDeadlineWatch() {
+  {
+    std::lock_guard lock(FLock);
+    FStop = true;
+  }
+  FWake.notify_one();
+  FThread.join();
+}
+
+uint64_t TDeadlineWatch::Arm(TWaitKind AKind, int AMilliseconds) {
+  uint64_t wait;
+  {
+    std::lock_guard lock(FLock);
+    FKind = AKind;
+    FExpired = TWaitKind::None;
+    FDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(1, AMilliseconds));
+    wait = ++FWait;
+  }
+  FWake.notify_one();
+  return wait;
+}
+
+void TDeadlineWatch::Extend(int AMilliseconds) {
+  // A later deadline needs no wake-up: the watch looks again when the
+  // earlier one comes.
+  std::lock_guard lock(FLock);
+  if (FKind != TWaitKind::None)
+    FDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(1, AMilliseconds));
+}
+
+TWaitKind TDeadlineWatch::Disarm() {
+  std::lock_guard lock(FLock);
+  FKind = TWaitKind::None;
+  return std::exchange(FExpired, TWaitKind::None);
+}
+
+uint64_t TDeadlineWatch::Wait() const {
+  std::lock_guard lock(FLock);
+  return FWait;
+}
+
+TWaitKind TDeadlineWatch::Kind() const {
+  std::lock_guard lock(FLock);
+  return FKind;
+}
+
+void TDeadlineWatch::Run() {
+  std::unique_lock lock(FLock);
+  while (!FStop) {
+    if (FKind == TWaitKind::None) {
+      FWake.wait(lock);
+      continue;
+    }
+    if (std::chrono::steady_clock::now() < FDeadline) {
+      FWake.wait_until(lock, FDeadline);
+      continue;
+    }
+    FExpired = std::exchange(FKind, TWaitKind::None);
+    uint64_t wait = FWait;
+    lock.unlock();
+    FSockets.ShutDownAll();
+    FOnExpiry(wait);
+    lock.lock();
+  }
+}
+
 // ---- the session
 
 void TSMTPSession::GlobalInit() {
@@ -155,12 +277,13 @@ void TSMTPSession::GlobalInit() {
   (void)Done;
 }
 
-TSMTPSession::TSMTPSession(TSessionReports& AReports, TSocketRegistry& ASockets)
-    : FReports(AReports), FSockets(ASockets), FLocalName(LocalHostName()) {
+TSMTPSession::TSMTPSession(std::shared_ptr<TSessionReports> AReports, std::shared_ptr<TSocketRegistry> ASockets)
+    : FReports(std::move(AReports)),
+      FSockets(std::move(ASockets)),
+      FLocalName(LocalHostName()),
+      FWatch(*FSockets, [this](uint64_t AWait) { Later([this, AWait] { DeadlinePassed(AWait); }); }) {
   FCurlTimer.setSingleShot(true);
   QObject::connect(&FCurlTimer, &QTimer::timeout, &FContext, [this] { SocketAction(CURL_SOCKET_TIMEOUT, 0); });
-  FConnectDeadline.setSingleShot(true);
-  QObject::connect(&FConnectDeadline, &QTimer::timeout, &FContext, [this] { ConnectTimedOut(); });
   FLookup.OnResult = [this](const QHostInfo& AInfo) {
     if (AInfo.lookupId() == FLookupId) LookedUp(AInfo);
   };
@@ -193,7 +316,7 @@ bool TSMTPSession::ParseHost(TFailure& AFailure) {
   FHostText = Utf8(text);
   FPort = FSettings.Port;
   QString host = text;
-  QString port;
+  std::optional<QString> port;
   if (text.startsWith('[')) {
     int close = text.indexOf(']');
     if (close < 0) host.clear();
@@ -208,8 +331,8 @@ bool TSMTPSession::ParseHost(TFailure& AFailure) {
     port = text.section(':', 1);
   }
   bool ok = true;
-  if (!port.isNull()) {
-    FPort = port.toInt(&ok);
+  if (port) {
+    FPort = port->toInt(&ok);
     ok = ok && FPort > 0 && FPort < 65536;
   }
   QHostAddress literal;
@@ -233,16 +356,17 @@ bool TSMTPSession::ParseHost(TFailure& AFailure) {
 }
 
 void TSMTPSession::Connect(uint64_t AConnect, const TSessionSettings& ASettings) {
-  if (FState != stDisconnected) Abort();  // the control gave the last attempt up already
+  if (FState != stDisconnected) Abort(AConnect, false);  // the control gave the last attempt up already
   FConnect = AConnect;
   FSettings = ASettings;
   FState = stConnecting;
-  FConnectClock.start();
-  FConnectDeadline.start(std::max(1, FSettings.ConnectTimeout));
+  FTlsUsed = false;
+  // One deadline for resolving, connecting, the greeting, EHLO and STARTTLS.
+  FWatch.Arm(TWaitKind::Connect, FSettings.ConnectTimeout);
   TFailure failure;
   if (!ParseHost(failure)) return ConnectFailed(std::move(failure));
   FState = stResolvingHost;
-  FReports.StateChanged(FConnect, stResolvingHost);
+  FReports->StateChanged(FConnect, stResolvingHost);
   // A lookup given up is left to finish and its answer ignored (see
   // TLookupReceiver).
   FLookupId = QHostInfo::lookupHost(FHost, &FLookup, SLOT(LookedUp(QHostInfo)));
@@ -255,7 +379,7 @@ void TSMTPSession::LookedUp(const QHostInfo& AInfo) {
     return ConnectFailed({smtpErrHostNotFound,
                           "The SMTP server \"" + Utf8(FHost) + "\" was not found: " + Utf8(AInfo.errorString()), {}, true});
   FState = stHostResolved;
-  FReports.StateChanged(FConnect, stHostResolved);
+  FReports->StateChanged(FConnect, stHostResolved);
   if (FResolve) curl_slist_free_all(FResolve);
   FResolve = nullptr;
   QHostAddress literal;
@@ -274,33 +398,53 @@ void TSMTPSession::LookedUp(const QHostInfo& AInfo) {
   Start(NewTransfer(TTransferKind::Open));
 }
 
-void TSMTPSession::ConnectTimedOut() {
-  if (FState < stConnecting || FState > stHostResolved) return;
-  FLookupId = -1;
-  ConnectFailed({smtpErrConnectTimeout,
-                 "No session with the SMTP server " + FHostText + " within " +
-                     std::to_string(Seconds(FSettings.ConnectTimeout)) + " seconds.",
-                 {}, true});
+// The watch found a wait over its deadline and shut the sockets down. A
+// transfer waiting inside libcurl has failed by then; one waiting in this
+// thread's event loop, or a lookup, is ended here.
+void TSMTPSession::DeadlinePassed(uint64_t AWait) {
+  if (AWait != FWatch.Wait()) return;  // a later wait has begun
+  if (FTransfer) return TransferDone(CURLE_OPERATION_TIMEDOUT);
+  if (FState >= stConnecting && FState <= stHostResolved) {
+    FLookupId = -1;
+    FWatch.Disarm();
+    ConnectFailed(TimeoutFailure(TWaitKind::Connect));
+  }
+}
+
+TFailure TSMTPSession::TimeoutFailure(TWaitKind AKind) const {
+  if (AKind == TWaitKind::Connect)
+    return {smtpErrConnectTimeout,
+            "No session with the SMTP server (" + FHostText + ") within " +
+                DurationText(FSettings.ConnectTimeout) + ".",
+            {}, true};
+  return {smtpErrResponseTimeout,
+          "The SMTP server (" + FHostText + ") did not answer within " + DurationText(FSettings.ResponseTimeout) + ".",
+          {}, true};
 }
 
 void TSMTPSession::ConnectFailed(TFailure AFailure) {
-  FConnectDeadline.stop();
+  FWatch.Disarm();
   Teardown();
   FState = stDisconnected;
-  FReports.SessionEnded(FConnect, std::move(AFailure));
+  bool timedOut = AFailure.Number == smtpErrConnectTimeout || AFailure.Number == smtpErrResponseTimeout;
+  FReports->SessionEnded(FConnect, std::move(AFailure), timedOut);
 }
 
 void TSMTPSession::SessionLost(TFailure AFailure, bool AReport) {
+  // A session given up on a time-out closes (state 5) before it ends,
+  // unless it was closing already.
+  bool closing = (AFailure.Number == smtpErrConnectTimeout || AFailure.Number == smtpErrResponseTimeout) &&
+                 FState != stDisconnecting;
   Teardown();
   FState = stDisconnected;
-  FReports.SessionEnded(FConnect, AReport ? std::optional<TFailure>(std::move(AFailure)) : std::nullopt);
   FailQueued("The session with the SMTP server ended before the message was sent.");
+  FReports->SessionEnded(FConnect, AReport ? std::optional<TFailure>(std::move(AFailure)) : std::nullopt, closing);
 }
 
 void TSMTPSession::FailQueued(const std::string& AWhy) {
   while (!FQueue.empty()) {
     FQueue.pop_front();
-    FReports.Refused({smtpErrNotConnected, AWhy, {}, false}, 0);
+    FReports->Refused({smtpErrNotConnected, AWhy, {}, false}, 0);
   }
 }
 
@@ -310,16 +454,19 @@ void TSMTPSession::Disconnect() {
   StartNext();  // the messages already handed over go first, then QUIT
 }
 
-void TSMTPSession::Abort() {
+void TSMTPSession::Abort(uint64_t AConnect, bool AReportEnd) {
+  FConnect = AConnect;
   FLookupId = -1;
-  FConnectDeadline.stop();
+  FWatch.Disarm();
+  bool open = FState != stDisconnected;
   if (FTransfer && FTransfer->Kind == TTransferKind::Message)
-    FReports.Failed({smtpErrConnectionLost, "The transfer was stopped by a disconnection.", {}, false},
-                    FTransfer->Total, FTransfer->Done);
+    FReports->Failed({smtpErrConnectionLost, "The transfer was stopped by a disconnection.", {}, false},
+                     FTransfer->Total, FTransfer->Done);
   Teardown();
   FailQueued("The session was closed before the message was sent.");
   FState = stDisconnected;
-  FSockets.Resume();
+  FSockets->Resume();
+  if (open && AReportEnd) FReports->SessionEnded(FConnect, std::nullopt, false);
 }
 
 // ---- sending
@@ -327,7 +474,7 @@ void TSMTPSession::Abort() {
 void TSMTPSession::Send(std::unique_ptr<TQueuedMessage> AMessage) {
   if (FState != stConnected) {
     // The session ended while the message was on its way here.
-    FReports.Refused({smtpErrNotConnected, "Not connected to an SMTP server: the message was not sent.", {}, false}, 0);
+    FReports->Refused({smtpErrNotConnected, "Not connected to an SMTP server: the message was not sent.", {}, false}, 0);
     return;
   }
   FQueue.push_back(std::move(AMessage));
@@ -346,7 +493,7 @@ void TSMTPSession::StartNext() {
         if (!FSessionOpen) {
           Teardown();
           FState = stDisconnected;
-          FReports.SessionEnded(FConnect, std::nullopt);
+          FReports->SessionEnded(FConnect, std::nullopt, false);
           return;
         }
         DisarmIdleWatch();
@@ -365,13 +512,13 @@ void TSMTPSession::StartNext() {
 
 // Opens the body's file for ATransfer and reads it once to learn what it
 // holds (ASCII, UTF-8, line lengths), which decides the headers; the
-// transfer then streams it. Only a regular file will do: a FIFO or a device
-// could block the session or never end. It is opened without blocking and
-// checked before anything is read.
+// transfer then streams it and checks that it reads the same again. Only a
+// regular file will do: a FIFO or a device could block the session or never
+// end. It is opened without blocking and checked before anything is read.
 bool TSMTPSession::OpenBodyFile(const QString& AName, TTransfer& ATransfer, TBodyScan& AScan, std::string& AError) {
   std::string name = Utf8(AName);
   int fd = ::open(QFile::encodeName(AName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  struct stat info {};
+  struct stat& info = ATransfer.FileInfo;
   if (fd < 0 || ::fstat(fd, &info) != 0) {
     AError = "The file \"" + name + "\" cannot be read: " + std::strerror(errno);
     if (fd >= 0) ::close(fd);
@@ -387,13 +534,13 @@ bool TSMTPSession::OpenBodyFile(const QString& AName, TTransfer& ATransfer, TBod
   bool ok = ATransfer.File->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
   if (!ok) ::close(fd);
   std::string chunk(ChunkSize, '\0');
-  while (ok && !FSockets.Interrupted()) {
+  while (ok && !FSockets->Interrupted()) {
     qint64 n = ATransfer.File->read(chunk.data(), static_cast<qint64>(chunk.size()));
     if (n < 0) ok = false;
     if (n <= 0) break;
     AScan.Add(std::string_view(chunk.data(), static_cast<size_t>(n)));
   }
-  if (FSockets.Interrupted()) {
+  if (FSockets->Interrupted()) {
     AError = "The message was given up while its file \"" + name + "\" was read.";
     return false;
   }
@@ -401,6 +548,7 @@ bool TSMTPSession::OpenBodyFile(const QString& AName, TTransfer& ATransfer, TBod
     AError = "The file \"" + name + "\" cannot be read: " + Utf8(ATransfer.File->errorString());
     return false;
   }
+  ATransfer.Expected = AScan;
   return true;
 }
 
@@ -412,7 +560,7 @@ bool TSMTPSession::StartMessage(std::unique_ptr<TQueuedMessage> AMessage) {
   if (AMessage->FromFile) {
     std::string error;
     if (!OpenBodyFile(AMessage->FileName, *transfer, scan, error)) {
-      FReports.Refused({smtpErrFileUnreadable, error, {}, false}, 0);
+      FReports->Refused({smtpErrFileUnreadable, error, {}, false}, 0);
       return false;
     }
   } else {
@@ -422,11 +570,10 @@ bool TSMTPSession::StartMessage(std::unique_ptr<TQueuedMessage> AMessage) {
   TPreparedHeaders headers = PrepareHeaders(AMessage->Headers, scan, FLocalName);
   transfer->Total = scan.Size;
   if (!headers.Error.empty()) {
-    bool address = headers.Error.find("not a valid address") != std::string::npos;
-    FReports.Refused({address ? smtpErrBadAddress : smtpErrBadHeader, headers.Error, {}, false}, scan.Size);
+    FReports->Refused({headers.BadAddress ? smtpErrBadAddress : smtpErrBadHeader, headers.Error, {}, false}, scan.Size);
     return false;
   }
-  FReports.DocInput(disBegin, scan.Size, 0);
+  FReports->DocInput(disBegin, scan.Size, 0);
   transfer->HeaderBlock = std::move(headers.Block);
   transfer->Encoder = std::make_unique<TBodyEncoder>(headers.QuotedPrintable);
   CURL* e = transfer->Easy;
@@ -459,6 +606,36 @@ size_t TTransfer::Read(char* ABuffer, size_t AMax) {
   return n;
 }
 
+// The next chunk of the body file, empty at its end. The file must read as
+// the scan found it: as long, no byte the headers did not declare, and not
+// written to since; otherwise ReadError is set and the message is given up
+// before its end, so the server never takes it.
+std::string_view TTransfer::ReadFileChunk() {
+  auto changed = [this] {
+    ReadError = "The file \"" + Utf8(File->fileName()) + "\" changed while it was being sent: the message was not sent.";
+    return std::string_view();
+  };
+  int64_t left = Expected.Size - Done;
+  ReadBuffer.resize(ChunkSize);
+  // At the expected end one more byte is asked for: if it comes, the file grew.
+  qint64 n = File->read(ReadBuffer.data(), static_cast<qint64>(std::clamp<int64_t>(left, 1, ChunkSize)));
+  if (n < 0) {
+    ReadError = "The file \"" + Utf8(File->fileName()) + "\" cannot be read: " + Utf8(File->errorString());
+    return {};
+  }
+  if ((left > 0 && n == 0) || (left == 0 && n > 0)) return changed();
+  std::string_view chunk(ReadBuffer.data(), static_cast<size_t>(n));
+  Sent.Add(chunk);
+  if ((Expected.Ascii && !Sent.Ascii) || (!Expected.LongLine && Sent.LongLine)) return changed();
+  if (chunk.empty()) {
+    struct stat now {};
+    if (!Sent.Matches(Expected) || ::fstat(File->handle(), &now) != 0 || now.st_size != FileInfo.st_size ||
+        now.st_mtim.tv_sec != FileInfo.st_mtim.tv_sec || now.st_mtim.tv_nsec != FileInfo.st_mtim.tv_nsec)
+      return changed();
+  }
+  return chunk;
+}
+
 bool TTransfer::Refill() {
   if (!HeadersQueued) {
     HeadersQueued = true;
@@ -475,13 +652,8 @@ bool TTransfer::Refill() {
   }
   std::string_view chunk;
   if (File) {
-    ReadBuffer.resize(ChunkSize);
-    qint64 n = File->read(ReadBuffer.data(), static_cast<qint64>(ReadBuffer.size()));
-    if (n < 0) {
-      ReadError = "The file \"" + Utf8(File->fileName()) + "\" cannot be read: " + Utf8(File->errorString());
-      return false;
-    }
-    chunk = std::string_view(ReadBuffer.data(), static_cast<size_t>(n));
+    chunk = ReadFileChunk();
+    if (!ReadError.empty()) return false;
   } else {
     chunk = std::string_view(Text).substr(TextPos, ChunkSize);
     TextPos += chunk.size();
@@ -498,6 +670,39 @@ bool TTransfer::Refill() {
     SinceProgress.restart();
   }
   return true;
+}
+
+// ---- what a transfer tells of its progress
+
+// The connect deadline holds until the session is open: an Open transfer's
+// NOOP is its first command after the greeting, EHLO and STARTTLS. From then
+// on each wait has the response time-out, counted from the last command or
+// data sent and from the last whole reply; a reply trickled byte by byte
+// does not count until it is whole.
+void TSMTPSession::CommandSent(TTransfer& ATransfer, std::string_view ACommand) {
+  if (ACommand.starts_with("STARTTLS")) ATransfer.StartTlsSent = true;
+  if (ATransfer.Kind == TTransferKind::Open && ACommand.starts_with("NOOP"))
+    FWatch.Arm(TWaitKind::Response, FSettings.ResponseTimeout);
+  else if (FWatch.Kind() == TWaitKind::Response)
+    FWatch.Extend(FSettings.ResponseTimeout);
+}
+
+void TSMTPSession::DataSent() {
+  if (FWatch.Kind() == TWaitKind::Response) FWatch.Extend(FSettings.ResponseTimeout);
+}
+
+// libcurl, asked only to try TLS, goes on in plaintext when the server
+// refuses STARTTLS; a server that offers it and then refuses it gets
+// nothing more: its socket is shut before libcurl can send another command.
+void TSMTPSession::ReplyReceived(TTransfer& ATransfer, int ACode) {
+  if (ATransfer.StartTlsSent && !ATransfer.StartTlsAnswered) {
+    ATransfer.StartTlsAnswered = true;
+    if (ACode != 220) {
+      ATransfer.TlsRefusal = ATransfer.Last;
+      FSockets->ShutDownAll();
+    }
+  }
+  if (FWatch.Kind() == TWaitKind::Response) FWatch.Extend(FSettings.ResponseTimeout);
 }
 
 // ---- libcurl plumbing
@@ -524,38 +729,38 @@ std::unique_ptr<TTransfer> TSMTPSession::NewTransfer(TTransferKind AKind) {
   curl_easy_setopt(e, CURLOPT_URL, FUrl.c_str());
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "smtp");
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(e, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+  // TLS when the server offers it; required when asked for, when a CA file
+  // is given, and once the session has used it.
+  curl_easy_setopt(e, CURLOPT_USE_SSL, static_cast<long>(TlsRequired() ? CURLUSESSL_ALL : CURLUSESSL_TRY));
   if (!FSettings.CAFile.isEmpty()) curl_easy_setopt(e, CURLOPT_CAINFO, QFile::encodeName(FSettings.CAFile).constData());
   if (FResolve) curl_easy_setopt(e, CURLOPT_RESOLVE, FResolve);
-  long connectMs = FSettings.ConnectTimeout;
-  if (FState < stConnected) connectMs = std::max<long>(1, connectMs - FConnectClock.elapsed());
-  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
-  long silence = Seconds(FSettings.ResponseTimeout);
-  curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT, silence);
-  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, silence);
+  // The deadlines are the watch's (TDeadlineWatch); libcurl's own are a
+  // backstop a little later.
+  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(FSettings.ConnectTimeout) + 5000);
+  curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(Seconds(FSettings.ResponseTimeout) + 5));
   curl_easy_setopt(e, CURLOPT_MAXAGE_CONN, 7L * 24 * 3600);  // the session lasts until Disconnect
   curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t->ErrorBuffer);
   // The sockets are opened and closed through the registry, so that the
-  // control can wake a transfer that waits inside libcurl.
-  curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, &FSockets);
+  // control and the deadline watch can wake a transfer that waits inside libcurl.
+  curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, FSockets.get());
   curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION,
                    +[](void* ARegistry, curlsocktype, curl_sockaddr* AAddress) -> curl_socket_t {
                      return static_cast<TSocketRegistry*>(ARegistry)->Open(AAddress->family, AAddress->socktype,
                                                                            AAddress->protocol);
                    });
-  curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, &FSockets);
+  curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, FSockets.get());
   curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, +[](void* ARegistry, curl_socket_t ASocket) {
     static_cast<TSocketRegistry*>(ARegistry)->Close(ASocket);
     return 0;
   });
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, +[](char*, size_t ASize, size_t ACount, void*) { return ASize * ACount; });
-  // The debug channel is where libcurl hands over the server's replies,
-  // which the errors report line by line.
+  // The debug channel is where libcurl hands over the server's replies and
+  // tells what it sends: the errors report the replies line by line, and
+  // the deadlines follow what moves.
   curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
   curl_easy_setopt(e, CURLOPT_DEBUGDATA, t.get());
   curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, +[](CURL*, curl_infotype AType, char* AData, size_t ASize, void* AUser) {
-    if (AType == CURLINFO_HEADER_IN) static_cast<TTransfer*>(AUser)->AddReplyText(std::string_view(AData, ASize));
+    static_cast<TTransfer*>(AUser)->Debug(AType, std::string_view(AData, ASize));
     return 0;
   });
   if (AKind == TTransferKind::Open) curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, "NOOP");
@@ -565,6 +770,12 @@ std::unique_ptr<TTransfer> TSMTPSession::NewTransfer(TTransferKind AKind) {
 
 void TSMTPSession::Start(std::unique_ptr<TTransfer> ATransfer) {
   FTransfer = std::move(ATransfer);
+  // The first Open of a session runs under the deadline Connect armed; a
+  // reopened session gets a connect deadline of its own.
+  if (FTransfer->Kind != TTransferKind::Open)
+    FWatch.Arm(TWaitKind::Response, FSettings.ResponseTimeout);
+  else if (FState >= stConnected)
+    FWatch.Arm(TWaitKind::Connect, FSettings.ConnectTimeout);
   if (!FTransfer->Easy || !FMulti || curl_multi_add_handle(FMulti, FTransfer->Easy) != CURLM_OK) {
     // Reported like any other failed transfer, from the event loop.
     Later([this] {
@@ -608,37 +819,52 @@ void TSMTPSession::SocketAction(curl_socket_t ASocket, int AEvents) {
   }
 }
 
-TFailure TSMTPSession::Classify(CURLcode AResult, const TTransfer& T) const {
+TFailure TSMTPSession::Classify(CURLcode AResult, const TTransfer& T, TWaitKind AExpired) const {
   std::string detail = T.ErrorBuffer[0] ? std::string(T.ErrorBuffer) : std::string(curl_easy_strerror(AResult));
-  if (!T.ReadError.empty()) return {smtpErrFileUnreadable, T.ReadError, {}, false};
-  // libcurl may say QUIT after a refusal: the refusal, not the farewell, is the error.
-  if (T.Refusal.Code && AResult != CURLE_OPERATION_TIMEDOUT) {
-    std::string text;
-    for (const std::string& line : T.Refusal.Lines) text += (text.empty() ? "" : " ") + line;
-    return {static_cast<int16_t>(T.Refusal.Code), text, T.Refusal.Lines,
-            T.Refusal.Code == 421 || T.Kind != TTransferKind::Message};
-  }
   std::string server = " (" + FHostText + ")";
+  if (!T.ReadError.empty()) return {smtpErrFileUnreadable, T.ReadError, {}, false};
+  if (AExpired != TWaitKind::None) return TimeoutFailure(AExpired);
+  if (FSockets->Interrupted()) return {smtpErrConnectionLost, "The transfer was stopped by a disconnection.", {}, true};
+  if (!T.ProtocolError.empty())
+    return {smtpErrProtocol,
+            "The SMTP server" + server + " broke the protocol: it sent \"" + T.ProtocolError + "\" where a reply was due.",
+            {}, true};
+  // TLS comes before the server's refusals: a STARTTLS refused is a TLS failure.
+  if (T.TlsRefusal.Code || (AResult == CURLE_USE_SSL_FAILED && T.StartTlsSent)) {
+    const TReply& reply = T.TlsRefusal.Code ? T.TlsRefusal : T.Refusal;
+    return {smtpErrTls,
+            "The SMTP server" + server + " refused STARTTLS (" + std::to_string(reply.Code) + " " + ReplyText(reply) +
+                "): nothing was sent.",
+            reply.Lines, true};
+  }
+  if (AResult == CURLE_USE_SSL_FAILED)
+    return {smtpErrTls,
+            "The SMTP server" + server + " does not offer STARTTLS, and the session must be secure: nothing was sent.",
+            {}, true};
   switch (AResult) {
-    case CURLE_OPERATION_TIMEDOUT:
-      if (FState < stConnected)
-        return {smtpErrConnectTimeout, "No session with the SMTP server" + server + " in time: " + detail, {}, true};
-      return {smtpErrResponseTimeout,
-              "The SMTP server" + server + " did not answer for " + std::to_string(Seconds(FSettings.ResponseTimeout)) +
-                  " seconds.",
-              {}, true};
-    case CURLE_COULDNT_CONNECT:
-      return {smtpErrConnectionRefused, "Cannot connect to the SMTP server" + server + ": " + detail, {}, true};
-    case CURLE_COULDNT_RESOLVE_HOST:
-      return {smtpErrHostNotFound, "The SMTP server" + server + " was not found: " + detail, {}, true};
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_CERTPROBLEM:
-    case CURLE_USE_SSL_FAILED:
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_CRL_BADFILE:
       return {smtpErrTls, "The secure connection (STARTTLS) to the SMTP server" + server + " failed: " + detail, {}, true};
+    default:
+      break;
+  }
+  // libcurl may say QUIT after a refusal: the refusal, not the farewell, is the error.
+  if (T.Refusal.Code && AResult != CURLE_OPERATION_TIMEDOUT)
+    return {static_cast<int16_t>(T.Refusal.Code), ReplyText(T.Refusal), T.Refusal.Lines,
+            T.Refusal.Code == 421 || T.Kind != TTransferKind::Message};
+  switch (AResult) {
+    case CURLE_OPERATION_TIMEDOUT:
+      return TimeoutFailure(FState < stConnected ? TWaitKind::Connect : TWaitKind::Response);
+    case CURLE_COULDNT_CONNECT:
+      return {smtpErrConnectionRefused, "Cannot connect to the SMTP server" + server + ": " + detail, {}, true};
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return {smtpErrHostNotFound, "The SMTP server" + server + " was not found: " + detail, {}, true};
+    case CURLE_WEIRD_SERVER_REPLY:
+      return {smtpErrProtocol, "The SMTP server" + server + " broke the protocol: " + detail, {}, true};
     default:
       return {smtpErrConnectionLost, "The connection to the SMTP server" + server + " was lost: " + detail, {}, true};
   }
@@ -646,39 +872,42 @@ TFailure TSMTPSession::Classify(CURLcode AResult, const TTransfer& T) const {
 
 void TSMTPSession::TransferDone(CURLcode AResult) {
   std::unique_ptr<TTransfer> t = std::move(FTransfer);
+  TWaitKind expired = FWatch.Disarm();
   curl_socket_t socket = CURL_SOCKET_BAD;
-  if (AResult == CURLE_OK) curl_easy_getinfo(t->Easy, CURLINFO_ACTIVESOCKET, &socket);
+  if (AResult == CURLE_OK && expired == TWaitKind::None) curl_easy_getinfo(t->Easy, CURLINFO_ACTIVESOCKET, &socket);
   if (FMulti) curl_multi_remove_handle(FMulti, t->Easy);
-  FSessionOpen = AResult == CURLE_OK && socket != CURL_SOCKET_BAD;
-  FSessionSocket = FSessionOpen ? socket : CURL_SOCKET_BAD;
+  FSessionOpen = socket != CURL_SOCKET_BAD;
+  FSessionSocket = socket;
   switch (t->Kind) {
     case TTransferKind::Open:
-      if (AResult != CURLE_OK) {
-        TFailure failure = Classify(AResult, *t);
+      if (AResult != CURLE_OK || expired != TWaitKind::None) {
+        TFailure failure = Classify(AResult, *t, expired);
         failure.SessionEnds = true;
         if (FState < stConnected) return ConnectFailed(std::move(failure));
         return SessionLost(std::move(failure));
       }
       if (FState < stConnected) {
-        FConnectDeadline.stop();
         FState = stConnected;
-        FReports.StateChanged(FConnect, stConnected);
+        FReports->StateChanged(FConnect, stConnected);
       }
       break;
     case TTransferKind::Message:
       if (AResult == CURLE_OK) {
         // The server has accepted the message: only now is it reported sent.
-        FReports.MessageSent(t->Total, t->Done);
+        FReports->MessageSent(t->Total, t->Done);
+        // Its deadline ran out just as the reply came: the connection is cut.
+        if (expired != TWaitKind::None) return SessionLost(TimeoutFailure(expired));
       } else {
-        TFailure failure = Classify(AResult, *t);
-        FReports.Failed(failure, t->Total, t->Done);
+        TFailure failure = Classify(AResult, *t, expired);
+        FReports->Failed(failure, t->Total, t->Done);
         if (failure.SessionEnds) return SessionLost(std::move(failure), false);
       }
       break;
     case TTransferKind::Quit:
+      // Whether the server said goodbye or stayed silent, the session is over.
       Teardown();
       FState = stDisconnected;
-      FReports.SessionEnded(FConnect, std::nullopt);
+      FReports->SessionEnded(FConnect, std::nullopt, false);
       return;
   }
   StartNext();
@@ -699,7 +928,15 @@ void TSMTPSession::DisarmIdleWatch() {
   FIdleWatch = nullptr;
 }
 
+// The server spoke while no transfer runs: it is closing the session (421,
+// or just closing). On a plain connection its words are read here; on a TLS
+// connection only libcurl can read them, so a NOOP goes out and the reply
+// that comes back is the server's closing word.
 void TSMTPSession::IdleSocketReady() {
+  if (FTlsUsed) {
+    DisarmIdleWatch();
+    return Start(NewTransfer(TTransferKind::Open));
+  }
   char buffer[512];
   ssize_t n = ::recv(FSessionSocket, buffer, sizeof buffer, MSG_PEEK | MSG_DONTWAIT);
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
@@ -707,9 +944,7 @@ void TSMTPSession::IdleSocketReady() {
   if (n > 0) reply.AddReplyText(std::string_view(buffer, static_cast<size_t>(n)));
   if (reply.Last.Code >= 400 || reply.Reading.Code >= 400) {
     const TReply& r = reply.Last.Code ? reply.Last : reply.Reading;
-    std::string text;
-    for (const std::string& line : r.Lines) text += (text.empty() ? "" : " ") + line;
-    return SessionLost({static_cast<int16_t>(r.Code), text, r.Lines, true});
+    return SessionLost({static_cast<int16_t>(r.Code), ReplyText(r), r.Lines, true});
   }
   SessionLost({smtpErrConnectionLost, "The SMTP server (" + FHostText + ") closed the session.", {}, true});
 }
@@ -720,7 +955,7 @@ void TSMTPSession::Teardown() {
   // libcurl would finish a message in flight (the end of its data) and say
   // QUIT to a pooled connection, and wait for the answers, blocking; shutting
   // the sockets first makes that fail at once.
-  FSockets.ShutDownAll();
+  FSockets->ShutDownAll();
   DisarmIdleWatch();
   if (FTransfer) {
     if (FMulti) curl_multi_remove_handle(FMulti, FTransfer->Easy);
@@ -743,6 +978,5 @@ void TSMTPSession::Teardown() {
   if (FResolve) curl_slist_free_all(FResolve);
   FResolve = nullptr;
 }
-
 
 }  // namespace Vantry::Isp3

@@ -11,8 +11,12 @@
 // notifiers and a timer; the control on the GUI thread hands it commands and
 // raises the events the session reports (see TSessionReports).
 //
-// Everything in this header except TSocketRegistry belongs to the session's
-// thread once created there.
+// Every wait for the server has a deadline kept by TDeadlineWatch, a thread
+// that needs neither libcurl nor the session's event loop to be free: when a
+// deadline passes it shuts the sockets down, which ends any wait at once.
+//
+// Everything in this header except TSocketRegistry, TReportRelay and
+// TDeadlineWatch belongs to the session's thread once created there.
 
 #include <QElapsedTimer>
 #include <QHostInfo>
@@ -23,6 +27,8 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -32,6 +38,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -54,6 +61,7 @@ struct TSessionSettings {
   QString CAFile;
   int ConnectTimeout = 30000;   // milliseconds
   int ResponseTimeout = 60000;  // milliseconds
+  bool RequireTls = false;      // also implied by a CA file
 };
 
 // A message waiting for its turn: its headers and body copied at the call.
@@ -72,8 +80,9 @@ class TSessionReports {
 public:
   virtual ~TSessionReports() = default;
   virtual void StateChanged(uint64_t AConnect, int16_t AState) = 0;
-  // The session ended: OnError with AFailure when given, then state 6.
-  virtual void SessionEnded(uint64_t AConnect, std::optional<TFailure> AFailure) = 0;
+  // The session ended: OnError with AFailure when given, then state 5 when
+  // ADisconnecting (the session was given up, on a time-out), then state 6.
+  virtual void SessionEnded(uint64_t AConnect, std::optional<TFailure> AFailure, bool ADisconnecting) = 0;
   virtual void DocInput(int16_t AState, int64_t ATotal, int64_t ADone) = 0;
   // The message was accepted by the server.
   virtual void MessageSent(int64_t ATotal, int64_t ADone) = 0;
@@ -86,12 +95,47 @@ public:
   virtual void Refused(TFailure AFailure, int64_t ATotal) = 0;
 };
 
+// Passes the session's reports on to the control until the control detaches
+// it; after Detach returns, no report reaches the control any more. This lets
+// a control go while its session thread is still stuck (in a read of a hung
+// network file system, say): the thread then ends on its own.
+class TReportRelay final : public TSessionReports {
+public:
+  explicit TReportRelay(TSessionReports* ATarget) : FTarget(ATarget) {}
+  void Detach() {
+    std::lock_guard lock(FLock);
+    FTarget = nullptr;
+  }
+  void StateChanged(uint64_t AConnect, int16_t AState) override { Pass(&TSessionReports::StateChanged, AConnect, AState); }
+  void SessionEnded(uint64_t AConnect, std::optional<TFailure> AFailure, bool ADisconnecting) override {
+    Pass(&TSessionReports::SessionEnded, AConnect, std::move(AFailure), ADisconnecting);
+  }
+  void DocInput(int16_t AState, int64_t ATotal, int64_t ADone) override {
+    Pass(&TSessionReports::DocInput, AState, ATotal, ADone);
+  }
+  void MessageSent(int64_t ATotal, int64_t ADone) override { Pass(&TSessionReports::MessageSent, ATotal, ADone); }
+  void Failed(TFailure AFailure, int64_t ATotal, int64_t ADone) override {
+    Pass(&TSessionReports::Failed, std::move(AFailure), ATotal, ADone);
+  }
+  void Refused(TFailure AFailure, int64_t ATotal) override { Pass(&TSessionReports::Refused, std::move(AFailure), ATotal); }
+
+private:
+  template <class M, class... A>
+  void Pass(M AMethod, A&&... AArgs) {
+    std::lock_guard lock(FLock);
+    if (FTarget) (FTarget->*AMethod)(std::forward<A>(AArgs)...);
+  }
+  std::mutex FLock;
+  TSessionReports* FTarget;
+};
+
 // The sockets libcurl has open for a session, and the brake the control's
 // thread pulls to wake a session that waits inside libcurl or reads a long
 // body file. The lock makes sure a socket is never shut after libcurl closed
 // it (its number could by then belong to another file).
 class TSocketRegistry {
 public:
+  // A new socket, or CURL_SOCKET_BAD while the brake is pulled.
   curl_socket_t Open(int AFamily, int AType, int AProtocol);
   void Close(curl_socket_t ASocket);
   // Makes every pending and future read or write on the sockets fail at once.
@@ -109,6 +153,44 @@ private:
   std::mutex FLock;
   std::set<curl_socket_t> FSockets;
   std::atomic<bool> FInterrupted = false;
+};
+
+// What a wait for the server is bounded by.
+enum class TWaitKind { None, Connect, Response };
+
+// Keeps the deadline of the session's present wait on a thread of its own.
+// When the deadline passes, it shuts the session's sockets down (which ends a
+// wait inside libcurl at once) and calls OnExpiry with the wait's number, on
+// its own thread. The session arms and disarms it from its thread.
+class TDeadlineWatch {
+public:
+  using TExpiry = std::function<void(uint64_t AWait)>;
+  TDeadlineWatch(TSocketRegistry& ASockets, TExpiry AOnExpiry);
+  ~TDeadlineWatch();
+
+  // Starts a new wait of AMilliseconds; returns its number.
+  uint64_t Arm(TWaitKind AKind, int AMilliseconds);
+  // Moves the present wait's deadline to AMilliseconds from now: the server
+  // moved a byte.
+  void Extend(int AMilliseconds);
+  // Ends the present wait; returns its kind when its deadline had passed.
+  TWaitKind Disarm();
+  // The number of the present (or last) wait.
+  uint64_t Wait() const;
+  TWaitKind Kind() const;
+
+private:
+  void Run();
+  TSocketRegistry& FSockets;
+  TExpiry FOnExpiry;
+  mutable std::mutex FLock;
+  std::condition_variable FWake;
+  std::chrono::steady_clock::time_point FDeadline;
+  TWaitKind FKind = TWaitKind::None;
+  TWaitKind FExpired = TWaitKind::None;
+  uint64_t FWait = 0;
+  bool FStop = false;
+  std::thread FThread;  // last: starts once the rest is ready
 };
 
 // Receives the answer of a host name lookup. Qt 6.4 loses the memory of a
@@ -132,29 +214,41 @@ public:
   // any session's thread starts, since it must not run beside other threads.
   static void GlobalInit();
 
-  TSMTPSession(TSessionReports& AReports, TSocketRegistry& ASockets);
+  // AReports and ASockets are shared with the control, and live as long as
+  // the session does.
+  TSMTPSession(std::shared_ptr<TSessionReports> AReports, std::shared_ptr<TSocketRegistry> ASockets);
   // Drops an open session without waiting for the server.
   ~TSMTPSession();
 
   // Opens a session: states 2, 3, 4, or SessionEnded with the failure.
   // State 1 is the control's own: it is raised at the call.
   void Connect(uint64_t AConnect, const TSessionSettings& ASettings);
-  // Sends the messages handed over, then QUIT: state 6.
+  // Sends the messages handed over, then QUIT: state 6. State 5 is the
+  // control's own: it is raised at the call.
   void Disconnect();
-  // Drops the session and everything queued at once, without reports about
-  // the session: the control has raised states 5 and 6 itself.
-  void Abort();
+  // Drops the session and everything queued at once: the message in flight
+  // and those queued fail. AConnect becomes the session's number; with
+  // AReportEnd the end is reported (state 6) after the messages' failures,
+  // otherwise the control has raised states 5 and 6 itself.
+  void Abort(uint64_t AConnect, bool AReportEnd);
   void Send(std::unique_ptr<TQueuedMessage> AMessage);
 
-  // Called by a transfer as libcurl reads the message.
-  TSessionReports& Reports() { return FReports; }
+  // What a transfer tells the session from inside libcurl.
+  TSessionReports& Reports() { return *FReports; }
+  void CommandSent(TTransfer& ATransfer, std::string_view ACommand);
+  void DataSent();
+  void ReplyReceived(TTransfer& ATransfer, int ACode);
+  void TlsInUse() { FTlsUsed = true; }
+  // The server sent something that is no reply: nothing more goes to it.
+  void ProtocolBroken() { FSockets->ShutDownAll(); }
 
 private:
   // Runs A from the session's event loop, after everything posted before it.
   void Later(std::function<void()> A);
   bool ParseHost(TFailure& AFailure);
   void LookedUp(const QHostInfo& AInfo);
-  void ConnectTimedOut();
+  void DeadlinePassed(uint64_t AWait);
+  TFailure TimeoutFailure(TWaitKind AKind) const;
   void ConnectFailed(TFailure AFailure);
   // AReport false: the failure has been reported already (with its message).
   void SessionLost(TFailure AFailure, bool AReport = true);
@@ -168,7 +262,8 @@ private:
   bool OpenBodyFile(const QString& AName, TTransfer& ATransfer, TBodyScan& AScan, std::string& AError);
   void SocketAction(curl_socket_t ASocket, int AEvents);
   void TransferDone(CURLcode AResult);
-  TFailure Classify(CURLcode AResult, const TTransfer& ATransfer) const;
+  TFailure Classify(CURLcode AResult, const TTransfer& ATransfer, TWaitKind AExpired) const;
+  bool TlsRequired() const { return FSettings.RequireTls || !FSettings.CAFile.isEmpty() || FTlsUsed; }
   void WatchSocket(curl_socket_t ASocket, int AWhat);
   void ArmIdleWatch();
   void DisarmIdleWatch();
@@ -178,8 +273,8 @@ private:
   static int SocketCallback(CURL*, curl_socket_t ASocket, int AWhat, void* AUser, void*);
   static int TimerCallback(CURLM*, long ATimeout, void* AUser);
 
-  TSessionReports& FReports;
-  TSocketRegistry& FSockets;
+  std::shared_ptr<TSessionReports> FReports;
+  std::shared_ptr<TSocketRegistry> FSockets;
   QObject FContext;  // receives the Qt signals; dies with the session
   TLookupReceiver FLookup;
   uint64_t FConnect = 0;
@@ -192,8 +287,7 @@ private:
   curl_slist* FResolve = nullptr;
   std::string FLocalName;
   int FLookupId = -1;
-  QTimer FConnectDeadline;
-  QElapsedTimer FConnectClock;
+  bool FTlsUsed = false;  // the session has spoken TLS: it never goes on without
   CURLM* FMulti = nullptr;
   QTimer FCurlTimer;
   std::map<curl_socket_t, std::pair<QSocketNotifier*, QSocketNotifier*>> FNotifiers;
@@ -202,6 +296,8 @@ private:
   bool FSessionOpen = false;  // a live connection rests in the pool
   curl_socket_t FSessionSocket = CURL_SOCKET_BAD;
   QSocketNotifier* FIdleWatch = nullptr;
+  // Last: its thread is stopped before anything it reports to goes.
+  TDeadlineWatch FWatch;
 };
 
 }  // namespace Vantry::Isp3

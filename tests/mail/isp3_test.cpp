@@ -3,6 +3,7 @@
 // how a mail reader would show it.
 
 #include "mail/isp3.h"
+#include "mail/isp3Message.h"
 #include "platform/Application.h"
 
 #include <QCryptographicHash>
@@ -128,6 +129,15 @@ protected:
     };
   }
   void TearDown() override { SMTP->Free(); }
+  // A fresh control and empty records, for the next row of a table.
+  void Restart() {
+    TearDown();
+    States.clear();
+    Docs.clear();
+    Errors.clear();
+    Events.clear();
+    SetUp();
+  }
 
   void StartServer(const QStringList& AArgs = {}) {
     Server = std::make_unique<TTestServer>(AArgs);
@@ -255,6 +265,7 @@ TEST_F(SMTPTest, DisconnectSendsWhatWasHandedOverThenQuits) {
   SendText("late", "late\r\n");
   ASSERT_TRUE(WaitUntil([&] { return !SMTP->Busy() && SMTP->State() == stDisconnected; }));
   EXPECT_EQ(States, (std::vector<int>{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(Events.back(), "state 6") << "the session ends after the messages handed over";
   EXPECT_EQ(Errors, std::vector<int>{smtpErrNotConnected});
   ASSERT_EQ(Server->Messages(), 2);
   EXPECT_EQ(Server->Reader(2, "Subject"), "Orvalle AUTOMSG: two");
@@ -382,12 +393,7 @@ TEST_F(SMTPTest, FaultsEndInAClearErrorAndTheControlStaysUsable) {
   };
   for (const TFaultRow& row : rows) {
     SCOPED_TRACE(row.Name);
-    TearDown();
-    States.clear();
-    Docs.clear();
-    Errors.clear();
-    Events.clear();
-    SetUp();
+    Restart();
     StartServer(row.ServerArgs);
     if (row.ServerArgs.contains("--silent-data")) SMTP->SetResponseTimeout(1000);
     QString host = row.Host;
@@ -450,10 +456,7 @@ TEST_F(SMTPTest, FaultsEndInAClearErrorAndTheControlStaysUsable) {
 TEST_F(SMTPTest, ASilentServerNeverHoldsUpTheGuiThread) {
   for (const char* giveUp : {"disconnect twice", "free the control"}) {
     SCOPED_TRACE(giveUp);
-    TearDown();
-    Docs.clear();
-    Errors.clear();
-    SetUp();
+    Restart();
     SMTP->SetResponseTimeout(60000);
     StartServer({"--silent-data"});
     ASSERT_TRUE(Connect());
@@ -470,11 +473,13 @@ TEST_F(SMTPTest, ASilentServerNeverHoldsUpTheGuiThread) {
       SMTP = CreateComponent<TSMTP>(nullptr);  // for TearDown
       EXPECT_LT(clock.elapsed(), 10000) << "freeing must not wait for the 60 s response time-out";
     } else {
+      Events.clear();
       SMTP->Disconnect();
       SMTP->Disconnect();
       ASSERT_TRUE(WaitUntil([&] { return !SMTP->Busy() && SMTP->State() == stDisconnected; }, 10000));
       EXPECT_EQ(Errors, std::vector<int>{smtpErrConnectionLost});
-      EXPECT_EQ(Docs.back().State, disEnd);
+      EXPECT_EQ(Events, (std::vector<std::string>{"state 5", "error 20005", "doc 5", "state 6"}))
+          << "closing is raised, and the message fails before the session ends";
     }
     EXPECT_EQ(Server->Messages(), 0);
   }
@@ -621,6 +626,244 @@ TEST_F(SMTPTest, StartTlsIsUsedAndTheCertificateChecked) {
   EXPECT_TRUE(Errors.empty()) << LastError.toStdString();
   ASSERT_EQ(Server->Messages(), 1);
   EXPECT_TRUE(Server->Message(1)["tls"].toBool());
+}
+
+enum class TStep { Connect, Idle, Send, SendRefused, SendThenDisconnect };
+enum class TTls { Offered, Required, CAFile };
+
+struct THostileRow {
+  const char* Name;
+  QStringList ServerArgs;
+  TTls Tls;
+  TStep Step;
+  std::vector<std::string> Tail;  // the last events, in order
+  int MailCommands;               // MAIL FROM the server saw
+  bool Sent;                      // the message reached the server
+  bool Recovers;                  // a new session then works at once
+};
+
+// Servers that go silent, trickle, refuse STARTTLS or drop it: each ends
+// with the right error within its time-out (1.5 s here), never later, and
+// nothing goes out in plaintext that should not.
+TEST_F(SMTPTest, HostileServersEndInTimeAndGetNoPlaintext) {
+  const std::vector<std::string> timedOut = {"error 20004", "doc 5", "state 5", "state 6"};
+  const QString rejected = "--reject-rcpt";
+  const QString tls454 = "454 4.7.0 TLS not available now";
+  const THostileRow rows[] = {
+      {"silent after the greeting", {"--slow", "ehlo=3600"}, TTls::Offered, TStep::Connect,
+       {"state 3", "error 20003", "state 5", "state 6"}, 0, false, true},
+      {"silent after MAIL FROM", {"--slow", "mail=3600"}, TTls::Offered, TStep::Send, timedOut, 1, false, true},
+      {"silent after RCPT", {"--slow", "rcpt=3600"}, TTls::Offered, TStep::Send, timedOut, 1, false, true},
+      {"silent after DATA", {"--slow", "data=3600"}, TTls::Offered, TStep::Send, timedOut, 1, false, true},
+      {"silent after the data", {"--slow", "eod=3600"}, TTls::Offered, TStep::Send, timedOut, 1, false, true},
+      {"silent after QUIT", {"--slow", "quit=3600"}, TTls::Offered, TStep::SendThenDisconnect,
+       {"doc 5", "state 5", "state 6"}, 1, true, true},
+      {"trickling the reply to MAIL FROM", {"--trickle", "mail"}, TTls::Offered, TStep::Send, timedOut, 1, false, true},
+      {"silent after a reopened session's NOOP", {rejected, "bad@example.org", "--slow", "noop#2=3600"}, TTls::Offered,
+       TStep::SendRefused, {"error 550", "doc 5", "error 20004", "state 5", "state 6"}, 1, false, true},
+      {"garbage for a reply", {"--garbage", "mail"}, TTls::Offered, TStep::Send,
+       {"error 20012", "doc 5", "state 6"}, 1, false, true},
+      {"an oversized reply", {"--oversized", "mail"}, TTls::Offered, TStep::Send,
+       {"error 20012", "doc 5", "state 6"}, 1, false, true},
+      {"454 to STARTTLS", {"--tls", "--starttls-reply", tls454}, TTls::Offered, TStep::Connect,
+       {"state 3", "error 20011", "state 6"}, 0, false, false},
+      {"no STARTTLS, TLS required", {}, TTls::Required, TStep::Connect, {"state 3", "error 20011", "state 6"}, 0, false,
+       false},
+      {"421 on an idle TLS session", {"--tls", "--idle-timeout", "0.5"}, TTls::CAFile, TStep::Idle,
+       {"state 4", "error 421", "state 6"}, 0, false, true},
+      {"a reopened session loses STARTTLS", {"--tls", "--tls-once", rejected, "bad@example.org"}, TTls::CAFile,
+       TStep::SendRefused, {"error 550", "doc 5", "error 20011", "state 6"}, 1, false, false},
+  };
+  constexpr int Limit = 1500;
+  for (const THostileRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    Restart();
+    SMTP->SetConnectTimeout(Limit);
+    SMTP->SetResponseTimeout(Limit);
+    StartServer(row.ServerArgs);
+    SMTP->SetRequireTLS(row.Tls == TTls::Required);
+    if (row.Tls == TTls::CAFile) SMTP->SetCAFile(Server->Dir() + "/cert.pem");
+    QElapsedTimer clock;
+    clock.start();
+    if (row.Step == TStep::Connect) {
+      SMTP->Connect(Server->Address());
+    } else if (row.Step == TStep::Idle) {
+      ASSERT_TRUE(Connect());
+    } else {
+      ASSERT_TRUE(Connect());
+      clock.restart();
+      SendText("hostile", "body\r\n", row.Step == TStep::SendRefused ? "bad@example.org" : "");
+      if (row.Step == TStep::SendThenDisconnect) {
+        ASSERT_TRUE(WaitIdle());
+        clock.restart();
+        SMTP->Disconnect();
+      }
+    }
+    ASSERT_TRUE(WaitUntil([&] { return SMTP->State() == stDisconnected && !SMTP->Busy(); }, 10000));
+    qint64 took = clock.elapsed();
+    bool waits = std::find(row.Tail.begin(), row.Tail.end(), "state 5") != row.Tail.end();
+    if (waits) {
+      EXPECT_GE(took, Limit - 100) << "the time-out, not sooner";
+    }
+    EXPECT_LT(took, Limit + 1100) << "the time-out, not twice or more";
+    ASSERT_GE(Events.size(), row.Tail.size());
+    EXPECT_EQ(std::vector<std::string>(Events.end() - static_cast<long>(row.Tail.size()), Events.end()), row.Tail)
+        << LastError.toStdString();
+    if (std::find(row.Tail.begin(), row.Tail.end(), "error 20004") != row.Tail.end()) {
+      EXPECT_TRUE(LastError.contains("1.5 seconds")) << LastError.toStdString();
+    }
+    EXPECT_EQ(Server->Count("MAIL"), row.MailCommands);
+    EXPECT_EQ(Server->Messages(), row.Sent ? 1 : 0);
+    if (!row.Recovers) continue;
+    Errors.clear();
+    ASSERT_TRUE(Connect());
+    SendText("good", "good\r\n");
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(Errors.empty()) << LastError.toStdString();
+    EXPECT_EQ(Server->Messages(), row.Sent ? 2 : 1);
+  }
+}
+
+struct THeaderRow {
+  const char* Name;
+  QString To;
+  QString Subject;
+  QString Extra, ExtraValue;  // one more header
+  QJsonArray Mailboxes;       // [name, address] as the reader finds them in To
+};
+
+// What a mail reader (Python's email package) makes of the headers, and
+// their lines: folded at 78, encoded words on lines of at most 76.
+TEST_F(SMTPTest, HeadersAreFoldedQuotedAndEncodedAsReadersExpect) {
+  const QString longName = QString(5000, QChar(0xC4));
+  QStringList ids;
+  for (int i = 0; i < 40; ++i) ids << QString("<id-%1.%2@example.org>").arg(i).arg(QString(20, 'x'));
+  QStringList parameters;  // as a reader writes them back
+  for (int i = 0; i < 20; ++i) parameters << QString("parameter%1=\"value%1\"").arg(i);
+  const QString type = "text/plain; charset=\"US-ASCII\"; " + parameters.join("; ");
+  const QString name76 = "X-" + QString(74, 'n');
+  const THeaderRow rows[] = {
+      {"a 5,000-character name", longName + " <you@example.org>", "s", {}, {}, {QJsonArray{longName, "you@example.org"}}},
+      {"specials in a name", "a@b.example <c@d.example>", "s", {}, {}, {QJsonArray{"a@b.example", "c@d.example"}}},
+      {"a quoted name", QString::fromUtf8("\"Jörg, Ä\" <j@example.org>"), "s", {}, {},
+       {QJsonArray{QString::fromUtf8("Jörg, Ä"), "j@example.org"}}},
+      {"an encoded-word look-alike", "you@example.org", "=?UTF-8?B?SGk=?=", {}, {}, {QJsonArray{"", "you@example.org"}}},
+      {"a long text subject", "you@example.org", QString::fromUtf8("Grüße aus Köln ").repeated(30), {}, {}, {}},
+      {"a long ASCII subject", "you@example.org", QString("word  ").repeated(100) + "end", {}, {}, {}},
+      {"a long References", "you@example.org", "s", "References", ids.join(' '), {}},
+      {"a long Content-Type", "you@example.org", "s", "Content-Type", type, {}},
+      {"a text X- header", "you@example.org", "s", "X-Note", QString::fromUtf8("Grüße"), {}},
+      {"a 76-character name", "you@example.org", "s", name76, "v", {}},
+  };
+  StartServer();
+  ASSERT_TRUE(Connect());
+  for (const THeaderRow& row : rows) {
+    TDocHeaders* h = SMTP->DocInput()->Headers();
+    h->Clear();
+    h->Add("From", "me@example.org");
+    h->Add("To", row.To);
+    h->Add("Subject", row.Subject);
+    if (!row.Extra.isEmpty()) h->Add(row.Extra, row.ExtraValue);
+    SMTP->SendDocument(std::nullopt, h, QString("body\r\n"));
+  }
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_TRUE(Errors.empty()) << LastError.toStdString();
+  ASSERT_EQ(Server->Messages(), int(std::size(rows)));
+  for (int i = 0; i < int(std::size(rows)); ++i) {
+    const THeaderRow& row = rows[i];
+    SCOPED_TRACE(row.Name);
+    QJsonObject reader = Server->Message(i + 1)["reader"].toObject();
+    EXPECT_EQ(reader["Subject"].toString(), row.Subject);
+    if (!row.Mailboxes.isEmpty()) {
+      EXPECT_EQ(reader["mailboxes"].toArray()[0], row.Mailboxes[0]) << Server->Raw(i + 1).left(400).constData();
+    }
+    QByteArray raw = Server->Raw(i + 1);
+    raw.truncate(raw.indexOf("\r\n\r\n"));
+    for (const QByteArray& line : raw.split('\n')) {
+      EXPECT_LE(line.size(), line.contains("=?") ? 77 : 79) << line.constData();  // with its CR
+      if (!row.Extra.isEmpty() && line.startsWith(row.Extra.toLatin1() + ":") && row.Extra != "X-Note") {
+        EXPECT_FALSE(line.contains("=?")) << "a structured header is never encoded";
+      }
+    }
+    if (row.Extra == "References" || row.Extra == "X-Note" || row.Extra == "Content-Type") {
+      EXPECT_EQ(reader[row.Extra].toString(), row.ExtraValue) << Server->Raw(i + 1).left(1200).constData();
+    }
+    if (row.Extra == name76) {
+      EXPECT_TRUE(raw.contains(name76.toLatin1() + ":\r\n v"));
+    }
+  }
+}
+
+// Headers and addresses that cannot go out as given are refused, with the
+// number that says which, and nothing reaches the server.
+TEST_F(SMTPTest, HeadersThatCannotBeSentAreRefused) {
+  const struct {
+    const char* Name;
+    QString Header, Value;
+    int Number;
+  } rows[] = {
+      {"a 77-character header name", "X-" + QString(75, 'n'), "v", smtpErrBadHeader},
+      {"an unfoldable References", "References", "<" + QString(1000, 'x') + "@example.org>", smtpErrBadHeader},
+      {"a Content-Type outside ASCII", "Content-Type", QString::fromUtf8("text/plain; name=\"ä\""), smtpErrBadHeader},
+      {"an empty entry", "To", "you@example.org, ", smtpErrBadAddress},
+      {"a 65-character local part", "To", QString(65, 'l') + "@example.org", smtpErrBadAddress},
+      {"a 256-character domain", "To", "you@" + QString(252, 'd') + ".org", smtpErrBadAddress},
+  };
+  StartServer();
+  ASSERT_TRUE(Connect());
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    Errors.clear();
+    TDocHeaders* h = SMTP->DocInput()->Headers();
+    h->Clear();
+    h->Add("From", "me@example.org");
+    if (row.Header != "To") h->Add("To", "you@example.org");
+    h->Add(row.Header, row.Value);
+    SMTP->SendDocument(std::nullopt, h, QString("body\r\n"));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Errors, std::vector<int>{row.Number}) << LastError.toStdString();
+  }
+  EXPECT_EQ(Server->Count("MAIL"), 0);
+}
+
+TEST(SMTPMessage, Utf8IsCheckedStrictly) {
+  const std::pair<const char*, bool> rows[] = {
+      {"plain", true},           {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", true},
+      {"overlong \xC0\xAF", false}, {"overlong \xE0\x80\xAF", false},
+      {"surrogate \xED\xA0\x80", false}, {"too large \xF4\x90\x80\x80", false},
+      {"cut off \xE2\x82", false}, {"lone \x80", false}, {"\xF5\x80\x80\x80", false}};
+  for (const auto& [text, valid] : rows) EXPECT_EQ(Isp3::IsValidUtf8(text), valid) << text;
+}
+
+// The body file is read once to choose its encoding and again as it goes
+// out; a file that changes in between is not sent, whatever the change.
+TEST_F(SMTPTest, ABodyFileThatChangesWhileSentIsNotSent) {
+  const std::pair<const char*, std::function<void(QFile&)>> rows[] = {
+      {"grows by a byte outside ASCII", [](QFile& F) { F.open(QIODevice::Append), F.write("\xE9"); }},
+      {"shrinks", [](QFile& F) { F.resize(100); }},
+      {"is rewritten in place", [](QFile& F) { F.open(QIODevice::ReadWrite), F.write("Y"); }},
+  };
+  QStringList slow;
+  for (int k = 1; k <= 3; ++k) slow << "--slow" << QString("data#%1=0.7").arg(k);
+  StartServer(slow);
+  ASSERT_TRUE(Connect());
+  int n = 0;
+  for (const auto& [name, change] : rows) {
+    SCOPED_TRACE(name);
+    Errors.clear();
+    Docs.clear();
+    QString path = WriteFile(QString("body%1.txt").arg(n++), QByteArray(4000, 'x'));
+    SendFile("changing", path);
+    ASSERT_TRUE(WaitUntil([&] { return !Docs.empty(); }));  // the file has been scanned
+    QFile file(path);
+    change(file);
+    file.close();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Errors, std::vector<int>{smtpErrFileUnreadable});
+    EXPECT_TRUE(LastError.contains("changed")) << LastError.toStdString();
+    EXPECT_EQ(Docs.back().State, disEnd);
+  }
+  EXPECT_EQ(Server->Messages(), 0);
 }
 
 }  // namespace

@@ -6,12 +6,16 @@ written to OUT/msg-<k>.eml (the raw data as received, dot-unstuffed) and
 OUT/msg-<k>.json (envelope, client port, size); OUT/log gets one line per
 connection, command and close. Modes make it misbehave the ways a real
 server can: refuse a recipient, refuse the data, fall silent, close the
-connection in the middle of the data or when idle, offer STARTTLS.
+connection in the middle of the data or when idle, offer STARTTLS (and
+refuse it, or offer it only once), answer slowly, a byte at a time, or with
+garbage.
 """
 import argparse
 import asyncio
 import email
+import email.header
 import email.policy
+import email.utils
 import hashlib
 import json
 import os
@@ -29,10 +33,49 @@ parser.add_argument("--close-in-data", type=int, default=0,
                     help="close the connection after this many bytes of the first message's data")
 parser.add_argument("--idle-timeout", type=float, default=30, help="say 421 and close a session idle this long")
 parser.add_argument("--tls", action="store_true", help="offer STARTTLS with a certificate made for 127.0.0.1 (OUT/cert.pem)")
+parser.add_argument("--tls-once", action="store_true", help="offer STARTTLS on the first connection only")
+parser.add_argument("--starttls-reply", default="", help="answer STARTTLS with this reply instead of starting TLS")
+parser.add_argument("--slow", action="append", default=[], metavar="PHASE[#N]=SECONDS",
+                    help="wait this long before answering the N-th (first) command of a phase: ehlo, mail, rcpt, "
+                         "data, eod (the end of the data), quit, noop")
+parser.add_argument("--trickle", default="", metavar="PHASE", help="answer the first command of a phase a byte a second")
+parser.add_argument("--garbage", default="", metavar="PHASE", help="answer the first command of a phase with a line that is no reply")
+parser.add_argument("--oversized", default="", metavar="PHASE", help="answer the first command of a phase with a 100 kB reply line")
 args = parser.parse_args()
+slow = {}
+for rule in args.slow:
+    phase, seconds = rule.split("=")
+    name, _, nth = phase.partition("#")
+    slow[(name, int(nth or 1))] = float(seconds)
+seen = {}  # phase -> commands of that phase so far
 os.makedirs(args.out, exist_ok=True)
 count = 0
 data_commands = 0  # the misbehaviour modes hit the first message only
+
+
+async def misbehave(server, phase):
+    """Answers as --slow, --trickle or --garbage ask; True when the command
+    has been answered (or never will be) here."""
+    seen[phase] = seen.get(phase, 0) + 1
+    delay = slow.get((phase, seen[phase]))
+    if delay:
+        log("SLOW %s" % phase)
+        await asyncio.sleep(delay)
+    first = seen[phase] == 1
+    if args.trickle == phase and first:
+        log("TRICKLE %s" % phase)
+        for byte in b"250 2.0.0 OK\r\n":
+            server._writer.write(bytes([byte]))
+            await server._writer.drain()
+            await asyncio.sleep(1)
+        return True
+    if (args.garbage == phase or args.oversized == phase) and first:
+        log("GARBAGE %s" % phase)
+        server._writer.write(b"this is not SMTP\r\n" if args.garbage == phase else b"250 " + b"x" * 100000 + b"\r\n")
+        await server._writer.drain()
+        await asyncio.sleep(3600)
+        return True
+    return False
 
 
 def log(line):
@@ -49,11 +92,17 @@ def read_back(raw):
         return result
     message = email.message_from_bytes(raw, policy=email.policy.default)
     for name in ("To", "From", "CC", "Subject", "Content-Type", "Content-Transfer-Encoding", "Date", "Message-ID",
-                 "MIME-Version", "X-Mailer"):
+                 "MIME-Version", "X-Mailer", "References", "X-Note"):
         if message[name] is not None:
             result[name] = str(message[name])
     result["header_names"] = list(message.keys())
     result["charset"] = message.get_content_charset()
+    # Display names through the RFC 2047 decoder of the legacy API: the newer
+    # one puts a blank between adjacent encoded words, which RFC 2047 6.2 drops.
+    legacy = email.message_from_bytes(raw, policy=email.policy.compat32)
+    result["mailboxes"] = [[str(email.header.make_header(email.header.decode_header(name))), address]
+                           for field in ("To", "From", "CC") if legacy[field]
+                           for name, address in email.utils.getaddresses([legacy[field]])]
     payload = message.get_payload(decode=True)
     result["body"] = payload.decode(result["charset"] or "ascii", errors="replace")
     return result
@@ -78,7 +127,6 @@ class Handler:
         return "250 OK"
 
     async def handle_MAIL(self, server, session, envelope, address, options):
-        log("MAIL %s %s" % (address, " ".join(options)))
         envelope.mail_from = address
         envelope.mail_options.extend(options)
         return "250 OK"
@@ -94,6 +142,8 @@ class Handler:
         global count, data_commands
         data_commands += 1
         log("DATA %d" % len(envelope.original_content))
+        if await misbehave(server, "eod"):
+            return "250 Message accepted"
         if args.silent_data and data_commands == 1:
             await asyncio.sleep(3600)
         if args.reject_data and data_commands == 1:
@@ -109,10 +159,23 @@ class Handler:
         return "250 Message accepted"
 
 
+connections = 0
+
+
 class Server(SMTP):
     def connection_made(self, transport):
+        global connections
+        connections += 1
         log("CONNECT %d" % transport.get_extra_info("peername")[1])
         super().connection_made(transport)
+        if args.tls_once and connections > 1 and transport.get_extra_info("sslcontext") is None:
+            self.tls_context = None
+
+    async def smtp_STARTTLS(self, arg):
+        log("STARTTLS")
+        if args.starttls_reply:
+            return await self.push(args.starttls_reply)
+        return await super().smtp_STARTTLS(arg)
 
     def _timeout_cb(self):
         log("IDLE TIMEOUT")
@@ -123,7 +186,30 @@ class Server(SMTP):
         log("CLOSE")
         super().connection_lost(exc)
 
+    async def smtp_EHLO(self, arg):
+        if not await misbehave(self, "ehlo"):
+            await super().smtp_EHLO(arg)
+
+    async def smtp_MAIL(self, arg):
+        log("MAIL %s%s" % (arg, " (TLS)" if self.session.ssl else ""))
+        if not await misbehave(self, "mail"):
+            await super().smtp_MAIL(arg)
+
+    async def smtp_RCPT(self, arg):
+        if not await misbehave(self, "rcpt"):
+            await super().smtp_RCPT(arg)
+
+    async def smtp_NOOP(self, arg):
+        if not await misbehave(self, "noop"):
+            await super().smtp_NOOP(arg)
+
+    async def smtp_QUIT(self, arg):
+        if not await misbehave(self, "quit"):
+            await super().smtp_QUIT(arg)
+
     async def smtp_DATA(self, arg):
+        if await misbehave(self, "data"):
+            return
         global data_commands
         if not args.close_in_data or not self.envelope.rcpt_tos or data_commands:
             return await super().smtp_DATA(arg)
