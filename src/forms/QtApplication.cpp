@@ -38,6 +38,14 @@ public:
     NewMessageBox(QMessageBox::Information, ApplicationWindow(), QString::fromStdString(AText))->exec();
   }
 
+  bool AskYesNo(const std::string& AText) override {
+    if (!CanShowDialogs()) return TApplicationServices::AskYesNo(AText);
+    auto box = NewMessageBox(QMessageBox::Question, ApplicationWindow(), QString::fromStdString(AText),
+                             QMessageBox::Yes | QMessageBox::No);
+    box->setDefaultButton(QMessageBox::No);
+    return box->exec() == QMessageBox::Yes;
+  }
+
   // Runs what is pending and returns; waiting for events is the caller's
   // loop's business, so an idle pump costs nothing.
   void ProcessMessages() override {
@@ -69,7 +77,10 @@ void CenterOnScreen(QWidget* AWindow) {
 
 std::unique_ptr<QMessageBox> NewMessageBox(QMessageBox::Icon AIcon, QWidget* AParent, const QString& AText,
                                            QMessageBox::StandardButtons AButtons) {
-  auto box = std::make_unique<QMessageBox>(AIcon, QApplication::applicationDisplayName(), AText, AButtons, AParent);
+  // A bare carriage return ends a line in the texts of the forms' origin.
+  QString text = AText;
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  auto box = std::make_unique<QMessageBox>(AIcon, QApplication::applicationDisplayName(), text, AButtons, AParent);
   box->setTextFormat(Qt::PlainText);
   return box;
 }

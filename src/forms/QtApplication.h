@@ -38,7 +38,8 @@ void UseFormFonts();
 void CenterOnScreen(QWidget* AWindow);
 
 // A modal box whose text is shown as written: a file name such as
-// "<img src=x>.pas" is never taken for markup.
+// "<img src=x>.pas" is never taken for markup; a carriage return, alone or
+// before a line feed, ends a line.
 std::unique_ptr<QMessageBox> NewMessageBox(QMessageBox::Icon AIcon, QWidget* AParent, const QString& AText,
                                            QMessageBox::StandardButtons AButtons = QMessageBox::Ok);
 

@@ -127,7 +127,16 @@ void TSendMailToOrvalleForm::resizeEvent(QResizeEvent* AEvent) {
   FormResize();
 }
 
+// Closing while a message is on its way asks first: the form is freed right
+// after it closes, and with it the control and whatever it still sends.
 void TSendMailToOrvalleForm::closeEvent(QCloseEvent* AEvent) {
+  if (SMTP1->Busy()) {
+    if (!Application().AskYesNo("A message is still being sent. Stop sending and close?")) {
+      AEvent->ignore();
+      return;
+    }
+    StopSending();
+  }
   FormClose();
   AEvent->accept();
   emit Closed();
@@ -160,6 +169,18 @@ void TSendMailToOrvalleForm::FormClose() {
   if (FWaitLoop) FWaitLoop->quit();
 }
 
+// Gives up what the control still sends (a second Disconnect gives up at
+// once) and says in the status bar which messages did not go out.
+void TSendMailToOrvalleForm::StopSending() {
+  if (!FInFlight.isEmpty()) {
+    const QString what = FInFlight.join(QStringLiteral(" and "));
+    SMTPStatus->showMessage(QStringLiteral("Sending stopped: %1 %2 not sent").arg(what, FInFlight.size() == 1 ? "was" : "were"));
+    SMTPStatus->repaint();
+  }
+  FClosed = true;  // what the stopped send reports is no news now
+  for (int i = 0; i < 2 && SMTP1->State() != stDisconnected; ++i) SMTP1->Disconnect();
+}
+
 void TSendMailToOrvalleForm::ClearBtnClick() {
   eTo->clear();
   eCC->clear();
@@ -168,8 +189,9 @@ void TSendMailToOrvalleForm::ClearBtnClick() {
   reMessageText->clear();
 }
 
+// While a send waits, the button stays locked whatever is typed.
 void TSendMailToOrvalleForm::eSMTPServerChange() {
-  SMTPConnectBtn->setEnabled(!eSMTPServer->text().isEmpty() && !eHomeAddr->text().isEmpty());
+  SMTPConnectBtn->setEnabled(!Sending() && !eSMTPServer->text().isEmpty() && !eHomeAddr->text().isEmpty());
 }
 
 void TSendMailToOrvalleForm::cbSendFileClick() {
@@ -256,7 +278,9 @@ void TSendMailToOrvalleForm::SendBtnClick() {
   }
   // The file goes out as a second message only behind a text message that
   // arrived: on its own it would reach the vendor without a word.
-  if (cbSendFile->isChecked() && !TransferAborted) SendMailFile(OpenDialog->FileName);
+  if (!cbSendFile->isChecked()) return;
+  if (!TransferAborted) return SendMailFile(OpenDialog->FileName);
+  SMTPStatus->showMessage(QStringLiteral("Transfer aborted: the attached file was not sent either"));
 }
 
 void TSendMailToOrvalleForm::WaitWhileBusy() {
@@ -316,6 +340,7 @@ void TSendMailToOrvalleForm::SendMailText() {
   for (const std::string& line : lines) body += line + "\r\n";
   // The editor's plain text, as typed; the control sends its line ends as CR LF.
   const QString text = Q(body) + reMessageText->toPlainText();
+  FInFlight << QStringLiteral("the message \"%1\"").arg(eSubject->text());
   SMTP1->SendDocument(std::nullopt, SMTP1->DocInput()->Headers(), text, QString(), QString());
 }
 
@@ -323,6 +348,7 @@ void TSendMailToOrvalleForm::SendMailFile(const std::string& AFileName) {
   SetMailHeaders();
   TDocInput* doc = SMTP1->DocInput();
   doc->SetFileName(QFile::decodeName(QByteArray::fromStdString(AFileName)));
+  FInFlight << QStringLiteral("the file %1").arg(doc->FileName());
   SMTP1->SendDocument(std::nullopt, doc->Headers(), std::nullopt, doc->FileName(), QString());
 }
 
@@ -348,6 +374,7 @@ std::optional<QString> TSendMailToOrvalleForm::DocInputStatusText(int16_t AState
 }
 
 void TSendMailToOrvalleForm::SMTP1DocInput(TObject*, TDocInput* DocInput) {
+  if (DocInput->State() == disEnd && !FInFlight.isEmpty()) FInFlight.removeFirst();
   if (auto text = DocInputStatusText(DocInput->State(), DocInput->BytesTransferred(), DocInput->BytesTotal(),
                                      TransferAborted, eTo->text()))
     SMTPStatus->showMessage(*text);

@@ -98,6 +98,7 @@ private:
   void SendMailText();
   void SendMailFile(const std::string& AFileName);
   void WaitWhileBusy();
+  void StopSending();
   void ControlEventDone();
   void ErrorDialog(const std::string& AText);
 
@@ -109,6 +110,9 @@ private:
   bool FClosed = false;
   // The event loop of a send waiting for the control, null when none waits.
   QEventLoop* FWaitLoop = nullptr;
+  // What the control has been handed and not yet ended, oldest first, as
+  // the status names it: "the message "Subject"", "the file /path".
+  QStringList FInFlight;
 };
 
 }  // namespace Vantry

@@ -13,6 +13,11 @@ void TApplicationServices::ShowException(TObject* ASender, const std::string& AM
 
 void TApplicationServices::ShowMessage(const std::string& AText) { std::fprintf(stderr, "%s\n", AText.c_str()); }
 
+bool TApplicationServices::AskYesNo(const std::string& AText) {
+  std::fprintf(stderr, "%s (Yes: nobody to ask)\n", AText.c_str());
+  return true;
+}
+
 namespace {
 // Standard error as the user interface, where there is no other.
 class TConsoleServices final : public TApplicationServices {};

@@ -23,6 +23,10 @@ public:
   virtual void ShowException(TObject* ASender, const std::string& AMessage);
   // A modal box with the text and an OK button.
   virtual void ShowMessage(const std::string& AText);
+  // A modal question with Yes and No buttons; true for Yes. Where nobody can
+  // be asked, the text is written out and the answer is Yes: the request
+  // that asks stands.
+  virtual bool AskYesNo(const std::string& AText);
   // Runs pending events; returns at once when there are none.
   virtual void ProcessMessages() {}
 
@@ -46,6 +50,7 @@ public:
   // swallows it.
   void HandleException(TObject* ASender, std::exception_ptr AError = std::current_exception());
   void ShowMessage(const std::string& AText) { FServices->ShowMessage(AText); }
+  bool AskYesNo(const std::string& AText) { return FServices->AskYesNo(AText); }
   void ProcessMessages() { FServices->ProcessMessages(); }
 
   // Installs other services (null: the default ones) and returns the

@@ -193,6 +193,9 @@ TEST(MessageBoxTest, ShowsItsTextAsWrittenNotAsMarkup) {
   ASSERT_NE(label, nullptr);
   EXPECT_EQ(label->textFormat(), Qt::PlainText);
   EXPECT_EQ(label->text(), "Cannot open <img src=x>.pas");
+  // The send-mail form's error text parts its details with bare CRs.
+  EXPECT_EQ(NewMessageBox(QMessageBox::Critical, nullptr, "550 - No(one)\r(two)\r\n(three)")->text(),
+            "550 - No(one)\n(two)\n(three)");
 }
 
 }  // namespace

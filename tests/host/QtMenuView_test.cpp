@@ -38,7 +38,9 @@ protected:
       QAction* a = View.ActionOf(n);
       SCOPED_TRACE(n.Name);
       EXPECT_EQ(a->isSeparator(), n.IsSeparator());
-      if (!n.IsSeparator()) EXPECT_EQ(a->text().toStdString(), n.Caption);
+      if (!n.IsSeparator()) {
+        EXPECT_EQ(a->text().toStdString(), n.Caption);
+      }
       EXPECT_EQ(a->isEnabled(), n.Flags.Contains(mfEnabled));
       EXPECT_EQ(a->isVisible(), n.Flags.Contains(mfVisible));
       EXPECT_EQ(a->isChecked(), n.Flags.Contains(mfChecked));

@@ -107,10 +107,13 @@ struct TSession {
     return Server.Count();
   }
   int Sent() const { return Status.filter("Mail sent to vendor@example.org (").size(); }
+  // What the About form does once the form has closed.
+  void FreeForm() { Owned.reset(); }
 
   VantryTest::TRecordedApplication App;
   TSmtpServer Server;
-  TSendMailToOrvalleForm Form;
+  std::unique_ptr<TSendMailToOrvalleForm> Owned = std::make_unique<TSendMailToOrvalleForm>();
+  TSendMailToOrvalleForm& Form = *Owned;
   QStringList Status;
 };
 
@@ -262,7 +265,8 @@ TEST(SendMailFormSending, Failures) {
       {"not connected", {}, false, "", false, {"Not connected to SMTP server"}, 0, ""},
       {"malformed cc", {}, true, "not an address", false, {"20008 - ", "Incorrect address format"}, 0, ""},
       // the text refused, its attachment is not sent on its own
-      {"recipient refused", {"--reject-rcpt", "vendor@example.org"}, true, "", true, {"550 - "}, 0, "Transfer aborted"},
+      {"recipient refused", {"--reject-rcpt", "vendor@example.org"}, true, "", true, {"550 - "}, 0,
+       "Transfer aborted: the attached file was not sent either"},
       {"dropped in data", {"--close-in-data", "10"}, true, "", false, {"20005 - "}, 0, "Transfer aborted"},
       {"attachment unreadable", {}, true, "", true, {"20006 - "}, 1, "Transfer aborted"}};
   for (const auto& row : rows) {
@@ -335,6 +339,7 @@ TEST(SendMailFormConnection, ClosingEndsTheWait) {
   form.SMTP1->OnDocInput = [&](TObject* Sender, TDocInput* DocInput) {
     formHandler(Sender, DocInput);
     if (DocInput->State() != disData || !seen.isEmpty()) return;
+    QTest::keyClicks(form.EDRealName, "typed meanwhile");  // the lock holds
     for (QWidget* w : std::initializer_list<QWidget*>{form.SendBtn, form.ClearBtn, form.cbSendFile, form.SMTPConnectBtn})
       seen << w->isEnabled();
     seen << form.Sending();
@@ -347,6 +352,46 @@ TEST(SendMailFormConnection, ClosingEndsTheWait) {
   EXPECT_FALSE(form.Sending());
   EXPECT_TRUE(form.SendBtn->isEnabled());
   EXPECT_TRUE(session.App.Errors.empty()) << session.App.Errors.front();
+  EXPECT_EQ(session.App.Questions.size(), 1u);
+}
+
+// Closing during a send asks first, as the About form closes it: the form is
+// freed as soon as it has closed. No keeps the form and the send; Yes stops
+// the send and says which message did not go out. Freeing the form during a
+// send stops it too, without a crash or a word.
+TEST(SendMailFormConnection, ClosingOrFreeingDuringASend) {
+  enum TWay { AnswerNo, AnswerYes, Free };
+  for (TWay way : {AnswerNo, AnswerYes, Free}) {
+    SCOPED_TRACE(way);
+    TSession session({"--slow", "eod=1"});  // the server takes a second to accept
+    session.App.Answer = way == AnswerNo ? false : true;
+    TSendMailToOrvalleForm& form = session.Form;
+    form.eSubject->setText("Hello");
+    bool closed = false;
+    QObject::connect(&form, &TSendMailToOrvalleForm::Closed, [&] { closed = true; });
+    ASSERT_TRUE(session.Connect());
+    auto formHandler = form.SMTP1->OnDocInput;
+    form.SMTP1->OnDocInput = [&, done = false](TObject* Sender, TDocInput* DocInput) mutable {
+      formHandler(Sender, DocInput);
+      if (DocInput->State() != disData || std::exchange(done, true)) return;
+      if (way == Free) QTimer::singleShot(0, [&] { session.FreeForm(); });
+      else QTimer::singleShot(0, &form, [&] { form.close(); });
+    };
+    form.PageControl1->setCurrentWidget(form.SendPage);
+    form.SendBtn->click();  // returns once the send is over, or stopped
+    if (way != Free) {
+      EXPECT_EQ(closed, way == AnswerYes);
+      EXPECT_EQ(session.App.Questions, std::vector<std::string>{"A message is still being sent. Stop sending and close?"});
+      EXPECT_EQ(session.Status.last().toStdString(), way == AnswerYes ? "Sending stopped: the message \"Hello\" was not sent"
+                                                        : "Mail sent to vendor@example.org (90 bytes data)");
+      if (way == AnswerNo) form.close();  // nothing in flight now: no question
+      session.FreeForm();
+    }
+    QTest::qWait(1500);  // time for the server to have taken a message
+    EXPECT_EQ(session.Server.Count(), way == AnswerNo ? 1 : 0);
+    EXPECT_EQ(session.App.Questions.size(), way == Free ? 0u : 1u);
+    EXPECT_TRUE(session.App.Errors.empty()) << session.App.Errors.front();
+  }
 }
 
 }  // namespace

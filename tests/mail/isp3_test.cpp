@@ -866,4 +866,41 @@ TEST_F(SMTPTest, ABodyFileThatChangesWhileSentIsNotSent) {
   EXPECT_EQ(Server->Messages(), 0);
 }
 
+// The command-line tool: standard input's bytes kept, its options, and grep's
+// kind of exit codes.
+TEST_F(SMTPTest, TheSendmailToolKeepsBytesAndSaysHowItEnded) {
+  const struct {
+    const char* Name;
+    QStringList ServerArgs, Options;
+    QByteArray Input;
+    int Exit;
+    const char* Says;  // on standard error
+    int MaxMs;
+  } rows[] = {
+      {"Latin-1 on standard input", {}, {}, "caf\xE9\n", 0, "document 5", 10000},
+      {"a silent server and --timeout", {"--slow", "mail=3600"}, {"--timeout", "1"}, "x\n", 1, "error 20004", 2500},
+      {"--require-tls without STARTTLS", {}, {"--require-tls"}, "x\n", 1, "error 20011", 10000},
+      {"a bad --timeout", {}, {"--timeout", "soon"}, "x\n", 2, "--timeout takes a number", 10000},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    StartServer(row.ServerArgs);
+    QProcess tool;
+    tool.start(VANTRY_SENDMAIL, QStringList{"--server", Server->Address(), "--from", "me@example.org", "--to",
+                                            "you@example.org", "--subject", "tool"} + row.Options);
+    QElapsedTimer clock;
+    clock.start();
+    tool.write(row.Input);
+    tool.closeWriteChannel();
+    ASSERT_TRUE(tool.waitForFinished(15000));
+    EXPECT_LT(clock.elapsed(), row.MaxMs);
+    EXPECT_EQ(tool.exitCode(), row.Exit);
+    EXPECT_TRUE(tool.readAllStandardError().contains(row.Says));
+    EXPECT_EQ(Server->Messages(), row.Exit == 0 ? 1 : 0);
+    if (row.Exit == 0) {
+      EXPECT_EQ(Server->Reader(1, "body"), QString::fromUtf8("café\r\n"));
+    }
+  }
+}
+
 }  // namespace

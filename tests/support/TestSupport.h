@@ -85,8 +85,10 @@ public:
   TRecordedApplication(const TRecordedApplication&) = delete;
   TRecordedApplication& operator=(const TRecordedApplication&) = delete;
 
-  std::vector<std::string> Errors;    // messages of exceptions handled
-  std::vector<std::string> Messages;  // ShowMessage texts
+  std::vector<std::string> Errors;     // messages of exceptions handled
+  std::vector<std::string> Messages;   // ShowMessage texts
+  std::vector<std::string> Questions;  // AskYesNo texts
+  bool Answer = true;                  // what each question is answered
 
 private:
   class TServices : public Vantry::TApplicationServices {
@@ -94,6 +96,10 @@ private:
     explicit TServices(TRecordedApplication& ATarget) : FTarget(ATarget) {}
     void ShowException(Vantry::TObject*, const std::string& AMessage) override { FTarget.Errors.push_back(AMessage); }
     void ShowMessage(const std::string& AText) override { FTarget.Messages.push_back(AText); }
+    bool AskYesNo(const std::string& AText) override {
+      FTarget.Questions.push_back(AText);
+      return FTarget.Answer;
+    }
 
   private:
     TRecordedApplication& FTarget;

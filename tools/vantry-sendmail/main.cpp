@@ -1,13 +1,16 @@
 // vantry-sendmail: one message through the SMTP control, with the same six
 // headers the send-mail form builds. States and progress go to standard
-// error; the exit code is 0 only when the server accepted the message.
+// error. Exit codes: 0 when the server accepted the message, 1 when it was
+// not sent, 2 for a usage error.
 
 #include "mail/isp3.h"
+#include "mail/isp3Message.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QStringList>
 
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
@@ -18,9 +21,23 @@ using namespace Vantry;
 namespace {
 
 const char* const Usage =
-    "usage: vantry-sendmail --server HOST[:PORT] --from ADDRESS --to ADDRESS[,ADDRESS...]\n"
-    "                       [--cc ADDRESS[,...]] [--subject TEXT] [--file PATH] [--cafile PATH]\n"
-    "The body is read from standard input when no --file is given.\n";
+    "usage: vantry-sendmail --server HOST[:PORT] --from ADDRESS --to ADDRESS[,ADDRESS...] [OPTION...]\n"
+    "Sends one message through Vantry's SMTP control and prints its states and progress.\n"
+    "\n"
+    "  --server HOST[:PORT]   the SMTP server: a name, an address or [IPv6]; port 25 by default\n"
+    "  --from ADDRESS         the sender\n"
+    "  --to ADDRESS[,...]     the recipients\n"
+    "  --cc ADDRESS[,...]     more recipients, named in a CC header\n"
+    "  --subject TEXT         the subject\n"
+    "  --file PATH            the body: this file's bytes (default: standard input's bytes);\n"
+    "                         UTF-8 when valid, otherwise read as ISO-8859-1\n"
+    "  --cafile PATH          check the server's certificate against these CA certificates\n"
+    "                         instead of the system's; TLS is then required\n"
+    "  --require-tls          send nothing unless the server offers STARTTLS and it succeeds\n"
+    "  --timeout SECONDS      the connect and response time-outs (default 30 and 60)\n"
+    "  -h, --help             this text\n"
+    "\n"
+    "Exit status: 0 when the server accepted the message, 1 when it was not sent, 2 for a usage error.\n";
 
 int Fail(const std::string& AText) {
   std::fprintf(stderr, "vantry-sendmail: %s\n%s", AText.c_str(), Usage);
@@ -39,41 +56,72 @@ const char* StateName(int16_t AState) {
   return "?";
 }
 
-}  // namespace
+struct TOptions {
+  QString Server, From, To, CC, Subject, File, CAFile;
+  bool HaveFile = false, RequireTls = false;
+  int TimeoutMs = 0;  // 0: the control's defaults
+};
 
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  QStringList args = app.arguments();
-  QString server, from, to, cc, subject, file, cafile;
-  bool haveFile = false;
-  for (int i = 1; i < args.size(); ++i) {
-    const QString& a = args[i];
+// Reads the command line into AOptions; returns the exit code to stop with,
+// or -1 to go on.
+int ParseArguments(const QStringList& AArgs, TOptions& AOptions) {
+  for (int i = 1; i < AArgs.size(); ++i) {
+    const QString& a = AArgs[i];
     if (a == "--help" || a == "-h") {
       std::fputs(Usage, stdout);
       return 0;
     }
-    if (i + 1 >= args.size()) return Fail("missing value after " + a.toStdString());
-    QString v = args[++i];
-    if (a == "--server") server = v;
-    else if (a == "--from") from = v;
-    else if (a == "--to") to = v;
-    else if (a == "--cc") cc = v;
-    else if (a == "--subject") subject = v;
-    else if (a == "--file") { file = v; haveFile = true; }
-    else if (a == "--cafile") cafile = v;
+    if (a == "--require-tls") {
+      AOptions.RequireTls = true;
+      continue;
+    }
+    if (i + 1 >= AArgs.size()) return Fail("missing value after " + a.toStdString());
+    QString v = AArgs[++i];
+    if (a == "--server") AOptions.Server = v;
+    else if (a == "--from") AOptions.From = v;
+    else if (a == "--to") AOptions.To = v;
+    else if (a == "--cc") AOptions.CC = v;
+    else if (a == "--subject") AOptions.Subject = v;
+    else if (a == "--file") { AOptions.File = v; AOptions.HaveFile = true; }
+    else if (a == "--cafile") AOptions.CAFile = v;
+    else if (a == "--timeout") {
+      bool ok = false;
+      double seconds = v.toDouble(&ok);
+      if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 86400)
+        return Fail("--timeout takes a number of seconds above 0 and at most 86400, not \"" + v.toStdString() + "\"");
+      AOptions.TimeoutMs = std::max(1, static_cast<int>(std::lround(seconds * 1000)));
+    }
     else return Fail("unknown option " + a.toStdString());
   }
-  if (server.isEmpty() || from.isEmpty() || to.isEmpty()) return Fail("--server, --from and --to are required");
+  if (AOptions.Server.isEmpty() || AOptions.From.isEmpty() || AOptions.To.isEmpty())
+    return Fail("--server, --from and --to are required");
+  return -1;
+}
 
-  QString body;
-  if (!haveFile) {
-    std::string in{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
-    body = QString::fromUtf8(in.data(), static_cast<qsizetype>(in.size()));
-  }
+// Standard input as text: its bytes as UTF-8 when they are valid UTF-8,
+// otherwise as ISO-8859-1, so that no byte is lost or replaced.
+QString ReadStandardInput() {
+  std::string in{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
+  auto size = static_cast<qsizetype>(in.size());
+  return Isp3::IsValidUtf8(in) ? QString::fromUtf8(in.data(), size) : QString::fromLatin1(in.data(), size);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  TOptions options;
+  if (int stop = ParseArguments(app.arguments(), options); stop >= 0) return stop;
+  QString body = options.HaveFile ? QString() : ReadStandardInput();
 
   TSMTP* smtp = CreateComponent<TSMTP>(nullptr);
-  smtp->SetRemoteHost(server);
-  smtp->SetCAFile(cafile);
+  smtp->SetRemoteHost(options.Server);
+  smtp->SetCAFile(options.CAFile);
+  smtp->SetRequireTLS(options.RequireTls);
+  if (options.TimeoutMs) {
+    smtp->SetConnectTimeout(options.TimeoutMs);
+    smtp->SetResponseTimeout(options.TimeoutMs);
+  }
   int exitCode = 1;
   bool failed = false;
   smtp->OnStateChanged = [&](TObject*, int16_t AState) {
@@ -81,14 +129,14 @@ int main(int argc, char** argv) {
     if (AState == stConnected) {
       TDocHeaders* h = smtp->DocInput()->Headers();
       h->Clear();
-      h->Add("To", to);
-      h->Add("From", from);
-      h->Add("CC", cc);
-      h->Add("Subject", subject);
+      h->Add("To", options.To);
+      h->Add("From", options.From);
+      h->Add("CC", options.CC);
+      h->Add("Subject", options.Subject);
       h->Add("Content-Type", "TEXT/PLAIN; charset=US-ASCII");
       h->Add("X-Mailer", "Orvalle X-Mailer version 1.0");
-      if (haveFile)
-        smtp->SendDocument(std::nullopt, h, std::nullopt, file, QString());
+      if (options.HaveFile)
+        smtp->SendDocument(std::nullopt, h, std::nullopt, options.File, QString());
       else
         smtp->SendDocument(std::nullopt, h, body, QString(), QString());
     }
