@@ -83,8 +83,8 @@ private:
 };
 }  // namespace
 
-TAddInLoader::TAddInLoader(TIToolServices* AServices, TReport AReport)
-    : FServices(AServices), FReport(std::move(AReport)) {}
+TAddInLoader::TAddInLoader(TIToolServices* AServices, TReport AReport, THostMenuModel* AMenu)
+    : FServices(AServices), FReport(std::move(AReport)), FMenu(AMenu) {}
 
 TAddInLoader::~TAddInLoader() { Unload(); }
 
@@ -156,10 +156,14 @@ void TAddInLoader::Close(TLibrary& ALibrary) {
   if (void* handle = std::exchange(ALibrary.Handle, nullptr)) dlclose(handle);
 }
 
-bool TAddInLoader::Fail(const std::string& APath, const std::string& AWhy, TLibrary ALibrary, size_t AFirstExpert) {
+bool TAddInLoader::Fail(const std::string& APath, const std::string& AWhy, TLibrary ALibrary, size_t AFirstExpert,
+                        int AOrigin) {
   for (size_t i = AFirstExpert; i < FExperts.size(); ++i) CallAddIn([&] { FExperts[i]->Release(); });
   FExperts.resize(AFirstExpert);
   FExpertLibraries.resize(AFirstExpert);
+  // Its modules that were not registered live on until the library's
+  // finalization, if the system unloads it at all: their items go now.
+  if (FMenu) FMenu->WithdrawOrigin(AOrigin);
   Close(ALibrary);
   if (FReport) FReport("The expert library " + APath + " was not loaded: " + AWhy);
   return false;
@@ -169,6 +173,18 @@ bool TAddInLoader::Load(const std::string& APath) {
   size_t firstExpert = FExperts.size();
   if (std::string why = UnloadableReason(APath); !why.empty()) return Fail(APath, why, {}, firstExpert);
   ToolServices = FServices;
+  // What the library inserts while it loads carries its tag, until it is
+  // loaded or has failed.
+  const int origin = ++FLoads;
+  struct TTagging {
+    THostMenuModel* Menu;
+    TTagging(THostMenuModel* AMenu, int AOrigin) : Menu(AMenu) {
+      if (Menu) Menu->SetInsertOrigin(AOrigin);
+    }
+    ~TTagging() {
+      if (Menu) Menu->SetInsertOrigin(0);
+    }
+  } tagging(FMenu, origin);
   TFatalSignalNote note(APath);
   TLibrary library{dlopen(APath.c_str(), RTLD_NOW | RTLD_LOCAL), APath, nullptr};
   if (!library.Handle) {
@@ -184,7 +200,7 @@ bool TAddInLoader::Load(const std::string& APath) {
       return false;
     }
   auto init = reinterpret_cast<TExpertInitProc>(dlsym(library.Handle, ExpertEntryPoint));
-  if (!init) return Fail(APath, std::string("it has no entry point ") + ExpertEntryPoint, library, firstExpert);
+  if (!init) return Fail(APath, std::string("it has no entry point ") + ExpertEntryPoint, library, firstExpert, origin);
 
   bool ok = false;
   std::string why = std::string(ExpertEntryPoint) + " answered false";
@@ -203,7 +219,7 @@ bool TAddInLoader::Load(const std::string& APath) {
     ok = false;
     why = FRefusal;
   }
-  if (!ok) return Fail(APath, why, library, firstExpert);
+  if (!ok) return Fail(APath, why, library, firstExpert, origin);
   FLibraries.push_back(library);
   return true;
 }

@@ -10,7 +10,9 @@
 // experts released, its terminate procedure called if it gave one, and the
 // library closed; the others go on. An expert whose ID string is registered
 // already (a second copy of an add-in, say) is refused, and its library is
-// not loaded.
+// not loaded. A library that is not loaded leaves nothing behind: the menu
+// items it inserted while it loaded are withdrawn before it is closed, even
+// those of modules it still holds, so that none of its code can be reached.
 //
 // Shut-down order (Unload):
 //   1. the experts are released, in the order they were registered: an
@@ -21,6 +23,7 @@
 // application's exception display and the shut-down goes on.
 
 #include "expert/host/ExptIntf.h"
+#include "hostmodel/HostMenuModel.h"
 
 #include <functional>
 #include <string>
@@ -32,8 +35,10 @@ class TAddInLoader {
 public:
   using TReport = std::function<void(const std::string&)>;
 
-  // AReport receives a message for each library that failed.
-  TAddInLoader(TIToolServices* AServices, TReport AReport);
+  // AReport receives a message for each library that failed. AMenu, when
+  // given, is the menu the libraries insert into (it must outlive the
+  // loader's libraries): what a library that fails inserted is withdrawn.
+  TAddInLoader(TIToolServices* AServices, TReport AReport, THostMenuModel* AMenu = nullptr);
   ~TAddInLoader();
   TAddInLoader(const TAddInLoader&) = delete;
   TAddInLoader& operator=(const TAddInLoader&) = delete;
@@ -62,11 +67,14 @@ private:
   };
 
   static bool RegisterExpert(TIExpert* AExpert);
-  bool Fail(const std::string& APath, const std::string& AWhy, TLibrary ALibrary, size_t AFirstExpert);
+  bool Fail(const std::string& APath, const std::string& AWhy, TLibrary ALibrary, size_t AFirstExpert,
+            int AOrigin = 0);
   static void Close(TLibrary& ALibrary);
 
   TIToolServices* FServices;
   TReport FReport;
+  THostMenuModel* FMenu;
+  int FLoads = 0;  // counts Load calls: each library's tag in the menu
   std::vector<TLibrary> FLibraries;
   std::vector<TIExpert*> FExperts;
   std::vector<std::string> FExpertLibraries;  // the path each expert came from

@@ -165,7 +165,8 @@ int main(int argc, char** argv) {
 
   THostWindow window;
   Application().SetHandle(&window);
-  TAddInLoader loader(window.ToolServices(), [](const std::string& AMessage) { Application().ShowMessage(AMessage); });
+  TAddInLoader loader(
+      window.ToolServices(), [](const std::string& AMessage) { Application().ShowMessage(AMessage); }, &window.Menu());
   window.SetExpertSource([&loader] { return loader.Experts(); });
   std::vector<std::string> configured;
   if (userHive) {

@@ -134,6 +134,7 @@ public:
     node->Flags = AFlags;
     node->OnClick = std::move(AEventHandler);
     node->InsertedByAddIn = true;
+    node->Origin = FModel->FInsertOrigin;
     THostMenuNode& inserted = FModel->InsertNode(*FNode, AIndex, std::move(node));
     return new THostMenuItem(FModel, &inserted);
   }
@@ -297,6 +298,21 @@ void THostMenuModel::RemoveNode(THostMenuNode& ANode) {
   // Items usually go last first, so search from the back.
   auto it = std::find_if(siblings.rbegin(), siblings.rend(), [&](const auto& c) { return c.get() == &ANode; });
   siblings.erase(std::next(it).base());
+}
+
+void THostMenuModel::WithdrawOrigin(int AOrigin) {
+  std::vector<THostMenuNode*> tagged;
+  // The topmost tagged nodes only: removing a node removes its children.
+  auto collect = [&](auto& ASelf, THostMenuNode& ANode) -> void {
+    for (auto& child : ANode.Children) {
+      if (child->Origin == AOrigin)
+        tagged.push_back(child.get());
+      else
+        ASelf(ASelf, *child);
+    }
+  };
+  if (AOrigin) collect(collect, *FRoot);
+  for (THostMenuNode* node : tagged) RemoveNode(*node);
 }
 
 void THostMenuModel::Forget(THostMenuNode& ANode) {

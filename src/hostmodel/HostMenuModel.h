@@ -32,6 +32,7 @@ struct THostMenuNode {
   std::vector<std::unique_ptr<THostMenuNode>> Children;
 
   bool InsertedByAddIn = false;    // leaves the menu when the add-ins' last reference goes
+  int Origin = 0;                  // the library whose loading inserted it (see SetInsertOrigin), or 0
   THostMenuItem* Item = nullptr;   // its item object, while one exists
   THostMenuNode* NextSameName = nullptr;  // the next node added under the same name, ignoring case
 
@@ -72,6 +73,15 @@ public:
   void Click(THostMenuNode& ANode);
   // Tells the observer of a change the host made to a node directly.
   void NodeChanged(THostMenuNode& ANode);
+
+  // Tags the nodes that add-ins insert from now on with AOrigin (0: none),
+  // so that WithdrawOrigin can take them all out again: the loader tags
+  // what a library inserts while it loads.
+  void SetInsertOrigin(int AOrigin) { FInsertOrigin = AOrigin; }
+  // Takes every node tagged AOrigin, with its children, out of the menu;
+  // their item objects stay alive for whoever holds them, detached, and
+  // their click handlers go with them.
+  void WithdrawOrigin(int AOrigin);
 
   // A new main-menu object, with one reference for the caller.
   TIMainMenuIntf* MainMenu();
@@ -123,6 +133,7 @@ private:
   std::unordered_map<std::string_view, THostMenuNode*, TNameHash, TNameEqual> FNames;
   std::set<THostMainMenu*> FMainMenus;
   THostMenuObserver* FObserver = nullptr;
+  int FInsertOrigin = 0;
   std::vector<std::string>* FCallLog = nullptr;
   std::set<std::string> FFailing;
   int FLiveObjects = 0;

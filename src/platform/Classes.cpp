@@ -13,6 +13,7 @@
 #include <cwctype>
 #include <locale.h>
 #include <memory>
+#include <mutex>
 
 namespace Vantry {
 
@@ -204,13 +205,17 @@ namespace {
 // name and a byte comparison per pair, not a locale comparison per pair.
 class TCollation {
 public:
-  // The collation in force now; rebuilt when LC_COLLATE has changed.
-  static const TCollation& Current() {
-    thread_local std::unique_ptr<TCollation> current;
+  // The collation in force now; rebuilt when LC_COLLATE has changed. Any
+  // thread may sort. A plain static, not a thread_local: a thread_local with
+  // a destructor would keep the library that sorts from ever unloading.
+  static std::shared_ptr<const TCollation> Current() {
+    static std::mutex lock;
+    static std::shared_ptr<const TCollation> current;
     const char* name = std::setlocale(LC_COLLATE, nullptr);
     std::string wanted = name ? name : "C";
-    if (!current || current->FName != wanted) current = std::make_unique<TCollation>(wanted);
-    return *current;
+    std::lock_guard guard(lock);
+    if (!current || current->FName != wanted) current = std::make_shared<const TCollation>(wanted);
+    return current;
   }
 
   explicit TCollation(std::string AName) : FName(std::move(AName)) {
@@ -235,8 +240,8 @@ public:
   TCollation(const TCollation&) = delete;
   TCollation& operator=(const TCollation&) = delete;
 
-  // A name that is not text in the locale's encoding still gets a key: its
-  // bytes with ASCII letters folded, sorted after every name that is text.
+  // A name holding a NUL, which no collation takes, gets its bytes with
+  // ASCII letters folded, sorted after every other name.
   struct TKey {
     bool NotText = false;
     std::string Bytes;
@@ -285,8 +290,10 @@ private:
     return n == static_cast<size_t>(-1) ? std::string() : std::string(buffer, n);
   }
 
-  // Lower-cases S character by character as the locale does; false when S
-  // is not text in the locale's encoding (or holds a NUL).
+  // Lower-cases S character by character as the locale does. A byte that
+  // is not part of a character in the locale's encoding stays as it is, so
+  // that the collation places the name by the part that can be read, as
+  // glibc's own does. False when S holds a NUL, which no collation takes.
   bool Fold(const std::string& S, std::string& AFolded) const {
     AFolded.clear();
     std::mbstate_t state{};
@@ -300,9 +307,13 @@ private:
       }
       wchar_t c;
       size_t n = std::mbrtowc(&c, S.data() + i, S.size() - i, &state);
-      if (n == 0 || n > S.size() - i) return false;  // invalid or cut short
-      std::string lower = Encode(static_cast<wchar_t>(towlower(static_cast<wint_t>(c))));
-      if (lower.empty()) return false;
+      std::string lower = n == 0 || n > S.size() - i ? std::string() : Encode(static_cast<wchar_t>(towlower(static_cast<wint_t>(c))));
+      if (lower.empty()) {  // invalid, cut short, or no lower case to write
+        AFolded += S[i];
+        state = {};
+        ++i;
+        continue;
+      }
       AFolded += lower;
       i += n;
     }
@@ -318,7 +329,7 @@ private:
 
 void TStringList::Sort() {
   if (FItems.size() < 2) return;
-  std::vector<TCollation::TKey> keys = TCollation::Current().Keys(FItems);
+  std::vector<TCollation::TKey> keys = TCollation::Current()->Keys(FItems);
   std::vector<size_t> order(FItems.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   // Names the collation cannot tell apart (case twins, or names a locale

@@ -1,11 +1,13 @@
 #include "AddInLoader.h"
 #include "HostWindow.h"
 
+#include "hostmodel/MenuDump.h"
 #include "hostmodel/StandardMenus.h"
 #include "platform/Registry.h"
 #include "source_menu/ExpertModuleUnit.h"
 #include "support/TestSupport.h"
 
+#include <dlfcn.h>
 #include <elf.h>
 #include <gmock/gmock.h>
 #include <sys/resource.h>
@@ -36,7 +38,7 @@ protected:
   THostMenuModel Menu;
   THeadlessToolServices* Services;
   std::vector<std::string> Reports;
-  TAddInLoader Loader{Services, [this](const std::string& AMessage) { Reports.push_back(AMessage); }};
+  TAddInLoader Loader{Services, [this](const std::string& AMessage) { Reports.push_back(AMessage); }, &Menu};
 };
 
 TEST_F(AddInLoaderTest, LoadsRegistersAndUnloadsAnAddIn) {
@@ -138,8 +140,44 @@ TEST_F(AddInLoaderTest, ASecondCopyOfAnAddInIsRefusedByItsIDString) {
   EXPECT_THAT(Reports[0], HasSubstr(VANTRY_TEST_ADDIN));
   EXPECT_EQ(Loader.Experts().size(), 1u);
   EXPECT_EQ(Menu.Find("FileMenu")->Children.size(), 11u);  // one "Test Add-in" item
+  EXPECT_EQ(dlopen(copy.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "the copy stays loaded";
   Loader.Unload();
   EXPECT_EQ(Menu.LiveObjectCount(), 0);
+}
+
+// The product loaded twice, its copy refused for its first expert, a later
+// one, or both: the copy leaves nothing in the menu, and is unloaded.
+TEST_F(AddInLoaderTest, ARefusedCopyOfTheProductLeavesNothingBehind) {
+  WriteSettings(false, VANTRY_FPC_SOURCE);
+  ASSERT_TRUE(Loader.Load(VANTRY_ADDIN));
+  const std::string menu = DumpMenu(Menu);
+  const int live = Menu.LiveObjectCount();
+  const std::string image = VantryTest::FileContent(VANTRY_ADDIN);
+  // A copy whose expert of that ID string is made another's, so that it is
+  // no duplicate (same length: the description is data inside the file).
+  auto renamed = [&](std::string AImage, const std::string& AIDString) {
+    const std::string from = "IDString = '" + AIDString + "'", to = from.substr(0, from.size() - 2) + "!'";
+    for (size_t at = AImage.find(from); at != std::string::npos; at = AImage.find(from, at)) AImage.replace(at, to.size(), to);
+    return AImage;
+  };
+  const struct {
+    const char* Name;
+    std::string Image;
+  } copies[] = {{"both duplicates", image},
+                {"the first a duplicate", renamed(image, "Brask.Vantry Library Finder")},
+                {"a later one a duplicate", renamed(image, "Brask.Orvalle Vantry")}};
+  for (const auto& copy : copies) {
+    SCOPED_TRACE(copy.Name);
+    Reports.clear();
+    std::string path = Temp.WriteFile(std::string("copy-") + copy.Name + "/vantry.so", copy.Image);
+    EXPECT_FALSE(Loader.Load(path));
+    ASSERT_EQ(Reports.size(), 1u);
+    EXPECT_THAT(Reports[0], HasSubstr("is registered already"));
+    EXPECT_EQ(Loader.Experts().size(), 2u);
+    EXPECT_EQ(DumpMenu(Menu), menu) << "the copy's items are left in the menu";
+    EXPECT_EQ(Menu.LiveObjectCount(), live);
+    EXPECT_EQ(dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "the copy stays loaded";
+  }
 }
 
 // What an add-in raises is shown and the next click works. At shut-down the
