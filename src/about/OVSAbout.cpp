@@ -71,6 +71,10 @@ TOrvalleAboutForm::TOrvalleAboutForm(QWidget* AParent) : QDialog(AParent) {
 
 TOrvalleAboutForm::~TOrvalleAboutForm() { FormDestroy(this); }
 
+void TOrvalleAboutForm::keyPressEvent(QKeyEvent* AEvent) {
+  if (!PressFocusedButton(this, AEvent)) QDialog::keyPressEvent(AEvent);
+}
+
 void TOrvalleAboutForm::FormCreate(QObject*) {
   FLogoMovesRight = true;
   AutomaticMessage.Clear();

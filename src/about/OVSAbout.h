@@ -49,6 +49,8 @@ public:
 protected:
   // Turns mouse clicks on the labels and the logo into their Click handlers.
   bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
+  // "Ok" is no default button, but Enter presses it while it has the focus.
+  void keyPressEvent(QKeyEvent* AEvent) override;
 
 private:
   bool FLogoMovesRight = true;

@@ -4,8 +4,9 @@ pixels, 8 bits per pixel with a 256-colour palette, uncompressed.
 
 A sky-blue disc with a gold rim holds a valley between two green hills under
 a sun; a white ring, the "O" of Orvalle, lies over it all. Outside the disc
-the picture is white, the colour the form treats as transparent (the colour
-of the bottom-left pixel).
+the picture is pure white, the colour the form treats as transparent (the
+colour of the bottom-left pixel); pure white is kept for that alone, and the
+ring is drawn in a white a shade off it, so that it stays on the form.
 
 Run it from anywhere; it writes the picture next to itself:
     python3 src/about/OrvalleLogo.py
@@ -18,8 +19,9 @@ import struct
 SIZE = 100
 SAMPLES = 4  # supersampling per axis, for smooth edges
 
-# The palette: a 6 x 7 x 6 colour cube (252 colours) and four greys; index 0
-# is white, the transparent colour.
+# The palette: a 6 x 7 x 6 colour cube (252 colours), three greys and the
+# ring's white; index 0 is pure white, the transparent colour, which only
+# the pixels wholly outside the disc get.
 R_LEVELS, G_LEVELS, B_LEVELS = 6, 7, 6
 PALETTE = [(255, 255, 255)]
 for r in range(R_LEVELS):
@@ -28,8 +30,10 @@ for r in range(R_LEVELS):
             colour = (round(r * 255 / (R_LEVELS - 1)), round(g * 255 / (G_LEVELS - 1)), round(b * 255 / (B_LEVELS - 1)))
             if colour != (255, 255, 255):
                 PALETTE.append(colour)
-for grey in (64, 128, 192, 224):
+RING_WHITE = (248, 248, 248)
+for grey in (64, 128, 192):
     PALETTE.append((grey, grey, grey))
+PALETTE.append(RING_WHITE)
 assert len(PALETTE) == 256
 
 
@@ -63,13 +67,14 @@ def colour_at(x, y):
         colour = (120, 200, 240)
     # the white "O" with a thin dark outline
     if 25.5 <= d <= 37.5:
-        colour = (255, 255, 255) if 27.0 <= d <= 36.0 else (20, 40, 90)
+        colour = RING_WHITE if 27.0 <= d <= 36.0 else (20, 40, 90)
     return colour
 
 
 def nearest(colour):
-    best, best_index = None, 0
-    for index, p in enumerate(PALETTE):
+    """The palette entry nearest to the colour, never the transparent one."""
+    best, best_index = None, 1
+    for index, p in enumerate(PALETTE[1:], start=1):
         e = (p[0] - colour[0]) ** 2 + (p[1] - colour[1]) ** 2 + (p[2] - colour[2]) ** 2
         if best is None or e < best:
             best, best_index = e, index
@@ -88,7 +93,9 @@ def pixels():
                     for i in range(3):
                         total[i] += c[i]
             n = SAMPLES * SAMPLES
-            row.append(nearest(tuple(t / n for t in total)))
+            outside = all(math.hypot(px + (sx + 0.5) / SAMPLES - 50, py + (sy + 0.5) / SAMPLES - 50) > 48.5
+                          for sy in range(SAMPLES) for sx in range(SAMPLES))
+            row.append(0 if outside else nearest(tuple(t / n for t in total)))
         rows.append(row)
     return rows
 

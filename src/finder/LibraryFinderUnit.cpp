@@ -117,7 +117,7 @@ void TLibraryFinderModule::WaitTimerTimer() {
 
 bool TLibraryFinderModule::ResolveName(const std::string& AName, bool AFinal) {
   const TFileTable& table = FIndex->Files();
-  std::vector<uint32_t> files = TUnitSearch::FilesNamed(table, AName);
+  std::vector<uint32_t> files = TUnitSearch::UnitsNamed(table, AName);
   if (files.size() == 1) {
     OpenFile(table.FullPath(files[0]));
     return true;

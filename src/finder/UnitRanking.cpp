@@ -299,14 +299,20 @@ TMatchMarks TUnitSearch::Marks(const TFileTable& ATable, uint32_t AFile, std::st
   return marks;
 }
 
-std::vector<uint32_t> TUnitSearch::FilesNamed(const TFileTable& ATable, std::string_view AName) {
+std::vector<uint32_t> TUnitSearch::UnitsNamed(const TFileTable& ATable, std::string_view AName) {
   std::string lower(AName);
   for (char& c : lower) c = Lower(c);
-  std::vector<uint32_t> files;
+  auto isUnit = [&](size_t AFile) {
+    std::string_view extension = ATable.LowerName(AFile).substr(lower.size());
+    return extension == ".pas" || extension == ".pp" || extension == ".p";
+  };
+  std::vector<uint32_t> files, units;
   for (size_t i = 0; i < ATable.FileCount(); ++i)
-    if (ATable.File(i).StemLength == lower.size() && ATable.LowerName(i).substr(0, lower.size()) == lower)
+    if (ATable.File(i).StemLength == lower.size() && ATable.LowerName(i).substr(0, lower.size()) == lower) {
       files.push_back(static_cast<uint32_t>(i));
-  return files;
+      if (isUnit(i)) units.push_back(static_cast<uint32_t>(i));
+    }
+  return units.empty() ? files : units;
 }
 
 }  // namespace Vantry

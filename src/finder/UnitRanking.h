@@ -54,9 +54,11 @@ public:
   bool LastSearchWasNarrowed() const { return FNarrowed; }
 
   static TMatchMarks Marks(const TFileTable& ATable, uint32_t AFile, std::string_view AQuery);
-  // The files whose name without its extension is AName, ignoring case, in
-  // walk (path) order.
-  static std::vector<uint32_t> FilesNamed(const TFileTable& ATable, std::string_view AName);
+  // The units a uses clause names AName: the files whose name without its
+  // extension is AName, ignoring case, in walk (path) order; only the units
+  // (*.pas, *.pp, *.p) among them when there are any, since an include file
+  // or a program of the same name is not what a uses clause means.
+  static std::vector<uint32_t> UnitsNamed(const TFileTable& ATable, std::string_view AName);
 
 private:
   std::string FQuery;

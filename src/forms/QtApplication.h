@@ -10,6 +10,9 @@
 #include <QMessageBox>
 
 #include <memory>
+#include <string>
+
+class QKeyEvent;
 
 namespace Vantry {
 
@@ -36,6 +39,22 @@ void UseFormFonts();
 
 // Moves a window to the middle of the screen it is on.
 void CenterOnScreen(QWidget* AWindow);
+
+// The window a message box belongs to: the modal dialog that is active (so
+// the box shows over the dialog that raised it), else the application's.
+QWidget* DialogParent();
+
+// A path of bytes as text for a widget, and back, byte for byte: what is not
+// UTF-8 is shown as it can be (each such byte as an escape of its own, a lone
+// surrogate U+DC80..U+DCFF, as Python's "surrogateescape" does) and stored
+// again as it was.
+QString PathToText(const std::string& APath);
+std::string TextToPath(const QString& AText);
+
+// For a dialog's keyPressEvent: Enter or Return on a focused push button
+// presses it, as Space does, though no button is the default. True when it
+// did; the event is then accepted.
+bool PressFocusedButton(QWidget* ADialog, QKeyEvent* AEvent);
 
 // A modal box whose text is shown as written: a file name such as
 // "<img src=x>.pas" is never taken for markup; a carriage return, alone or

@@ -680,6 +680,19 @@ void TRegistry::WriteInteger(const std::string& Name, int32_t Value) { WriteValu
 
 void TRegistry::WriteBool(const std::string& Name, bool Value) { WriteInteger(Name, Value ? 1 : 0); }
 
+TRegistry::TUpdate::TUpdate(TRegistry& ARegistry) : FRegistry(ARegistry), FDb(ARegistry.Hive().ForWriting()) {
+  FRegistry.Hive().Exec(FDb, "BEGIN IMMEDIATE");
+}
+
+TRegistry::TUpdate::~TUpdate() {
+  if (FDb) sqlite3_exec(FDb, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void TRegistry::TUpdate::Commit() {
+  FRegistry.Hive().Exec(FDb, "COMMIT");
+  FDb = nullptr;
+}
+
 TRegistry::TSavedKey::TSavedKey(TRegistry& ARegistry)
     : FRegistry(ARegistry), FKey(ARegistry.FCurrentKey), FPath(ARegistry.FCurrentPath) {}
 

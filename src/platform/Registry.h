@@ -108,6 +108,24 @@ public:
   void WriteInteger(const std::string& Name, int32_t Value);
   void WriteBool(const std::string& Name, bool Value);
 
+  // Makes the writes through this registry, until Commit, one transaction:
+  // they reach the hive together or not at all (an update left without
+  // Commit takes them back). Open (and create) the key first: creating keys
+  // is a transaction of its own. Raises ERegistryException when the hive
+  // cannot be written, or the commit fails.
+  class TUpdate {
+  public:
+    explicit TUpdate(TRegistry& ARegistry);
+    ~TUpdate();
+    TUpdate(const TUpdate&) = delete;
+    TUpdate& operator=(const TUpdate&) = delete;
+    void Commit();
+
+  private:
+    TRegistry& FRegistry;
+    sqlite3* FDb;  // null once committed
+  };
+
   // Keeps the current key across an operation that visits another one: the
   // key that was current when it was made is current again when it goes.
   class TSavedKey {

@@ -1,5 +1,6 @@
 #include "source_menu/ExpertModuleUnit.h"
 
+#include "forms/QtApplication.h"
 #include "platform/Application.h"
 #include "platform/Registry.h"
 #include "platform/Streaming.h"
@@ -38,13 +39,28 @@ void ReadSettings(bool& AAutomatic, std::string& APath) {
   }
 }
 
-void WriteSettings(bool AAutomatic, const std::string& APath) {
+namespace {
+// Writes both values in one transaction, so that a failure between them
+// (a full disk, a lock held too long) leaves the stored choice as it was.
+// False, with the reason in AWhy, when the key cannot be opened.
+bool WriteChoice(bool AAutomatic, const std::string& APath, std::string& AWhy) {
   TRegistry reg;
   reg.SetRootKey(HKEY_LOCAL_MACHINE);
-  if (reg.OpenKey(SettingsKey, true)) {
-    reg.WriteBool("Automatic", AAutomatic);
-    reg.WriteString("Path", APath);
+  if (!reg.OpenKey(SettingsKey, true)) {
+    AWhy = reg.LastErrorMsg();
+    return false;
   }
+  TRegistry::TUpdate update(reg);
+  reg.WriteBool("Automatic", AAutomatic);
+  reg.WriteString("Path", APath);
+  update.Commit();
+  return true;
+}
+}  // namespace
+
+void WriteSettings(bool AAutomatic, const std::string& APath) {
+  std::string why;
+  WriteChoice(AAutomatic, APath, why);
 }
 
 const TClassInfo& TVantryExpertModule::StaticClass() {
@@ -93,12 +109,8 @@ namespace {
 // returns "" when both values were written.
 std::string StoreChoice(bool AAutomatic, const std::string& APath) {
   try {
-    TRegistry reg;
-    reg.SetRootKey(HKEY_LOCAL_MACHINE);
-    if (!reg.OpenKey(SettingsKey, true)) return reg.LastErrorMsg();
-    reg.WriteBool("Automatic", AAutomatic);
-    reg.WriteString("Path", APath);
-    return "";
+    std::string why;
+    return WriteChoice(AAutomatic, APath, why) ? "" : why;
   } catch (const std::exception& e) {
     return e.what();
   }
@@ -116,10 +128,10 @@ void TVantryExpertModule::IMIConfigurationClick(TObject*) {
   std::string path;
   ReadSettings(automatic, path);
   if (!automatic) form->RBPath->setChecked(true);
-  form->EDPath->setText(QString::fromStdString(path));
+  form->EDPath->setText(PathToText(path));
   if (form->ShowModal() != 1) return;  // mrOk
   automatic = form->RBAutomatic->isChecked();
-  path = automatic ? " " : form->EDPath->text().toStdString();
+  path = automatic ? " " : TextToPath(form->EDPath->text());
   form.reset();
   // The user must not believe a choice stored that was not: say so and why.
   // The menu keeps its tree either way; a stored choice shows at the next start.

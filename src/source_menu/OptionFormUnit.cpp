@@ -5,8 +5,13 @@
 #include "platform/Streaming.h"
 
 #include <QCompleter>
-#include <QFileSystemModel>
 #include <QKeyEvent>
+#include <QStringListModel>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 
 VANTRY_DESCRIPTION(OptionFormUnit);
 
@@ -15,6 +20,34 @@ namespace Vantry {
 namespace {
 constexpr int mrOk = 1;
 constexpr int mrCancel = 2;
+
+// Most folders listed for one completion: a folder of many thousands is not
+// read to the end at a keystroke.
+constexpr int MostFolders = 2000;
+
+// The folders inside AFolder (a path ending in '/'), as full paths ending in
+// '/'. Only this one folder is read, when the user types in it: nothing runs
+// in the background, and nothing is left that closing the dialog would wait
+// for (a model that watches the file system keeps a thread that closing
+// must join, which a dead network mount can hold up for ever).
+QStringList FoldersIn(const std::string& AFolder) {
+  QStringList folders;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(AFolder.c_str()), closedir);
+  if (!dir) return folders;
+  while (dirent* entry = readdir(dir.get())) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    bool folder = entry->d_type == DT_DIR;
+    if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+      struct stat info;
+      folder = stat((AFolder + name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    }
+    if (folder) folders << PathToText(AFolder + name + "/");
+    if (folders.size() >= MostFolders) break;
+  }
+  folders.sort();
+  return folders;
+}
 
 // What a click handler raises is shown, never passed on into Qt's event loop.
 template <class F>
@@ -50,13 +83,20 @@ TOptionsForm::TOptionsForm(TComponent* AOwner) : QDialog(ApplicationWindow()), T
   font.setPixelSize(13);
   ovsLabel3D1->setFont(font);
 
-  // Completes folder names as the user types; the popup is a window of its
-  // own, so the form keeps its size and layout.
-  auto* folders = new QFileSystemModel(this);
-  folders->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
-  folders->setRootPath(QString());
+  // Completes folder names as the user types, from the folder typed so
+  // far; the popup is a window of its own, so the form keeps its size and
+  // layout. The list is filled as the text changes, before the completer
+  // looks at it.
+  auto* folders = new QStringListModel(this);
   auto* completer = new QCompleter(folders, this);
   EDPath->setCompleter(completer);
+  connect(EDPath, &QLineEdit::textEdited, this, [this, folders](const QString& AText) {
+    const std::string typed = TextToPath(AText);
+    const std::string folder = typed.substr(0, typed.rfind('/') + 1);
+    if (folder.empty() || folder == FListedFolder) return;
+    FListedFolder = folder;
+    folders->setStringList(FoldersIn(folder));
+  });
 
   connect(RBAutomatic, &QRadioButton::clicked, this, [this] { Guarded(this, [&] { RBClick(RBAutomatic); }); });
   connect(RBPath, &QRadioButton::clicked, this, [this] { Guarded(this, [&] { RBClick(RBPath); }); });
@@ -80,6 +120,7 @@ void TOptionsForm::showEvent(QShowEvent* AEvent) {
 
 void TOptionsForm::keyPressEvent(QKeyEvent* AEvent) {
   if (AEvent->key() == Qt::Key_Escape) return AEvent->accept();
+  if (PressFocusedButton(this, AEvent)) return;
   QDialog::keyPressEvent(AEvent);
 }
 
@@ -88,8 +129,8 @@ void TOptionsForm::reject() { done(mrCancel); }
 void TOptionsForm::RBClick(QObject*) { EDPath->setEnabled(RBPath->isChecked()); }
 
 void TOptionsForm::BTOKClick(QObject*) {
-  // The folder is checked exactly as typed: no trimming.
-  const std::string path = EDPath->text().toStdString();
+  // The folder is checked exactly as typed, byte for byte: no trimming.
+  const std::string path = TextToPath(EDPath->text());
   if (RBAutomatic->isChecked() || DirectoryExists(path))
     done(mrOk);
   else

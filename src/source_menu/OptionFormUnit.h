@@ -10,6 +10,8 @@
 
 #include <QDialog>
 
+#include <string>
+
 namespace Vantry {
 
 // A form that is also a component: its non-visual part, the About component
@@ -42,9 +44,13 @@ public:
 
 protected:
   void showEvent(QShowEvent* AEvent) override;
-  // No button is the cancel button: Escape does not close the dialog.
+  // No button is the cancel button: Escape does not close the dialog. No
+  // button is the default either, but Enter presses the focused one.
   void keyPressEvent(QKeyEvent* AEvent) override;
   void reject() override;
+
+private:
+  std::string FListedFolder;  // the folder whose folders the completer offers
 };
 
 }  // namespace Vantry

@@ -1,10 +1,12 @@
 #include "about/OVSAbout.h"
 
 #include "mail/OVSSendMailToOrvalle.h"
+#include "support/ModalDriver.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QPainter>
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
@@ -136,14 +138,20 @@ TEST(OVSAboutDialog, OkAnswersTrueTheCloseBoxFalseAndNoFormOutlivesExecute) {
   TOwned<TOVSAboutDialog> about(CreateComponent<TOVSAboutDialog>(nullptr));
   int trues = 0;
   for (int i = 0; i < 100; ++i) {
-    QTimer::singleShot(0, [i] {
-      auto* form = qobject_cast<TOrvalleAboutForm*>(QApplication::activeModalWidget());
-      ASSERT_TRUE(form);
-      if (i % 2) form->close(); else QTest::mouseClick(form->Button1, Qt::LeftButton);
+    VantryTest::WhenModal("Vantry::TOrvalleAboutForm", [i](QWidget& AForm) {
+      auto& form = static_cast<TOrvalleAboutForm&>(AForm);
+      if (i % 2) form.close(); else QTest::mouseClick(form.Button1, Qt::LeftButton);
     });
     trues += about->Execute();
   }
   EXPECT_EQ(trues, 50);
+  // "Ok" is no default button, but takes Enter while it has the focus.
+  VantryTest::WhenModal("Vantry::TOrvalleAboutForm", [](QWidget& AForm) {
+    auto& form = static_cast<TOrvalleAboutForm&>(AForm);
+    form.Button1->setFocus();
+    QTest::keyClick(form.Button1, Qt::Key_Return);
+  });
+  EXPECT_TRUE(about->Execute());
   for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(qobject_cast<TOrvalleAboutForm*>(w));
 }
 
@@ -159,6 +167,15 @@ TEST(OrvalleLogo, IsAnUncompressed100By100BitmapWith256Colours) {
   EXPECT_EQ(logo.size(), QSize(100, 100));
   EXPECT_EQ(logo.format(), QImage::Format_Indexed8);
   EXPECT_EQ(logo.colorCount(), 256);
+  // As the form shows it, over red: only the corners are see-through, the
+  // white ring of the "O" is not.
+  TOrvalleAboutForm form;
+  QImage shown(100, 100, QImage::Format_RGB32);
+  shown.fill(Qt::red);
+  QPainter(&shown).drawPixmap(0, 0, form.LogoBMP->pixmap());
+  EXPECT_EQ(shown.pixelColor(0, 99), QColor(Qt::red));
+  EXPECT_EQ(shown.pixelColor(50 + 31, 50).red(), shown.pixelColor(50 + 31, 50).blue()) << "the ring is white";
+  EXPECT_GT(shown.pixelColor(50 + 31, 50).blue(), 240);
 }
 
 TEST(OrvalleAboutForm, TheMailLinkOpensThePrefilledSendMailFormWithACopyOfTheLines) {
@@ -171,9 +188,8 @@ TEST(OrvalleAboutForm, TheMailLinkOpensThePrefilledSendMailFormWithACopyOfTheLin
     about.AutomaticMessage.Assign(TStringList{"Vantry Expert for Delphi 3 version 1.0"});
     about.show();
     bool opened = false;
-    QTimer::singleShot(0, [&] {
-      auto* mail = qobject_cast<TSendMailToOrvalleForm*>(QApplication::activeModalWidget());
-      ASSERT_TRUE(mail);
+    VantryTest::WhenModal("Vantry::TSendMailToOrvalleForm", [&](QWidget& AForm) {
+      auto* mail = static_cast<TSendMailToOrvalleForm*>(&AForm);
       opened = true;
       EXPECT_EQ(mail->eTo->text(), recipient);
       EXPECT_EQ(mail->eSMTPServer->text() + "|" + mail->eHomeAddr->text() + "|" + mail->EDRealName->text(),

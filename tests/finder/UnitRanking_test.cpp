@@ -118,14 +118,18 @@ TEST(RankingMarksTest, MarkTheLettersThatMatched) {
   }
 }
 
-TEST(RankingLookupTest, FindsFilesByTheirNameWithoutExtension) {
+// A name in a uses clause means a unit: an include file of that name gives
+// way to it, and is found only when no unit has the name.
+TEST(RankingLookupTest, FindsUnitsByTheirNameWithoutExtension) {
   const TFileTable table = FixedTree();
   auto named = [&](const char* AName) {
     std::vector<std::string> paths;
-    for (uint32_t f : TUnitSearch::FilesNamed(table, AName)) paths.push_back(table.RelativePath(f));
+    for (uint32_t f : TUnitSearch::UnitsNamed(table, AName)) paths.push_back(table.RelativePath(f));
     return paths;
   };
-  EXPECT_EQ(named("Classes"), (std::vector<std::string>{"rtl/objpas/classes/classes.inc", "rtl/unix/classes.pp"}));
+  EXPECT_EQ(named("Classes"), (std::vector<std::string>{"rtl/unix/classes.pp"}));
+  EXPECT_EQ(named("strutils"), (std::vector<std::string>{"Win/StrUtils.pas", "packages/rtl-objpas/src/inc/strutils.pp"}));
+  EXPECT_EQ(named("sysutilh"), (std::vector<std::string>{"rtl/objpas/sysutils/sysutilh.inc"}));
   EXPECT_EQ(named("fpc_BASE"), (std::vector<std::string>{"fpc_base.pp"}));
   EXPECT_TRUE(named("class").empty());
   EXPECT_TRUE(named("classes.pp").empty());

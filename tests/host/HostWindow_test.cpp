@@ -193,6 +193,16 @@ TEST(MessageBoxTest, ShowsItsTextAsWrittenNotAsMarkup) {
   ASSERT_NE(label, nullptr);
   EXPECT_EQ(label->textFormat(), Qt::PlainText);
   EXPECT_EQ(label->text(), "Cannot open <img src=x>.pas");
+  // A box belongs to the modal dialog that raised it, else to the IDE's window.
+  QWidget ide;
+  Application().SetHandle(&ide);
+  EXPECT_EQ(DialogParent(), &ide);
+  QDialog dialog(&ide);
+  dialog.setModal(true);
+  dialog.show();
+  EXPECT_EQ(DialogParent(), &dialog);
+  dialog.hide();
+  Application().SetHandle(nullptr);
   // The send-mail form's error text parts its details with bare CRs.
   EXPECT_EQ(NewMessageBox(QMessageBox::Critical, nullptr, "550 - No(one)\r(two)\r\n(three)")->text(),
             "550 - No(one)\n(two)\n(three)");

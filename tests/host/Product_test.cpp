@@ -6,6 +6,7 @@
 #include "HostWindow.h"
 #include "platform/Registry.h"
 
+#include "support/ModalDriver.h"
 #include "support/TestSupport.h"
 
 #include <QAbstractButton>
@@ -61,16 +62,7 @@ struct TIde {
   }
 };
 
-// Runs AUser on the modal window of class AClass as soon as it shows.
-void WhenModal(const char* AClass, std::function<void(QWidget&)> AUser,
-               std::chrono::steady_clock::time_point ADeadline = std::chrono::steady_clock::now() + std::chrono::seconds(10)) {
-  QTimer::singleShot(0, [=] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal && modal->isVisible() && std::strcmp(modal->metaObject()->className(), AClass) == 0) return AUser(*modal);
-    if (std::chrono::steady_clock::now() > ADeadline) return ADD_FAILURE() << AClass << " never showed";
-    WhenModal(AClass, AUser, ADeadline);
-  });
-}
+using VantryTest::WhenModal;
 
 template <class T>
 T& Control(QWidget& AForm, const char* AName) {

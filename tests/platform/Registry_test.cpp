@@ -237,6 +237,31 @@ TEST_F(RegistryTest, NamesWithControlCharactersAreRefused) {
   }
 }
 
+// Writes made in one update reach the hive together, or, when one fails or
+// no commit comes, not at all: the values before stay whole.
+TEST_F(RegistryTest, AnUpdateStoresItsWritesTogetherOrNotAtAll) {
+  for (const char* Ending : {"committed", "a write fails", "not committed"}) {
+    SCOPED_TRACE(Ending);
+    TRegistry Reg;
+    ASSERT_TRUE(Reg.OpenKey("\\Settings", true));
+    Reg.WriteBool("Automatic", true);
+    Reg.WriteString("Path", " ");
+    try {
+      TRegistry::TUpdate Update(Reg);
+      Reg.WriteBool("Automatic", false);
+      if (std::string(Ending) == "a write fails") Reg.WriteString("bad\nname", "x");
+      Reg.WriteString("Path", "/src");
+      if (std::string(Ending) == "committed") Update.Commit();
+    } catch (const ERegistryException&) {
+    }
+    TRegistry Fresh;
+    ASSERT_TRUE(Fresh.OpenKey("\\Settings", false));
+    bool Committed = std::string(Ending) == "committed";
+    EXPECT_EQ(Fresh.ReadBool("Automatic"), !Committed);
+    EXPECT_EQ(Fresh.ReadString("Path"), Committed ? "/src" : " ");
+  }
+}
+
 // A folder whose name SQLite would otherwise take for a URI of an in-memory database.
 TEST_F(RegistryTest, TheFolderIsAPathWhateverItsName) {
   struct TBack {

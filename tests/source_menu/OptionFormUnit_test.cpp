@@ -1,17 +1,21 @@
 #include "source_menu/OptionFormUnit.h"
 
+#include "forms/QtApplication.h"
 #include "hostmodel/StandardMenus.h"
 #include "platform/Registry.h"
 #include "source_menu/ExpertModuleUnit.h"
 #include "support/HeadlessModuleTest.h"
+#include "support/ModalDriver.h"
 
 #include <QApplication>
 #include <QCompleter>
+#include <QFileSystemModel>
 #include <QTest>
 #include <QTimer>
 
 #include <gmock/gmock.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 
@@ -32,15 +36,13 @@ protected:
     reg.WriteString("RootDir", Temp / "Delphi");
   }
 
-  // Runs the Options command; AUser acts on the dialog while it is shown.
+  // Runs the Options command; AUser acts on the dialog while it is shown,
+  // which is closed afterwards whatever AUser found.
   void RunCommand(std::function<void(TOptionsForm&)> AUser) {
     bool shown = false;
-    QTimer::singleShot(0, [&] {
-      auto* form = dynamic_cast<TOptionsForm*>(QApplication::activeModalWidget());
-      ASSERT_TRUE(form);
+    VantryTest::WhenModal("Vantry::TOptionsForm", [&](QWidget& AForm) {
       shown = true;
-      AUser(*form);
-      if (form->isVisible()) form->close();
+      AUser(static_cast<TOptionsForm&>(AForm));
     });
     if (!Module) Module = CreateComponent<TVantryExpertModule>(nullptr);
     Module->IMIConfigurationClick(Module->IMIConfiguration);
@@ -152,9 +154,57 @@ INSTANTIATE_TEST_SUITE_P(
                     "0 '%s'", {"Directory '' does not exist.", "Directory '%s ' does not exist."}},
         TCommandRow{"CancelStoresNothing", true, true, [](auto&, TOptionsForm& F) { Click(F.BTCancel); },
                     "0 '%s'", {}},
+        // No default button, yet Enter presses the focused one, as Space does.
+        TCommandRow{"EnterOnTheFocusedOkStores", false, false,
+                    [](auto&, TOptionsForm& F) { QTest::keyClick(F.focusWidget(), Qt::Key_Return); }, "1 ' '", {}},
+        TCommandRow{"EnterOnTheFocusedCancelStoresNothing", true, true,
+                    [](auto&, TOptionsForm& F) {
+                      F.BTCancel->setFocus();
+                      QTest::keyClick(F.BTCancel, Qt::Key_Enter);
+                    },
+                    "0 '%s'", {}},
+        TCommandRow{"SpaceOnTheFocusedOkStores", false, false,
+                    [](auto&, TOptionsForm& F) { QTest::keyClick(F.BTOK, Qt::Key_Space); }, "1 ' '", {}},
         TCommandRow{"CloseBoxStoresNothing", false, false, [](auto&, TOptionsForm& F) { F.close(); }, "nothing",
                     {}}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+// Folder names are bytes: one that is not UTF-8 goes through the dialog and
+// back as it was stored, and completes like any other.
+TEST_F(OptionsCommandTest, AFolderNameThatIsNotUtf8IsKeptByteForByte) {
+  const std::string folder = Temp.MakeDir("caf\xE9 \xFF") + "/";
+  Temp.MakeDir("caf\xE9 \xFF/R\xE9sum\xE9");
+  WriteSettings(false, folder);
+  RunCommand([&](TOptionsForm& AForm) {
+    EXPECT_EQ(TextToPath(AForm.EDPath->text()), folder);
+    QTest::keyClicks(AForm.EDPath, "R");  // completes from the folder typed
+    QStringList offered;
+    QAbstractItemModel* model = AForm.EDPath->completer()->completionModel();
+    for (int i = 0; i < model->rowCount(); ++i) offered << model->index(i, 0).data().toString();
+    EXPECT_EQ(offered, QStringList{PathToText(folder + "R\xE9sum\xE9/")});
+    AForm.EDPath->setText(PathToText(folder));
+    Click(AForm.BTOK);
+  });
+  EXPECT_TRUE(Shown.Messages.empty()) << Shown.Messages.front();
+  EXPECT_EQ(Stored(), "0 '" + folder + "'");
+}
+
+// Completion lists the one folder typed, at the keystroke: no model that
+// watches the file system, no thread that closing the dialog would wait for.
+TEST_F(OptionsCommandTest, CompletionLeavesNothingThatClosingWaitsFor) {
+  Temp.MakeDir("Delphi");
+  auto threads = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); };
+  const auto before = threads();
+  RunCommand([&](TOptionsForm& AForm) {
+    Click(AForm.RBPath);
+    AForm.EDPath->clear();
+    QTest::keyClicks(AForm.EDPath, QString::fromStdString(Temp / "De"));
+    EXPECT_TRUE(AForm.findChildren<QFileSystemModel*>().isEmpty());
+    EXPECT_EQ(AForm.EDPath->completer()->completionModel()->index(0, 0).data().toString().toStdString(),
+              Temp / "Delphi/");
+    EXPECT_EQ(threads(), before);
+  });
+}
 
 TEST_F(OptionsCommandTest, AChoiceThatCannotBeSavedIsReportedWithTheReason) {
   RunCommand([&](TOptionsForm& AForm) {
