@@ -3,8 +3,11 @@
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
+# `make install` puts Vantry under PREFIX, inside DESTDIR when that is set.
+PREFIX ?= /usr/local
+DESTDIR ?=
 
-.PHONY: setup build run test test-sanitize bench clean
+.PHONY: setup build run test test-sanitize bench install package clean
 
 setup:
 	@bash scripts/setup.sh
@@ -27,6 +30,13 @@ $(SANITIZE_BUILD)/build.ninja:
 test-sanitize: setup $(SANITIZE_BUILD)/build.ninja
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# build/vantry_<version>_<arch>.deb
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; "$$b"; done

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <iterator>
 
 // The ELF header of the program itself, placed by the linker: what "this
@@ -230,6 +231,17 @@ void TAddInLoader::Unload() {
   FExpertLibraries.clear();
   for (auto it = FLibraries.rbegin(); it != FLibraries.rend(); ++it) Close(*it);
   FLibraries.clear();
+}
+
+std::vector<std::string> TAddInLoader::FolderLibraries(const std::string& AFolder) {
+  std::vector<std::string> libraries;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(AFolder, error)) {
+    std::string name = entry.path().filename().string();
+    if (!name.empty() && name[0] != '.' && !entry.is_directory(error)) libraries.push_back(entry.path().string());
+  }
+  std::sort(libraries.begin(), libraries.end());
+  return libraries;
 }
 
 std::vector<std::string> TAddInLoader::ConfiguredLibraries(const TReport& AReport) {

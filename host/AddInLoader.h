@@ -56,6 +56,11 @@ public:
   // skipped; a hive that cannot be read raises ERegistryException.
   static std::vector<std::string> ConfiguredLibraries(const TReport& AReport);
 
+  // The entries of an installation's add-in folder AFolder, files and links
+  // but not hidden ones, by name: every one is loaded, and one that is no
+  // add-in library is reported like any other. None when there is no folder.
+  static std::vector<std::string> FolderLibraries(const std::string& AFolder);
+
   // Why the file cannot be handed to the system loader, or empty when it can.
   static std::string UnloadableReason(const std::string& APath);
 

@@ -1,6 +1,7 @@
-// vantry-host: the reference IDE. It loads the expert libraries configured in
-// the user's registry and those named with --expert, shows its menus and
-// editor, and at exit releases the experts and unloads the libraries.
+// vantry-host: the reference IDE. It loads the expert libraries of its
+// installation's add-in folder, those configured in the user's registry and
+// those named with --expert, shows its menus and editor, and at exit
+// releases the experts and unloads the libraries.
 
 #include "AddInLoader.h"
 #include "HostWindow.h"
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,13 +42,17 @@ struct TOptions {
 const char* Usage =
     "usage: vantry-host [--expert LIBRARY]... [--open FILE]... [--dump-menu] [--list-experts]\n"
     "                   [--screenshot FILE.png [--open-menu ITEM]] [--report-startup]\n"
+    "The IDE loads the expert libraries in its add-in folder (PREFIX/lib/vantry/experts),\n"
+    "then those named under HKEY_CURRENT_USER\\Software\\Borland\\Delphi\\3.0\\Experts,\n"
+    "then those given with --expert.\n"
     "  --expert LIBRARY   load this expert library too (after the configured ones)\n"
     "  --open FILE        open the file in the editor\n"
     "  --dump-menu        print the main menu tree and exit\n"
     "  --list-experts     print what every registered expert answers and exit\n"
     "  --screenshot FILE  save a PNG of the main window and exit\n"
     "  --open-menu ITEM   with --screenshot: open the menus down to ITEM first\n"
-    "  --report-startup   print the time from start to menus ready, and the peak memory\n";
+    "  --report-startup   print the time from start to menus ready, and the peak memory\n"
+    "  -h, --help         show this help\n";
 
 bool ParseOptions(int argc, char** argv, TOptions& AOptions) {
   for (int i = 1; i < argc; ++i) {
@@ -86,6 +92,18 @@ bool HiveReadable(HKEY ARootKey) {
                                              "as it is; repair it or move it aside.")));
     return false;
   }
+}
+
+// Where the IDE is installed: PREFIX/lib/vantry for an installed IDE
+// (PREFIX/bin/vantry-host), which holds its add-in folder "experts" and the
+// "Source" link to the library sources; in a build tree, the executable's
+// own folder. Found from the executable itself, byte for byte, so that an
+// installation under any prefix, or an unpacked package, runs as it is.
+std::string InstallationRoot() {
+  std::error_code error;
+  std::filesystem::path folder = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+  std::filesystem::path installed = folder / "../lib/vantry";
+  return (std::filesystem::is_directory(installed, error) ? installed.lexically_normal() : folder).string();
 }
 
 // On its first start the IDE records where it is installed; a RootDir that
@@ -161,7 +179,8 @@ int main(int argc, char** argv) {
   UseQtApplicationServices();
   bool machineHive = HiveReadable(HKEY_LOCAL_MACHINE);
   bool userHive = HiveReadable(HKEY_CURRENT_USER);
-  if (machineHive) RecordInstallation(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
+  const std::string root = InstallationRoot();
+  if (machineHive) RecordInstallation(root);
 
   THostWindow window;
   Application().SetHandle(&window);
@@ -176,6 +195,7 @@ int main(int argc, char** argv) {
       Application().HandleException(nullptr);  // damage deeper in the hive than the first look reached
     }
   }
+  for (const std::string& library : TAddInLoader::FolderLibraries(root + "/experts")) loader.Load(library);
   for (const std::string& library : configured) loader.Load(library);
   for (const std::string& library : options.Experts) loader.Load(library);
   for (const std::string& file : options.Files) window.OpenFile(file);

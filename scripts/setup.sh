@@ -15,6 +15,7 @@ packages=(
   fonts-liberation
   fpc-source-3.2.2
   locales
+  dpkg-dev lintian desktop-file-utils man-db
 )
 
 missing=()

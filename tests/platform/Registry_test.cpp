@@ -473,7 +473,7 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
     Writers.push_back(VantryTest::StartChild([&Gate, Prefix] {
       close(Gate[1]);
       char Byte;
-      (void)read(Gate[0], &Byte, 1);  // both start when the parent closes the gate
+      if (read(Gate[0], &Byte, 1) < 0) return 2;  // both start when the parent closes the gate
       TRegistry Reg;
       if (!Reg.OpenKey("\\Shared\\Values", true)) return 1;
       for (int I = 0; I < PerProcess; ++I) Reg.WriteString(Prefix + std::to_string(I), "v");
