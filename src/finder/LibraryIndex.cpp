@@ -1,16 +1,11 @@
 #include "finder/LibraryIndex.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "source_menu/ZebFiles.h"
+
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <set>
+#include <memory>
 #include <utility>
 
 namespace Vantry {
@@ -165,147 +160,67 @@ size_t TFileTable::MemoryUsed() const {
   return bytes;
 }
 
-namespace {
-
-// One folder on the walk's path: its descriptor (so that children open
-// relative to it, whatever the length of their full path), its relative
-// path, and the subfolders still to visit.
-struct TFrame {
-  int Fd;
-  std::string Relative;
-  std::vector<std::pair<std::string, bool>> Folders;  // name, reached through a link
-  size_t Next = 0;
-};
-
-// The canonical path of an open folder.
-std::string PathOfDescriptor(int AFd) {
-  char link[64];
-  std::snprintf(link, sizeof link, "/proc/self/fd/%d", AFd);
-  std::string path(PATH_MAX, '\0');
-  ssize_t n = readlink(link, path.data(), path.size());
-  if (n <= 0 || static_cast<size_t>(n) >= path.size()) return {};
-  path.resize(static_cast<size_t>(n));
-  return path;
-}
-
-bool Within(const std::string& AInner, const std::string& AOuter) {
-  if (AInner.empty() || AOuter.empty()) return false;  // not known: the seen set still guards
-  if (AOuter == "/") return true;
-  return AInner.size() >= AOuter.size() && AInner.compare(0, AOuter.size(), AOuter) == 0 &&
-         (AInner.size() == AOuter.size() || AInner[AOuter.size()] == '/');
-}
-
-class TWalker {
-public:
-  TWalker(const std::atomic<bool>& ACancel, const TFolderSink& ASink) : FCancel(ACancel), FSink(ASink) {}
-
-  TWalkReport Walk(const std::string& ARoot) {
-    int fd = ARoot.empty() ? -1 : open(ARoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-      FReport.Error = ARoot.empty() ? "no source folder is set" : std::string(std::strerror(errno));
-      return FReport;
-    }
-    FRootPath = PathOfDescriptor(fd);
-    if (!Enter(fd, "")) return FReport;
-    while (!FStack.empty() && !FCancel.load(std::memory_order_relaxed)) {
-      TFrame& top = FStack.back();
-      if (top.Next == top.Folders.size()) {
-        close(top.Fd);
-        FStack.pop_back();
-        continue;
-      }
-      const auto& [name, viaLink] = top.Folders[top.Next++];
-      if (FStack.size() > static_cast<size_t>(MaxWalkDepth)) {
-        ++FReport.TooDeep;
-        continue;
-      }
-      // A real folder is opened without following a link in its last step,
-      // so that it cannot have been swapped for one since it was listed.
-      int child = openat(top.Fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (viaLink ? 0 : O_NOFOLLOW));
-      if (child < 0) {
-        ++FReport.Unreadable;
-        continue;
-      }
-      if (viaLink && !FRootPath.empty()) {
-        // The folder is in the tree already, under its own path; or it
-        // holds the tree, which would be walked all over again.
-        std::string target = PathOfDescriptor(child);
-        if (Within(target, FRootPath) || Within(FRootPath, target)) {
-          ++FReport.LinksInside;
-          close(child);
-          continue;
-        }
-      }
-      Enter(child, top.Relative + name + '/');
-    }
-    for (TFrame& frame : FStack) close(frame.Fd);
-    FStack.clear();
-    return FReport;
-  }
-
-private:
-  // Reads the folder on AFd and pushes it on the walk; takes the descriptor.
-  bool Enter(int AFd, std::string ARelative) {
-    struct stat st;
-    if (fstat(AFd, &st) != 0) {
-      ++FReport.Unreadable;
-      close(AFd);
-      return false;
-    }
-    if (!FSeen.insert({st.st_dev, st.st_ino}).second) {
-      ++FReport.Repeated;
-      close(AFd);
-      return false;
-    }
-    int listFd = dup(AFd);
-    DIR* dir = listFd < 0 ? nullptr : fdopendir(listFd);
-    if (!dir) {
-      if (listFd >= 0) close(listFd);
-      ++FReport.Unreadable;
-      close(AFd);
-      return false;
-    }
-    ++FReport.Folders;
-    TFrame frame{AFd, std::move(ARelative), {}};
-    FNames.clear();
-    while (dirent* entry = readdir(dir)) {
-      const char* name = entry->d_name;
-      unsigned char type = entry->d_type;
-      bool link = false;
-      if (type == DT_UNKNOWN || type == DT_LNK) {
-        struct stat target;
-        if (fstatat(AFd, name, &target, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        link = S_ISLNK(target.st_mode);
-        if (link && fstatat(AFd, name, &target, 0) != 0) continue;  // a broken link
-        type = S_ISDIR(target.st_mode) ? DT_DIR : S_ISREG(target.st_mode) ? DT_REG : DT_UNKNOWN;
-      }
-      if (type == DT_DIR) {
-        if (name[0] != '.') frame.Folders.emplace_back(name, link);
-      } else if (type == DT_REG && IsLibrarySourceName(name)) {
-        FNames.emplace_back(name);
-      }
-    }
-    closedir(dir);
-    std::sort(frame.Folders.begin(), frame.Folders.end());
-    std::sort(FNames.begin(), FNames.end());
-    if (!FNames.empty()) FSink(frame.Relative, FNames);
-    FStack.push_back(std::move(frame));
-    return true;
-  }
-
-  const std::atomic<bool>& FCancel;
-  const TFolderSink& FSink;
-  TWalkReport FReport;
-  std::string FRootPath;
-  std::vector<TFrame> FStack;
-  std::set<std::pair<dev_t, ino_t>> FSeen;
-  std::vector<std::string> FNames;
-};
-
-}  // namespace
-
 TWalkReport WalkLibrary(const std::string& ARoot, const std::atomic<bool>& ACancel, const TFolderSink& AFolder) {
-  return TWalker(ACancel, AFolder).Walk(ARoot);
+  TWalkReport report;
+  if (ARoot.empty()) {
+    report.Error = "no source folder is set";
+    return report;
+  }
+  // One folder on the walk's path: its listing (subfolders open relative to
+  // it, whatever the length of their full path), its relative path, and the
+  // subfolders still to visit.
+  struct TFrame {
+    std::unique_ptr<TDirectoryListing> Listing;
+    std::string Relative;
+    std::vector<std::string> Folders;
+    size_t Next = 0;
+  };
+  std::vector<TFrame> stack;
+  std::vector<std::string> names;
+  TTreeRules rules;
+  // Reads a folder's entries and takes it onto the walk, unless it was met before.
+  auto enter = [&](std::unique_ptr<TDirectoryListing> AListing, std::string ARelative) {
+    if (!AListing->Opened()) return ++report.Unreadable, void();
+    if (!rules.FirstVisit(*AListing)) return ++report.Repeated, void();
+    ++report.Folders;
+    TFrame frame{std::move(AListing), std::move(ARelative), {}};
+    names.clear();
+    for (const TDirectoryListing::TEntry& e : frame.Listing->Entries()) {
+      if (e.Kind == TDirectoryListing::ekDirectory && e.Name[0] != '.') frame.Folders.push_back(e.Name);
+      if (e.Kind == TDirectoryListing::ekFile && IsLibrarySourceName(e.Name)) names.push_back(e.Name);
+    }
+    std::sort(frame.Folders.begin(), frame.Folders.end());
+    std::sort(names.begin(), names.end());
+    if (!names.empty()) AFolder(frame.Relative, names);
+    stack.push_back(std::move(frame));
+  };
+  auto root = std::make_unique<TDirectoryListing>(ARoot);
+  if (!root->Opened()) {
+    report.Error = std::strerror(root->Error());
+    return report;
+  }
+  rules.Start(*root);
+  enter(std::move(root), "");
+  while (!stack.empty() && !ACancel.load(std::memory_order_relaxed)) {
+    TFrame& top = stack.back();
+    if (top.Next == top.Folders.size()) {
+      stack.pop_back();
+      continue;
+    }
+    const std::string& name = top.Folders[top.Next++];
+    if (stack.size() > static_cast<size_t>(MaxWalkDepth)) {
+      ++report.TooDeep;
+      continue;
+    }
+    if (rules.LeadsIntoTree(*top.Listing, name)) {
+      ++report.LinksInside;
+      continue;
+    }
+    std::string relative = top.Relative + name + '/';
+    auto child = std::make_unique<TDirectoryListing>(top.Listing->Path() + name, top.Listing.get());
+    enter(std::move(child), std::move(relative));
+  }
+  return report;
 }
 
 TLibraryIndex::~TLibraryIndex() { Stop(); }

@@ -88,10 +88,8 @@ void TVantryExpertModule::ExpertModuleCreate(TObject*) {
   std::string path;
   ReadSettings(automatic, path);
   ExpertModuleDestroy(this);
-  FWalked.clear();
   BuildDirectoryMenu(path, IMIVantry, nullptr);
-  FWalked.clear();
-  FSourceRealPath.clear();
+  FWalk = TTreeRules();
 }
 
 void TVantryExpertModule::ExpertModuleDestroy(TObject*) {
@@ -166,23 +164,14 @@ TecInterfaceMenuItem* TVantryExpertModule::NewChild(TecInterfaceMenuItem* AParen
   return child;
 }
 
-bool TVantryExpertModule::LeadsIntoSource(const TDirectoryListing& AListing, const std::string& ADir) const {
-  auto [link, target] = AListing.LinkedDirectory(ExtractFileName(ADir));
-  if (!link || target.empty() || FSourceRealPath.empty()) return false;
-  if (FSourceRealPath == "/") return true;
-  return target == FSourceRealPath ||
-         (target.size() > FSourceRealPath.size() && target.compare(0, FSourceRealPath.size(), FSourceRealPath) == 0 &&
-          target[FSourceRealPath.size()] == '/');
-}
-
 bool TVantryExpertModule::BuildDirectoryMenu(const std::string& ADir, TecInterfaceMenuItem* AParent,
                                              const TDirectoryListing* AHolder) {
   // Each real directory is walked once per build: met again (through a link
   // from outside the source directory, say) it lists nothing, like a folder
   // without units. So the menu is bounded by what is on disk.
   TDirectoryListing listing(ADir, AHolder);
-  if (listing.Opened() && !FWalked.insert(listing.Id()).second) return false;
-  if (!AHolder) FSourceRealPath = listing.RealPath();
+  if (!AHolder) FWalk.Start(listing);
+  if (listing.Opened() && !FWalk.FirstVisit(listing)) return false;
 
   bool found = false;
   TStringList list;
@@ -194,7 +183,7 @@ bool TVantryExpertModule::BuildDirectoryMenu(const std::string& ADir, TecInterfa
     FMenuItems.push_back(child);
     // A link into the source directory is left out like a folder without
     // units: its target shows at its own place.
-    if (LeadsIntoSource(listing, list[i])) continue;
+    if (FWalk.LeadsIntoTree(listing, ExtractFileName(list[i]))) continue;
     found = BuildDirectoryMenu(list[i], child, &listing) || found;
   }
 

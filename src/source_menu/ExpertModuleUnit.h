@@ -48,7 +48,6 @@ private:
   bool BuildDirectoryMenu(const std::string& ADir, TecInterfaceMenuItem* AParent, const TDirectoryListing* AHolder);
   // Whether the subdirectory ADir of AListing is a link to a directory
   // inside the source directory (compared by real paths).
-  bool LeadsIntoSource(const TDirectoryListing& AListing, const std::string& ADir) const;
   TecInterfaceMenuItem* NewChild(TecInterfaceMenuItem* AParent, const std::string& ACaption, const char* AKind,
                                  int AIndex);
 
@@ -59,8 +58,7 @@ private:
   TStringList FFilePaths;
   // While building: the real directories walked so far, and the source
   // directory's real path.
-  std::set<TDirectoryId> FWalked;
-  std::string FSourceRealPath;
+  TTreeRules FWalk;  // the build's walk of the source tree
 };
 
 }  // namespace Vantry

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,7 @@ TDirectoryListing::TDirectoryListing(const std::string& ADirectory, const TDirec
                                                       : open(ADirectory.c_str(), flags);
   struct stat st;
   if (FFd < 0 || fstat(FFd, &st) != 0) {
+    FError = errno;
     if (FFd >= 0) close(FFd);
     FFd = -1;
     return;
@@ -116,6 +118,25 @@ std::pair<bool, std::string> TDirectoryListing::LinkedDirectory(const std::strin
     return {true, real};
   }
   return {false, {}};
+}
+
+namespace {
+bool Within(const std::string& AInner, const std::string& AOuter) {
+  if (AInner.empty() || AOuter.empty()) return false;  // not known: the seen set still guards
+  if (AOuter == "/") return true;
+  return AInner.size() >= AOuter.size() && AInner.compare(0, AOuter.size(), AOuter) == 0 &&
+         (AInner.size() == AOuter.size() || AInner[AOuter.size()] == '/');
+}
+}  // namespace
+
+void TTreeRules::Start(const TDirectoryListing& ARoot) {
+  FSeen.clear();
+  FRootPath = ARoot.RealPath();
+}
+
+bool TTreeRules::LeadsIntoTree(const TDirectoryListing& ADirectory, const std::string& AName) const {
+  auto [link, target] = ADirectory.LinkedDirectory(AName);
+  return link && (Within(target, FRootPath) || Within(FRootPath, target));
 }
 
 void ListDirectories(const std::string& ADirectory, const std::string& AMask, int AAttr, TStrings* AList) {

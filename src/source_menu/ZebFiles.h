@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,9 +40,23 @@ public:
   TDirectoryListing(const TDirectoryListing&) = delete;
   TDirectoryListing& operator=(const TDirectoryListing&) = delete;
 
-  // Whether the directory could be opened and read.
+  enum TKind : unsigned char { ekDirectory, ekFile, ekOther };
+  // One entry: a file or directory when it is one or links to one; a link
+  // that leads nowhere, a device or a pipe is "other".
+  struct TEntry {
+    std::string Name;
+    TKind Kind;
+    bool Link;
+  };
+
+  // Whether the directory could be opened and read; if not, why (errno).
   bool Opened() const { return FFd >= 0; }
+  int Error() const { return FError; }
+  // The entries, "." and ".." excepted, in the order the file system gives them.
+  const std::vector<TEntry>& Entries() const { return FEntries; }
   TDirectoryId Id() const { return FId; }
+  // The directory's path as given, with one separator at its end.
+  const std::string& Path() const { return FPrefix; }
   // The directory's path with every link resolved; empty if unknown.
   std::string RealPath() const;
 
@@ -53,21 +68,36 @@ public:
   std::pair<bool, std::string> LinkedDirectory(const std::string& AName) const;
 
 private:
-  enum TKind : unsigned char { ekDirectory, ekFile, ekOther };
-  struct TEntry {
-    std::string Name;
-    TKind Kind;
-    bool Link;
-  };
-
   template <class Keep>
   void List(const std::string& AMask, int AAttr, TStrings* AList, Keep AKeep) const;
 
   std::string FPrefix;  // the path with one separator at its end
   int FFd = -1;
+  int FError = 0;
   TDirectoryId FId{};
   std::vector<TEntry> FEntries;
   bool FHasLinks = false;
+};
+
+// The rules every walk of a library tree follows, written once for the
+// source menu and the library index: a real directory is walked once,
+// whatever leads to it again (a link, a bind mount), so that a walk is
+// bounded by what is on disk; and a link to a directory inside the tree, or
+// to one that holds the tree, is left out, since its target shows at its
+// own place (or would bring the whole tree again).
+class TTreeRules {
+public:
+  // Starts a walk at the listing of its root.
+  void Start(const TDirectoryListing& ARoot);
+  // True the first time the directory is met on this walk.
+  bool FirstVisit(const TDirectoryListing& ADirectory) { return FSeen.insert(ADirectory.Id()).second; }
+  // Whether ADirectory's entry named AName is a link that leads into the
+  // tree or to a directory that holds it.
+  bool LeadsIntoTree(const TDirectoryListing& ADirectory, const std::string& AName) const;
+
+private:
+  std::set<TDirectoryId> FSeen;
+  std::string FRootPath;  // the root with its links resolved
 };
 
 }  // namespace Vantry

@@ -1,0 +1,1051 @@
+#include "finder/DeclarationScanner.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <unordered_set>
+
+// How the scanner works
+// ---------------------
+// The lexer turns the text into tokens: identifiers (with the reserved
+// words and the few context words the parser needs told apart), numbers,
+// strings and symbols; comments and compiler directives are skipped like
+// blanks. A byte table classifies each byte; comments and strings end at a
+// byte found by memchr. Every step moves forward, so any text ends.
+//
+// The parser reads only the shapes of declarations and skips the rest:
+// a statement to its ';', a routine's body as a block of begin/case/try/asm
+// ... end. Conditional directives can leave a text unbalanced (two class
+// headings, one end; a body whose begin is in one branch only): the parser
+// takes up again wherever a word starts something a declaration cannot
+// hold, such as a routine heading inside a body or "implementation". A
+// routine heading followed by local declarations is read tentatively: only
+// when a begin (or asm) follows were they a body's, and are dropped.
+
+namespace Vantry {
+
+namespace {
+
+enum TTokenKind : uint8_t { tkEnd, tkIdent, tkNumber, tkString, tkSymbol };
+
+enum TKeyword : uint8_t {
+  kwNone,
+  // reserved words the parser acts on
+  kwUnit, kwProgram, kwLibrary, kwInterface, kwImplementation, kwInitialization, kwFinalization, kwUses, kwType,
+  kwConst, kwResourceString, kwVar, kwThreadVar, kwLabel, kwExports, kwProcedure, kwFunction, kwConstructor,
+  kwDestructor, kwOperator, kwClass, kwObject, kwRecord, kwDispInterface, kwBegin, kwEnd, kwAsm, kwCase, kwTry,
+  kwOf, kwSet, kwPacked, kwBitPacked, kwArray, kwProperty, kwFor,
+  kwReserved,  // reserved words the parser needs only as such: no name may be one
+  // context words: names elsewhere
+  kwGeneric, kwSpecialize, kwHelper, kwReference, kwForward, kwExternal, kwPrivate, kwProtected, kwPublic,
+  kwPublished, kwStrict, kwAutomated, kwAbstract, kwSealed, kwPackage,
+};
+
+struct TKeywordEntry {
+  const char* Text;
+  TKeyword Keyword;
+};
+
+constexpr TKeywordEntry Keywords[] = {
+    {"unit", kwUnit}, {"program", kwProgram}, {"library", kwLibrary}, {"interface", kwInterface},
+    {"implementation", kwImplementation}, {"initialization", kwInitialization}, {"finalization", kwFinalization},
+    {"uses", kwUses}, {"type", kwType}, {"const", kwConst}, {"resourcestring", kwResourceString}, {"var", kwVar},
+    {"threadvar", kwThreadVar}, {"label", kwLabel}, {"exports", kwExports}, {"procedure", kwProcedure},
+    {"function", kwFunction}, {"constructor", kwConstructor}, {"destructor", kwDestructor},
+    {"operator", kwOperator}, {"class", kwClass}, {"object", kwObject}, {"record", kwRecord},
+    {"dispinterface", kwDispInterface}, {"begin", kwBegin}, {"end", kwEnd}, {"asm", kwAsm}, {"case", kwCase},
+    {"try", kwTry}, {"of", kwOf}, {"set", kwSet}, {"packed", kwPacked}, {"bitpacked", kwBitPacked},
+    {"array", kwArray}, {"property", kwProperty}, {"for", kwFor},
+    {"and", kwReserved}, {"as", kwReserved}, {"div", kwReserved}, {"do", kwReserved}, {"downto", kwReserved},
+    {"else", kwReserved}, {"except", kwReserved}, {"file", kwReserved}, {"finally", kwReserved},
+    {"goto", kwReserved}, {"if", kwReserved}, {"in", kwReserved}, {"inherited", kwReserved}, {"is", kwReserved},
+    {"mod", kwReserved}, {"nil", kwReserved}, {"not", kwReserved}, {"or", kwReserved}, {"raise", kwReserved},
+    {"repeat", kwReserved}, {"shl", kwReserved}, {"shr", kwReserved}, {"string", kwReserved},
+    {"then", kwReserved}, {"to", kwReserved}, {"until", kwReserved}, {"while", kwReserved}, {"with", kwReserved},
+    {"xor", kwReserved},
+    {"generic", kwGeneric}, {"specialize", kwSpecialize}, {"helper", kwHelper}, {"reference", kwReference},
+    {"forward", kwForward}, {"external", kwExternal}, {"private", kwPrivate}, {"protected", kwProtected},
+    {"public", kwPublic}, {"published", kwPublished}, {"strict", kwStrict}, {"automated", kwAutomated},
+    {"abstract", kwAbstract}, {"sealed", kwSealed}, {"package", kwPackage},
+};
+
+// What a byte starts or continues.
+enum TCharClass : uint8_t { ccBlank, ccIdent, ccDigit, ccOther };
+
+constexpr std::array<TCharClass, 256> MakeClasses() {
+  std::array<TCharClass, 256> c{};
+  for (int i = 0; i < 256; ++i) c[i] = i < 33 ? ccBlank : ccOther;
+  for (int i = 'a'; i <= 'z'; ++i) c[i] = ccIdent;
+  for (int i = 'A'; i <= 'Z'; ++i) c[i] = ccIdent;
+  for (int i = 128; i < 256; ++i) c[i] = ccIdent;  // bytes of other scripts: parts of names
+  c['_'] = ccIdent;
+  for (int i = '0'; i <= '9'; ++i) c[i] = ccDigit;
+  c[127] = ccBlank;
+  return c;
+}
+constexpr std::array<TCharClass, 256> Classes = MakeClasses();
+
+inline TCharClass ClassOf(char C) { return Classes[static_cast<unsigned char>(C)]; }
+inline bool Continues(char C) { return ClassOf(C) == ccIdent || ClassOf(C) == ccDigit; }
+inline char Lower(char C) { return (C >= 'A' && C <= 'Z') ? static_cast<char>(C - 'A' + 'a') : C; }
+
+// The keyword table: open addressing on a hash of the word's length and
+// three of its letters, so that a name is looked up without a pass of its own.
+constexpr size_t KeywordSlots = 1024;
+constexpr size_t LongestKeyword = 14;
+
+inline uint32_t KeywordHash(const char* AWord, size_t ALength) {
+  return static_cast<uint32_t>(ALength) * 0x9E37u ^ static_cast<unsigned char>(Lower(AWord[0])) * 0x45D9Fu ^
+         static_cast<unsigned char>(Lower(AWord[1])) * 0x1F3u ^ static_cast<unsigned char>(Lower(AWord[ALength - 1])) * 0x3B1u;
+}
+
+struct TKeywordTable {
+  std::array<int16_t, KeywordSlots> Slot{};
+  TKeywordTable() {
+    Slot.fill(-1);
+    for (size_t k = 0; k < std::size(Keywords); ++k) {
+      const char* text = Keywords[k].Text;
+      size_t s = KeywordHash(text, std::strlen(text)) % KeywordSlots;
+      while (Slot[s] >= 0) s = (s + 1) % KeywordSlots;
+      Slot[s] = static_cast<int16_t>(k);
+    }
+  }
+  TKeyword Find(const char* AWord, size_t ALength) const {
+    for (size_t s = KeywordHash(AWord, ALength) % KeywordSlots; Slot[s] >= 0; s = (s + 1) % KeywordSlots) {
+      const char* text = Keywords[Slot[s]].Text;
+      size_t i = 0;
+      while (i < ALength && text[i] && Lower(AWord[i]) == text[i]) ++i;
+      if (i == ALength && !text[i]) return Keywords[Slot[s]].Keyword;
+    }
+    return kwNone;
+  }
+};
+const TKeywordTable KeywordTable;
+
+// For each length, the first letters of the words a statement block must
+// notice: its nesting words and those no block holds.
+struct TBlockWords {
+  std::array<uint32_t, LongestKeyword + 1> Starts{};
+  TBlockWords() {
+    for (const char* word : {"begin", "asm", "case", "try", "end", "procedure", "function", "constructor",
+                             "destructor", "type", "implementation", "initialization", "finalization", "uses",
+                             "property"})
+      Starts[std::strlen(word)] |= 1u << (word[0] - 'a');
+  }
+  uint32_t operator[](size_t ALength) const { return Starts[ALength]; }
+};
+const TBlockWords BlockWordStarts;
+
+// The same for the words a declaration statement must notice.
+struct TStatementWords {
+  std::array<uint32_t, LongestKeyword + 1> Starts{};
+  TStatementWords() {
+    for (const char* word : {"record", "object", "end", "of", "type", "const", "resourcestring", "var", "threadvar",
+                             "label", "uses", "implementation", "initialization", "finalization", "begin", "exports",
+                             "property", "procedure", "function", "constructor", "destructor", "operator", "private",
+                             "protected", "public", "published", "strict", "automated"})
+      Starts[std::strlen(word)] |= 1u << (word[0] - 'a');
+  }
+  uint32_t operator[](size_t ALength) const { return Starts[ALength]; }
+};
+const TStatementWords StatementWordStarts;
+
+struct TToken {
+  TTokenKind Kind = tkEnd;
+  TKeyword Keyword = kwNone;
+  char Symbol = 0;  // a symbol's byte; '.'+'.' is 'R', ':'+'=' is 'A'
+  uint32_t Offset = 0;
+  uint32_t Length = 0;
+};
+
+class TLexer {
+public:
+  explicit TLexer(std::string_view AText) : FText(AText), FAt(0) {}
+
+  TToken Next() {
+    const char* const text = FText.data();
+    const size_t n = FText.size();
+    for (;;) {
+      while (FAt < n && ClassOf(text[FAt]) == ccBlank) ++FAt;
+      TToken t;
+      t.Offset = static_cast<uint32_t>(FAt);
+      if (FAt >= n) return t;
+      const char c = text[FAt];
+      switch (ClassOf(c)) {
+        case ccIdent: return Identifier(t, FAt);
+        case ccDigit: return Number(t);
+        default: break;
+      }
+      switch (c) {
+        case '{': case '/': case '(':
+          if (c != '{' && !(FAt + 1 < n && text[FAt + 1] == (c == '/' ? '/' : '*'))) break;
+          SkipBlanksAndComments();
+          continue;
+        case '\'': case '#': return String(t);
+        case '$': case '%': return Number(t);
+        case '&':
+          if (FAt + 1 < n && ClassOf(text[FAt + 1]) == ccIdent) {
+            // An escaped name: never a keyword.
+            ++FAt;
+            t.Offset = static_cast<uint32_t>(FAt);
+            Identifier(t, FAt);
+            t.Keyword = kwNone;
+            return t;
+          }
+          return Number(t);
+        default: break;
+      }
+      t.Kind = tkSymbol;
+      t.Symbol = c;
+      ++FAt;
+      if (FAt < n) {
+        const char d = text[FAt];
+        if (c == '.' && d == '.') t.Symbol = 'R', ++FAt;
+        else if (c == ':' && d == '=') t.Symbol = 'A', ++FAt;
+        else if (c == '(' && d == '.') t.Symbol = '[', ++FAt;
+        else if (c == '.' && d == ')') t.Symbol = ']', ++FAt;
+      }
+      t.Length = static_cast<uint32_t>(FAt - t.Offset);
+      return t;
+    }
+  }
+
+  std::string_view Text() const { return FText; }
+  // Whether a comment starts at the byte C at the current position.
+  bool StartsComment(char C) const {
+    return C == '{' || ((C == '(' || C == '/') && FAt + 1 < FText.size() && FText[FAt + 1] == (C == '/' ? '/' : '*'));
+  }
+  // Goes back (or on) to AOffset: the next token starts there.
+  void Seek(size_t AOffset) { FAt = std::min(AOffset, FText.size()); }
+
+  // The rest of a declaration, from the current position: past the next
+  // ';' outside brackets (true); or to the start of an 'end', of a word that
+  // starts a section, or (AStopAtMember) of a routine heading or a
+  // visibility word (false). Anonymous records are skipped whole. Like
+  // SkipBlock, it reads bytes: long constant tables are much of a library.
+  bool SkipStatement(bool AStopAtMember) {
+    const size_t n = FText.size();
+    const char* text = FText.data();
+    int depth = 0, records = 0;
+    bool afterOf = false;
+    for (;;) {
+      while (FAt < n && ClassOf(text[FAt]) == ccBlank) ++FAt;
+      if (FAt >= n) return false;
+      const char c = text[FAt];
+      if (StartsComment(c)) {
+        SkipBlanksAndComments();
+        continue;
+      }
+      if (ClassOf(c) == ccIdent) {
+        const size_t start = FAt++;
+        while (FAt < n && Continues(text[FAt])) ++FAt;
+        const size_t length = FAt - start;
+        const bool wasOf = afterOf;
+        afterOf = false;
+        if (length > LongestKeyword || !(StatementWordStarts[length] & (1u << ((Lower(c) - 'a') & 31)))) continue;
+        const TKeyword k = KeywordTable.Find(text + start, length);
+        if (k == kwOf) afterOf = true;
+        if (k == kwRecord || (k == kwObject && !wasOf)) {
+          ++records;
+          continue;
+        }
+        if (k == kwEnd) {
+          if (records > 0) {
+            --records;
+            continue;
+          }
+          FAt = start;
+          return false;
+        }
+        if (records > 0) continue;
+        const bool member = k == kwProcedure || k == kwFunction || k == kwConstructor || k == kwDestructor ||
+                            k == kwOperator || k == kwPrivate || k == kwProtected || k == kwPublic ||
+                            k == kwPublished || k == kwStrict || k == kwAutomated;
+        if (depth == 0 && (IsSectionWord(k) || (AStopAtMember && member))) {
+          FAt = start;
+          return false;
+        }
+        continue;
+      }
+      afterOf = false;
+      if (c == '\'' || c == '#') {
+        TToken ignored;
+        ignored.Offset = static_cast<uint32_t>(FAt);
+        String(ignored);
+        continue;
+      }
+      if (c == '&' && FAt + 1 < n && ClassOf(text[FAt + 1]) == ccIdent) {
+        FAt += 2;  // an escaped name: never a keyword
+        while (FAt < n && Continues(text[FAt])) ++FAt;
+        continue;
+      }
+      ++FAt;
+      if (c == '(' || c == '[') {
+        ++depth;
+      } else if (c == ')' || c == ']') {
+        depth = std::max(0, depth - 1);
+      } else if (c == ';' && depth == 0 && records == 0) {
+        return true;
+      } else if (ClassOf(c) == ccDigit) {
+        while (FAt < n && ClassOf(text[FAt]) == ccDigit) ++FAt;
+      }
+    }
+  }
+
+  // Words that start a section or a block: no declaration holds them.
+  static bool IsSectionWord(TKeyword AKeyword) {
+    switch (AKeyword) {
+      case kwType: case kwConst: case kwResourceString: case kwVar: case kwThreadVar: case kwLabel: case kwUses:
+      case kwImplementation: case kwInitialization: case kwFinalization: case kwBegin: case kwExports:
+      case kwProperty:
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  // Inside a statement block ADepth deep: skips to past the end that closes
+  // it (true), or to the start of a word no block holds, such as a routine
+  // heading (false). Bodies are most of a source, so this reads bytes
+  // without making tokens, and looks up only words whose length and first
+  // letter a block's keyword has.
+  bool SkipBlock(int ADepth) {
+    const size_t n = FText.size();
+    const char* text = FText.data();
+    for (;;) {
+      while (FAt < n && ClassOf(text[FAt]) == ccBlank) ++FAt;
+      if (FAt >= n) return false;
+      const char c = text[FAt];
+      if (StartsComment(c)) {
+        SkipBlanksAndComments();
+        continue;
+      }
+      if (ClassOf(c) == ccIdent) {
+        const size_t start = FAt++;
+        while (FAt < n && Continues(text[FAt])) ++FAt;
+        const size_t length = FAt - start;
+        if (length > LongestKeyword || !(BlockWordStarts[length] & (1u << ((Lower(c) - 'a') & 31)))) continue;
+        switch (KeywordTable.Find(text + start, length)) {
+          case kwBegin: case kwAsm: case kwCase: case kwTry: ++ADepth; break;
+          case kwEnd:
+            if (--ADepth <= 0) return true;
+            break;
+          case kwProcedure: case kwFunction: case kwConstructor: case kwDestructor: case kwType:
+          case kwImplementation: case kwInitialization: case kwFinalization: case kwUses: case kwProperty:
+            FAt = start;
+            return false;
+          default: break;
+        }
+      } else if (c == '\'' || c == '#') {
+        TToken ignored;
+        ignored.Offset = static_cast<uint32_t>(FAt);
+        String(ignored);
+      } else if (c == '&' && FAt + 1 < n && ClassOf(text[FAt + 1]) == ccIdent) {
+        FAt += 2;  // an escaped name: never a keyword
+        while (FAt < n && Continues(text[FAt])) ++FAt;
+      } else {
+        ++FAt;  // a digit (a number's rest are name bytes, never a whole word) or a symbol
+        while (FAt < n && ClassOf(text[FAt]) == ccDigit) ++FAt;
+      }
+    }
+  }
+
+private:
+  void SkipBlanksAndComments() {
+    const size_t n = FText.size();
+    while (FAt < n) {
+      const char c = FText[FAt];
+      if (ClassOf(c) == ccBlank) {
+        ++FAt;
+      } else if (c == '{') {
+        const void* end = std::memchr(FText.data() + FAt + 1, '}', n - FAt - 1);
+        FAt = end ? static_cast<size_t>(static_cast<const char*>(end) - FText.data()) + 1 : n;
+      } else if (c == '(' && FAt + 1 < n && FText[FAt + 1] == '*') {
+        size_t at = FAt + 2;
+        for (;;) {
+          const void* star = at < n ? std::memchr(FText.data() + at, '*', n - at) : nullptr;
+          if (!star) {
+            at = n;
+            break;
+          }
+          at = static_cast<size_t>(static_cast<const char*>(star) - FText.data()) + 1;
+          if (at < n && FText[at] == ')') {
+            ++at;
+            break;
+          }
+        }
+        FAt = at;
+      } else if (c == '/' && FAt + 1 < n && FText[FAt + 1] == '/') {
+        const void* end = std::memchr(FText.data() + FAt, '\n', n - FAt);
+        FAt = end ? static_cast<size_t>(static_cast<const char*>(end) - FText.data()) + 1 : n;
+      } else {
+        return;
+      }
+    }
+  }
+
+  TToken Identifier(TToken& T, size_t AStart) {
+    size_t at = AStart + 1;
+    const size_t n = FText.size();
+    while (at < n && Continues(FText[at])) ++at;
+    T.Kind = tkIdent;
+    T.Length = static_cast<uint32_t>(at - AStart);
+    T.Keyword = T.Length >= 2 && T.Length <= LongestKeyword ? KeywordTable.Find(FText.data() + AStart, T.Length)
+                                                             : kwNone;
+    FAt = at;
+    return T;
+  }
+
+  TToken Number(TToken& T) {
+    const size_t n = FText.size();
+    ++FAt;  // the first digit, '$', '%' or '&'
+    while (FAt < n) {
+      const char c = FText[FAt];
+      if (Continues(c)) {
+        ++FAt;
+      } else if (c == '.' && FAt + 1 < n && ClassOf(FText[FAt + 1]) == ccDigit) {
+        FAt += 2;  // a fraction, not a range ("1..2")
+      } else if ((c == '+' || c == '-') && (Lower(FText[FAt - 1]) == 'e')) {
+        ++FAt;  // an exponent's sign
+      } else {
+        break;
+      }
+    }
+    T.Kind = tkNumber;
+    T.Length = static_cast<uint32_t>(FAt - T.Offset);
+    return T;
+  }
+
+  // A string constant: quoted parts ('' is a quote) and #char codes, which
+  // may follow each other. A quote left open ends with its line.
+  TToken String(TToken& T) {
+    const size_t n = FText.size();
+    while (FAt < n) {
+      if (FText[FAt] == '\'') {
+        ++FAt;
+        while (FAt < n && FText[FAt] != '\'' && FText[FAt] != '\n') ++FAt;
+        if (FAt < n && FText[FAt] == '\'') ++FAt;
+      } else if (FText[FAt] == '#') {
+        ++FAt;
+        if (FAt < n && FText[FAt] == '$') ++FAt;
+        while (FAt < n && Continues(FText[FAt])) ++FAt;
+      } else {
+        break;
+      }
+    }
+    T.Kind = tkString;
+    T.Length = static_cast<uint32_t>(FAt - T.Offset);
+    return T;
+  }
+
+  std::string_view FText;
+  size_t FAt;
+};
+
+enum TSection : uint8_t {
+  sUnitHeading,     // a unit before its interface: only its name
+  sInterface,       // everything
+  sImplementation,  // types, and the routines the interface does not declare
+  sProgram,         // everything; routines have bodies
+  sInclude,         // everything; a routine with a body is a definition
+};
+
+constexpr int MostNesting = 32;  // nested routines, or types within types
+
+class TParser {
+public:
+  TParser(std::string_view AText, bool AInclude, std::vector<TFoundDeclaration>& AOut,
+          std::unordered_set<std::string>& AInterfaceRoutines)
+      : FLexer(AText), FText(AText), FOut(&AOut), FSection(AInclude ? sInclude : sProgram),
+        FInterfaceRoutines(AInterfaceRoutines) {
+    FInterfaceRoutines.clear();
+    Next();
+  }
+
+  void Run() {
+    while (FToken.Kind != tkEnd && !FStopped) TopStatement();
+  }
+
+private:
+  // ---- tokens
+
+  void Next() {
+    FPrevious = FToken.Keyword;
+    if (FHasPeeked) {
+      FToken = FPeeked;
+      FHasPeeked = false;
+    } else {
+      FToken = FLexer.Next();
+    }
+  }
+  const TToken& Peek() {
+    if (!FHasPeeked) {
+      FPeeked = FLexer.Next();
+      FHasPeeked = true;
+    }
+    return FPeeked;
+  }
+  bool AtEnd() const { return FToken.Kind == tkEnd; }
+  bool Is(char ASymbol) const { return FToken.Kind == tkSymbol && FToken.Symbol == ASymbol; }
+  bool IsKeyword(TKeyword AKeyword) const { return FToken.Kind == tkIdent && FToken.Keyword == AKeyword; }
+  std::string_view Text(const TToken& AToken) const { return FText.substr(AToken.Offset, AToken.Length); }
+  // A name: an identifier that is no reserved word.
+  bool IsName(const TToken& AToken) const {
+    return AToken.Kind == tkIdent && (AToken.Keyword == kwNone || AToken.Keyword > kwReserved);
+  }
+  static bool IsRoutineKeyword(TKeyword AKeyword) {
+    return AKeyword == kwProcedure || AKeyword == kwFunction || AKeyword == kwConstructor ||
+           AKeyword == kwDestructor || AKeyword == kwOperator;
+  }
+  static bool IsVisibility(TKeyword AKeyword) {
+    return AKeyword == kwPrivate || AKeyword == kwProtected || AKeyword == kwPublic || AKeyword == kwPublished ||
+           AKeyword == kwStrict || AKeyword == kwAutomated;
+  }
+  static bool StartsSection(TKeyword AKeyword) { return TLexer::IsSectionWord(AKeyword); }
+
+  // ---- recording
+
+  bool Records(TDeclarationKind AKind) const {
+    switch (FSection) {
+      case sUnitHeading: return AKind <= dkLibrary;
+      case sImplementation: return AKind < dkConst;
+      default: return true;
+    }
+  }
+  // Records a declaration named by AToken; its line holds the offset until
+  // the end. Returns its index in the output, or -1.
+  long Record(const TToken& AToken, TDeclarationKind AKind, std::string_view AOwner = {}) {
+    if (!Records(AKind)) return -1;
+    TFoundDeclaration d;
+    d.Name = Text(AToken);
+    d.Owner = AOwner;
+    d.Kind = AKind;
+    d.Line = AToken.Offset;
+    FOut->push_back(std::move(d));
+    return static_cast<long>(FOut->size()) - 1;
+  }
+
+  // ---- skipping
+
+  // Past the next ';' outside brackets; or to (not past) an 'end' or a word
+  // that starts a section. Anonymous records are skipped whole. True when
+  // the ';' was there.
+  bool SkipStatement(bool AStopAtMember = false) {
+    if (AtEnd()) return false;
+    // The lexer reads on from the current token, which is part of it.
+    FLexer.Seek(FToken.Offset);
+    FHasPeeked = false;
+    const bool done = FLexer.SkipStatement(AStopAtMember);
+    FPrevious = kwNone;
+    FToken = FLexer.Next();
+    return done;
+  }
+
+  // After 'record': to past its 'end', nested records counted.
+  void SkipRecordBody() {
+    int nesting = 1;
+    while (!AtEnd()) {
+      const TKeyword k = FToken.Kind == tkIdent ? FToken.Keyword : kwNone;
+      if (k == kwRecord || (k == kwObject && FPrevious != kwOf)) ++nesting;
+      if (k == kwEnd && --nesting == 0) {
+        Next();
+        return;
+      }
+      if (k == kwImplementation || k == kwInitialization || k == kwFinalization) return;
+      Next();
+    }
+  }
+
+  void SkipBalanced(char AOpen, char AClose) {
+    int depth = 0;
+    while (!AtEnd()) {
+      if (Is(AOpen)) ++depth;
+      if (Is(AClose) && --depth <= 0) {
+        Next();
+        return;
+      }
+      if (FToken.Kind == tkIdent && StartsSection(FToken.Keyword) && FToken.Keyword != kwConst &&
+          FToken.Keyword != kwVar)
+        return;
+      Next();
+    }
+  }
+
+  // Generic parameters or arguments: from '<' to the matching '>'.
+  void SkipAngles() {
+    int depth = 0;
+    while (!AtEnd()) {
+      if (Is('<')) ++depth;
+      if (Is('>') && --depth <= 0) {
+        Next();
+        return;
+      }
+      if (Is(';') || Is('=') || (FToken.Kind == tkIdent && StartsSection(FToken.Keyword))) return;
+      Next();
+    }
+  }
+
+  // A statement block, from begin (or asm) to its end. A word that no block
+  // holds (a routine heading, a section) ends it early: the text was
+  // unbalanced, most likely by conditional directives.
+  void SkipBlock() {
+    // The lexer reads on from the first token inside the block.
+    FLexer.Seek(FHasPeeked ? FPeeked.Offset : FToken.Offset + FToken.Length);
+    FHasPeeked = false;
+    const bool closed = FLexer.SkipBlock(1);
+    FToken = FLexer.Next();
+    FPrevious = closed ? kwEnd : kwNone;
+    if (closed && Is('.')) FStopped = FSection != sInclude;  // the end of a unit or program
+  }
+
+  // ---- the file
+
+  void TopStatement() {
+    switch (FToken.Kind == tkIdent ? FToken.Keyword : kwNone) {
+      case kwUnit: case kwProgram: case kwLibrary: return ModuleHeading();
+      case kwInterface:
+        Next();
+        if (FSection == sUnitHeading) FSection = sInterface;
+        return;
+      case kwImplementation:
+        Next();
+        if (FSection != sInclude) FSection = sImplementation;
+        return;
+      case kwInitialization: case kwFinalization:
+        FStopped = FSection != sInclude;
+        Next();
+        return;
+      case kwBegin:
+        // A program's main block or a unit's initialization: nothing is
+        // declared after it. In an include file, a block of its own.
+        if (FSection != sInclude) {
+          FStopped = true;
+          return;
+        }
+        return SkipBlock();
+      case kwType:
+        Next();
+        return TypeSection({}, 0);
+      case kwConst: return ConstSection(dkConst);
+      case kwResourceString: return ConstSection(dkResourceString);
+      case kwVar: return VarSection(dkVar);
+      case kwThreadVar: return VarSection(dkThreadVar);
+      case kwUses: case kwLabel: case kwExports:
+        Next();
+        SkipStatement();
+        return;
+      case kwProcedure: case kwFunction: case kwConstructor: case kwDestructor: case kwOperator: case kwClass:
+      case kwGeneric:
+        return Routine(0);
+      case kwEnd:
+        Next();
+        if (Is('.')) FStopped = FSection != sInclude;
+        return;
+      default:
+        Next();
+    }
+  }
+
+  void ModuleHeading() {
+    const TKeyword keyword = FToken.Keyword;
+    Next();
+    if (!IsName(FToken)) return;
+    TToken name = FToken;
+    Next();
+    while (Is('.') && IsName(Peek())) {  // a dotted unit name: System.SysUtils
+      Next();
+      name.Length = FToken.Offset + FToken.Length - name.Offset;
+      Next();
+    }
+    TDeclarationKind kind = keyword == kwUnit ? dkUnit : keyword == kwProgram ? dkProgram : dkLibrary;
+    if (FSection != sInclude) {
+      FSection = sProgram;  // a module's name is recorded in every section
+      Record(name, kind);
+      FSection = keyword == kwUnit ? sUnitHeading : sProgram;
+    }
+    SkipStatement();
+  }
+
+  // ---- type sections
+
+  void TypeSection(std::string_view AOwner, int ANesting) {
+    for (;;) {
+      if (IsKeyword(kwGeneric)) Next();
+      if (!IsName(FToken) || (!AOwner.empty() && IsVisibility(FToken.Keyword))) return;
+      TToken name = FToken;
+      Next();
+      if (Is('<')) SkipAngles();
+      if (!Is('=')) {
+        SkipStatement(!AOwner.empty());
+        continue;
+      }
+      Next();
+      TypeDefinition(name, AOwner, ANesting);
+    }
+  }
+
+  void TypeDefinition(const TToken& AName, std::string_view AOwner, int ANesting) {
+    if (IsKeyword(kwType)) Next();  // a distinct type, or a type helper
+    if (IsKeyword(kwPacked) || IsKeyword(kwBitPacked)) Next();
+    const std::string_view owner = Text(AName);
+    switch (FToken.Kind == tkIdent ? FToken.Keyword : kwNone) {
+      case kwClass: {
+        Next();
+        if (Is(';')) return (void)Next();  // a forward declaration: the class follows
+        if (IsKeyword(kwOf)) {
+          Record(AName, dkClassReference, AOwner);
+          SkipStatement();
+          return;
+        }
+        bool helper = IsKeyword(kwHelper);
+        if (helper || IsKeyword(kwAbstract) || IsKeyword(kwSealed)) Next();
+        Record(AName, helper ? dkHelper : dkClass, AOwner);
+        return Structure(owner, ANesting, true);
+      }
+      case kwObject:
+        Next();
+        Record(AName, dkObject, AOwner);
+        return Structure(owner, ANesting, true);
+      case kwRecord: {
+        Next();
+        bool helper = IsKeyword(kwHelper);
+        if (helper) Next();
+        Record(AName, helper ? dkHelper : dkRecord, AOwner);
+        return Structure(owner, ANesting, false);
+      }
+      case kwInterface: case kwDispInterface:
+        Next();
+        if (Is(';')) return (void)Next();  // a forward declaration
+        Record(AName, dkInterface, AOwner);
+        return Structure(owner, ANesting, true);
+      case kwHelper:  // after "type": a type helper
+        Next();
+        Record(AName, dkHelper, AOwner);
+        return Structure(owner, ANesting, false);
+      case kwSet: Record(AName, dkSet, AOwner); break;
+      case kwArray: Record(AName, dkArray, AOwner); break;
+      case kwProcedure: case kwFunction: case kwReference: Record(AName, dkProcedureType, AOwner); break;
+      default:
+        if (Is('(')) {
+          Record(AName, dkEnum, AOwner);
+          EnumValues(owner);
+        } else {
+          Record(AName, Is('^') ? dkPointer : dkType, AOwner);
+        }
+    }
+    SkipStatement();
+  }
+
+  void EnumValues(std::string_view AOwner) {
+    Next();  // '('
+    int depth = 0;
+    bool expectName = true;
+    while (!AtEnd()) {
+      if (depth == 0 && expectName && IsName(FToken)) Record(FToken, dkEnumValue, AOwner);
+      expectName = false;
+      if (Is('(')) ++depth;
+      if (Is(')') && depth-- == 0) return (void)Next();
+      if (depth == 0 && Is(',')) expectName = true;
+      if (Is(';') || (FToken.Kind == tkIdent && StartsSection(FToken.Keyword))) return;
+      Next();
+    }
+  }
+
+  // The rest of a class, object, record, interface or helper heading (its
+  // parents, "for" type) and its body of members up to its end.
+  void Structure(std::string_view AOwner, int ANesting, bool AParents) {
+    if (AParents && Is('(')) SkipBalanced('(', ')');
+    if (IsKeyword(kwFor)) {
+      Next();
+      while (IsName(FToken) || Is('.')) Next();
+      if (Is('<')) SkipAngles();
+    }
+    if (Is(';')) return (void)Next();  // "class(TParent);": no body
+    if (ANesting >= MostNesting) {
+      SkipRecordBody();
+    } else {
+      Members(AOwner, ANesting + 1);
+    }
+    SkipStatement();  // the ';' after end, and hints such as "deprecated"
+  }
+
+  void Members(std::string_view AOwner, int ANesting) {
+    bool variant = false;
+    while (!AtEnd()) {
+      if (FToken.Kind == tkSymbol) {
+        if (Is('[')) SkipBalanced('[', ']');  // a GUID or attributes
+        else if (variant && Is('(')) SkipBalanced('(', ')');
+        else Next();
+        continue;
+      }
+      const TKeyword k = FToken.Kind == tkIdent ? FToken.Keyword : kwNone;
+      if (k == kwEnd) return (void)Next();
+      if (IsVisibility(k)) {
+        Next();
+        continue;
+      }
+      bool classMember = false;
+      if (k == kwClass) {
+        const TToken& next = Peek();
+        if (next.Kind == tkIdent && (IsRoutineKeyword(next.Keyword) || next.Keyword == kwProperty ||
+                                     next.Keyword == kwVar || next.Keyword == kwThreadVar ||
+                                     next.Keyword == kwConst)) {
+          Next();
+          classMember = true;
+        }
+      }
+      if (IsKeyword(kwGeneric)) Next();
+      const TKeyword m = FToken.Kind == tkIdent ? FToken.Keyword : kwNone;
+      if (variant) {
+        Next();
+      } else if (IsRoutineKeyword(m)) {
+        Method(AOwner, classMember);
+      } else if (m == kwProperty) {
+        Next();
+        if (IsName(FToken)) Record(FToken, classMember ? dkClassProperty : dkProperty, AOwner);
+        SkipStatement();
+      } else if (m == kwType) {
+        Next();
+        TypeSection(AOwner, ANesting);
+      } else if (m == kwConst || m == kwVar || m == kwThreadVar) {
+        Next();  // the fields that follow are skipped as fields
+      } else if (m == kwCase) {
+        Next();
+        variant = true;  // the variant part shares the record's end
+      } else if (m == kwImplementation || m == kwInitialization || m == kwFinalization || m == kwBegin ||
+                 m == kwUses) {
+        return;  // the body was never closed
+      } else {
+        const uint32_t before = FToken.Offset;
+        SkipStatement(true);  // a field, a directive, or what conditionals left
+        if (FToken.Offset == before && !AtEnd()) Next();
+      }
+    }
+  }
+
+  void Method(std::string_view AOwner, bool AClassMember) {
+    static constexpr TDeclarationKind Plain[] = {dkProcedure, dkFunction, dkConstructor, dkDestructor, dkOperator};
+    static constexpr TDeclarationKind OfClass[] = {dkClassProcedure, dkClassFunction, dkClassConstructor,
+                                                   dkClassDestructor, dkClassOperator};
+    const int which = FToken.Keyword == kwProcedure     ? 0
+                      : FToken.Keyword == kwFunction    ? 1
+                      : FToken.Keyword == kwConstructor ? 2
+                      : FToken.Keyword == kwDestructor  ? 3
+                                                        : 4;
+    Next();
+    // "procedure IFoo.Bar = Baz;" maps an interface's method: no declaration.
+    if (IsName(FToken) && !(Peek().Kind == tkSymbol && Peek().Symbol == '.'))
+      Record(FToken, AClassMember ? OfClass[which] : Plain[which], AOwner);
+    SkipStatement(true);
+  }
+
+  // ---- constants and variables
+
+  void ConstSection(TDeclarationKind AKind) {
+    Next();
+    for (;;) {
+      if (Is(';')) {
+        Next();
+        continue;
+      }
+      if (!IsName(FToken)) return;
+      TToken name = FToken;
+      Next();
+      if (Is('=') || Is(':')) Record(name, AKind);
+      SkipStatement();
+    }
+  }
+
+  void VarSection(TDeclarationKind AKind) {
+    Next();
+    std::vector<TToken> names;
+    for (;;) {
+      if (Is(';')) {
+        Next();
+        continue;
+      }
+      if (!IsName(FToken)) return;
+      names.clear();
+      names.push_back(FToken);
+      Next();
+      while (Is(',') && IsName(Peek())) {
+        Next();
+        names.push_back(FToken);
+        Next();
+      }
+      if (Is(':'))
+        for (const TToken& n : names) Record(n, AKind);
+      SkipStatement();  // "cvar;", "external;" and the like end here too
+    }
+  }
+
+  // ---- routines
+
+  void Routine(int ANesting) {
+    bool classRoutine = false;
+    if (IsKeyword(kwClass)) {
+      if (!IsRoutineKeyword(Peek().Keyword) || Peek().Kind != tkIdent) return (void)Next();
+      classRoutine = true;
+      Next();
+    }
+    if (IsKeyword(kwGeneric)) Next();
+    if (FToken.Kind != tkIdent || !IsRoutineKeyword(FToken.Keyword)) return;
+    const TKeyword keyword = FToken.Keyword;
+    Next();
+    TToken name = FToken;
+    bool named = IsName(FToken) && keyword != kwOperator;
+    bool dotted = false;
+    if (named) {
+      Next();
+      if (Is('<')) SkipAngles();
+      while (Is('.') && IsName(Peek())) {  // a method's body, or a qualified name
+        dotted = true;
+        Next();
+        Next();
+        if (Is('<')) SkipAngles();
+      }
+    }
+    SkipStatement();  // parameters and result
+    bool forward = false;
+    // Directives: "overload;", "external 'lib' name 'x';", "[public, alias: 'x'];"
+    while (!AtEnd() && (IsName(FToken) || Is('['))) {
+      if (Is('[')) {
+        SkipBalanced('[', ']');
+        if (Is(';')) Next();
+        continue;
+      }
+      forward |= FToken.Keyword == kwForward || FToken.Keyword == kwExternal;
+      SkipStatement();
+    }
+    TDeclarationKind kind = keyword == kwProcedure     ? (classRoutine ? dkClassProcedure : dkProcedure)
+                            : keyword == kwFunction    ? (classRoutine ? dkClassFunction : dkFunction)
+                            : keyword == kwConstructor ? dkConstructor
+                                                       : dkDestructor;
+    std::string lower;
+    if (named) {
+      lower = Text(name);
+      for (char& c : lower) c = Lower(c);
+    }
+    const bool declaredBefore = FSection == sImplementation && FInterfaceRoutines.count(lower);
+    long recorded = named && !dotted && !declaredBefore ? Record(name, kind) : -1;
+    if (FSection == sInterface && named && !dotted) FInterfaceRoutines.insert(lower);
+    if (FSection == sInterface || FSection == sUnitHeading || forward) return;
+    if (Body(ANesting) && recorded >= 0 && FSection == sInclude) (*FOut)[static_cast<size_t>(recorded)].Definition = true;
+  }
+
+  // What follows a heading that may have a body: local sections and nested
+  // routines, then begin (or asm). They are read aside, and kept only when
+  // no block follows: then they were declarations of their own. True when
+  // there was a body.
+  bool Body(int ANesting) {
+    std::vector<TFoundDeclaration> aside;
+    std::vector<TFoundDeclaration>* out = FOut;
+    FOut = &aside;
+    bool body = false;
+    while (!AtEnd()) {
+      const TKeyword k = FToken.Kind == tkIdent ? FToken.Keyword : kwNone;
+      if (k == kwBegin || k == kwAsm) {
+        SkipBlock();
+        if (Is(';')) Next();
+        body = true;
+        break;
+      }
+      if (k == kwType) {
+        Next();
+        TypeSection({}, ANesting + 1);
+      } else if (k == kwConst || k == kwResourceString) {
+        ConstSection(k == kwConst ? dkConst : dkResourceString);
+      } else if (k == kwVar || k == kwThreadVar) {
+        VarSection(k == kwVar ? dkVar : dkThreadVar);
+      } else if (k == kwLabel) {
+        Next();
+        SkipStatement();
+      } else if ((IsRoutineKeyword(k) || k == kwClass || k == kwGeneric) && ANesting < MostNesting) {
+        Routine(ANesting + 1);
+      } else {
+        break;
+      }
+    }
+    FOut = out;
+    if (!body) FOut->insert(FOut->end(), std::make_move_iterator(aside.begin()), std::make_move_iterator(aside.end()));
+    return body;
+  }
+
+  TLexer FLexer;
+  std::string_view FText;
+  std::vector<TFoundDeclaration>* FOut;
+  TSection FSection;
+  TToken FToken, FPeeked;
+  bool FHasPeeked = false;
+  TKeyword FPrevious = kwNone;
+  bool FStopped = false;
+  std::unordered_set<std::string>& FInterfaceRoutines;  // lower case
+};
+
+// Turns the offsets the parser left in each declaration's line into lines
+// and columns, counting line ends once through the text.
+void PlaceDeclarations(std::string_view AText, std::vector<TFoundDeclaration>& ADeclarations) {
+  size_t at = 0, lineStart = 0;
+  uint32_t line = 1;
+  for (TFoundDeclaration& d : ADeclarations) {
+    const size_t offset = d.Line;
+    if (offset < at) at = lineStart = 0, line = 1;  // out of order: count again
+    while (at < offset) {
+      const void* nl = std::memchr(AText.data() + at, '\n', offset - at);
+      if (!nl) {
+        at = offset;
+        break;
+      }
+      at = static_cast<size_t>(static_cast<const char*>(nl) - AText.data()) + 1;
+      lineStart = at;
+      ++line;
+    }
+    d.Line = line;
+    d.Column = static_cast<uint32_t>(offset - lineStart + 1);
+  }
+}
+
+}  // namespace
+
+const char* DeclarationKindName(TDeclarationKind AKind) {
+  static constexpr const char* Names[] = {
+      "unit", "program", "library", "class", "object", "record", "interface", "helper", "enum", "set", "pointer",
+      "procedure type", "array", "class reference", "type", "procedure", "function", "constructor", "destructor",
+      "operator", "class procedure", "class function", "class constructor", "class destructor", "class operator",
+      "property", "class property", "const", "resourcestring", "var", "threadvar", "enum value"};
+  static_assert(std::size(Names) == dkKindCount);
+  return AKind < dkKindCount ? Names[AKind] : "?";
+}
+
+bool IsIncludeFileName(std::string_view AName) {
+  if (AName.size() < 4) return false;
+  std::string_view ext = AName.substr(AName.size() - 4);
+  return ext[0] == '.' && Lower(ext[1]) == 'i' && Lower(ext[2]) == 'n' && Lower(ext[3]) == 'c';
+}
+
+struct TDeclarationScanner::TState {
+  std::vector<TFoundDeclaration> Found;
+  std::unordered_set<std::string> InterfaceRoutines;
+};
+
+TDeclarationScanner::TDeclarationScanner() : FState(std::make_unique<TState>()) {}
+TDeclarationScanner::~TDeclarationScanner() = default;
+
+const std::vector<TFoundDeclaration>& TDeclarationScanner::Scan(std::string_view AText, bool AInclude) {
+  // Offsets are 32-bit: a larger text is read as far as they reach.
+  AText = AText.substr(0, std::min<size_t>(AText.size(), UINT32_MAX));
+  FState->Found.clear();
+  TParser(AText, AInclude, FState->Found, FState->InterfaceRoutines).Run();
+  PlaceDeclarations(AText, FState->Found);
+  return FState->Found;
+}
+
+std::vector<TDeclaration> ScanDeclarations(std::string_view AText, bool AInclude) {
+  TDeclarationScanner scanner;
+  std::vector<TDeclaration> copies;
+  for (const TFoundDeclaration& d : scanner.Scan(AText, AInclude))
+    copies.push_back({std::string(d.Name), std::string(d.Owner), d.Line, d.Column, d.Kind, d.Definition});
+  return copies;
+}
+
+}  // namespace Vantry

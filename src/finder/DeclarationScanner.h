@@ -1,0 +1,87 @@
+#pragma once
+// Finds the declarations of one Pascal source file: units and programs, the
+// types of type sections (and the values of enumerations), the methods and
+// properties of classes, objects, records and interfaces, constants,
+// resource strings, variables and routines. No C++ library reads Pascal;
+// this is a lexer of our own (a byte table drives it) under a parser that
+// knows only the shapes of declarations and skips everything else.
+//
+// What it indexes: a unit's interface section; in its implementation
+// section only the routines the interface does not declare and the types;
+// a program's or library's declarations; an include file as it comes (it
+// has no section of its own), a routine with a body there counting as a
+// definition. Every branch of a conditional directive is read: directives
+// are comments to it, as is anything in comments and strings. A file that is
+// broken or strange (an unterminated comment, binary data, a line of 50 MB)
+// gives what can be read, in time linear in its size.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Vantry {
+
+enum TDeclarationKind : uint8_t {
+  dkUnit, dkProgram, dkLibrary,
+  dkClass, dkObject, dkRecord, dkInterface, dkHelper, dkEnum, dkSet, dkPointer, dkProcedureType, dkArray,
+  dkClassReference, dkType,
+  dkProcedure, dkFunction, dkConstructor, dkDestructor, dkOperator,
+  dkClassProcedure, dkClassFunction, dkClassConstructor, dkClassDestructor, dkClassOperator,
+  dkProperty, dkClassProperty,
+  dkConst, dkResourceString, dkVar, dkThreadVar, dkEnumValue,
+  dkKindCount
+};
+
+// The kind as a user reads it: "class", "class function", "enum value".
+const char* DeclarationKindName(TDeclarationKind AKind);
+
+// One declaration as found: its name (and its owner's, for members and
+// enumeration values), both views into the scanned text; where its name
+// starts (1-based line; column in bytes, 1-based); and whether it is a
+// routine's definition (a routine with its body in an include file, which
+// may be declared elsewhere too).
+struct TFoundDeclaration {
+  std::string_view Name;
+  std::string_view Owner;
+  uint32_t Line = 0;
+  uint32_t Column = 0;
+  TDeclarationKind Kind = dkType;
+  bool Definition = false;
+};
+
+// Scans texts one after the other, reusing its memory: an indexer keeps one
+// per thread.
+class TDeclarationScanner {
+public:
+  TDeclarationScanner();
+  ~TDeclarationScanner();
+  TDeclarationScanner(const TDeclarationScanner&) = delete;
+  TDeclarationScanner& operator=(const TDeclarationScanner&) = delete;
+
+  // The declarations of a file's text, in the order they stand; valid until
+  // the next Scan, and while the text lives. AInclude: the text is an
+  // include file (*.inc).
+  const std::vector<TFoundDeclaration>& Scan(std::string_view AText, bool AInclude);
+
+private:
+  struct TState;
+  std::unique_ptr<TState> FState;
+};
+
+// The same, for one text, with names copied: for tests and tools.
+struct TDeclaration {
+  std::string Name;
+  std::string Owner;
+  uint32_t Line = 0;
+  uint32_t Column = 0;
+  TDeclarationKind Kind = dkType;
+  bool Definition = false;
+};
+std::vector<TDeclaration> ScanDeclarations(std::string_view AText, bool AInclude);
+
+// Whether the file name is an include file's (*.inc), ignoring case.
+bool IsIncludeFileName(std::string_view AName);
+
+}  // namespace Vantry
