@@ -66,9 +66,9 @@ void GenerateTree(const fs::path& ARoot, int AFiles) {
 TFileTable Index(const std::string& ARoot) {
   TFileTable table(ARoot);
   std::atomic<bool> cancel{false};
-  WalkLibrary(ARoot, cancel, [&](std::string_view ARelative, std::vector<std::string>& ANames) {
+  WalkLibrary(ARoot, cancel, [&](std::string_view ARelative, std::vector<TWalkedFile>& AFiles) {
     uint32_t folder = table.AddFolder(ARelative);
-    for (const std::string& name : ANames) table.AddFile(folder, name);
+    for (const TWalkedFile& file : AFiles) table.AddFile(folder, file.Name);
   });
   return table;
 }

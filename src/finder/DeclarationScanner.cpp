@@ -5,6 +5,10 @@
 #include <cstring>
 #include <unordered_set>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // How the scanner works
 // ---------------------
 // The lexer turns the text into tokens: identifiers (with the reserved
@@ -85,9 +89,171 @@ constexpr std::array<TCharClass, 256> MakeClasses() {
 }
 constexpr std::array<TCharClass, 256> Classes = MakeClasses();
 
+constexpr std::array<bool, 256> MakeContinues() {
+  std::array<bool, 256> c{};
+  for (int i = 0; i < 256; ++i) c[i] = Classes[i] == ccIdent || Classes[i] == ccDigit;
+  return c;
+}
+constexpr std::array<bool, 256> NameBytes = MakeContinues();
+
 inline TCharClass ClassOf(char C) { return Classes[static_cast<unsigned char>(C)]; }
-inline bool Continues(char C) { return ClassOf(C) == ccIdent || ClassOf(C) == ccDigit; }
+inline bool Continues(char C) { return NameBytes[static_cast<unsigned char>(C)]; }
 inline char Lower(char C) { return (C >= 'A' && C <= 'Z') ? static_cast<char>(C - 'A' + 'a') : C; }
+
+// The byte steps of the lexer. Each takes the position and the text's end
+// and returns the position after what it skipped; the hot loops keep the
+// position in a local, where the compiler can hold it in a register.
+//
+// Runs of blanks and names are most of a source. Where SSE2 is there (every
+// x86-64), they are measured sixteen bytes at a time: a byte-by-byte loop
+// ends with a mispredicted branch at every word, and that was a third of
+// the scan.
+#if defined(__SSE2__)
+// A mask of the sixteen bytes at P that are blanks (control bytes, space,
+// DEL).
+inline unsigned BlankMask(__m128i ABytes) {
+  const __m128i low = _mm_andnot_si128(_mm_cmplt_epi8(ABytes, _mm_setzero_si128()),
+                                       _mm_cmplt_epi8(ABytes, _mm_set1_epi8(33)));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(low, _mm_cmpeq_epi8(ABytes, _mm_set1_epi8(127)))));
+}
+// The bytes that may continue a name: letters, digits, '_' and the bytes
+// of other scripts (128 and up).
+inline __m128i NameBytesOf(__m128i ABytes) {
+  const __m128i folded = _mm_or_si128(ABytes, _mm_set1_epi8(0x20));
+  const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(folded, _mm_set1_epi8('a' - 1)),
+                                       _mm_cmplt_epi8(folded, _mm_set1_epi8('z' + 1)));
+  const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(ABytes, _mm_set1_epi8('0' - 1)),
+                                      _mm_cmplt_epi8(ABytes, _mm_set1_epi8('9' + 1)));
+  const __m128i other = _mm_or_si128(_mm_cmplt_epi8(ABytes, _mm_setzero_si128()),
+                                     _mm_cmpeq_epi8(ABytes, _mm_set1_epi8('_')));
+  return _mm_or_si128(_mm_or_si128(letter, digit), other);
+}
+inline unsigned NameMask(__m128i ABytes) { return static_cast<unsigned>(_mm_movemask_epi8(NameBytesOf(ABytes))); }
+inline __m128i Load16(const char* P) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(P)); }
+
+template <char... AChars>
+struct TChars {
+  // The bytes equal to one of AChars.
+  static __m128i In([[maybe_unused]] __m128i ABytes) {
+    __m128i hit = _mm_setzero_si128();
+    ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(ABytes, _mm_set1_epi8(AChars)))), ...);
+    return hit;
+  }
+};
+
+// Skipping bodies and constant tables, most bytes cannot matter: only a
+// word that starts with the first letter of a word the skip looks for
+// (ALetters, lower case), a byte of ASymbols, or the start of a comment or
+// string. This passes sixteen bytes at a time until one of those, where
+// the byte-by-byte loop takes over. P must be where a token may start.
+template <class ALetters, class ASymbols>
+inline const char* SkipQuiet(const char* P, const char* ABegin, const char* AEnd) {
+  if (P == ABegin) return P;  // no byte before it to tell a word's start
+  while (AEnd - P >= 17) {
+    const __m128i bytes = Load16(P), next = Load16(P + 1);
+    const __m128i wordStart = _mm_andnot_si128(NameBytesOf(Load16(P - 1)), NameBytesOf(bytes));
+    const __m128i word = _mm_and_si128(wordStart, ALetters::In(_mm_or_si128(bytes, _mm_set1_epi8(0x20))));
+    const __m128i comment =
+        _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('(')), _mm_cmpeq_epi8(next, _mm_set1_epi8('*'))),
+                     _mm_and_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('/')), _mm_cmpeq_epi8(next, _mm_set1_epi8('/'))));
+    const __m128i other = _mm_or_si128(ASymbols::In(bytes), TChars<'{', '\'', '#', '&'>::In(bytes));
+    const unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(word, comment), other)));
+    if (hits) return P + __builtin_ctz(hits);
+    P += 16;
+  }
+  return P;
+}
+// Past the run of bytes at P whose bits AMask sets.
+template <unsigned (*AMask)(__m128i), bool (*AScalar)(char)>
+inline const char* SkipRun(const char* P, const char* AEnd) {
+  while (AEnd - P >= 16) {
+    const unsigned outside = ~AMask(Load16(P)) & 0xFFFFu;
+    if (outside) return P + __builtin_ctz(outside);
+    P += 16;
+  }
+  while (P < AEnd && AScalar(*P)) ++P;
+  return P;
+}
+inline bool IsBlank(char C) { return ClassOf(C) == ccBlank; }
+// A blank between two words is mostly one space: that is tried first.
+inline const char* SkipBlanks(const char* P, const char* AEnd) {
+  for (int i = 0; i < 2; ++i, ++P)
+    if (P >= AEnd || !IsBlank(*P)) return P;
+  return SkipRun<BlankMask, IsBlank>(P, AEnd);
+}
+inline const char* SkipNameBytes(const char* P, const char* AEnd) { return SkipRun<NameMask, Continues>(P, AEnd); }
+#else
+template <char...>
+struct TChars {};
+template <class, class>
+inline const char* SkipQuiet(const char* P, const char*, const char*) { return P; }
+inline const char* SkipBlanks(const char* P, const char* AEnd) {
+  while (P < AEnd && ClassOf(*P) == ccBlank) ++P;
+  return P;
+}
+inline const char* SkipNameBytes(const char* P, const char* AEnd) {
+  while (P < AEnd && Continues(*P)) ++P;
+  return P;
+}
+#endif
+// What SkipBlock looks for: begin asm case try end, and the words no block
+// holds (procedure function constructor destructor type implementation
+// initialization finalization uses property).
+using TBlockLetters = TChars<'a', 'b', 'c', 'd', 'e', 'f', 'i', 'p', 't', 'u'>;
+// What SkipStatement looks for inside brackets or a record: end record
+// object (and "of", which tells "of object" from an object type).
+using TNestedStatementLetters = TChars<'e', 'o', 'r'>;
+// The symbols each looks for besides.
+using TBlockSymbols = TChars<>;
+using TNestedStatementSymbols = TChars<'(', ')', '[', ']'>;
+
+inline const char* PastByte(const char* P, const char* AEnd, char AByte) {
+  const void* found = P < AEnd ? std::memchr(P, AByte, static_cast<size_t>(AEnd - P)) : nullptr;
+  return found ? static_cast<const char*>(found) + 1 : AEnd;
+}
+inline bool StartsComment(const char* P, const char* AEnd) {
+  return *P == '{' || ((*P == '(' || *P == '/') && P + 1 < AEnd && P[1] == (*P == '/' ? '/' : '*'));
+}
+// P is at the start of a comment: {...}, (*...*) or //... An unterminated
+// one runs to the end of the text.
+inline const char* SkipComment(const char* P, const char* AEnd) {
+  if (*P == '{') return PastByte(P + 1, AEnd, '}');
+  if (*P == '/') return PastByte(P + 2, AEnd, '\n');
+  for (P += 2;;) {
+    P = PastByte(P, AEnd, '*');
+    if (P >= AEnd) return AEnd;
+    if (*P == ')') return P + 1;
+  }
+}
+inline const char* SkipBlanksAndComments(const char* P, const char* AEnd) {
+  for (;;) {
+    P = SkipBlanks(P, AEnd);
+    if (P >= AEnd || !StartsComment(P, AEnd)) return P;
+    P = SkipComment(P, AEnd);
+  }
+}
+// A string constant: quoted parts ('' is a quote) and #char codes, which
+// may follow each other. A quote left open ends with its line.
+inline const char* SkipString(const char* P, const char* AEnd) {
+  while (P < AEnd) {
+    if (*P == '\'') {
+      ++P;
+      while (P < AEnd && *P != '\'' && *P != '\n') ++P;
+      if (P < AEnd && *P == '\'') ++P;
+    } else if (*P == '#') {
+      ++P;
+      if (P < AEnd && *P == '$') ++P;
+      P = SkipNameBytes(P, AEnd);
+    } else {
+      break;
+    }
+  }
+  return P;
+}
+// An escaped name (&begin): never a keyword.
+inline bool StartsEscapedName(const char* P, const char* AEnd) {
+  return *P == '&' && P + 1 < AEnd && ClassOf(P[1]) == ccIdent;
+}
 
 // The keyword table: open addressing on a hash of the word's length and
 // three of its letters, so that a name is looked up without a pass of its own.
@@ -162,59 +328,53 @@ class TLexer {
 public:
   explicit TLexer(std::string_view AText) : FText(AText), FAt(0) {}
 
-  TToken Next() {
+  // Reads the next token into AToken. (Returned by value, the token was put
+  // together byte by byte on the stack and read back whole before the
+  // bytes had reached it: a stall on every token.)
+  void Next(TToken& AToken) {
     const char* const text = FText.data();
-    const size_t n = FText.size();
-    for (;;) {
-      while (FAt < n && ClassOf(text[FAt]) == ccBlank) ++FAt;
-      TToken t;
-      t.Offset = static_cast<uint32_t>(FAt);
-      if (FAt >= n) return t;
-      const char c = text[FAt];
-      switch (ClassOf(c)) {
-        case ccIdent: return Identifier(t, FAt);
-        case ccDigit: return Number(t);
-        default: break;
+    const char* const end = text + FText.size();
+    const char* p = SkipBlanksAndComments(text + FAt, end);
+    const char* start = p;
+    TTokenKind kind = tkEnd;
+    TKeyword keyword = kwNone;
+    char symbol = 0;
+    if (p >= end) {
+      p = end;
+    } else if (const char c = *p; ClassOf(c) == ccIdent || StartsEscapedName(p, end)) {
+      const bool escaped = c == '&';
+      start += escaped;
+      p = SkipNameBytes(start + 1, end);
+      kind = tkIdent;
+      const size_t length = static_cast<size_t>(p - start);
+      if (!escaped && length >= 2 && length <= LongestKeyword) keyword = KeywordTable.Find(start, length);
+    } else if (c == '\'' || c == '#') {
+      kind = tkString;
+      p = SkipString(p, end);
+    } else if (ClassOf(c) == ccDigit || c == '$' || c == '%' || c == '&') {
+      kind = tkNumber;
+      p = SkipNumber(p + 1, end);
+    } else {
+      kind = tkSymbol;
+      symbol = c;
+      ++p;
+      if (p < end) {
+        const char d = *p;
+        if (c == '.' && d == '.') symbol = 'R', ++p;
+        else if (c == ':' && d == '=') symbol = 'A', ++p;
+        else if (c == '(' && d == '.') symbol = '[', ++p;
+        else if (c == '.' && d == ')') symbol = ']', ++p;
       }
-      switch (c) {
-        case '{': case '/': case '(':
-          if (c != '{' && !(FAt + 1 < n && text[FAt + 1] == (c == '/' ? '/' : '*'))) break;
-          SkipBlanksAndComments();
-          continue;
-        case '\'': case '#': return String(t);
-        case '$': case '%': return Number(t);
-        case '&':
-          if (FAt + 1 < n && ClassOf(text[FAt + 1]) == ccIdent) {
-            // An escaped name: never a keyword.
-            ++FAt;
-            t.Offset = static_cast<uint32_t>(FAt);
-            Identifier(t, FAt);
-            t.Keyword = kwNone;
-            return t;
-          }
-          return Number(t);
-        default: break;
-      }
-      t.Kind = tkSymbol;
-      t.Symbol = c;
-      ++FAt;
-      if (FAt < n) {
-        const char d = text[FAt];
-        if (c == '.' && d == '.') t.Symbol = 'R', ++FAt;
-        else if (c == ':' && d == '=') t.Symbol = 'A', ++FAt;
-        else if (c == '(' && d == '.') t.Symbol = '[', ++FAt;
-        else if (c == '.' && d == ')') t.Symbol = ']', ++FAt;
-      }
-      t.Length = static_cast<uint32_t>(FAt - t.Offset);
-      return t;
     }
+    FAt = static_cast<size_t>(p - text);
+    AToken.Kind = kind;
+    AToken.Keyword = keyword;
+    AToken.Symbol = symbol;
+    AToken.Offset = static_cast<uint32_t>(start - text);
+    AToken.Length = static_cast<uint32_t>(p - start);
   }
 
   std::string_view Text() const { return FText; }
-  // Whether a comment starts at the byte C at the current position.
-  bool StartsComment(char C) const {
-    return C == '{' || ((C == '(' || C == '/') && FAt + 1 < FText.size() && FText[FAt + 1] == (C == '/' ? '/' : '*'));
-  }
   // Goes back (or on) to AOffset: the next token starts there.
   void Seek(size_t AOffset) { FAt = std::min(AOffset, FText.size()); }
 
@@ -224,26 +384,24 @@ public:
   // visibility word (false). Anonymous records are skipped whole. Like
   // SkipBlock, it reads bytes: long constant tables are much of a library.
   bool SkipStatement(bool AStopAtMember) {
-    const size_t n = FText.size();
-    const char* text = FText.data();
+    const char* const text = FText.data();
+    const char* const end = text + FText.size();
+    const char* p = text + FAt;
     int depth = 0, records = 0;
     bool afterOf = false;
     for (;;) {
-      while (FAt < n && ClassOf(text[FAt]) == ccBlank) ++FAt;
-      if (FAt >= n) return false;
-      const char c = text[FAt];
-      if (StartsComment(c)) {
-        SkipBlanksAndComments();
-        continue;
-      }
+      if (depth > 0 || records > 0) p = SkipQuiet<TNestedStatementLetters, TNestedStatementSymbols>(p, text, end);
+      p = SkipBlanks(p, end);
+      if (p >= end) break;
+      const char c = *p;
       if (ClassOf(c) == ccIdent) {
-        const size_t start = FAt++;
-        while (FAt < n && Continues(text[FAt])) ++FAt;
-        const size_t length = FAt - start;
+        const char* start = p;
+        p = SkipNameBytes(p + 1, end);
+        const size_t length = static_cast<size_t>(p - start);
         const bool wasOf = afterOf;
         afterOf = false;
         if (length > LongestKeyword || !(StatementWordStarts[length] & (1u << ((Lower(c) - 'a') & 31)))) continue;
-        const TKeyword k = KeywordTable.Find(text + start, length);
+        const TKeyword k = KeywordTable.Find(start, length);
         if (k == kwOf) afterOf = true;
         if (k == kwRecord || (k == kwObject && !wasOf)) {
           ++records;
@@ -254,44 +412,48 @@ public:
             --records;
             continue;
           }
-          FAt = start;
-          return false;
+          p = start;
+          break;
         }
         if (records > 0) continue;
         const bool member = k == kwProcedure || k == kwFunction || k == kwConstructor || k == kwDestructor ||
                             k == kwOperator || k == kwPrivate || k == kwProtected || k == kwPublic ||
                             k == kwPublished || k == kwStrict || k == kwAutomated;
         if (depth == 0 && (IsSectionWord(k) || (AStopAtMember && member))) {
-          FAt = start;
-          return false;
+          p = start;
+          break;
         }
         continue;
       }
       afterOf = false;
-      if (c == '\'' || c == '#') {
-        TToken ignored;
-        ignored.Offset = static_cast<uint32_t>(FAt);
-        String(ignored);
-        continue;
-      }
-      if (c == '&' && FAt + 1 < n && ClassOf(text[FAt + 1]) == ccIdent) {
-        FAt += 2;  // an escaped name: never a keyword
-        while (FAt < n && Continues(text[FAt])) ++FAt;
-        continue;
-      }
-      ++FAt;
-      if (c == '(' || c == '[') {
-        ++depth;
-      } else if (c == ')' || c == ']') {
-        depth = std::max(0, depth - 1);
-      } else if (c == ';' && depth == 0 && records == 0) {
-        return true;
+      if (StartsComment(p, end)) {
+        p = SkipComment(p, end);
+      } else if (c == '\'' || c == '#') {
+        p = SkipString(p, end);
+      } else if (StartsEscapedName(p, end)) {
+        p = SkipNameBytes(p + 2, end);
       } else if (ClassOf(c) == ccDigit) {
-        while (FAt < n && ClassOf(text[FAt]) == ccDigit) ++FAt;
+        p = SkipNameBytes(p + 1, end);  // a number's letters are never a word
+      } else {
+        ++p;
+        if (c == '(' || c == '[') {
+          ++depth;
+        } else if (c == ')' || c == ']') {
+          depth = std::max(0, depth - 1);
+        } else if (c == ';' && depth == 0 && records == 0) {
+          FAt = static_cast<size_t>(p - text);
+          return true;
+        }
       }
     }
+    FAt = static_cast<size_t>(p - text);
+    return false;
   }
 
+  static bool IsRoutineWord(TKeyword AKeyword) {
+    return AKeyword == kwProcedure || AKeyword == kwFunction || AKeyword == kwConstructor ||
+           AKeyword == kwDestructor;
+  }
   // Words that start a section or a block: no declaration holds them.
   static bool IsSectionWord(TKeyword AKeyword) {
     switch (AKeyword) {
@@ -310,132 +472,65 @@ public:
   // without making tokens, and looks up only words whose length and first
   // letter a block's keyword has.
   bool SkipBlock(int ADepth) {
-    const size_t n = FText.size();
-    const char* text = FText.data();
+    const char* const text = FText.data();
+    const char* const end = text + FText.size();
+    const char* p = text + FAt;
+    bool closed = false;
     for (;;) {
-      while (FAt < n && ClassOf(text[FAt]) == ccBlank) ++FAt;
-      if (FAt >= n) return false;
-      const char c = text[FAt];
-      if (StartsComment(c)) {
-        SkipBlanksAndComments();
-        continue;
-      }
+      p = SkipQuiet<TBlockLetters, TBlockSymbols>(p, text, end);
+      p = SkipBlanks(p, end);
+      if (p >= end) break;
+      const char c = *p;
       if (ClassOf(c) == ccIdent) {
-        const size_t start = FAt++;
-        while (FAt < n && Continues(text[FAt])) ++FAt;
-        const size_t length = FAt - start;
+        const char* start = p;
+        p = SkipNameBytes(p + 1, end);
+        const size_t length = static_cast<size_t>(p - start);
         if (length > LongestKeyword || !(BlockWordStarts[length] & (1u << ((Lower(c) - 'a') & 31)))) continue;
-        switch (KeywordTable.Find(text + start, length)) {
-          case kwBegin: case kwAsm: case kwCase: case kwTry: ++ADepth; break;
-          case kwEnd:
-            if (--ADepth <= 0) return true;
+        const TKeyword k = KeywordTable.Find(start, length);
+        if (k == kwBegin || k == kwAsm || k == kwCase || k == kwTry) {
+          ++ADepth;
+        } else if (k == kwEnd) {
+          if (--ADepth <= 0) {
+            closed = true;
             break;
-          case kwProcedure: case kwFunction: case kwConstructor: case kwDestructor: case kwType:
-          case kwImplementation: case kwInitialization: case kwFinalization: case kwUses: case kwProperty:
-            FAt = start;
-            return false;
-          default: break;
+          }
+        } else if (IsRoutineWord(k) || k == kwType || k == kwImplementation || k == kwInitialization ||
+                   k == kwFinalization || k == kwUses || k == kwProperty) {
+          p = start;  // no block holds these
+          break;
         }
+      } else if (StartsComment(p, end)) {
+        p = SkipComment(p, end);
       } else if (c == '\'' || c == '#') {
-        TToken ignored;
-        ignored.Offset = static_cast<uint32_t>(FAt);
-        String(ignored);
-      } else if (c == '&' && FAt + 1 < n && ClassOf(text[FAt + 1]) == ccIdent) {
-        FAt += 2;  // an escaped name: never a keyword
-        while (FAt < n && Continues(text[FAt])) ++FAt;
+        p = SkipString(p, end);
+      } else if (StartsEscapedName(p, end)) {
+        p = SkipNameBytes(p + 2, end);
+      } else if (ClassOf(c) == ccDigit) {
+        p = SkipNameBytes(p + 1, end);  // a number's letters are never a word
       } else {
-        ++FAt;  // a digit (a number's rest are name bytes, never a whole word) or a symbol
-        while (FAt < n && ClassOf(text[FAt]) == ccDigit) ++FAt;
+        ++p;
       }
     }
+    FAt = static_cast<size_t>(p - text);
+    return closed;
   }
 
 private:
-  void SkipBlanksAndComments() {
-    const size_t n = FText.size();
-    while (FAt < n) {
-      const char c = FText[FAt];
-      if (ClassOf(c) == ccBlank) {
-        ++FAt;
-      } else if (c == '{') {
-        const void* end = std::memchr(FText.data() + FAt + 1, '}', n - FAt - 1);
-        FAt = end ? static_cast<size_t>(static_cast<const char*>(end) - FText.data()) + 1 : n;
-      } else if (c == '(' && FAt + 1 < n && FText[FAt + 1] == '*') {
-        size_t at = FAt + 2;
-        for (;;) {
-          const void* star = at < n ? std::memchr(FText.data() + at, '*', n - at) : nullptr;
-          if (!star) {
-            at = n;
-            break;
-          }
-          at = static_cast<size_t>(static_cast<const char*>(star) - FText.data()) + 1;
-          if (at < n && FText[at] == ')') {
-            ++at;
-            break;
-          }
-        }
-        FAt = at;
-      } else if (c == '/' && FAt + 1 < n && FText[FAt + 1] == '/') {
-        const void* end = std::memchr(FText.data() + FAt, '\n', n - FAt);
-        FAt = end ? static_cast<size_t>(static_cast<const char*>(end) - FText.data()) + 1 : n;
-      } else {
-        return;
-      }
-    }
-  }
-
-  TToken Identifier(TToken& T, size_t AStart) {
-    size_t at = AStart + 1;
-    const size_t n = FText.size();
-    while (at < n && Continues(FText[at])) ++at;
-    T.Kind = tkIdent;
-    T.Length = static_cast<uint32_t>(at - AStart);
-    T.Keyword = T.Length >= 2 && T.Length <= LongestKeyword ? KeywordTable.Find(FText.data() + AStart, T.Length)
-                                                             : kwNone;
-    FAt = at;
-    return T;
-  }
-
-  TToken Number(TToken& T) {
-    const size_t n = FText.size();
-    ++FAt;  // the first digit, '$', '%' or '&'
-    while (FAt < n) {
-      const char c = FText[FAt];
+  // After a number's first byte (a digit, '$', '%' or '&'): its rest.
+  static const char* SkipNumber(const char* P, const char* AEnd) {
+    while (P < AEnd) {
+      const char c = *P;
       if (Continues(c)) {
-        ++FAt;
-      } else if (c == '.' && FAt + 1 < n && ClassOf(FText[FAt + 1]) == ccDigit) {
-        FAt += 2;  // a fraction, not a range ("1..2")
-      } else if ((c == '+' || c == '-') && (Lower(FText[FAt - 1]) == 'e')) {
-        ++FAt;  // an exponent's sign
+        ++P;
+      } else if (c == '.' && P + 1 < AEnd && ClassOf(P[1]) == ccDigit) {
+        P += 2;  // a fraction, not a range ("1..2")
+      } else if ((c == '+' || c == '-') && Lower(P[-1]) == 'e') {
+        ++P;  // an exponent's sign
       } else {
         break;
       }
     }
-    T.Kind = tkNumber;
-    T.Length = static_cast<uint32_t>(FAt - T.Offset);
-    return T;
-  }
-
-  // A string constant: quoted parts ('' is a quote) and #char codes, which
-  // may follow each other. A quote left open ends with its line.
-  TToken String(TToken& T) {
-    const size_t n = FText.size();
-    while (FAt < n) {
-      if (FText[FAt] == '\'') {
-        ++FAt;
-        while (FAt < n && FText[FAt] != '\'' && FText[FAt] != '\n') ++FAt;
-        if (FAt < n && FText[FAt] == '\'') ++FAt;
-      } else if (FText[FAt] == '#') {
-        ++FAt;
-        if (FAt < n && FText[FAt] == '$') ++FAt;
-        while (FAt < n && Continues(FText[FAt])) ++FAt;
-      } else {
-        break;
-      }
-    }
-    T.Kind = tkString;
-    T.Length = static_cast<uint32_t>(FAt - T.Offset);
-    return T;
+    return P;
   }
 
   std::string_view FText;
@@ -452,11 +547,19 @@ enum TSection : uint8_t {
 
 constexpr int MostNesting = 32;  // nested routines, or types within types
 
+// The declaration that members belong to: its name, and its index in the
+// output (-1 when it has none).
+struct TOwner {
+  std::string_view Name;
+  long Index = -1;
+  bool Empty() const { return Name.empty(); }
+};
+
 class TParser {
 public:
   TParser(std::string_view AText, bool AInclude, std::vector<TFoundDeclaration>& AOut,
           std::unordered_set<std::string>& AInterfaceRoutines)
-      : FLexer(AText), FText(AText), FOut(&AOut), FSection(AInclude ? sInclude : sProgram),
+      : FLexer(AText), FText(AText), FOut(AOut), FSection(AInclude ? sInclude : sProgram),
         FInterfaceRoutines(AInterfaceRoutines) {
     FInterfaceRoutines.clear();
     Next();
@@ -475,12 +578,12 @@ private:
       FToken = FPeeked;
       FHasPeeked = false;
     } else {
-      FToken = FLexer.Next();
+      FLexer.Next(FToken);
     }
   }
   const TToken& Peek() {
     if (!FHasPeeked) {
-      FPeeked = FLexer.Next();
+      FLexer.Next(FPeeked);
       FHasPeeked = true;
     }
     return FPeeked;
@@ -514,15 +617,16 @@ private:
   }
   // Records a declaration named by AToken; its line holds the offset until
   // the end. Returns its index in the output, or -1.
-  long Record(const TToken& AToken, TDeclarationKind AKind, std::string_view AOwner = {}) {
+  long Record(const TToken& AToken, TDeclarationKind AKind, const TOwner& AOwner = {}) {
     if (!Records(AKind)) return -1;
     TFoundDeclaration d;
     d.Name = Text(AToken);
-    d.Owner = AOwner;
+    d.Owner = AOwner.Name;
+    d.OwnerIndex = static_cast<int32_t>(AOwner.Index);
     d.Kind = AKind;
     d.Line = AToken.Offset;
-    FOut->push_back(std::move(d));
-    return static_cast<long>(FOut->size()) - 1;
+    FOut.push_back(std::move(d));
+    return static_cast<long>(FOut.size()) - 1;
   }
 
   // ---- skipping
@@ -537,7 +641,7 @@ private:
     FHasPeeked = false;
     const bool done = FLexer.SkipStatement(AStopAtMember);
     FPrevious = kwNone;
-    FToken = FLexer.Next();
+    FLexer.Next(FToken);
     return done;
   }
 
@@ -593,7 +697,7 @@ private:
     FLexer.Seek(FHasPeeked ? FPeeked.Offset : FToken.Offset + FToken.Length);
     FHasPeeked = false;
     const bool closed = FLexer.SkipBlock(1);
-    FToken = FLexer.Next();
+    FLexer.Next(FToken);
     FPrevious = closed ? kwEnd : kwNone;
     if (closed && Is('.')) FStopped = FSection != sInclude;  // the end of a unit or program
   }
@@ -668,15 +772,15 @@ private:
 
   // ---- type sections
 
-  void TypeSection(std::string_view AOwner, int ANesting) {
+  void TypeSection(const TOwner& AOwner, int ANesting) {
     for (;;) {
       if (IsKeyword(kwGeneric)) Next();
-      if (!IsName(FToken) || (!AOwner.empty() && IsVisibility(FToken.Keyword))) return;
+      if (!IsName(FToken) || (!AOwner.Empty() && IsVisibility(FToken.Keyword))) return;
       TToken name = FToken;
       Next();
       if (Is('<')) SkipAngles();
       if (!Is('=')) {
-        SkipStatement(!AOwner.empty());
+        SkipStatement(!AOwner.Empty());
         continue;
       }
       Next();
@@ -684,10 +788,10 @@ private:
     }
   }
 
-  void TypeDefinition(const TToken& AName, std::string_view AOwner, int ANesting) {
+  void TypeDefinition(const TToken& AName, const TOwner& AOwner, int ANesting) {
     if (IsKeyword(kwType)) Next();  // a distinct type, or a type helper
     if (IsKeyword(kwPacked) || IsKeyword(kwBitPacked)) Next();
-    const std::string_view owner = Text(AName);
+    TOwner owner{Text(AName)};
     switch (FToken.Kind == tkIdent ? FToken.Keyword : kwNone) {
       case kwClass: {
         Next();
@@ -699,35 +803,35 @@ private:
         }
         bool helper = IsKeyword(kwHelper);
         if (helper || IsKeyword(kwAbstract) || IsKeyword(kwSealed)) Next();
-        Record(AName, helper ? dkHelper : dkClass, AOwner);
+        owner.Index = Record(AName, helper ? dkHelper : dkClass, AOwner);
         return Structure(owner, ANesting, true);
       }
       case kwObject:
         Next();
-        Record(AName, dkObject, AOwner);
+        owner.Index = Record(AName, dkObject, AOwner);
         return Structure(owner, ANesting, true);
       case kwRecord: {
         Next();
         bool helper = IsKeyword(kwHelper);
         if (helper) Next();
-        Record(AName, helper ? dkHelper : dkRecord, AOwner);
+        owner.Index = Record(AName, helper ? dkHelper : dkRecord, AOwner);
         return Structure(owner, ANesting, false);
       }
       case kwInterface: case kwDispInterface:
         Next();
         if (Is(';')) return (void)Next();  // a forward declaration
-        Record(AName, dkInterface, AOwner);
+        owner.Index = Record(AName, dkInterface, AOwner);
         return Structure(owner, ANesting, true);
       case kwHelper:  // after "type": a type helper
         Next();
-        Record(AName, dkHelper, AOwner);
+        owner.Index = Record(AName, dkHelper, AOwner);
         return Structure(owner, ANesting, false);
       case kwSet: Record(AName, dkSet, AOwner); break;
       case kwArray: Record(AName, dkArray, AOwner); break;
       case kwProcedure: case kwFunction: case kwReference: Record(AName, dkProcedureType, AOwner); break;
       default:
         if (Is('(')) {
-          Record(AName, dkEnum, AOwner);
+          owner.Index = Record(AName, dkEnum, AOwner);
           EnumValues(owner);
         } else {
           Record(AName, Is('^') ? dkPointer : dkType, AOwner);
@@ -736,7 +840,7 @@ private:
     SkipStatement();
   }
 
-  void EnumValues(std::string_view AOwner) {
+  void EnumValues(const TOwner& AOwner) {
     Next();  // '('
     int depth = 0;
     bool expectName = true;
@@ -753,7 +857,7 @@ private:
 
   // The rest of a class, object, record, interface or helper heading (its
   // parents, "for" type) and its body of members up to its end.
-  void Structure(std::string_view AOwner, int ANesting, bool AParents) {
+  void Structure(const TOwner& AOwner, int ANesting, bool AParents) {
     if (AParents && Is('(')) SkipBalanced('(', ')');
     if (IsKeyword(kwFor)) {
       Next();
@@ -769,7 +873,7 @@ private:
     SkipStatement();  // the ';' after end, and hints such as "deprecated"
   }
 
-  void Members(std::string_view AOwner, int ANesting) {
+  void Members(const TOwner& AOwner, int ANesting) {
     bool variant = false;
     while (!AtEnd()) {
       if (FToken.Kind == tkSymbol) {
@@ -823,7 +927,7 @@ private:
     }
   }
 
-  void Method(std::string_view AOwner, bool AClassMember) {
+  void Method(const TOwner& AOwner, bool AClassMember) {
     static constexpr TDeclarationKind Plain[] = {dkProcedure, dkFunction, dkConstructor, dkDestructor, dkOperator};
     static constexpr TDeclarationKind OfClass[] = {dkClassProcedure, dkClassFunction, dkClassConstructor,
                                                    dkClassDestructor, dkClassOperator};
@@ -930,17 +1034,15 @@ private:
     long recorded = named && !dotted && !declaredBefore ? Record(name, kind) : -1;
     if (FSection == sInterface && named && !dotted) FInterfaceRoutines.insert(lower);
     if (FSection == sInterface || FSection == sUnitHeading || forward) return;
-    if (Body(ANesting) && recorded >= 0 && FSection == sInclude) (*FOut)[static_cast<size_t>(recorded)].Definition = true;
+    if (Body(ANesting) && recorded >= 0 && FSection == sInclude) FOut[static_cast<size_t>(recorded)].Definition = true;
   }
 
   // What follows a heading that may have a body: local sections and nested
-  // routines, then begin (or asm). They are read aside, and kept only when
-  // no block follows: then they were declarations of their own. True when
-  // there was a body.
+  // routines, then begin (or asm). They are recorded, and dropped again
+  // when a block follows; without one they were declarations of their own.
+  // True when there was a body.
   bool Body(int ANesting) {
-    std::vector<TFoundDeclaration> aside;
-    std::vector<TFoundDeclaration>* out = FOut;
-    FOut = &aside;
+    const size_t tentative = FOut.size();
     bool body = false;
     while (!AtEnd()) {
       const TKeyword k = FToken.Kind == tkIdent ? FToken.Keyword : kwNone;
@@ -966,14 +1068,13 @@ private:
         break;
       }
     }
-    FOut = out;
-    if (!body) FOut->insert(FOut->end(), std::make_move_iterator(aside.begin()), std::make_move_iterator(aside.end()));
+    if (body) FOut.resize(tentative);
     return body;
   }
 
   TLexer FLexer;
   std::string_view FText;
-  std::vector<TFoundDeclaration>* FOut;
+  std::vector<TFoundDeclaration>& FOut;
   TSection FSection;
   TToken FToken, FPeeked;
   bool FHasPeeked = false;

@@ -38,13 +38,15 @@ enum TDeclarationKind : uint8_t {
 const char* DeclarationKindName(TDeclarationKind AKind);
 
 // One declaration as found: its name (and its owner's, for members and
-// enumeration values), both views into the scanned text; where its name
+// enumeration values), both views into the scanned text, and the owner's
+// own declaration (its index among the file's, or -1); where its name
 // starts (1-based line; column in bytes, 1-based); and whether it is a
 // routine's definition (a routine with its body in an include file, which
 // may be declared elsewhere too).
 struct TFoundDeclaration {
   std::string_view Name;
   std::string_view Owner;
+  int32_t OwnerIndex = -1;
   uint32_t Line = 0;
   uint32_t Column = 0;
   TDeclarationKind Kind = dkType;

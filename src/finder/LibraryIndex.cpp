@@ -1,11 +1,16 @@
 #include "finder/LibraryIndex.h"
 
+#include "finder/DeclarationBuild.h"
+#include "finder/DeclarationTable.h"
 #include "source_menu/ZebFiles.h"
-
-
 #include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <thread>
 #include <utility>
 
 namespace Vantry {
@@ -13,43 +18,60 @@ namespace Vantry {
 namespace {
 
 char Lower(char C) { return (C >= 'A' && C <= 'Z') ? static_cast<char>(C - 'A' + 'a') : C; }
-bool IsUpper(unsigned char C) { return C >= 'A' && C <= 'Z'; }
-bool IsLower(unsigned char C) { return C >= 'a' && C <= 'z'; }
-bool IsDigit(unsigned char C) { return C >= '0' && C <= '9'; }
-// Bytes of other scripts count as letters: they are parts of words.
-bool IsWordChar(unsigned char C) { return IsUpper(C) || IsLower(C) || IsDigit(C) || C >= 0x80; }
 
-int LetterBit(unsigned char C) {
-  if (IsUpper(C)) return C - 'A';
-  if (IsLower(C)) return C - 'a';
-  if (IsDigit(C)) return 26 + (C - '0');
-  switch (C) {
-    case '_': return 36;
-    case '.': return 37;
-    case '/': return 38;
-    case '-': return 39;
-    case ' ': return 40;
-    default: return 41 + C % 23;
-  }
+// What a byte is to WordStarts. Bytes of other scripts count as letters:
+// they are parts of words.
+enum TWordByte : uint8_t { wbNone, wbUpper, wbLower, wbDigit, wbOther };
+constexpr std::array<TWordByte, 256> MakeWordBytes() {
+  std::array<TWordByte, 256> kinds{};
+  for (int c = 0x80; c < 256; ++c) kinds[c] = wbOther;
+  for (int c = 'A'; c <= 'Z'; ++c) kinds[c] = wbUpper;
+  for (int c = 'a'; c <= 'z'; ++c) kinds[c] = wbLower;
+  for (int c = '0'; c <= '9'; ++c) kinds[c] = wbDigit;
+  return kinds;
 }
+constexpr std::array<TWordByte, 256> WordBytes = MakeWordBytes();
 
-// A word starts at the beginning, after a separator (`_`, `-`, a space...),
-// at an upper-case letter after a lower-case one, and where digits begin or end.
-uint64_t WordStartsOf(std::string_view AStem) {
+constexpr std::array<uint8_t, 256> MakeLetterBits() {
+  std::array<uint8_t, 256> bits{};
+  for (int c = 0; c < 256; ++c) bits[c] = static_cast<uint8_t>(41 + c % 23);
+  for (int c = 'a'; c <= 'z'; ++c) bits[c] = bits[c - 'a' + 'A'] = static_cast<uint8_t>(c - 'a');
+  for (int c = '0'; c <= '9'; ++c) bits[c] = static_cast<uint8_t>(26 + (c - '0'));
+  bits['_'] = 36;
+  bits['.'] = 37;
+  bits['/'] = 38;
+  bits['-'] = 39;
+  bits[' '] = 40;
+  return bits;
+}
+// The bit of LetterMask that stands for a byte.
+constexpr std::array<uint8_t, 256> LetterBits = MakeLetterBits();
+int LetterBit(unsigned char C) { return LetterBits[C]; }
+
+}  // namespace
+
+uint64_t WordStarts(std::string_view AStem) {
   uint64_t starts = 0;
   const size_t n = std::min<size_t>(AStem.size(), 64);
+  TWordByte before = wbNone;
   for (size_t i = 0; i < n; ++i) {
-    auto c = static_cast<unsigned char>(AStem[i]);
-    if (!IsWordChar(c)) continue;
-    bool start = i == 0;
-    if (!start) {
-      auto p = static_cast<unsigned char>(AStem[i - 1]);
-      start = !IsWordChar(p) || (IsUpper(c) && IsLower(p)) || (IsDigit(c) != IsDigit(p));
-    }
-    if (start) starts |= uint64_t{1} << i;
+    const TWordByte kind = WordBytes[static_cast<unsigned char>(AStem[i])];
+    const bool start = kind != wbNone && (before == wbNone || (kind == wbUpper && before == wbLower) ||
+                                          ((kind == wbDigit) != (before == wbDigit)));
+    starts |= uint64_t{start} << i;
+    before = kind;
   }
   return starts;
 }
+
+uint64_t WordLetterMask(std::string_view AName, uint64_t AWordStarts) {
+  uint64_t letters = 0;
+  for (; AWordStarts; AWordStarts &= AWordStarts - 1)
+    letters |= uint64_t{1} << LetterBit(static_cast<unsigned char>(AName[static_cast<size_t>(__builtin_ctzll(AWordStarts))]));
+  return letters;
+}
+
+namespace {
 
 size_t StemLength(std::string_view AName) {
   size_t dot = AName.rfind('.');
@@ -123,10 +145,8 @@ void TFileTable::AddFile(uint32_t AFolder, std::string_view AName) {
   file.Include = ext.size() == 4 && Lower(ext[1]) == 'i' && Lower(ext[2]) == 'n' && Lower(ext[3]) == 'c';
   file.Letters = LetterMask(AName);
   file.Doubles = DoubleLetterMask(AName);
-  file.WordStarts = WordStartsOf(AName.substr(0, file.StemLength));
-  file.WordLetters = 0;
-  for (uint64_t starts = file.WordStarts; starts; starts &= starts - 1)
-    file.WordLetters |= LetterMask(AName.substr(static_cast<size_t>(__builtin_ctzll(starts)), 1));
+  file.WordStarts = WordStarts(AName.substr(0, file.StemLength));
+  file.WordLetters = WordLetterMask(AName, file.WordStarts);
   FNames += AName;
   for (char c : AName) FLowerNames += Lower(c);
   FFiles.push_back(file);
@@ -176,7 +196,7 @@ TWalkReport WalkLibrary(const std::string& ARoot, const std::atomic<bool>& ACanc
     size_t Next = 0;
   };
   std::vector<TFrame> stack;
-  std::vector<std::string> names;
+  std::vector<TWalkedFile> files;
   TTreeRules rules;
   // Reads a folder's entries and takes it onto the walk, unless it was met before.
   auto enter = [&](std::unique_ptr<TDirectoryListing> AListing, std::string ARelative) {
@@ -184,14 +204,16 @@ TWalkReport WalkLibrary(const std::string& ARoot, const std::atomic<bool>& ACanc
     if (!rules.FirstVisit(*AListing)) return ++report.Repeated, void();
     ++report.Folders;
     TFrame frame{std::move(AListing), std::move(ARelative), {}};
-    names.clear();
+    files.clear();
     for (const TDirectoryListing::TEntry& e : frame.Listing->Entries()) {
       if (e.Kind == TDirectoryListing::ekDirectory && e.Name[0] != '.') frame.Folders.push_back(e.Name);
-      if (e.Kind == TDirectoryListing::ekFile && IsLibrarySourceName(e.Name)) names.push_back(e.Name);
+      struct stat info;
+      if (e.Kind == TDirectoryListing::ekFile && IsLibrarySourceName(e.Name) && frame.Listing->Stat(e.Name, info))
+        files.push_back({e.Name, info.st_size, info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec});
     }
     std::sort(frame.Folders.begin(), frame.Folders.end());
-    std::sort(names.begin(), names.end());
-    if (!names.empty()) AFolder(frame.Relative, names);
+    std::sort(files.begin(), files.end(), [](const TWalkedFile& A, const TWalkedFile& B) { return A.Name < B.Name; });
+    if (!files.empty()) AFolder(frame.Relative, files);
     stack.push_back(std::move(frame));
   };
   auto root = std::make_unique<TDirectoryListing>(ARoot);
@@ -225,16 +247,38 @@ TWalkReport WalkLibrary(const std::string& ARoot, const std::atomic<bool>& ACanc
 
 TLibraryIndex::~TLibraryIndex() { Stop(); }
 
-void TLibraryIndex::Refresh(const std::string& ARoot) {
+std::string TLibraryIndex::DefaultCacheFolder() {
+  if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache == '/') return std::string(cache) + "/vantry";
+  if (const char* home = std::getenv("HOME"); home && *home == '/') return std::string(home) + "/.cache/vantry";
+  return {};
+}
+
+std::string TLibraryIndex::CacheFile(const std::string& ARoot) const {
+  if (FCacheFolder.empty() || ARoot.empty()) return {};
+  uint64_t h = 0xCBF29CE484222325ull;  // the root's bytes, hashed: one file per source folder
+  for (char c : ARoot) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
+  char name[48];
+  std::snprintf(name, sizeof name, "/declarations-%016llx.idx", static_cast<unsigned long long>(h));
+  return FCacheFolder + name;
+}
+
+void TLibraryIndex::Refresh(const std::string& ARoot, bool ADeclarations) {
   if (ARoot != FTable.Root()) {
     Stop();
     FTable = TFileTable(ARoot);
     FComplete = false;
     ++FGeneration;
-  } else if (Walking()) {
+    FWantDeclarations = false;
+    if (FDeclarations) {
+      FDeclarations.reset();
+      ++FDeclarationGeneration;
+    }
+  } else if (Building()) {
+    FWantDeclarations |= ADeclarations;  // the next refresh brings them
     return;
   }
   Join();
+  FWantDeclarations |= ADeclarations;
   FRefreshing = FComplete;
   if (!FRefreshing && FTable.FileCount() != 0) {
     // What a stopped walk left is redone from the start.
@@ -245,49 +289,82 @@ void TLibraryIndex::Refresh(const std::string& ARoot) {
   {
     std::lock_guard lock(FLock);
     FBox = TFileTable(ARoot);
-    FDone = false;
+    FWalkDone = FDone = false;
+    FBoxDeclarations.reset();
   }
+  FWalkTaken = false;
   FCancel = false;
-  FThread = std::thread(&TLibraryIndex::Run, this, ARoot);
+  FThread = std::thread(&TLibraryIndex::Run, this, ARoot, FWantDeclarations, FDeclarations, CacheFile(ARoot));
 }
 
 // The walk's thread. It owns nothing of the index but the box, which it
-// fills under the lock, a folder at a time; nothing it does may throw out
-// of the thread.
-void TLibraryIndex::Run(std::string ARoot) {
+// fills under the lock (a folder of files at a time, then the
+// declarations); nothing it does may throw out of the thread.
+void TLibraryIndex::Run(std::string ARoot, bool ADeclarations, std::shared_ptr<const TDeclarationTable> ABase,
+                        std::string ACacheFile) {
   TWalkReport report;
+  std::shared_ptr<TDeclarationTable> built;
   try {
+    if (ADeclarations && !ABase && !ACacheFile.empty()) {
+      auto cached = std::make_shared<TDeclarationTable>();
+      if (cached->Load(ACacheFile, ARoot)) {
+        ABase = cached;
+        std::lock_guard lock(FLock);
+        FBoxDeclarations = std::move(cached);
+      }
+    }
+    std::optional<TDeclarationBuild> build;
+    if (ADeclarations) build.emplace(ARoot, ABase, FCancel);
     TFileTable folder;
-    report = WalkLibrary(ARoot, FCancel, [&](std::string_view ARelative, std::vector<std::string>& ANames) {
+    report = WalkLibrary(ARoot, FCancel, [&](std::string_view ARelative, std::vector<TWalkedFile>& AFiles) {
       folder.Clear();
       uint32_t f = folder.AddFolder(ARelative);
-      for (const std::string& name : ANames) folder.AddFile(f, name);
+      for (const TWalkedFile& file : AFiles) {
+        folder.AddFile(f, file.Name);
+        if (build) build->Add(std::string(ARelative) + file.Name, file.Size, file.ModifiedNs);
+      }
       std::lock_guard lock(FLock);
       FBox.Append(folder);
     });
+    {
+      std::lock_guard lock(FLock);
+      FBoxReport = report;
+      FWalkDone = true;
+    }
+    if (build && !FCancel) built = build->Finish();
+    if (built && !ACacheFile.empty()) built->Save(ACacheFile);
   } catch (const std::exception& e) {
-    report.Error = e.what();
+    built.reset();  // out of memory, most likely: the table there was stays
+    std::lock_guard lock(FLock);
+    if (!FWalkDone) {
+      report.Error = e.what();
+      FBoxReport = report;
+      FWalkDone = true;
+    }
   }
   std::lock_guard lock(FLock);
-  FBoxReport = std::move(report);
+  if (built) FBoxDeclarations = std::move(built);
   FDone = true;
   FEnded.notify_all();
 }
 
 bool TLibraryIndex::Poll() {
-  if (!Walking()) return false;
+  if (!Building()) return false;
   TFileTable found(FTable.Root());
-  bool done;
+  bool walkDone, done;
+  std::shared_ptr<const TDeclarationTable> declarations;
   {
     std::lock_guard lock(FLock);
     std::swap(found, FBox);
+    walkDone = FWalkDone;
     done = FDone;
-    if (done) FReport = FBoxReport;
+    declarations = std::move(FBoxDeclarations);
+    if (walkDone) FReport = FBoxReport;
   }
   bool changed = found.FileCount() != 0 && !FRefreshing;
   (FRefreshing ? FNext : FTable).Append(found);
-  if (done) {
-    Join();
+  if (walkDone && !FWalkTaken) {
+    FWalkTaken = true;
     if (FRefreshing) {
       FTable = std::move(FNext);
       FNext = TFileTable(FTable.Root());
@@ -296,6 +373,12 @@ bool TLibraryIndex::Poll() {
     }
     FComplete = true;
   }
+  if (declarations) {
+    FDeclarations = std::move(declarations);
+    ++FDeclarationGeneration;
+    changed = true;
+  }
+  if (done) Join();
   return changed;
 }
 
@@ -310,13 +393,13 @@ void TLibraryIndex::Join() {
 }
 
 bool TLibraryIndex::WaitForWalk(std::chrono::milliseconds ATimeout) {
-  if (!Walking()) return true;
+  if (!Building()) return true;
   {
     std::unique_lock lock(FLock);
     if (!FEnded.wait_for(lock, ATimeout, [this] { return FDone; })) return false;
   }
   Poll();
-  return !Walking();
+  return !Building();
 }
 
 }  // namespace Vantry

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -17,6 +18,8 @@
 
 namespace Vantry {
 
+class TDeclarationTable;
+
 // Which characters a text holds, ASCII letters without regard to case: a
 // file can only match a query whose characters its name (or path) holds.
 uint64_t LetterMask(std::string_view AText);
@@ -24,6 +27,12 @@ uint64_t LetterMask(std::string_view AText);
 uint64_t DoubleLetterMask(std::string_view AText);
 // Whether the file name ends in one of the index's extensions, ignoring case.
 bool IsLibrarySourceName(std::string_view AName);
+// Where the words of a name start, as bits (i < 64): at its start, after a
+// separator (`_`, `-`, a space...), at an upper-case letter after a
+// lower-case one, and where digits begin or end.
+uint64_t WordStarts(std::string_view AName);
+// LetterMask of the bytes of AName where AWordStarts says words start.
+uint64_t WordLetterMask(std::string_view AName, uint64_t AWordStarts);
 
 // The files of one walk. Folders are kept by their path relative to the
 // root ("" for the root itself, else "rtl/unix/", ending in a separator);
@@ -99,24 +108,39 @@ struct TWalkReport {
   std::string Error;     // why the root itself could not be read, or empty
 };
 
+// A file a walk found: its name, size and modification time.
+struct TWalkedFile {
+  std::string Name;
+  int64_t Size = 0;
+  int64_t ModifiedNs = 0;
+};
+
 // Walks the tree below ARoot, depth first, each folder's entries in byte
 // order, and calls AFolder once per folder that holds indexed files with its
-// relative path and the files' names. The walk skips hidden folders (names
+// relative path and the files. The walk skips hidden folders (names
 // beginning with '.') and anything that is neither a folder nor a regular
 // file; it follows links to folders outside the tree, walks every real
 // folder (device and inode) once, and stops descending MaxWalkDepth levels
 // down. It returns early, without an error, when ACancel becomes true.
-using TFolderSink = std::function<void(std::string_view ARelative, std::vector<std::string>& ANames)>;
+using TFolderSink = std::function<void(std::string_view ARelative, std::vector<TWalkedFile>& AFiles)>;
 TWalkReport WalkLibrary(const std::string& ARoot, const std::atomic<bool>& ACancel, const TFolderSink& AFolder);
 constexpr int MaxWalkDepth = 200;
 
-// The index of one source folder, filled by a background walk. Every member
-// function is for the thread that owns the index (the IDE's user-interface
-// thread); the walk's thread touches only the hand-over box, under a lock.
+// The index of one source folder, filled by a background walk: its files,
+// and (once asked for) its declarations. Every member function is for the
+// thread that owns the index (the IDE's user-interface thread); the walk's
+// thread touches only the hand-over box, under a lock.
 //
 // The first walk of a root shows its files as they come; a later walk of
 // the same root (a refresh) replaces the table only when it is complete, so
 // a search never sees a half-read tree after it has seen a whole one.
+//
+// The declarations come from the same walk. The first time, they are read
+// from the cache folder when a table of this root is saved there, and so
+// are ready at once; then every file the walk finds is checked against the
+// table by its size and modification time, only new and changed files are
+// scanned (on two threads), and a table that changed replaces the old one
+// and is saved again.
 class TLibraryIndex {
 public:
   TLibraryIndex() = default;
@@ -126,44 +150,67 @@ public:
   TLibraryIndex& operator=(const TLibraryIndex&) = delete;
 
   // Starts a walk of ARoot unless one of it is running. A root other than
-  // the table's empties the table first.
-  void Refresh(const std::string& ARoot);
+  // the table's empties the tables first. ADeclarations: bring the
+  // declarations up to date too; once asked for, every later refresh does.
+  void Refresh(const std::string& ARoot, bool ADeclarations = false);
+  // Where declaration tables are saved: by default $XDG_CACHE_HOME/vantry
+  // (~/.cache/vantry); empty for nowhere.
+  void SetCacheFolder(std::string AFolder) { FCacheFolder = std::move(AFolder); }
+  static std::string DefaultCacheFolder();
   // Takes in what the walk has found since the last call; true when the
   // table changed.
   bool Poll();
   // Cancels a running walk and waits for its thread; the table stays.
   void Stop();
-  // Waits up to ATimeout for the walk to end, then polls; true when no walk
-  // is left running. For tools and tests: the IDE itself never waits.
+  // Waits up to ATimeout for the walk (and the declarations, when asked
+  // for) to end, then polls; true when nothing is left running. For tools
+  // and tests: the IDE itself never waits.
   bool WaitForWalk(std::chrono::milliseconds ATimeout);
 
   const TFileTable& Files() const { return FTable; }
   // Changes whenever the table is replaced or emptied (not when it grows).
   uint64_t Generation() const { return FGeneration; }
   // A walk is running, or has ended and waits for Poll.
-  bool Walking() const { return FThread.joinable(); }
+  bool Walking() const { return FThread.joinable() && !FWalkTaken; }
+  // The walk, or the declarations that follow it, are still being made.
+  bool Building() const { return FThread.joinable(); }
   // The table holds a whole walk of its root.
   bool Complete() const { return FComplete; }
   const TWalkReport& LastReport() const { return FReport; }
 
+  // The declarations, or null while none are known yet. A table given out
+  // stays valid however the index changes.
+  std::shared_ptr<const TDeclarationTable> Declarations() const { return FDeclarations; }
+  // Changes whenever the declarations are replaced.
+  uint64_t DeclarationGeneration() const { return FDeclarationGeneration; }
+
 private:
-  void Run(std::string ARoot);
+  void Run(std::string ARoot, bool ADeclarations, std::shared_ptr<const TDeclarationTable> ABase,
+           std::string ACacheFile);
   void Join();
+  std::string CacheFile(const std::string& ARoot) const;
 
   TFileTable FTable;
   TFileTable FNext;           // a refresh's files, until the refresh is complete
   bool FRefreshing = false;   // the running walk fills FNext rather than FTable
   bool FComplete = false;
+  bool FWalkTaken = false;    // the running thread's walk has been taken in
   uint64_t FGeneration = 0;
   TWalkReport FReport;
+  bool FWantDeclarations = false;
+  std::shared_ptr<const TDeclarationTable> FDeclarations;
+  uint64_t FDeclarationGeneration = 0;
+  std::string FCacheFolder = DefaultCacheFolder();
 
   std::thread FThread;
   std::atomic<bool> FCancel{false};
   std::mutex FLock;                 // guards the three members below
   std::condition_variable FEnded;
   TFileTable FBox;                  // found by the walk, not yet taken in
+  bool FWalkDone = false;
   bool FDone = false;
   TWalkReport FBoxReport;
+  std::shared_ptr<const TDeclarationTable> FBoxDeclarations;  // the newest, not yet taken in
 };
 
 }  // namespace Vantry

@@ -106,6 +106,10 @@ void TDirectoryListing::ListFiles(const std::string& AMask, int AAttr, TStrings*
   List(AMask, AAttr, AList, [](const TEntry& E) { return E.Kind != ekDirectory; });
 }
 
+bool TDirectoryListing::Stat(const std::string& AName, struct stat& AInfo) const {
+  return FFd >= 0 && fstatat(FFd, AName.c_str(), &AInfo, 0) == 0;
+}
+
 std::pair<bool, std::string> TDirectoryListing::LinkedDirectory(const std::string& AName) const {
   if (!FHasLinks) return {false, {}};
   for (const TEntry& e : FEntries) {

@@ -5,6 +5,7 @@
 
 #include "platform/Classes.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <set>
@@ -62,6 +63,9 @@ public:
 
   void ListDirectories(const std::string& AMask, int AAttr, TStrings* AList) const;
   void ListFiles(const std::string& AMask, int AAttr, TStrings* AList) const;
+
+  // The entry's status, links followed (fstatat); false when there is none.
+  bool Stat(const std::string& AName, struct stat& AInfo) const;
 
   // Whether the entry of that name is a link to a directory and, if it is,
   // the real path of that directory (empty if it cannot be told).

@@ -23,8 +23,8 @@ protected:
   std::vector<std::string> Walked(const std::string& ARoot, TWalkReport* AReport = nullptr) {
     std::vector<std::string> paths;
     std::atomic<bool> cancel{false};
-    TWalkReport report = WalkLibrary(ARoot, cancel, [&](std::string_view AFolder, std::vector<std::string>& ANames) {
-      for (const std::string& name : ANames) paths.push_back(std::string(AFolder) + name);
+    TWalkReport report = WalkLibrary(ARoot, cancel, [&](std::string_view AFolder, std::vector<TWalkedFile>& AFiles) {
+      for (const TWalkedFile& file : AFiles) paths.push_back(std::string(AFolder) + file.Name);
     });
     if (AReport) *AReport = report;
     return paths;

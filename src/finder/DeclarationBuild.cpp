@@ -1,0 +1,143 @@
+#include "finder/DeclarationBuild.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Vantry {
+
+namespace {
+
+// Reads a whole file into ABuffer; false when it cannot be read. A file
+// that shrinks while it is read gives what was there.
+bool ReadFile(const std::string& APath, std::string& ABuffer, int64_t& ASize, int64_t& AModifiedNs) {
+  const int fd = ::open(APath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat info;
+  const bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (ok) {
+    ABuffer.resize(static_cast<size_t>(info.st_size));
+    size_t size = 0;
+    while (size < ABuffer.size()) {
+      const ssize_t n = ::read(fd, ABuffer.data() + size, ABuffer.size() - size);
+      if (n <= 0) break;
+      size += static_cast<size_t>(n);
+    }
+    ABuffer.resize(size);
+    ASize = info.st_size;
+    AModifiedNs = info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec;
+  }
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+TDeclarationBuild::TDeclarationBuild(std::string ARoot, std::shared_ptr<const TDeclarationTable> ABase,
+                                     const std::atomic<bool>& ACancel)
+    : FRoot(std::move(ARoot)),
+      FPrefix(FRoot.empty() || FRoot.back() == '/' ? FRoot : FRoot + '/'),
+      FBase(std::move(ABase)),
+      FCancel(ACancel) {
+  if (FBase)
+    for (uint32_t f = 0; f < FBase->FileCount(); ++f) FBaseFiles.emplace(FBase->FilePath(f), f);
+}
+
+TDeclarationBuild::~TDeclarationBuild() {
+  {
+    std::lock_guard lock(FLock);
+    FWalkDone = true;
+    FToScan.clear();
+  }
+  FWork.notify_all();
+  if (FHelper.joinable()) FHelper.join();
+}
+
+void TDeclarationBuild::Add(std::string APath, int64_t ASize, int64_t AModifiedNs) {
+  int64_t reuse = -1;
+  if (auto it = FBaseFiles.find(APath); it != FBaseFiles.end()) {
+    const TDeclarationTable::TSourceFile& before = FBase->File(it->second);
+    if (before.Size == ASize && before.ModifiedNs == AModifiedNs) reuse = it->second;
+  }
+  {
+    std::lock_guard lock(FLock);
+    FUnchanged = FUnchanged && reuse == static_cast<int64_t>(FFiles.size());
+    TFile& file = FFiles.emplace_back();
+    file.Path = std::move(APath);
+    file.Size = ASize;
+    file.ModifiedNs = AModifiedNs;
+    file.Reuse = reuse;
+    if (reuse >= 0) return;
+    FToScan.push_back(&file);
+  }
+  FWork.notify_one();
+  if (!FHelper.joinable())
+    FHelper = std::thread([this] {
+      TScanner scanner;
+      for (;;) {
+        TFile* file;
+        {
+          std::unique_lock lock(FLock);
+          FWork.wait(lock, [this] { return !FToScan.empty() || FWalkDone; });
+          if (FToScan.empty()) return;
+          file = FToScan.front();
+          FToScan.pop_front();
+        }
+        Scan(*file, scanner);
+      }
+    });
+}
+
+// Scans the next file nobody has taken, on the calling thread; false when
+// none is left.
+bool TDeclarationBuild::ScanNext(TScanner& AScanner) {
+  TFile* file;
+  {
+    std::lock_guard lock(FLock);
+    if (FToScan.empty()) return false;
+    file = FToScan.front();
+    FToScan.pop_front();
+  }
+  Scan(*file, AScanner);
+  return true;
+}
+
+void TDeclarationBuild::Scan(TFile& AFile, TScanner& AScanner) const {
+  int64_t size = AFile.Size, modifiedNs = -1;  // a file that cannot be read is scanned again next time
+  TDeclarationTableBuilder builder(FRoot);
+  if (!FCancel.load(std::memory_order_relaxed) && ReadFile(FPrefix + AFile.Path, AScanner.Text, size, modifiedNs)) {
+    builder.AddFile(AFile.Path, size, modifiedNs,
+                    AScanner.Scanner.Scan(AScanner.Text, IsIncludeFileName(AFile.Path)));
+  } else {
+    builder.AddFile(AFile.Path, size, modifiedNs, {});
+  }
+  AFile.Scanned = builder.Finish();
+  AFile.Ready.store(true, std::memory_order_release);
+}
+
+std::shared_ptr<TDeclarationTable> TDeclarationBuild::Finish() {
+  size_t toScan;
+  {
+    std::lock_guard lock(FLock);
+    FWalkDone = true;
+    if (FUnchanged && FBase && FFiles.size() == FBase->FileCount()) return nullptr;
+    toScan = FToScan.size();
+  }
+  FWork.notify_all();
+  TScanner scanner;
+  TDeclarationTableBuilder builder(FRoot, FBase ? FBase->Count() + toScan * 64 : FFiles.size() * 96);
+  for (TFile& file : FFiles) {
+    if (FCancel.load(std::memory_order_relaxed)) return nullptr;
+    if (file.Reuse >= 0) {
+      builder.AddFile(*FBase, static_cast<uint32_t>(file.Reuse));
+      continue;
+    }
+    while (!file.Ready.load(std::memory_order_acquire))
+      if (!ScanNext(scanner)) std::this_thread::yield();  // the helper has it, and is nearly done
+    builder.AddFile(file.Scanned, 0);
+    file.Scanned = {};
+  }
+  return std::make_shared<TDeclarationTable>(builder.Finish());
+}
+
+}  // namespace Vantry

@@ -1,0 +1,71 @@
+#pragma once
+// Builds the declaration table of a library while its walk goes on. The
+// walk hands over its files in walk order; a helper thread starts scanning
+// them at once, and when the walk is done its own thread joins in and takes
+// the scanned files into the table in walk order. Files whose size and
+// modification time match the earlier table are taken from it unscanned.
+
+#include "finder/DeclarationTable.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+
+namespace Vantry {
+
+class TDeclarationBuild {
+public:
+  // ABase: the table there was (may be null); ACancel stops the build.
+  TDeclarationBuild(std::string ARoot, std::shared_ptr<const TDeclarationTable> ABase,
+                    const std::atomic<bool>& ACancel);
+  ~TDeclarationBuild();
+  TDeclarationBuild(const TDeclarationBuild&) = delete;
+  TDeclarationBuild& operator=(const TDeclarationBuild&) = delete;
+
+  // A file of the walk, its path relative to the root.
+  void Add(std::string APath, int64_t ASize, int64_t AModifiedNs);
+  // Once the walk is done: the table, or null when nothing at all changed
+  // since the earlier table or the build was cancelled.
+  std::shared_ptr<TDeclarationTable> Finish();
+
+private:
+  struct TFile {
+    std::string Path;
+    int64_t Size;
+    int64_t ModifiedNs;
+    int64_t Reuse;              // its file in the earlier table, or -1 to scan it
+    TDeclarationTable Scanned;  // what the scan found, once Ready
+    std::atomic<bool> Ready{false};
+  };
+
+  // What a scanning thread reuses from file to file.
+  struct TScanner {
+    TDeclarationScanner Scanner;
+    std::string Text;
+  };
+
+  bool ScanNext(TScanner& AScanner);
+  void Scan(TFile& AFile, TScanner& AScanner) const;
+
+  const std::string FRoot;
+  const std::string FPrefix;  // the root with a separator after it
+  const std::shared_ptr<const TDeclarationTable> FBase;
+  std::unordered_map<std::string_view, uint32_t> FBaseFiles;
+  const std::atomic<bool>& FCancel;
+
+  std::mutex FLock;  // guards the five members below
+  std::condition_variable FWork;
+  std::deque<TFile> FFiles;       // in walk order; a deque keeps them in place as it grows
+  std::deque<TFile*> FToScan;     // not yet taken by a scanner
+  bool FWalkDone = false;
+  bool FUnchanged = true;         // so far, every file is the earlier table's, in its place
+  std::thread FHelper;
+};
+
+}  // namespace Vantry

@@ -1,0 +1,107 @@
+#pragma once
+// The declarations of a library's sources, as the declaration search reads
+// them: each declaration in 16 bytes (where its name lies in the name pool,
+// its owner's declaration, where it stands, its kind) with the letter masks
+// the ranking filters by, grouped by file in walk order; and each file's
+// path, size and modification time, which tell the next build what it may
+// reuse. A table never changes once built; a refresh builds a new one. It
+// is saved to and read back from the user's cache folder whole.
+
+#include "finder/DeclarationScanner.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Vantry {
+
+struct TDeclarationEntry {
+  uint32_t NameStart;  // in the name pool
+  uint32_t Owner;      // the owner's declaration, or TDeclarationTable::None
+  uint32_t Line;
+  uint16_t Column;     // 65535 for a column further right
+  uint8_t NameLength;  // names are cut at 255 bytes
+  uint8_t KindAndFlags;  // the TDeclarationKind, and DefinitionFlag
+  TDeclarationKind Kind() const { return static_cast<TDeclarationKind>(KindAndFlags & 0x3F); }
+  bool Definition() const { return KindAndFlags & 0x40; }
+};
+static_assert(sizeof(TDeclarationEntry) == 16);
+
+class TDeclarationTable {
+public:
+  static constexpr uint32_t None = UINT32_MAX;
+
+  TDeclarationTable() = default;
+  explicit TDeclarationTable(std::string ARoot) : FRoot(std::move(ARoot)) {}
+
+  // The source folder the paths are relative to.
+  const std::string& Root() const { return FRoot; }
+
+  size_t Count() const { return FEntries.size(); }
+  const TDeclarationEntry& Entry(uint32_t ADeclaration) const { return FEntries[ADeclaration]; }
+  std::string_view Name(uint32_t ADeclaration) const {
+    const TDeclarationEntry& e = FEntries[ADeclaration];
+    return {FNames.data() + e.NameStart, e.NameLength};
+  }
+  // LetterMask of the name, and of the bytes that start its words.
+  uint64_t Letters(uint32_t ADeclaration) const { return FLetters[ADeclaration]; }
+  uint64_t WordLetters(uint32_t ADeclaration) const { return FWordLetters[ADeclaration]; }
+  uint32_t FileOf(uint32_t ADeclaration) const;
+  // "TStringList.Sort", or the bare name when it has no owner.
+  std::string QualifiedName(uint32_t ADeclaration) const;
+
+  struct TSourceFile {
+    uint32_t FirstEntry;
+    uint32_t PathStart;
+    int64_t Size;
+    int64_t ModifiedNs;
+  };
+  size_t FileCount() const { return FFiles.empty() ? 0 : FFiles.size() - 1; }
+  const TSourceFile& File(uint32_t AFile) const { return FFiles[AFile]; }
+  std::string_view FilePath(uint32_t AFile) const {  // relative to the root
+    return {FPaths.data() + FFiles[AFile].PathStart, FFiles[AFile + 1].PathStart - FFiles[AFile].PathStart};
+  }
+  std::string FullPath(uint32_t AFile) const;
+
+  size_t MemoryUsed() const;
+
+  // The cache: a file holding the table whole. Save writes it beside and
+  // renames it into place; Load answers false, leaving the table as it
+  // was, for a file that is missing, of another version, for another root,
+  // damaged or cut short.
+  bool Save(const std::string& AFileName) const;
+  bool Load(const std::string& AFileName, const std::string& ARoot);
+
+private:
+  friend class TDeclarationTableBuilder;
+
+  std::string FRoot;
+  std::string FNames;  // the declarations' names, back to back
+  std::vector<TDeclarationEntry> FEntries;
+  std::vector<uint64_t> FLetters;
+  std::vector<uint64_t> FWordLetters;
+  std::vector<TSourceFile> FFiles;  // and one past the last
+  std::string FPaths;
+};
+
+// Builds a table file by file, in walk order.
+class TDeclarationTableBuilder {
+public:
+  // AExpected: about how many declarations will come, to size the table.
+  TDeclarationTableBuilder(std::string ARoot, size_t AExpected = 0);
+
+  // A file and the declarations scanned from it.
+  void AddFile(std::string_view APath, int64_t ASize, int64_t AModifiedNs,
+               const std::vector<TFoundDeclaration>& ADeclarations);
+  // A file of an earlier table that has not changed since.
+  void AddFile(const TDeclarationTable& AFrom, uint32_t AFile);
+  TDeclarationTable Finish();
+
+private:
+  void StartFile(std::string_view APath, int64_t ASize, int64_t AModifiedNs);
+
+  TDeclarationTable FTable;
+};
+
+}  // namespace Vantry
