@@ -6,6 +6,7 @@
 // whole query pasted at once). The target is 10 ms per keystroke at worst.
 
 #include "BenchSupport.h"
+#include "KeystrokeBench.h"
 #include "finder/UnitRanking.h"
 
 #include <algorithm>
@@ -100,18 +101,6 @@ TFileTable MeasureIndex(const char* ALabel, const std::string& ARoot) {
   return table;
 }
 
-struct TKeystrokes {
-  std::vector<double> Typed[13], Fresh[13];  // ms, by query length
-  double Worst = 0;
-  std::string WorstQuery;
-};
-
-void Percentiles(const char* ALabel, std::vector<double>& ATimes, double& AWorst) {
-  std::sort(ATimes.begin(), ATimes.end());
-  AWorst = std::max(AWorst, ATimes.back());
-  std::printf("  %s median %6.3f  worst %6.3f", ALabel, ATimes[ATimes.size() / 2], ATimes.back());
-}
-
 void MeasureRanking(const TFileTable& ATable) {
   // Queries as people type them: the start of a real name, its word starts
   // run together, its letters with gaps; and letters no name has.
@@ -128,52 +117,10 @@ void MeasureRanking(const TFileTable& ATable) {
   queries.push_back("zyxwvutsrqpo");
   queries.push_back("eeeeeeeeeeee");
   queries.push_back("s/u/t/i/l/s/");
-
-  // Time on the thread's own clock, best of three: what one core spends,
-  // not what other programs on a busy machine take from it.
-  auto cpuMs = [](const std::function<void()>& AWork) {
-    double best = 1e9;
-    for (int run = 0; run < 3; ++run) {
-      timespec start, end;
-      clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
-      AWork();
-      clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
-      best = std::min(best, (end.tv_sec - start.tv_sec) * 1e3 + (end.tv_nsec - start.tv_nsec) / 1e6);
-    }
-    return best;
-  };
-  TKeystrokes times;
-  for (const std::string& q : queries) {
-    TUnitSearch typed;
-    for (size_t n = 1; n <= 12 && n <= q.size(); ++n) {
-      const std::string query = q.substr(0, n);
-      times.Typed[n].push_back(cpuMs([&] {
-        TUnitSearch next = typed;  // narrowing from the last keystroke's state each time
-        next.Search(ATable, 1, query);
-      }));
-      typed.Search(ATable, 1, query);
-      times.Fresh[n].push_back(cpuMs([&] {
-        TUnitSearch fresh;
-        fresh.Search(ATable, 1, query);
-      }));
-      if (times.Fresh[n].back() > times.Worst) {
-        times.Worst = times.Fresh[n].back();
-        times.WorstQuery = query;
-      }
-    }
-  }
-  std::printf("ranking %zu names, ms of one core per keystroke (%zu queries typed one character at a time;\n"
-              "typed on: narrowing the last keystroke's matches; fresh: the whole query at once):\n",
-              ATable.FileCount(), queries.size());
-  double worstTyped = 0, worstFresh = 0;
-  for (int n = 1; n <= 12; ++n) {
-    std::printf("  %2d chars:", n);
-    Percentiles("typed on", times.Typed[n], worstTyped);
-    Percentiles("   fresh", times.Fresh[n], worstFresh);
-    std::printf("\n");
-  }
-  std::printf("  worst keystroke: typed on %.3f ms, fresh %.3f ms (\"%s\") (target: under 10 ms)\n", worstTyped,
-              worstFresh, times.WorstQuery.c_str());
+  VantryBench::MeasureKeystrokes<TUnitSearch>("names", ATable.FileCount(), queries,
+                                              [&](TUnitSearch& ASearch, const std::string& AQuery) {
+                                                ASearch.Search(ATable, 1, AQuery);
+                                              });
 }
 
 }  // namespace

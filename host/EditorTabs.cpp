@@ -229,6 +229,38 @@ std::string TEditorTabs::IdentifierAtCursor() const {
   return line.mid(begin, end - begin).toStdString();
 }
 
+void TEditorTabs::GoTo(int ALine, int AColumn) {
+  if (currentIndex() < 0) return;
+  QPlainTextEdit* editor = EditorOf(currentIndex());
+  const QTextBlock block = editor->document()->findBlockByNumber(std::max(ALine, 1) - 1);
+  if (!block.isValid()) return;
+  // Columns count the file's bytes: a UTF-8 character of several bytes is
+  // one character here, a Latin-1 byte one.
+  const QString line = block.text();
+  const bool latin1 = FDocuments[static_cast<size_t>(currentIndex())].Format.Latin1;
+  qsizetype at = 0;
+  for (int bytes = 1; at < line.size() && bytes < AColumn; ++at) {
+    const char16_t c = line[at].unicode();
+    bytes += latin1 || c < 0x80 ? 1 : c < 0x800 ? 2 : QChar::isHighSurrogate(c) ? 4 : 3;
+    if (QChar::isHighSurrogate(c)) ++at;
+  }
+  QTextCursor cursor(block);
+  cursor.setPosition(block.position() + static_cast<int>(std::min(at, line.size())));
+  editor->setTextCursor(cursor);
+  editor->centerCursor();
+  editor->setFocus();
+}
+
+bool TEditorTabs::CurrentText(std::string& AText, size_t& ACursor) const {
+  if (currentIndex() < 0) return false;
+  const QPlainTextEdit* editor = EditorOf(currentIndex());
+  const QString text = editor->toPlainText();
+  const int position = editor->textCursor().position();
+  AText = text.toStdString();
+  ACursor = static_cast<size_t>(text.left(position).toUtf8().size());
+  return true;
+}
+
 void TEditorTabs::UpdateTitle(int AIndex) {
   if (AIndex < 0) return;
   const TDocument& doc = FDocuments[AIndex];

@@ -33,6 +33,13 @@ public:
   // The identifier the current tab's cursor is on or just after, as UTF-8;
   // empty when there is none.
   std::string IdentifierAtCursor() const;
+  // Puts the current tab's cursor on line ALine at byte AColumn of the line
+  // as its file has it (both from 1; beyond the end means at the end), and
+  // shows it.
+  void GoTo(int ALine, int AColumn);
+  // The current tab's text as UTF-8 and the cursor's byte offset in it;
+  // false when no tab is open.
+  bool CurrentText(std::string& AText, size_t& ACursor) const;
 
   bool IsModified(int AIndex) const;
   const std::string& PathOf(int AIndex) const;

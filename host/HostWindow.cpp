@@ -36,6 +36,14 @@ public:
   bool IsFileOpen(const std::string& AFileName) override { return FWindow.Editor().IsFileOpen(AFileName); }
   bool OpenFile(const std::string& AFileName) override { return FWindow.OpenFile(AFileName); }
   std::string GetIdentifierAtCursor() override { return FWindow.Editor().IdentifierAtCursor(); }
+  bool OpenFileAt(const std::string& AFileName, int ALine, int AColumn) override {
+    if (!FWindow.OpenFile(AFileName)) return false;
+    FWindow.Editor().GoTo(ALine, AColumn);
+    return true;
+  }
+  bool GetEditorText(std::string& AText, size_t& ACursor) override {
+    return FWindow.Editor().CurrentText(AText, ACursor);
+  }
 
 private:
   THostWindow& FWindow;

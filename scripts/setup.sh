@@ -13,7 +13,7 @@ packages=(
   python3 python3-aiosmtpd
   xvfb xauth
   fonts-liberation
-  fpc-source-3.2.2
+  fpc-source-3.2.2 universal-ctags
   locales
   dpkg-dev lintian desktop-file-utils man-db
 )

@@ -1149,4 +1149,60 @@ std::vector<TDeclaration> ScanDeclarations(std::string_view AText, bool AInclude
   return copies;
 }
 
+std::vector<std::string> UsedUnits(std::string_view AText) {
+  AText = AText.substr(0, std::min<size_t>(AText.size(), UINT32_MAX));
+  std::vector<std::string> units;
+  auto add = [&](std::string AName) {
+    if (!AName.empty() && std::find(units.begin(), units.end(), AName) == units.end()) units.push_back(std::move(AName));
+  };
+  TLexer lexer(AText);
+  TToken t;
+  for (lexer.Next(t); t.Kind != tkEnd; lexer.Next(t)) {
+    if (t.Kind != tkIdent || t.Keyword != kwUses) continue;
+    std::string name;
+    bool skipping = false;  // after "in": the file's name, up to the next ','
+    for (lexer.Next(t); t.Kind != tkEnd && !(t.Kind == tkSymbol && t.Symbol == ';'); lexer.Next(t)) {
+      if (t.Kind == tkSymbol && t.Symbol == ',') {
+        add(std::move(name));
+        name.clear();
+        skipping = false;
+      } else if (t.Kind == tkIdent && t.Length == 2 && Lower(AText[t.Offset]) == 'i' && Lower(AText[t.Offset + 1]) == 'n') {
+        skipping = true;
+      } else if (!skipping && (t.Kind == tkIdent || (t.Kind == tkSymbol && t.Symbol == '.'))) {
+        name.append(AText.substr(t.Offset, t.Length));
+      }
+    }
+    add(std::move(name));
+  }
+  return units;
+}
+
+TNameAtCursor NameAt(std::string_view AText, size_t AOffset) {
+  AOffset = std::min(AOffset, AText.size());
+  auto inName = [&](size_t I) { return I < AText.size() && Continues(AText[I]); };
+  size_t at = AOffset;
+  if (!inName(at)) {
+    if (at == 0 || !inName(at - 1)) return {};
+    --at;  // just after the name
+  }
+  size_t begin = at, end = at + 1;
+  while (begin > 0 && inName(begin - 1)) --begin;
+  while (inName(end)) ++end;
+  if (ClassOf(AText[begin]) == ccDigit) return {};  // a number
+  TNameAtCursor found;
+  found.Name = std::string(AText.substr(begin, end - begin));
+  // "Owner.Name", blanks allowed around the dot as Pascal allows them.
+  size_t before = begin;
+  while (before > 0 && (AText[before - 1] == ' ' || AText[before - 1] == '\t')) --before;
+  if (before > 0 && AText[before - 1] == '.' && !(before > 1 && AText[before - 2] == '.')) {
+    size_t ownerEnd = before - 1;
+    while (ownerEnd > 0 && (AText[ownerEnd - 1] == ' ' || AText[ownerEnd - 1] == '\t')) --ownerEnd;
+    size_t ownerBegin = ownerEnd;
+    while (ownerBegin > 0 && inName(ownerBegin - 1)) --ownerBegin;
+    if (ownerBegin < ownerEnd && ClassOf(AText[ownerBegin]) != ccDigit)
+      found.Owner = std::string(AText.substr(ownerBegin, ownerEnd - ownerBegin));
+  }
+  return found;
+}
+
 }  // namespace Vantry

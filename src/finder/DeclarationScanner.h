@@ -86,4 +86,18 @@ std::vector<TDeclaration> ScanDeclarations(std::string_view AText, bool AInclude
 // Whether the file name is an include file's (*.inc), ignoring case.
 bool IsIncludeFileName(std::string_view AName);
 
+// The units a source's uses clauses name, in order, each once ("in 'file'"
+// parts left out; a dotted name kept whole).
+std::vector<std::string> UsedUnits(std::string_view AText);
+
+// The name at byte AOffset of a source (the cursor on it or just after it),
+// and its owner when the text reads Owner.Name there; both empty when the
+// cursor is on no name or on a number. Only the text around the cursor is
+// read: a name in a comment counts as a name.
+struct TNameAtCursor {
+  std::string Owner;
+  std::string Name;
+};
+TNameAtCursor NameAt(std::string_view AText, size_t AOffset);
+
 }  // namespace Vantry

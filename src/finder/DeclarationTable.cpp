@@ -1,6 +1,7 @@
 #include "finder/DeclarationTable.h"
 
 #include "finder/LibraryIndex.h"
+#include "finder/NameMatch.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -39,7 +40,8 @@ std::string TDeclarationTable::FullPath(uint32_t AFile) const {
 
 size_t TDeclarationTable::MemoryUsed() const {
   return FNames.capacity() + FPaths.capacity() + FEntries.capacity() * sizeof(TDeclarationEntry) +
-         (FLetters.capacity() + FWordLetters.capacity()) * sizeof(uint64_t) + FFiles.capacity() * sizeof(TSourceFile);
+         FLetters.capacity() * sizeof(uint64_t) + FWords.capacity() * sizeof(TWordMasks) + FFirstBytes.capacity() +
+         FFiles.capacity() * sizeof(TSourceFile);
 }
 
 // ---- building
@@ -47,7 +49,8 @@ size_t TDeclarationTable::MemoryUsed() const {
 TDeclarationTableBuilder::TDeclarationTableBuilder(std::string ARoot, size_t AExpected) : FTable(std::move(ARoot)) {
   FTable.FEntries.reserve(AExpected);
   FTable.FLetters.reserve(AExpected);
-  FTable.FWordLetters.reserve(AExpected);
+  FTable.FWords.reserve(AExpected);
+  FTable.FFirstBytes.reserve(AExpected);
   FTable.FNames.reserve(AExpected * 12);
 }
 
@@ -73,8 +76,10 @@ void TDeclarationTableBuilder::AddFile(std::string_view APath, int64_t ASize, in
     e.KindAndFlags = static_cast<uint8_t>(d.Kind | (d.Definition ? 0x40 : 0));
     t.FNames += name;
     t.FEntries.push_back(e);
-    t.FLetters.push_back(LetterMask(name));
-    t.FWordLetters.push_back(WordLetterMask(name, WordStarts(name)));
+    const uint64_t starts = WordStarts(name);
+    t.FLetters.push_back(LetterFilter(name));
+    t.FWords.push_back({starts, WordLetterMask(name, starts)});
+    t.FFirstBytes += name.empty() ? '\0' : LowerAscii(name[0]);
   }
 }
 
@@ -92,7 +97,8 @@ void TDeclarationTableBuilder::AddFile(const TDeclarationTable& AFrom, uint32_t 
     t.FEntries.push_back(e);
   }
   t.FLetters.insert(t.FLetters.end(), AFrom.FLetters.begin() + from, AFrom.FLetters.begin() + to);
-  t.FWordLetters.insert(t.FWordLetters.end(), AFrom.FWordLetters.begin() + from, AFrom.FWordLetters.begin() + to);
+  t.FWords.insert(t.FWords.end(), AFrom.FWords.begin() + from, AFrom.FWords.begin() + to);
+  t.FFirstBytes.append(AFrom.FFirstBytes, from, to - from);
 }
 
 TDeclarationTable TDeclarationTableBuilder::Finish() {
@@ -101,7 +107,8 @@ TDeclarationTable TDeclarationTableBuilder::Finish() {
   t.FNames.shrink_to_fit();
   t.FEntries.shrink_to_fit();
   t.FLetters.shrink_to_fit();
-  t.FWordLetters.shrink_to_fit();
+  t.FWords.shrink_to_fit();
+  t.FFirstBytes.shrink_to_fit();
   return std::move(t);
 }
 
@@ -112,7 +119,7 @@ namespace {
 // Bumped whenever the format or what the scanner finds changes: a cache of
 // another version is read as none.
 constexpr char Magic[8] = {'V', 'N', 'T', 'R', 'Y', 'D', 'X', '2'};
-constexpr uint32_t FormatVersion = 1;
+constexpr uint32_t FormatVersion = 4;
 
 struct THeader {
   char Magic[8];
@@ -177,7 +184,8 @@ bool TDeclarationTable::Save(const std::string& AFileName) const {
   body += FNames;
   Put(body, FEntries);
   Put(body, FLetters);
-  Put(body, FWordLetters);
+  Put(body, FWords);
+  body += FFirstBytes;
   Put(body, FFiles);
   body += FPaths;
   THeader header{};
@@ -236,7 +244,7 @@ bool TDeclarationTable::Load(const std::string& AFileName, const std::string& AR
   TDeclarationTable t;
   TReader r(body, size);
   if (!r.Get(t.FRoot, h.RootLength) || t.FRoot != ARoot || !r.Get(t.FNames, h.NameBytes) ||
-      !r.Get(t.FEntries, h.Entries) || !r.Get(t.FLetters, h.Entries) || !r.Get(t.FWordLetters, h.Entries) ||
+      !r.Get(t.FEntries, h.Entries) || !r.Get(t.FLetters, h.Entries) || !r.Get(t.FWords, h.Entries) || !r.Get(t.FFirstBytes, h.Entries) ||
       !r.Get(t.FFiles, h.Files) || !r.Get(t.FPaths, h.PathBytes) || !r.Empty())
     return false;
   // Every index must stay inside the table: the checksum tells damage, this

@@ -1,8 +1,8 @@
 #pragma once
 // The declarations of a library's sources, as the declaration search reads
 // them: each declaration in 16 bytes (where its name lies in the name pool,
-// its owner's declaration, where it stands, its kind) with the letter masks
-// the ranking filters by, grouped by file in walk order; and each file's
+// its owner's declaration, where it stands, its kind) with the masks the
+// ranking filters and matches by, grouped by file in walk order; and each file's
 // path, size and modification time, which tell the next build what it may
 // reuse. A table never changes once built; a refresh builds a new one. It
 // is saved to and read back from the user's cache folder whole.
@@ -28,6 +28,12 @@ struct TDeclarationEntry {
 };
 static_assert(sizeof(TDeclarationEntry) == 16);
 
+// What the ranking matches a name by, worked out once.
+struct TWordMasks {
+  uint64_t Starts;   // WordStarts of the name
+  uint64_t Letters;  // WordLetterMask of the name
+};
+
 class TDeclarationTable {
 public:
   static constexpr uint32_t None = UINT32_MAX;
@@ -44,9 +50,13 @@ public:
     const TDeclarationEntry& e = FEntries[ADeclaration];
     return {FNames.data() + e.NameStart, e.NameLength};
   }
-  // LetterMask of the name, and of the bytes that start its words.
+  // LetterFilter of the name: kept apart, as the ranking reads it for every
+  // declaration and the rest only for those it lets through.
   uint64_t Letters(uint32_t ADeclaration) const { return FLetters[ADeclaration]; }
-  uint64_t WordLetters(uint32_t ADeclaration) const { return FWordLetters[ADeclaration]; }
+  const TWordMasks& Words(uint32_t ADeclaration) const { return FWords[ADeclaration]; }
+  // The name's first byte in lower case: most names are told from a prefix
+  // by it alone, without reading the name.
+  char FirstByte(uint32_t ADeclaration) const { return FFirstBytes[ADeclaration]; }
   uint32_t FileOf(uint32_t ADeclaration) const;
   // "TStringList.Sort", or the bare name when it has no owner.
   std::string QualifiedName(uint32_t ADeclaration) const;
@@ -80,7 +90,8 @@ private:
   std::string FNames;  // the declarations' names, back to back
   std::vector<TDeclarationEntry> FEntries;
   std::vector<uint64_t> FLetters;
-  std::vector<uint64_t> FWordLetters;
+  std::vector<TWordMasks> FWords;
+  std::string FFirstBytes;
   std::vector<TSourceFile> FFiles;  // and one past the last
   std::string FPaths;
 };

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPainter>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -47,57 +48,94 @@ QString DisplayText(std::string_view ABytes, const std::vector<uint16_t>& AMarks
   return text;
 }
 
-// The ranked files as list rows. The rows refer to the table as it was when
-// they were ranked; the form ranks again before the table can differ.
+// The ranked files or declarations as list rows. The rows refer to the
+// tables as they were when they were ranked; the form ranks again before a
+// table can differ.
 class TFinderResults final : public QAbstractListModel {
 public:
   struct TRow {
-    QString Name, Folder;
-    std::vector<bool> NameMarks, FolderMarks;
+    QString Kind;  // a declaration's kind; empty for a file
+    QString Name, Where;
+    std::vector<bool> NameMarks, WhereMarks;
   };
 
-  TFinderResults(const TLibraryIndex& AIndex, const TUnitSearch& ASearch, QObject* AParent)
-      : QAbstractListModel(AParent), FIndex(AIndex), FSearch(ASearch) {}
+  TFinderResults(const TLibraryIndex& AIndex, const TUnitSearch& AUnits, const TDeclarationSearch& ADeclarations,
+                 QObject* AParent)
+      : QAbstractListModel(AParent), FIndex(AIndex), FUnits(AUnits), FDeclarations(ADeclarations) {}
 
-  void Reset(const QString& AQuery) {
+  void Reset(TFinderMode AMode, const QString& AQuery, std::shared_ptr<const TDeclarationTable> ATable) {
     beginResetModel();
+    FMode = AMode;
     FQuery = AQuery.toStdString();
-    FRows = static_cast<int>(FSearch.Results().size());
+    FTable = std::move(ATable);
+    FRows = static_cast<int>(AMode == fmUnits ? FUnits.Results().size() : FTable ? FDeclarations.Results().size() : 0);
     endResetModel();
   }
 
   int rowCount(const QModelIndex& AParent) const override { return AParent.isValid() ? 0 : FRows; }
 
-  uint32_t FileOf(int ARow) const { return FSearch.Results()[static_cast<size_t>(ARow)].File; }
-
-  TRow Row(int ARow) const {
-    TRow row;
-    const TFileTable& table = FIndex.Files();
-    uint32_t file = FileOf(ARow);
-    TMatchMarks marks = TUnitSearch::Marks(table, file, FQuery);
-    row.Name = DisplayText(table.Name(file), marks.Name, row.NameMarks);
-    std::string_view folder = table.Folder(table.File(file).Folder);
-    row.Folder = folder.empty() ? QStringLiteral(".") : DisplayText(folder, marks.Folder, row.FolderMarks);
-    row.FolderMarks.resize(static_cast<size_t>(row.Folder.size()));
-    return row;
+  // The row's file (units) or declaration.
+  uint32_t ItemOf(int ARow) const {
+    const auto row = static_cast<size_t>(ARow);
+    return FMode == fmUnits ? FUnits.Results()[row].File : FDeclarations.Results()[row].Declaration;
   }
+  const TDeclarationTable* Table() const { return FTable.get(); }
+
+  TRow Row(int ARow) const { return FMode == fmUnits ? UnitRow(ItemOf(ARow)) : DeclarationRow(ItemOf(ARow)); }
 
   QVariant data(const QModelIndex& AIndex, int ARole) const override {
     if (!AIndex.isValid() || AIndex.row() >= FRows) return {};
     if (ARole == Qt::DisplayRole) {
       TRow row = Row(AIndex.row());
-      return row.Name + QStringLiteral("  ") + row.Folder;
+      return (row.Kind.isEmpty() ? QString() : row.Kind + QLatin1Char(' ')) + row.Name + QStringLiteral("  ") + row.Where;
     }
     if (ARole == Qt::ToolTipRole) {
       std::vector<bool> unused;
-      return DisplayText(FIndex.Files().FullPath(FileOf(AIndex.row())), {}, unused);
+      const uint32_t item = ItemOf(AIndex.row());
+      if (FMode == fmUnits) return DisplayText(FIndex.Files().FullPath(item), {}, unused);
+      return DisplayText(FTable->FullPath(FTable->FileOf(item)), {}, unused) +
+             QStringLiteral(":%1").arg(FTable->Entry(item).Line);
     }
     return {};
   }
 
 private:
+  TRow UnitRow(uint32_t AFile) const {
+    TRow row;
+    const TFileTable& table = FIndex.Files();
+    TMatchMarks marks = TUnitSearch::Marks(table, AFile, FQuery);
+    row.Name = DisplayText(table.Name(AFile), marks.Name, row.NameMarks);
+    std::string_view folder = table.Folder(table.File(AFile).Folder);
+    row.Where = folder.empty() ? QStringLiteral(".") : DisplayText(folder, marks.Folder, row.WhereMarks);
+    row.WhereMarks.resize(static_cast<size_t>(row.Where.size()));
+    return row;
+  }
+
+  TRow DeclarationRow(uint32_t ADeclaration) const {
+    TRow row;
+    const TDeclarationTable& table = *FTable;
+    const TDeclarationEntry& entry = table.Entry(ADeclaration);
+    std::vector<uint16_t> nameMarks, ownerMarks;
+    TDeclarationSearch::Marks(table, ADeclaration, FQuery, nameMarks, ownerMarks);
+    row.Kind = QString::fromLatin1(DeclarationKindName(entry.Kind()));
+    if (entry.Owner != TDeclarationTable::None) {
+      row.Name = DisplayText(table.Name(entry.Owner), ownerMarks, row.NameMarks) + QLatin1Char('.');
+      row.NameMarks.push_back(false);
+    }
+    std::vector<bool> marks;
+    row.Name += DisplayText(table.Name(ADeclaration), nameMarks, marks);
+    row.NameMarks.insert(row.NameMarks.end(), marks.begin(), marks.end());
+    row.Where = DisplayText(table.FilePath(table.FileOf(ADeclaration)), {}, row.WhereMarks) +
+                QStringLiteral(":%1").arg(entry.Line);
+    row.WhereMarks.resize(static_cast<size_t>(row.Where.size()));
+    return row;
+  }
+
   const TLibraryIndex& FIndex;
-  const TUnitSearch& FSearch;
+  const TUnitSearch& FUnits;
+  const TDeclarationSearch& FDeclarations;
+  TFinderMode FMode = fmUnits;
+  std::shared_ptr<const TDeclarationTable> FTable;
   std::string FQuery;
   int FRows = 0;
 };
@@ -129,10 +167,11 @@ public:
     APainter->save();
     APainter->setClipRect(option.rect);
     QRect area = option.rect.adjusted(6, 0, -6, 0);
+    const int space = option.fontMetrics.horizontalAdvance(QLatin1Char(' '));
     int x = area.left();
+    if (!row.Kind.isEmpty()) x = Draw(APainter, option.font, area, x, row.Kind, {}, quiet, mark) + space;
     x = Draw(APainter, option.font, area, x, row.Name, row.NameMarks, text, mark);
-    x += 3 * option.fontMetrics.horizontalAdvance(QLatin1Char(' '));
-    Draw(APainter, option.font, area, x, row.Folder, row.FolderMarks, quiet, mark);
+    Draw(APainter, option.font, area, x + 3 * space, row.Where, row.WhereMarks, quiet, mark);
     APainter->restore();
   }
 
@@ -166,19 +205,17 @@ private:
 
 }  // namespace
 
-TFinderForm::TFinderForm(TLibraryIndex& AIndex, std::function<void(const std::string&)> AOpen, QWidget* AParent)
+TFinderForm::TFinderForm(TLibraryIndex& AIndex, TOpenChoice AOpen, QWidget* AParent)
     : QDialog(AParent),
       EDSearch(new QLineEdit(this)),
       LVResults(new QListView(this)),
       LBStatus(new QLabel(this)),
       FIndex(AIndex),
       FOpen(std::move(AOpen)),
-      FResults(new TFinderResults(AIndex, FSearch, this)),
+      FResults(new TFinderResults(AIndex, FSearch, FDeclarationSearch, this)),
       FPollTimer(new QTimer(this)) {
-  setWindowTitle(QStringLiteral("Find Library Unit"));
   setObjectName(QStringLiteral("FinderForm"));
   EDSearch->setObjectName(QStringLiteral("EDSearch"));
-  EDSearch->setPlaceholderText(QStringLiteral("Type part of a unit's name"));
   EDSearch->setClearButtonEnabled(true);
   LVResults->setObjectName(QStringLiteral("LVResults"));
   LVResults->setModel(FResults);
@@ -192,6 +229,7 @@ TFinderForm::TFinderForm(TLibraryIndex& AIndex, std::function<void(const std::st
   layout->addWidget(LVResults, 1);
   layout->addWidget(LBStatus);
   resize(620, 420);
+  ShowModeTexts();
 
   EDSearch->installEventFilter(this);
   connect(EDSearch, &QLineEdit::textChanged, this, &TFinderForm::EDSearchTextChanged);
@@ -201,6 +239,34 @@ TFinderForm::TFinderForm(TLibraryIndex& AIndex, std::function<void(const std::st
   connect(FPollTimer, &QTimer::timeout, this, &TFinderForm::PollTimerTimer);
   FPollTimer->start(50);
   PollTimerTimer();
+}
+
+void TFinderForm::ShowModeTexts() {
+  const bool units = FMode == fmUnits;
+  setWindowTitle(units ? QStringLiteral("Find Library Unit") : QStringLiteral("Find Library Declaration"));
+  EDSearch->setPlaceholderText(units ? QStringLiteral("Type part of a unit's name")
+                                     : QStringLiteral("Type part of a name, or Owner.Member"));
+  if (!units) resize(std::max(width(), 760), height());  // a declaration's row is longer
+}
+
+void TFinderForm::SetMode(TFinderMode AMode) {
+  if (AMode == FMode) return;
+  FMode = AMode;
+  const QString query = EDSearch->text();
+  {
+    QSignalBlocker quiet(EDSearch);
+    EDSearch->setText(FOtherQuery);
+  }
+  FOtherQuery = query;
+  ShowModeTexts();
+  FUserChose = false;
+  Rank(false);
+  FPollTimer->start(50);
+}
+
+void TFinderForm::SetPreferredUnits(const std::vector<std::string>& AUnits) {
+  FDeclarationSearch.SetPreferredUnits(AUnits);
+  if (FMode == fmDeclarations) Rank(true);
 }
 
 TFinderForm::~TFinderForm() = default;
@@ -257,56 +323,108 @@ void TFinderForm::EDSearchTextChanged() {
 
 void TFinderForm::PollTimerTimer() {
   FIndex.Poll();
-  if (FIndex.Generation() != FRankedGeneration || FIndex.Files().FileCount() != FRankedFiles) Rank(true);
-  if (!FIndex.Walking()) FPollTimer->stop();
+  if (IndexMoved()) Rank(true);
+  if (!FIndex.Building()) FPollTimer->stop();
   ShowStatus();
 }
 
+bool TFinderForm::IndexMoved() const {
+  if (FMode == fmDeclarations) return FIndex.DeclarationGeneration() != FRankedDeclarations;
+  return FIndex.Generation() != FRankedGeneration || FIndex.Files().FileCount() != FRankedFiles;
+}
+
 void TFinderForm::Rank(bool AKeepSelection) {
-  const bool sameTable = FIndex.Generation() == FRankedGeneration;
+  const bool units = FMode == fmUnits;
+  const bool sameTable = units ? FIndex.Generation() == FRankedGeneration
+                               : FIndex.DeclarationGeneration() == FRankedDeclarations;
   int64_t chosen = -1;
-  // The file the user went to stays chosen while more files come in;
-  // otherwise the best one is.
-  if (AKeepSelection && FUserChose && sameTable && SelectedRow() >= 0) chosen = FResults->FileOf(SelectedRow());
-  FRankedGeneration = FIndex.Generation();
-  FRankedFiles = FIndex.Files().FileCount();
-  FSearch.Search(FIndex.Files(), FRankedGeneration, EDSearch->text().toStdString());
-  FResults->Reset(EDSearch->text());
+  // What the user went to stays chosen while more comes in; otherwise the
+  // best is.
+  if (AKeepSelection && FUserChose && sameTable && SelectedRow() >= 0) chosen = FResults->ItemOf(SelectedRow());
+  const std::string query = EDSearch->text().toStdString();
+  std::shared_ptr<const TDeclarationTable> table;
+  if (units) {
+    FRankedGeneration = FIndex.Generation();
+    FRankedFiles = FIndex.Files().FileCount();
+    FSearch.Search(FIndex.Files(), FRankedGeneration, query);
+  } else {
+    FRankedDeclarations = FIndex.DeclarationGeneration();
+    table = FIndex.Declarations();
+    if (table) FDeclarationSearch.Search(*table, FRankedDeclarations, query);
+  }
+  FResults->Reset(FMode, EDSearch->text(), std::move(table));
   int row = 0;
-  for (size_t i = 0; chosen >= 0 && i < FSearch.Results().size(); ++i)
-    if (FSearch.Results()[i].File == chosen) row = static_cast<int>(i);
+  for (int i = 0; chosen >= 0 && i < FResults->rowCount({}); ++i)
+    if (FResults->ItemOf(i) == chosen) row = i;
   if (FResults->rowCount({}) > 0) LVResults->setCurrentIndex(FResults->index(row));
   ShowStatus();
 }
 
 void TFinderForm::ShowStatus() {
-  const TFileTable& table = FIndex.Files();
-  const QString files = QLocale().toString(static_cast<qulonglong>(table.FileCount()));
   std::vector<bool> unused;
-  const QString root = DisplayText(table.Root(), {}, unused);
+  const QString root = DisplayText(FIndex.Files().Root(), {}, unused);
   QString status;
   if (root.isEmpty())
     status = QStringLiteral("No source folder is set: choose one in File > Vantry > Options...");
   else if (!FIndex.LastReport().Error.empty() && FIndex.Complete())
     status = QStringLiteral("Cannot read the source folder %1: %2")
                  .arg(root, QString::fromStdString(FIndex.LastReport().Error));
-  else if (EDSearch->text().isEmpty())
-    status = QStringLiteral("%1 files in %2").arg(files, root);
+  else
+    status = FMode == fmUnits ? UnitStatus(root) : DeclarationStatus(root);
+  LBStatus->setText(status);
+}
+
+QString TFinderForm::UnitStatus(const QString& ARoot) const {
+  const QString files = QLocale().toString(static_cast<qulonglong>(FIndex.Files().FileCount()));
+  QString status;
+  if (EDSearch->text().isEmpty())
+    status = QStringLiteral("%1 files in %2").arg(files, ARoot);
   else if (FSearch.MatchCount() == 0)
     status = QStringLiteral("No file matches");
   else
     status = QStringLiteral("%1 of %2 files").arg(QLocale().toString(static_cast<qulonglong>(FSearch.MatchCount())), files);
   if (!FIndex.Complete()) status += QStringLiteral(" (still indexing...)");
-  LBStatus->setText(status);
+  return status;
+}
+
+QString TFinderForm::DeclarationStatus(const QString& ARoot) const {
+  const TDeclarationTable* table = FResults->Table();
+  if (!table) return QStringLiteral("Indexing the declarations in %1...").arg(ARoot);
+  const QLocale locale;
+  const QString all = locale.toString(static_cast<qulonglong>(table->Count()));
+  QString status;
+  if (EDSearch->text().isEmpty())
+    status = QStringLiteral("%1 declarations in %2 files in %3")
+                 .arg(all, locale.toString(static_cast<qulonglong>(table->FileCount())), ARoot);
+  else if (FDeclarationSearch.MatchCount() == 0)
+    status = QStringLiteral("No declaration matches");
+  else if (FDeclarationSearch.CountedAll())
+    status = QStringLiteral("%1 of %2 declarations")
+                 .arg(locale.toString(static_cast<qulonglong>(FDeclarationSearch.MatchCount())), all);
+  else
+    status = QStringLiteral("The best %1 of many matching declarations")
+                 .arg(locale.toString(static_cast<qulonglong>(FDeclarationSearch.Results().size())));
+  if (FIndex.Building()) status += QStringLiteral(" (still indexing...)");
+  return status;
 }
 
 void TFinderForm::OpenSelected() {
-  if (FIndex.Generation() != FRankedGeneration) Rank(true);  // rows must name files of this table
-  int row = SelectedRow();
+  if (IndexMoved()) Rank(true);  // rows must name what the index holds now
+  const int row = SelectedRow();
   if (row < 0) return;
-  std::string path = FIndex.Files().FullPath(FResults->FileOf(row));
+  std::string path;
+  int line = 0, column = 0;
+  if (FMode == fmUnits) {
+    path = FIndex.Files().FullPath(FResults->ItemOf(row));
+  } else {
+    const TDeclarationTable& table = *FResults->Table();
+    const uint32_t d = FResults->ItemOf(row);
+    path = table.FullPath(table.FileOf(d));
+    line = static_cast<int>(table.Entry(d).Line);
+    column = table.Entry(d).Column;
+  }
   accept();
-  if (FOpen) FOpen(path);
+  if (FOpen) FOpen(path, line, column);
 }
 
 }  // namespace Vantry

@@ -1,12 +1,16 @@
 #pragma once
-// The "Find Library Unit" dialog: a search box over the library index and
-// the ranked files below it, each shown with its name (the matched letters
-// marked) and its folder relative to the source folder. Enter or a double
-// click opens the chosen file; Escape closes the dialog.
+// The library finder's dialog: a search box over the library index and the
+// ranked results below it. In its units mode ("Find Library Unit") each
+// file is shown with its name (the matched letters marked) and its folder
+// relative to the source folder; in its declarations mode ("Find Library
+// Declaration") each declaration with its kind, its name (with its owner's:
+// "TStringList.Sort") and its file and line. Enter or a double click opens
+// the chosen file (at the declaration); Escape closes the dialog.
 //
-// While the index is being walked the dialog looks at it every 50 ms and
+// While the index is being built the dialog looks at it every 50 ms and
 // ranks again, so what is typed early shows what is found so far.
 
+#include "finder/DeclarationRanking.h"
 #include "finder/UnitRanking.h"
 
 #include <QDialog>
@@ -23,18 +27,29 @@ namespace Vantry {
 
 class TFinderResults;
 
+enum TFinderMode { fmUnits, fmDeclarations };
+
+// Opens a chosen file: at ALine and AColumn (from 1; the column in bytes)
+// for a declaration, ALine 0 for a unit.
+using TOpenChoice = std::function<void(const std::string& APath, int ALine, int AColumn)>;
+
 class TFinderForm final : public QDialog {
   Q_OBJECT
 
 public:
-  // AOpen is called with a file's full path when the user chooses it. The
-  // index must outlive the form.
-  TFinderForm(TLibraryIndex& AIndex, std::function<void(const std::string&)> AOpen, QWidget* AParent = nullptr);
+  // The index must outlive the form.
+  TFinderForm(TLibraryIndex& AIndex, TOpenChoice AOpen, QWidget* AParent = nullptr);
   ~TFinderForm() override;
 
+  // Switches between units and declarations; each mode keeps its own query.
+  void SetMode(TFinderMode AMode);
+  TFinderMode Mode() const { return FMode; }
+  // The units whose declarations win ties (those the edited source uses).
+  void SetPreferredUnits(const std::vector<std::string>& AUnits);
   // Types AText into the search box, all of it selected.
   void SetQuery(const QString& AText);
-  // The rows shown, as "name  folder", best first.
+  // The rows shown, best first: "name  folder" for units, "kind name
+  // path:line" for declarations.
   QStringList Rows() const;
   int SelectedRow() const;
 
@@ -55,13 +70,23 @@ private:
   void Rank(bool AKeepSelection);
   void ShowStatus();
 
+  // Whether what the index holds now differs from what was ranked.
+  bool IndexMoved() const;
+  void ShowModeTexts();
+  QString UnitStatus(const QString& ARoot) const;
+  QString DeclarationStatus(const QString& ARoot) const;
+
   TLibraryIndex& FIndex;
-  std::function<void(const std::string&)> FOpen;
+  TOpenChoice FOpen;
+  TFinderMode FMode = fmUnits;
+  QString FOtherQuery;  // the other mode's query, kept while this one shows
   TUnitSearch FSearch;
+  TDeclarationSearch FDeclarationSearch;
   TFinderResults* FResults;
   QTimer* FPollTimer;
   uint64_t FRankedGeneration = 0;
   size_t FRankedFiles = 0;
+  uint64_t FRankedDeclarations = 0;  // the declaration generation ranked
   bool FUserChose = false;  // the user moved through the results since typing
 };
 

@@ -1,6 +1,7 @@
 #include "finder/LibraryFinderUnit.h"
 
 #include "expert/host/ExptIntf.h"
+#include "finder/DeclarationScanner.h"
 #include "finder/UnitRanking.h"
 #include "forms/QtApplication.h"
 #include "platform/Streaming.h"
@@ -18,11 +19,15 @@ const TClassInfo& TLibraryFinderModule::StaticClass() {
       Published::Method<&T::LibraryFinderModuleDestroy>("LibraryFinderModuleDestroy"),
       Published::Method<&T::IMIFindLibraryUnitClick>("IMIFindLibraryUnitClick"),
       Published::Method<&T::IMIOpenUnitAtCursorClick>("IMIOpenUnitAtCursorClick"),
+      Published::Method<&T::IMIFindLibraryDeclarationClick>("IMIFindLibraryDeclarationClick"),
+      Published::Method<&T::IMIFindDeclarationAtCursorClick>("IMIFindDeclarationAtCursorClick"),
   };
   static constexpr TFieldInfo Fields[] = {
       Published::Field<&T::IMIFinderSeparator>("IMIFinderSeparator"),
       Published::Field<&T::IMIFindLibraryUnit>("IMIFindLibraryUnit"),
       Published::Field<&T::IMIOpenUnitAtCursor>("IMIOpenUnitAtCursor"),
+      Published::Field<&T::IMIFindLibraryDeclaration>("IMIFindLibraryDeclaration"),
+      Published::Field<&T::IMIFindDeclarationAtCursor>("IMIFindDeclarationAtCursor"),
   };
   static constexpr TClassInfo Info = ClassInfoOf<T, TEtkModule>("TLibraryFinderModule")
                                          .WithMethods(Methods)
@@ -44,13 +49,13 @@ void TLibraryFinderModule::LibraryFinderModuleDestroy(TObject*) {
   delete FFinder.data();
   delete FWaitTimer;
   FWaitTimer = nullptr;
-  FPending.clear();
+  FPending = {};
   if (FIndex) FIndex->Stop();
 }
 
 void TLibraryFinderModule::IMIFindLibraryUnitClick(TObject*) {
   try {
-    ShowFinder();
+    ShowFinder(fmUnits);
   } catch (...) {
     Application().HandleException(this);
   }
@@ -68,77 +73,185 @@ void TLibraryFinderModule::IMIOpenUnitAtCursorClick(TObject*) {
   }
 }
 
-void TLibraryFinderModule::RefreshIndex() {
+namespace {
+
+// What the edited source says: the units it uses (and System, which every
+// Pascal source uses without naming it).
+std::vector<std::string> UsesOf(const std::string& AText) {
+  std::vector<std::string> units = UsedUnits(AText);
+  units.push_back("System");
+  return units;
+}
+
+}  // namespace
+
+void TLibraryFinderModule::IMIFindLibraryDeclarationClick(TObject*) {
+  try {
+    TFinderForm* finder = ShowFinder(fmDeclarations);
+    std::string text;
+    size_t cursor = 0;
+    finder->SetPreferredUnits(ToolServices && ToolServices->GetEditorText(text, cursor) ? UsesOf(text)
+                                                                                         : UsesOf({}));
+  } catch (...) {
+    Application().HandleException(this);
+  }
+}
+
+void TLibraryFinderModule::IMIFindDeclarationAtCursorClick(TObject*) {
+  try {
+    std::string text;
+    size_t cursor = 0;
+    TNameAtCursor at;
+    std::vector<std::string> uses;
+    if (ToolServices && ToolServices->GetEditorText(text, cursor)) {
+      at = NameAt(text, cursor);
+      uses = UsesOf(text);
+    } else if (ToolServices) {  // a host that cannot give the text: the name alone
+      at.Name = ToolServices->GetIdentifierAtCursor();
+    }
+    if (at.Name.empty())
+      Application().ShowMessage("There is no identifier at the cursor.");
+    else
+      OpenDeclarationNamed(at.Owner, at.Name, std::move(uses));
+  } catch (...) {
+    Application().HandleException(this);
+  }
+}
+
+void TLibraryFinderModule::RefreshIndex(bool ADeclarations) {
   bool automatic = true;
   std::string path;
   ReadSettings(automatic, path);
-  FIndex->Refresh(path);
+  FIndex->Refresh(path, ADeclarations);
 }
 
-TFinderForm* TLibraryFinderModule::ShowFinder() {
-  RefreshIndex();
+TFinderForm* TLibraryFinderModule::ShowFinder(TFinderMode AMode) {
+  RefreshIndex(AMode == fmDeclarations);
   // One finder, kept (hidden) between openings with what was typed in it.
   // The module deletes it: nothing of the add-in may be left for the host's
   // window to delete after the library is gone.
   if (!FFinder)
-    FFinder = new TFinderForm(*FIndex, [this](const std::string& APath) { OpenFile(APath); }, ApplicationWindow());
+    FFinder = new TFinderForm(
+        *FIndex, [this](const std::string& APath, int ALine, int AColumn) { OpenFile(APath, ALine, AColumn); },
+        ApplicationWindow());
+  FFinder->SetMode(AMode);
   FFinder->open();  // modal to the IDE's window, without a loop of its own
   FFinder->raise();
   FFinder->activateWindow();
   return FFinder;
 }
 
-TFinderForm* TLibraryFinderModule::ShowFinder(const std::string& AQuery) {
-  TFinderForm* finder = ShowFinder();
+TFinderForm* TLibraryFinderModule::ShowFinder(TFinderMode AMode, const std::string& AQuery) {
+  TFinderForm* finder = ShowFinder(AMode);
   finder->SetQuery(QString::fromStdString(AQuery));
   return finder;
 }
 
 void TLibraryFinderModule::OpenUnitNamed(const std::string& AName) {
-  RefreshIndex();
+  RefreshIndex(false);
+  TLookup lookup;
+  lookup.Name = AName;
+  Look(std::move(lookup));
+}
+
+void TLibraryFinderModule::OpenDeclarationNamed(const std::string& AOwner, const std::string& AName,
+                                                std::vector<std::string> AUses) {
+  RefreshIndex(true);
+  TLookup lookup;
+  lookup.Declaration = true;
+  lookup.Owner = AOwner;
+  lookup.Name = AName;
+  lookup.Uses = std::move(AUses);
+  Look(std::move(lookup));
+}
+
+void TLibraryFinderModule::Look(TLookup ALookup) {
   FIndex->Poll();
-  FPending.clear();
+  FPending = {};
   FWaitTimer->stop();
   // A whole index that knows the name answers at once; the walk that has
   // just started may still bring a file that is new.
-  if (FIndex->Complete() && ResolveName(AName, false)) return;
-  FPending = AName;
+  const bool ready = ALookup.Declaration ? FIndex->Declarations() != nullptr : FIndex->Complete();
+  if (ready && ResolveName(ALookup, false)) return;
+  FPending = std::move(ALookup);
   FWaitTimer->start(50);
 }
 
 void TLibraryFinderModule::WaitTimerTimer() {
   FIndex->Poll();
-  if (FIndex->Walking()) return;
+  if (FPending.Declaration ? FIndex->Building() : FIndex->Walking()) return;
   FWaitTimer->stop();
-  std::string name;
-  name.swap(FPending);
-  if (!name.empty()) ResolveName(name, true);
+  TLookup lookup;
+  std::swap(lookup, FPending);
+  if (!lookup.Empty()) ResolveName(lookup, true);
 }
 
-bool TLibraryFinderModule::ResolveName(const std::string& AName, bool AFinal) {
+bool TLibraryFinderModule::ResolveName(const TLookup& ALookup, bool AFinal) {
+  if (ALookup.Declaration) return ResolveDeclaration(ALookup, AFinal);
   const TFileTable& table = FIndex->Files();
-  std::vector<uint32_t> files = TUnitSearch::UnitsNamed(table, AName);
+  std::vector<uint32_t> files = TUnitSearch::UnitsNamed(table, ALookup.Name);
   if (files.size() == 1) {
-    OpenFile(table.FullPath(files[0]));
+    OpenFile(table.FullPath(files[0]), 0, 0);
     return true;
   }
   if (files.size() > 1) {
-    ShowFinder(AName);
+    ShowFinder(fmUnits, ALookup.Name);
     return true;
   }
   if (!AFinal) return false;
-  if (table.Root().empty())
-    Application().ShowMessage("No source folder is set: choose one in File > Vantry > Options...");
-  else if (!FIndex->LastReport().Error.empty())
-    Application().ShowMessage(Format("Cannot read the source folder %s: %s.", {table.Root(), FIndex->LastReport().Error}));
-  else
-    Application().ShowMessage(Format("No library unit named %s in %s.", {AName, table.Root()}));
+  if (!ReportUnreadableRoot())
+    Application().ShowMessage(Format("No library unit named %s in %s.", {ALookup.Name, table.Root()}));
   return true;
 }
 
-void TLibraryFinderModule::OpenFile(const std::string& APath) {
+bool TLibraryFinderModule::ResolveDeclaration(const TLookup& ALookup, bool AFinal) {
+  const std::shared_ptr<const TDeclarationTable> table = FIndex->Declarations();
+  std::vector<uint32_t> found;
+  bool owned = false;
+  if (table) {
+    // Owner.Name names a member when the owner is a type; when it is a
+    // variable or a unit, the name alone is what there is to go by.
+    if (!ALookup.Owner.empty()) found = TDeclarationSearch::Named(*table, ALookup.Owner, ALookup.Name);
+    owned = !found.empty();
+    if (found.empty()) found = TDeclarationSearch::Named(*table, {}, ALookup.Name);
+  }
+  if (found.size() == 1) {
+    const uint32_t d = found[0];
+    OpenFile(table->FullPath(table->FileOf(d)), static_cast<int>(table->Entry(d).Line), table->Entry(d).Column);
+    return true;
+  }
+  if (found.size() > 1) {
+    TFinderForm* finder = ShowFinder(fmDeclarations);
+    finder->SetPreferredUnits(ALookup.Uses);
+    finder->SetQuery(QString::fromStdString(owned ? ALookup.Owner + "." + ALookup.Name : ALookup.Name));
+    return true;
+  }
+  if (!AFinal) return false;
+  if (!ReportUnreadableRoot()) {
+    const std::string name = ALookup.Owner.empty() ? ALookup.Name : ALookup.Owner + "." + ALookup.Name;
+    Application().ShowMessage(Format("No declaration of %s in %s.", {name, FIndex->Files().Root()}));
+  }
+  return true;
+}
+
+bool TLibraryFinderModule::ReportUnreadableRoot() {
+  const std::string& root = FIndex->Files().Root();
+  if (root.empty())
+    Application().ShowMessage("No source folder is set: choose one in File > Vantry > Options...");
+  else if (!FIndex->LastReport().Error.empty())
+    Application().ShowMessage(Format("Cannot read the source folder %s: %s.", {root, FIndex->LastReport().Error}));
+  else
+    return false;
+  return true;
+}
+
+void TLibraryFinderModule::OpenFile(const std::string& APath, int ALine, int AColumn) {
   // The host shows a file it has open already rather than opening it again.
-  if (ToolServices) ToolServices->OpenFile(APath);
+  if (!ToolServices) return;
+  if (ALine > 0)
+    ToolServices->OpenFileAt(APath, ALine, AColumn);
+  else
+    ToolServices->OpenFile(APath);
 }
 
 }  // namespace Vantry

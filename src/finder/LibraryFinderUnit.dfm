@@ -30,4 +30,22 @@ object LibraryFinderModule: TLibraryFinderModule
     ShortCut = $400D
     OnClick = IMIOpenUnitAtCursorClick
   end
+  object IMIFindLibraryDeclaration: TecInterfaceMenuItem
+    AutomaticActivation = True
+    InsertPosition = eciaChildLast
+    TargetName = 'SearchMenu'
+    Caption = 'Find Library Declaration...'
+    MenuItemName = 'VantryFindLibraryDeclarationMenuItem'
+    ShortCut = $C044
+    OnClick = IMIFindLibraryDeclarationClick
+  end
+  object IMIFindDeclarationAtCursor: TecInterfaceMenuItem
+    AutomaticActivation = True
+    InsertPosition = eciaChildLast
+    TargetName = 'SearchMenu'
+    Caption = 'Find Declaration at Cursor'
+    MenuItemName = 'VantryFindDeclarationAtCursorMenuItem'
+    ShortCut = $C00D
+    OnClick = IMIFindDeclarationAtCursorClick
+  end
 end

@@ -1,9 +1,12 @@
 #pragma once
 // The library finder: an expert module that adds "Find Library Unit..."
-// (Ctrl+Alt+U) and "Open Library Unit at Cursor" (Ctrl+Enter) to the IDE's
-// Search menu. Both look into an index of the Pascal sources below the
-// source folder that Vantry's settings name, built in the background the
-// first time it is needed and walked again at each later use.
+// (Ctrl+Alt+U), "Open Library Unit at Cursor" (Ctrl+Enter), "Find Library
+// Declaration..." (Ctrl+Alt+D) and "Find Declaration at Cursor"
+// (Ctrl+Alt+Enter) to the IDE's Search menu. All look into an index of the
+// Pascal sources below the source folder that Vantry's settings name, built
+// in the background the first time it is needed and walked again at each
+// later use; the declarations are indexed when first asked for, and kept in
+// the user's cache folder from then on.
 
 #include "expert/Etk.h"
 #include "finder/FinderForm.h"
@@ -29,40 +32,66 @@ public:
   TecInterfaceMenuItem* IMIFinderSeparator = nullptr;
   TecInterfaceMenuItem* IMIFindLibraryUnit = nullptr;   // "Find Library Unit..."
   TecInterfaceMenuItem* IMIOpenUnitAtCursor = nullptr;  // "Open Library Unit at Cursor"
+  TecInterfaceMenuItem* IMIFindLibraryDeclaration = nullptr;   // "Find Library Declaration..."
+  TecInterfaceMenuItem* IMIFindDeclarationAtCursor = nullptr;  // "Find Declaration at Cursor"
 
   // OnDestroy: closes the finder and stops the index's walk.
   void LibraryFinderModuleDestroy(TObject* Sender);
   void IMIFindLibraryUnitClick(TObject* Sender);
   // Opens the unit named by the identifier under the editor's cursor.
   void IMIOpenUnitAtCursorClick(TObject* Sender);
+  void IMIFindLibraryDeclarationClick(TObject* Sender);
+  // Goes to the declaration of the name under the editor's cursor (with its
+  // owner when the text reads Owner.Name).
+  void IMIFindDeclarationAtCursorClick(TObject* Sender);
 
   // Shows the finder (raising it when it is open) with what it held when it
   // was last closed, all of it selected, or with AQuery typed in. The
   // finder's parent is the host's main window; the module deletes it.
-  TFinderForm* ShowFinder();
-  TFinderForm* ShowFinder(const std::string& AQuery);
+  TFinderForm* ShowFinder(TFinderMode AMode = fmUnits);
+  TFinderForm* ShowFinder(TFinderMode AMode, const std::string& AQuery);
   // Opens the one library file whose name without extension is AName; with
   // several, shows the finder with AName typed in; with none, says so. When
   // the index cannot answer yet, it answers once the walk is done.
   void OpenUnitNamed(const std::string& AName);
+  // Opens the one declaration named AName (owned by AOwner, when it is not
+  // empty and such a declaration exists); with several, shows the finder
+  // with the name typed in; with none, says so. The declarations of the
+  // units AUses win ties. Answers once the index can.
+  void OpenDeclarationNamed(const std::string& AOwner, const std::string& AName, std::vector<std::string> AUses = {});
 
   // For tools and tests.
   TFinderForm* Finder() const { return FFinder; }
   TLibraryIndex& Index() { return *FIndex; }
-  bool Waiting() const { return !FPending.empty(); }
+  bool Waiting() const { return !FPending.Empty(); }
 
 private:
-  // Starts a walk of the source folder (a refresh when it is indexed).
-  void RefreshIndex();
+  // A name looked up from the cursor.
+  struct TLookup {
+    bool Declaration = false;  // a declaration's name, else a unit's
+    std::string Owner, Name;
+    std::vector<std::string> Uses;
+    bool Empty() const { return Name.empty(); }
+  };
+
+  // Starts a walk of the source folder (a refresh when it is indexed), and
+  // an index of its declarations when ADeclarations.
+  void RefreshIndex(bool ADeclarations);
+  // Looks ALookup up now if the index can answer, else once it can.
+  void Look(TLookup ALookup);
   void WaitTimerTimer();
-  // Acts on the lookup of AName; AFinal: no walk will tell more.
-  bool ResolveName(const std::string& AName, bool AFinal);
-  void OpenFile(const std::string& APath);
+  // Acts on ALookup; AFinal: no walk will tell more. False when it found
+  // nothing and may find something later.
+  bool ResolveName(const TLookup& ALookup, bool AFinal);
+  bool ResolveDeclaration(const TLookup& ALookup, bool AFinal);
+  void OpenFile(const std::string& APath, int ALine, int AColumn);
+  // Says why nothing was found, when it is not the name itself.
+  bool ReportUnreadableRoot();
 
   std::unique_ptr<TLibraryIndex> FIndex;
   QPointer<TFinderForm> FFinder;
   QTimer* FWaitTimer = nullptr;  // while a lookup waits for the walk
-  std::string FPending;          // the name it waits to look up
+  TLookup FPending;              // the name it waits to look up
 };
 
 }  // namespace Vantry

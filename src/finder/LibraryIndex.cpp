@@ -96,6 +96,22 @@ uint64_t DoubleLetterMask(std::string_view AText) {
   return twice;
 }
 
+namespace {
+
+// Folds a LetterMask into 32 bits: the letters keep theirs, the rest
+// (digits, '_', other bytes) share six.
+uint32_t FoldLetters(uint64_t AMask) {
+  auto folded = static_cast<uint32_t>(AMask & 0x3FFFFFF);
+  for (uint64_t rest = AMask >> 26; rest; rest &= rest - 1) folded |= 1u << (26 + __builtin_ctzll(rest) % 6);
+  return folded;
+}
+
+}  // namespace
+
+uint64_t LetterFilter(std::string_view AText) {
+  return FoldLetters(LetterMask(AText)) | uint64_t{FoldLetters(DoubleLetterMask(AText))} << 32;
+}
+
 bool IsLibrarySourceName(std::string_view AName) {
   size_t dot = AName.rfind('.');
   if (dot == std::string_view::npos) return false;

@@ -15,6 +15,7 @@
 // names, shallower folders, and path order.
 
 #include "finder/LibraryIndex.h"
+#include "finder/NameMatch.h"
 
 #include <cstdint>
 #include <string>
@@ -22,8 +23,6 @@
 #include <vector>
 
 namespace Vantry {
-
-enum TMatchKind : uint8_t { mkExact, mkPrefix, mkWordStarts, mkSubsequence, mkPath, mkNone };
 
 struct TRankedFile {
   uint32_t File;

@@ -365,4 +365,17 @@ bool THeadlessToolServices::OpenFile(const std::string& AFileName) {
   return true;
 }
 
+bool THeadlessToolServices::OpenFileAt(const std::string& AFileName, int ALine, int AColumn) {
+  OpenedFiles.push_back(AFileName + ":" + std::to_string(ALine) + ":" + std::to_string(AColumn));
+  OpenFiles.insert(AFileName);
+  return true;
+}
+
+bool THeadlessToolServices::GetEditorText(std::string& AText, size_t& ACursor) {
+  if (EditorText.empty()) return false;
+  AText = EditorText;
+  ACursor = EditorCursor;
+  return true;
+}
+
 }  // namespace Vantry

@@ -150,11 +150,15 @@ public:
   bool IsFileOpen(const std::string& AFileName) override;
   bool OpenFile(const std::string& AFileName) override;
   std::string GetIdentifierAtCursor() override { return CursorIdentifier; }
+  bool OpenFileAt(const std::string& AFileName, int ALine, int AColumn) override;
+  bool GetEditorText(std::string& AText, size_t& ACursor) override;
 
   HWND ParentHandle = nullptr;
   std::string CursorIdentifier;          // what GetIdentifierAtCursor answers
+  std::string EditorText;                // what GetEditorText answers, when not empty
+  size_t EditorCursor = 0;
   std::set<std::string> OpenFiles;       // what IsFileOpen answers from
-  std::vector<std::string> OpenedFiles;  // every OpenFile call, in order
+  std::vector<std::string> OpenedFiles;  // every OpenFile call, in order; OpenFileAt adds ":line:column"
 
 private:
   THostMenuModel& FMenu;

@@ -16,52 +16,9 @@ VANTRY_DESCRIPTION(ExpertModuleUnit);
 namespace Vantry {
 
 namespace {
-constexpr const char* SettingsKey = "\\SOFTWARE\\ORVALLE\\DELPHI EXPERTS\\VANTRY\\";
-constexpr const char* HostKey = "\\SOFTWARE\\BORLAND\\DELPHI\\3.0";
 // Menus start a new column with a bar every this many items.
 constexpr int ColumnLength = 20;
 }  // namespace
-
-void ReadSettings(bool& AAutomatic, std::string& APath) {
-  TRegistry reg;  // closes whatever is open on every path
-  reg.SetRootKey(HKEY_LOCAL_MACHINE);
-  if (reg.OpenKey(SettingsKey, false) && reg.ValueExists("Automatic") && reg.ValueExists("Path")) {
-    AAutomatic = reg.ReadBool("Automatic");
-    if (!AAutomatic) APath = reg.ReadString("Path");
-  } else {
-    AAutomatic = true;
-  }
-  reg.CloseKey();
-  reg.SetRootKey(HKEY_LOCAL_MACHINE);
-  if (AAutomatic && reg.OpenKey(HostKey, false) && reg.ValueExists("RootDir")) {
-    APath = reg.ReadString("RootDir") + "/Source";
-    reg.CloseKey();
-  }
-}
-
-namespace {
-// Writes both values in one transaction, so that a failure between them
-// (a full disk, a lock held too long) leaves the stored choice as it was.
-// False, with the reason in AWhy, when the key cannot be opened.
-bool WriteChoice(bool AAutomatic, const std::string& APath, std::string& AWhy) {
-  TRegistry reg;
-  reg.SetRootKey(HKEY_LOCAL_MACHINE);
-  if (!reg.OpenKey(SettingsKey, true)) {
-    AWhy = reg.LastErrorMsg();
-    return false;
-  }
-  TRegistry::TUpdate update(reg);
-  reg.WriteBool("Automatic", AAutomatic);
-  reg.WriteString("Path", APath);
-  update.Commit();
-  return true;
-}
-}  // namespace
-
-void WriteSettings(bool AAutomatic, const std::string& APath) {
-  std::string why;
-  WriteChoice(AAutomatic, APath, why);
-}
 
 const TClassInfo& TVantryExpertModule::StaticClass() {
   using T = TVantryExpertModule;

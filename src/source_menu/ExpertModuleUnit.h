@@ -5,6 +5,7 @@
 
 #include "expert/Etk.h"
 #include "menus/ecMenus.h"
+#include "source_menu/Settings.h"
 #include "source_menu/ZebFiles.h"
 
 #include <set>
@@ -12,15 +13,6 @@
 #include <vector>
 
 namespace Vantry {
-
-// Reads the source-directory choice. Automatic is always set; Path becomes
-// the user's directory, or in automatic mode the host's RootDir + "/Source",
-// and keeps its value when neither is stored. A stored value of the wrong
-// type raises ERegistryException.
-void ReadSettings(bool& AAutomatic, std::string& APath);
-// Stores the choice (Path " " in automatic mode); silently stores nothing
-// when the settings key cannot be written.
-void WriteSettings(bool AAutomatic, const std::string& APath);
 
 class TVantryExpertModule : public TEtkModule {
   VANTRY_CLASS(TVantryExpertModule)

@@ -80,6 +80,22 @@ public:
   // file being edited; empty when there is none. A host without an editor
   // cursor answers empty.
   virtual std::string GetIdentifierAtCursor() { return {}; }
+  // Opens the file and puts the cursor on line ALine at byte AColumn of the
+  // line as the file has it (both from 1). A host that cannot place the
+  // cursor opens the file.
+  virtual bool OpenFileAt(const std::string& AFileName, int ALine, int AColumn) {
+    (void)ALine;
+    (void)AColumn;
+    return OpenFile(AFileName);
+  }
+  // The text of the file being edited, as UTF-8, and the cursor's byte
+  // offset in it; false when no file is being edited (or the host cannot
+  // tell).
+  virtual bool GetEditorText(std::string& AText, size_t& ACursor) {
+    (void)AText;
+    (void)ACursor;
+    return false;
+  }
 
 protected:
   ~TIToolServices() override;

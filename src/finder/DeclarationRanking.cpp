@@ -1,0 +1,224 @@
+#include "finder/DeclarationRanking.h"
+
+#include "finder/LibraryIndex.h"
+
+#include <algorithm>
+
+namespace Vantry {
+
+namespace {
+
+// A query made ready: split at its last '.' into owner and member.
+struct TDeclarationQuery {
+  std::string Text;  // lower case
+  bool Dotted = false;
+  TNamePattern Owner;
+  TNamePattern Member;
+
+  explicit TDeclarationQuery(std::string_view AQuery) : Text(AQuery) {
+    for (char& c : Text) c = LowerAscii(c);
+    const size_t dot = Text.rfind('.');
+    Dotted = dot != std::string::npos;
+    Member = TNamePattern(Dotted ? std::string_view(Text).substr(dot + 1) : std::string_view(Text));
+    if (Dotted) Owner = TNamePattern(std::string_view(Text).substr(0, dot));
+  }
+};
+
+TNameFacts FactsOf(const TDeclarationTable& ATable, uint32_t ADeclaration) {
+  const std::string_view name = ATable.Name(ADeclaration);
+  const TWordMasks& words = ATable.Words(ADeclaration);
+  return {name, name.size(), words.Starts, words.Letters};
+}
+
+constexpr uint64_t NoMatch = ~uint64_t{0};
+constexpr uint64_t Passed = NoMatch - 1;  // may match, but cannot rank before the bar
+constexpr uint8_t Unknown = 0xFF;
+
+// Whether the declaration may match at all: the query's letters are in its
+// name, and for a dotted query its owner matches the owner part.
+// AOwnerState caches, per owner, how the owner part matched it.
+bool MayMatch(const TDeclarationTable& ATable, const TDeclarationQuery& AQuery, uint32_t ADeclaration,
+              std::vector<uint8_t>& AOwnerState) {
+  if (AQuery.Member.Filter & ~ATable.Letters(ADeclaration)) return false;
+  if (!AQuery.Dotted) return true;
+  const uint32_t owner = ATable.Entry(ADeclaration).Owner;
+  if (owner == TDeclarationTable::None) return false;
+  uint8_t& state = AOwnerState[owner];
+  if (state == Unknown)
+    state = AQuery.Owner.Filter & ~ATable.Letters(owner) ? mkNone : MatchName(AQuery.Owner, FactsOf(ATable, owner)).Kind;
+  return state != mkNone;
+}
+
+// The rank key of a declaration that may match; NoMatch when it does not
+// match, Passed when it cannot rank before ABar (whether it matches is not
+// worked out).
+uint64_t Rank(const TDeclarationTable& ATable, const TDeclarationQuery& AQuery, uint32_t ADeclaration,
+              uint8_t AFileRank, uint64_t ABar, const std::vector<uint8_t>& AOwnerState) {
+  const auto cutoff = static_cast<TMatchKind>(std::min<uint64_t>(ABar >> 61, mkSubsequence));
+  const std::string& member = AQuery.Member.Text;
+  if (cutoff <= mkPrefix && !member.empty() && ATable.FirstByte(ADeclaration) != member[0]) return Passed;
+  const TDeclarationEntry& entry = ATable.Entry(ADeclaration);
+  const TNameFacts facts = FactsOf(ATable, ADeclaration);
+  if (cutoff == mkSubsequence && member.size() > 1 && ATable.FirstByte(ADeclaration) != member[0] &&
+      !(facts.WordLetters & AQuery.Member.FirstLetterBit) && (ABar >> 61) == mkSubsequence &&
+      ((ABar >> 52) & 63) < 63 && !ContainsFolded(facts.Name, member))
+    return Passed;  // only letters in order, no start in common: it cannot beat a bar with one
+  const TNameMatch match = MatchName(AQuery.Member, facts, cutoff);
+  if (match.Kind == mkNone) return match.Unsure ? Passed : NoMatch;
+  const uint64_t owner = AQuery.Dotted ? AOwnerState[entry.Owner] : uint8_t{mkExact};
+  return (uint64_t{match.Kind} << 61) | (owner << 58) | (uint64_t{63 - std::min<size_t>(match.Run, 63)} << 52) |
+         (uint64_t{AFileRank} << 50) | (uint64_t{entry.Definition()} << 49) | (uint64_t{entry.NameLength} << 41) |
+         ADeclaration;
+}
+
+bool StartsWith(std::string_view AText, std::string_view APrefix) {
+  return AText.size() >= APrefix.size() && AText.compare(0, APrefix.size(), APrefix) == 0;
+}
+
+bool SameFolded(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  for (size_t i = 0; i < A.size(); ++i)
+    if (LowerAscii(A[i]) != LowerAscii(B[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+void TDeclarationSearch::SetPreferredUnits(const std::vector<std::string>& AUnits) {
+  std::vector<std::string> units;
+  for (std::string unit : AUnits) {
+    for (char& c : unit) c = LowerAscii(c);
+    units.push_back(std::move(unit));
+  }
+  std::sort(units.begin(), units.end());
+  units.erase(std::unique(units.begin(), units.end()), units.end());
+  if (units == FPreferredUnits) return;
+  FPreferredUnits = std::move(units);
+  FFileRankGeneration = UINT64_MAX;
+  FQuery.clear();  // the ranks change: no narrowing from the last search
+}
+
+void TDeclarationSearch::RankFiles(const TDeclarationTable& ATable) {
+  FFileRank.assign(ATable.FileCount(), 0);
+  auto preferred = [&](std::string_view APart) {
+    std::string lower(APart);
+    for (char& c : lower) c = LowerAscii(c);
+    return std::binary_search(FPreferredUnits.begin(), FPreferredUnits.end(), lower);
+  };
+  for (uint32_t f = 0; f < ATable.FileCount(); ++f) {
+    const std::string_view path = ATable.FilePath(f);
+    bool yes = false;
+    for (size_t start = 0; !yes && !FPreferredUnits.empty() && start < path.size();) {
+      const size_t slash = path.find('/', start);
+      if (slash == std::string_view::npos) {  // the file's own name, without its extension
+        const std::string_view name = path.substr(start);
+        yes = preferred(name.substr(0, std::min(name.size(), name.rfind('.'))));
+        break;
+      }
+      yes = preferred(path.substr(start, slash - start));
+      start = slash + 1;
+    }
+    // A program's declarations (an example's, a test's) are its own, not
+    // the library's: they come after those of units and include files.
+    const uint32_t first = ATable.File(f).FirstEntry;
+    const bool program = first < ATable.File(f + 1).FirstEntry && ATable.Entry(first).Kind() == dkProgram;
+    FFileRank[f] = static_cast<uint8_t>((yes ? 0 : 2) | (program ? 1 : 0));
+  }
+}
+
+void TDeclarationSearch::Search(const TDeclarationTable& ATable, uint64_t AGeneration, std::string_view AQuery,
+                                size_t ALimit) {
+  TDeclarationQuery query(AQuery);
+  // A query typed on from the last matches only what that matched, as long
+  // as the owner part stays what it was.
+  const size_t lastDot = FQuery.rfind('.');
+  FNarrowed = !FQuery.empty() && AGeneration == FGeneration && StartsWith(query.Text, FQuery) &&
+              query.Text.rfind('.') == lastDot;
+  if (FFileRankGeneration != AGeneration) {
+    RankFiles(ATable);
+    FFileRankGeneration = AGeneration;
+  }
+  std::swap(FPrevious, FCandidates);  // both keep their memory from search to search
+  FCandidates.clear();
+  FMatches.clear();
+  FResults.clear();
+  FMatchCount = 0;
+  FCountedAll = true;
+  FQuery = query.Text;
+  FGeneration = AGeneration;
+  if (query.Text.empty()) return;
+  if (query.Dotted) FOwnerState.assign(ATable.Count(), Unknown);
+
+  // First the declarations that may match, by the letters of their names
+  // alone: a pass through one dense array.
+  FLettered.clear();
+  if (FNarrowed) {
+    for (uint32_t d : FPrevious)
+      if (MayMatch(ATable, query, d, FOwnerState)) FLettered.push_back(d);
+  } else {
+    for (uint32_t d = 0; d < ATable.Count(); ++d)
+      if (MayMatch(ATable, query, d, FOwnerState)) FLettered.push_back(d);
+  }
+
+  // Then their ranks. As for units, only keys that may still be among the
+  // best ALimit are kept, the worse half dropped whenever twice as many
+  // have gathered.
+  uint64_t bar = NoMatch;
+  const size_t limit = std::max<size_t>(ALimit, 1);
+  uint32_t file = 0;  // the file of the declaration looked at; they come in table order
+  const std::vector<uint32_t>& lettered = FLettered;
+  for (size_t i = 0; i < lettered.size(); ++i) {
+    // What the ranking reads lies apart for each candidate: asked for ahead.
+    if (i + 16 < lettered.size()) {
+      __builtin_prefetch(&ATable.Entry(lettered[i + 16]));
+      __builtin_prefetch(&ATable.Words(lettered[i + 16]));
+    }
+    if (i + 8 < lettered.size()) __builtin_prefetch(ATable.Name(lettered[i + 8]).data());
+    const uint32_t d = lettered[i];
+    while (ATable.File(file + 1).FirstEntry <= d) ++file;
+    const uint64_t k = Rank(ATable, query, d, FFileRank[file], bar, FOwnerState);
+    if (k == NoMatch) continue;
+    FCandidates.push_back(d);
+    if (k == Passed) continue;
+    ++FMatchCount;
+    if (k >= bar) continue;
+    FMatches.push_back(k);
+    if (FMatches.size() == 2 * limit) {
+      std::nth_element(FMatches.begin(), FMatches.begin() + (limit - 1), FMatches.end());
+      FMatches.resize(limit);
+      bar = FMatches[limit - 1];
+      FCountedAll = false;  // from now on, what cannot rank before the bar is not looked at closely
+    }
+  }
+
+  const size_t keep = std::min(ALimit, FMatches.size());
+  if (keep < FMatches.size()) std::nth_element(FMatches.begin(), FMatches.begin() + keep, FMatches.end());
+  std::sort(FMatches.begin(), FMatches.begin() + keep);
+  FResults.reserve(keep);
+  for (size_t i = 0; i < keep; ++i)
+    FResults.push_back({static_cast<uint32_t>(FMatches[i]), static_cast<TMatchKind>(FMatches[i] >> 61)});
+}
+
+void TDeclarationSearch::Marks(const TDeclarationTable& ATable, uint32_t ADeclaration, std::string_view AQuery,
+                               std::vector<uint16_t>& ANameMarks, std::vector<uint16_t>& AOwnerMarks) {
+  TDeclarationQuery query(AQuery);
+  ANameMarks = NameMarks(query.Member, FactsOf(ATable, ADeclaration));
+  const uint32_t owner = ATable.Entry(ADeclaration).Owner;
+  AOwnerMarks.clear();
+  if (query.Dotted && owner != TDeclarationTable::None) AOwnerMarks = NameMarks(query.Owner, FactsOf(ATable, owner));
+}
+
+std::vector<uint32_t> TDeclarationSearch::Named(const TDeclarationTable& ATable, std::string_view AOwner,
+                                                std::string_view AName) {
+  std::vector<uint32_t> found;
+  const uint64_t letters = LetterFilter(AName);
+  for (uint32_t d = 0; d < ATable.Count(); ++d) {
+    if (ATable.Letters(d) != letters || !SameFolded(ATable.Name(d), AName)) continue;
+    const uint32_t owner = ATable.Entry(d).Owner;
+    if (!AOwner.empty() && (owner == TDeclarationTable::None || !SameFolded(ATable.Name(owner), AOwner))) continue;
+    found.push_back(d);
+  }
+  return found;
+}
+
+}  // namespace Vantry

@@ -1,0 +1,51 @@
+#include "source_menu/Settings.h"
+
+#include "platform/Registry.h"
+
+namespace Vantry {
+
+namespace {
+constexpr const char* SettingsKey = "\\SOFTWARE\\ORVALLE\\DELPHI EXPERTS\\VANTRY\\";
+constexpr const char* HostKey = "\\SOFTWARE\\BORLAND\\DELPHI\\3.0";
+}  // namespace
+
+void ReadSettings(bool& AAutomatic, std::string& APath) {
+  TRegistry reg;  // closes whatever is open on every path
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  if (reg.OpenKey(SettingsKey, false) && reg.ValueExists("Automatic") && reg.ValueExists("Path")) {
+    AAutomatic = reg.ReadBool("Automatic");
+    if (!AAutomatic) APath = reg.ReadString("Path");
+  } else {
+    AAutomatic = true;
+  }
+  reg.CloseKey();
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  if (AAutomatic && reg.OpenKey(HostKey, false) && reg.ValueExists("RootDir")) {
+    APath = reg.ReadString("RootDir") + "/Source";
+    reg.CloseKey();
+  }
+}
+
+// Writes both values in one transaction, so that a failure between them
+// (a full disk, a lock held too long) leaves the stored choice as it was.
+// False, with the reason in AWhy, when the key cannot be opened.
+bool WriteChoice(bool AAutomatic, const std::string& APath, std::string& AWhy) {
+  TRegistry reg;
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  if (!reg.OpenKey(SettingsKey, true)) {
+    AWhy = reg.LastErrorMsg();
+    return false;
+  }
+  TRegistry::TUpdate update(reg);
+  reg.WriteBool("Automatic", AAutomatic);
+  reg.WriteString("Path", APath);
+  update.Commit();
+  return true;
+}
+
+void WriteSettings(bool AAutomatic, const std::string& APath) {
+  std::string why;
+  WriteChoice(AAutomatic, APath, why);
+}
+
+}  // namespace Vantry

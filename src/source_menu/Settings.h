@@ -1,0 +1,21 @@
+#pragma once
+// The stored choice of the source folder: read by the menu, the library
+// finder and vantry-find, written by the Options dialog. No Qt.
+
+#include <string>
+
+namespace Vantry {
+
+// Reads the source-directory choice. Automatic is always set; Path becomes
+// the user's directory, or in automatic mode the host's RootDir + "/Source",
+// and keeps its value when neither is stored. A stored value of the wrong
+// type raises ERegistryException.
+void ReadSettings(bool& AAutomatic, std::string& APath);
+// Stores the choice (Path " " in automatic mode); silently stores nothing
+// when the settings key cannot be written.
+void WriteSettings(bool AAutomatic, const std::string& APath);
+// Writes both values in one transaction; false, with the reason in AWhy,
+// when the key cannot be opened.
+bool WriteChoice(bool AAutomatic, const std::string& APath, std::string& AWhy);
+
+}  // namespace Vantry

@@ -1,0 +1,183 @@
+// vantry-find: the library finder from a shell, for any editor. Prints the
+// declarations (or units) of the library sources that best match a query,
+// one a line, in the form editors' quickfix and compilation modes jump to.
+
+#include "finder/DeclarationRanking.h"
+#include "finder/LibraryIndex.h"
+#include "finder/UnitRanking.h"
+#include "source_menu/Settings.h"
+
+#include <charconv>
+#include <cstdio>
+#include <exception>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+using namespace Vantry;
+
+namespace {
+
+constexpr const char* Usage = R"(Usage: vantry-find [--root DIR] [--units | --declarations] [--limit N] [--list] [QUERY]
+
+Finds declarations (or units) in the Pascal library sources below a folder.
+
+Options:
+  --root DIR       the source folder; without it, the one Vantry's settings name
+                   (File > Vantry > Options... in the IDE)
+  --declarations   search the declarations (the default): types, classes and
+                   their members, routines, constants, variables, units
+  --units          search the source files by name
+  --limit N        print at most N results (default 20; 0 for all the search keeps)
+  --list           print the whole index instead of searching
+  -h, --help       show this help
+
+A declaration prints as
+  PATH:LINE:COLUMN: KIND NAME
+(PATH absolute, LINE and COLUMN from 1, COLUMN in bytes; KIND such as class,
+function, class function, property, const; NAME with its owner, as in
+TStringList.Sort), a unit as its PATH. Results come best first.
+
+QUERY matches as in the IDE's finder: a name, its start, the first letters of
+its words (tsl for TStringList), or its letters in order; case is ignored. A
+query with a '.' matches owner and member (TStringList.So). A query with a '/'
+matches folder and file name (--units).
+
+The index of the declarations is kept in $XDG_CACHE_HOME/vantry (else
+~/.cache/vantry) and brought up to date file by file at each run.
+
+Exit status: 0 results printed, 1 none, 2 error or bad usage.
+)";
+
+constexpr int ExitNone = 1;
+constexpr int ExitError = 2;
+
+// The command line is wrong: exit status 2, with the usage.
+struct EUsage : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct TCommandLine {
+  std::string Root;
+  bool Units = false;
+  bool List = false;
+  size_t Limit = 20;
+  std::string Query;
+  bool HasQuery = false;
+  bool Help = false;
+};
+
+size_t ParseLimit(std::string_view AText) {
+  size_t limit = 0;
+  const auto [end, error] = std::from_chars(AText.data(), AText.data() + AText.size(), limit);
+  if (error != std::errc() || end != AText.data() + AText.size())
+    throw EUsage("--limit wants a number, not '" + std::string(AText) + "'");
+  return limit == 0 ? SIZE_MAX : limit;
+}
+
+TCommandLine Parse(int AArgc, char** AArgv) {
+  TCommandLine line;
+  bool modeGiven = false;
+  for (int i = 1; i < AArgc; ++i) {
+    const std::string_view arg = AArgv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= AArgc) throw EUsage(std::string(arg) + " wants a value");
+      return AArgv[++i];
+    };
+    if (arg == "-h" || arg == "--help") {
+      line.Help = true;
+    } else if (arg == "--root") {
+      line.Root = value();
+    } else if (arg == "--units" || arg == "--declarations") {
+      if (modeGiven && line.Units != (arg == "--units")) throw EUsage("--units and --declarations exclude each other");
+      line.Units = arg == "--units";
+      modeGiven = true;
+    } else if (arg == "--limit") {
+      line.Limit = ParseLimit(value());
+    } else if (arg == "--list") {
+      line.List = true;
+    } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
+      throw EUsage("unknown option " + std::string(arg));
+    } else {
+      if (arg == "--") {
+        if (++i >= AArgc) break;
+      }
+      if (line.HasQuery) throw EUsage("one QUERY only (quote a query with blanks)");
+      line.Query = AArgv[i];
+      line.HasQuery = true;
+    }
+  }
+  if (!line.Help && line.List == line.HasQuery) throw EUsage(line.List ? "--list takes no QUERY" : "a QUERY or --list is needed");
+  return line;
+}
+
+std::string SourceFolder(const TCommandLine& ALine) {
+  if (!ALine.Root.empty()) return ALine.Root;
+  bool automatic = true;
+  std::string path;
+  ReadSettings(automatic, path);
+  if (path.empty() || path == " ")
+    throw std::runtime_error("no source folder is set: choose one in the IDE (File > Vantry > Options...) or give --root");
+  return path;
+}
+
+void PrintDeclaration(const TDeclarationTable& ATable, uint32_t ADeclaration) {
+  const TDeclarationEntry& e = ATable.Entry(ADeclaration);
+  const std::string path = ATable.FullPath(ATable.FileOf(ADeclaration));
+  std::printf("%s:%u:%u: %s %s\n", path.c_str(), e.Line, static_cast<unsigned>(e.Column),
+              DeclarationKindName(e.Kind()), ATable.QualifiedName(ADeclaration).c_str());
+}
+
+size_t FindDeclarations(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
+  const auto table = AIndex.Declarations();
+  if (!table) return 0;
+  if (ALine.List) {
+    for (uint32_t d = 0; d < table->Count(); ++d) PrintDeclaration(*table, d);
+    return table->Count();
+  }
+  TDeclarationSearch search;
+  search.Search(*table, AIndex.DeclarationGeneration(), ALine.Query, ALine.Limit);
+  for (const TRankedDeclaration& r : search.Results()) PrintDeclaration(*table, r.Declaration);
+  return search.Results().size();
+}
+
+size_t FindUnits(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
+  const TFileTable& files = AIndex.Files();
+  if (ALine.List) {
+    for (size_t f = 0; f < files.FileCount(); ++f) std::printf("%s\n", files.FullPath(f).c_str());
+    return files.FileCount();
+  }
+  TUnitSearch search;
+  search.Search(files, AIndex.Generation(), ALine.Query, ALine.Limit);
+  for (const TRankedFile& r : search.Results()) std::printf("%s\n", files.FullPath(r.File).c_str());
+  return search.Results().size();
+}
+
+int Run(const TCommandLine& ALine) {
+  TLibraryIndex index;
+  index.Refresh(SourceFolder(ALine), !ALine.Units);
+  while (!index.WaitForWalk(std::chrono::milliseconds(200))) {
+  }
+  const std::string& error = index.LastReport().Error;
+  if (!error.empty()) throw std::runtime_error("cannot read " + index.Files().Root() + ": " + error);
+  const size_t printed = ALine.Units ? FindUnits(index, ALine) : FindDeclarations(index, ALine);
+  return printed ? 0 : ExitNone;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    const TCommandLine line = Parse(argc, argv);
+    if (line.Help) {
+      std::fputs(Usage, stdout);
+      return 0;
+    }
+    return Run(line);
+  } catch (const EUsage& e) {
+    std::fprintf(stderr, "vantry-find: %s\nTry 'vantry-find --help'.\n", e.what());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vantry-find: %s\n", e.what());
+  }
+  return ExitError;
+}
