@@ -232,8 +232,8 @@ std::string TEditorTabs::IdentifierAtCursor() const {
 void TEditorTabs::GoTo(int ALine, int AColumn) {
   if (currentIndex() < 0) return;
   QPlainTextEdit* editor = EditorOf(currentIndex());
-  const QTextBlock block = editor->document()->findBlockByNumber(std::max(ALine, 1) - 1);
-  if (!block.isValid()) return;
+  QTextBlock block = editor->document()->findBlockByNumber(std::max(ALine, 1) - 1);
+  if (!block.isValid()) block = editor->document()->lastBlock();
   // Columns count the file's bytes: a UTF-8 character of several bytes is
   // one character here, a Latin-1 byte one.
   const QString line = block.text();

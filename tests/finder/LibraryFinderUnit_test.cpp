@@ -45,14 +45,16 @@ protected:
   VantryTest::TRecordedApplication App;
 };
 
-TEST_F(LibraryFinderTest, PutsItsTwoItemsWithTheirShortCutsIntoTheSearchMenu) {
+TEST_F(LibraryFinderTest, PutsItsItemsWithTheirShortCutsIntoTheSearchMenu) {
   std::vector<std::string> items;
   for (const auto& child : Menu.Find("SearchMenu")->Children)
     items.push_back(child->Caption + " " + child->Name + " " + std::to_string(child->ShortCut));
   EXPECT_THAT(items, ElementsAre("&Find... SearchFindItem 0", "&Replace... SearchReplaceItem 0",
                                  "- VantryFinderSeparatorMenuItem 0",
                                  "Find Library Unit... VantryFindLibraryUnitMenuItem 49237",  // Ctrl+Alt+U
-                                 "Open Library Unit at Cursor VantryOpenLibraryUnitMenuItem 16397"));  // Ctrl+Enter
+                                 "Open Library Unit at Cursor VantryOpenLibraryUnitMenuItem 16397",  // Ctrl+Enter
+                                 "Find Library Declaration... VantryFindLibraryDeclarationMenuItem 49220",  // Ctrl+Alt+D
+                                 "Find Declaration at Cursor VantryFindDeclarationAtCursorMenuItem 49165"));  // Ctrl+Alt+Enter
   Module->Free();  // the items leave with the module
   Module = nullptr;
   EXPECT_EQ(Menu.Find("SearchMenu")->Children.size(), 2u);
@@ -168,6 +170,82 @@ TEST_F(LibraryFinderTest, SaysWhenTheSourceFolderCannotBeRead) {
   EXPECT_THAT(App.Messages, ElementsAre("Cannot read the source folder " + (Temp / "Missing") +
                                         ": No such file or directory."));
   EXPECT_TRUE(Services->OpenedFiles.empty());
+}
+
+// Declarations of the fixture's tree, at known lines.
+void WriteDeclarations(const VantryTest::TTempDir& ATemp) {
+  ATemp.WriteFile("Src/rtl/objpas/classes/classesh.inc",
+                  "type\n  TStringList = class\n    procedure Sort;\n    property Sorted: Boolean;\n  end;\n");
+  ATemp.WriteFile("Src/rtl/objpas/sysutils/sysutils.inc", "function IntToStr(I: Longint): string;\n");
+  ATemp.WriteFile("Src/fcl/TypInfo2.pas", "unit TypInfo2;\ninterface\nfunction IntToStr(I: Byte): string;\n");
+}
+
+TEST_F(LibraryFinderTest, TheFinderFindsDeclarationsFromTheKeyboard) {
+  WriteDeclarations(Temp);
+  Click("VantryFindLibraryDeclarationMenuItem");
+  TFinderForm* finder = Module->Finder();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Module->Index().Building() && !finder->LBStatus->text().contains("..."); }));
+  EXPECT_EQ(finder->windowTitle(), "Find Library Declaration");
+  EXPECT_EQ(finder->LBStatus->text().toStdString(), "6 declarations in 6 files in " + (Temp / "Src"));
+  QTest::keyClicks(finder->EDSearch, "TStringList.So");
+  EXPECT_EQ(finder->Rows(), QStringList({"procedure TStringList.Sort  rtl/objpas/classes/classesh.inc:3",
+                                         "property TStringList.Sorted  rtl/objpas/classes/classesh.inc:4"}));
+  EXPECT_EQ(finder->LBStatus->text(), "2 of 6 declarations");
+  QTest::keyClick(finder->EDSearch, Qt::Key_Down);
+  QTest::keyClick(finder->EDSearch, Qt::Key_Return);
+  EXPECT_THAT(Services->OpenedFiles, ElementsAre(Temp / "Src/rtl/objpas/classes/classesh.inc:4:14"));
+
+  // The unit finder is the same dialog, with its own query.
+  Click("VantryFindLibraryUnitMenuItem");
+  EXPECT_EQ(finder->windowTitle(), "Find Library Unit");
+  EXPECT_EQ(finder->EDSearch->text(), "");
+  Click("VantryFindLibraryDeclarationMenuItem");
+  EXPECT_EQ(finder->EDSearch->text(), "TStringList.So");
+}
+
+struct TDeclarationRow {
+  const char* Text;  // the edited source; the cursor stands at its '|'
+  const char* Opened;  // "path:line:column" relative to the source folder, or null
+  const char* Finder;  // the finder's query and its first row, or null
+  const char* Message;  // the message shown, or null
+};
+
+TEST_F(LibraryFinderTest, GoesToTheDeclarationAtTheCursorOrOffersTheChoiceOrSaysThereIsNone) {
+  WriteDeclarations(Temp);
+  const std::string source = Temp / "Src";
+  const std::vector<TDeclarationRow> rows = {
+      {"x := TStringList.So|rt;", "rtl/objpas/classes/classesh.inc:3:15", nullptr, nullptr},
+      {"List.Sort|;", "rtl/objpas/classes/classesh.inc:3:15", nullptr, nullptr},  // a variable: by the name
+      {"uses SysUtils;\ns := IntToStr|(1);", nullptr,
+       "IntToStr|function IntToStr  rtl/objpas/sysutils/sysutils.inc:1", nullptr},
+      {"uses TypInfo2;\ns := IntToStr|(1);", nullptr, "IntToStr|function IntToStr  fcl/TypInfo2.pas:3", nullptr},
+      {"Missing|", nullptr, nullptr, "No declaration of Missing in "},
+      {"x :=| 1", nullptr, nullptr, "There is no identifier at the cursor."},
+  };
+  for (const TDeclarationRow& row : rows) {
+    SCOPED_TRACE(row.Text);
+    std::string text = row.Text;
+    Services->EditorCursor = text.find('|');
+    Services->EditorText = text.erase(Services->EditorCursor, 1);
+    Services->OpenedFiles.clear();
+    App.Messages.clear();
+    Click("VantryFindDeclarationAtCursorMenuItem");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Module->Waiting(); }));
+    if (row.Opened)
+      EXPECT_THAT(Services->OpenedFiles, ElementsAre(source + "/" + row.Opened));
+    else
+      EXPECT_TRUE(Services->OpenedFiles.empty());
+    TFinderForm* finder = Module->Finder();
+    ASSERT_EQ(finder && finder->isVisible(), row.Finder != nullptr);
+    if (row.Finder) {
+      EXPECT_THAT((finder->EDSearch->text() + "|" + finder->Rows().value(0)).toStdString(), row.Finder);
+      finder->reject();
+    }
+    if (row.Message)
+      EXPECT_THAT(App.Messages, ElementsAre(StartsWith(row.Message)));
+    else
+      EXPECT_TRUE(App.Messages.empty());
+  }
 }
 
 // The module may go while its finder is open and its walk runs: both go

@@ -1,5 +1,7 @@
 #include "finder/LibraryIndex.h"
 
+#include "finder/DeclarationTable.h"
+
 #include "support/TestSupport.h"
 
 #include <gmock/gmock.h>
@@ -9,9 +11,11 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 using namespace Vantry;
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 
 namespace {
 
@@ -159,3 +163,58 @@ TEST_F(LibraryIndexTest, GoingAwayStopsTheWalk) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every declaration of the index's table, as "path Owner.Name".
+std::vector<std::string> Declared(const TLibraryIndex& AIndex) {
+  std::vector<std::string> names;
+  if (const auto table = AIndex.Declarations())
+    for (uint32_t d = 0; d < table->Count(); ++d)
+      names.push_back(std::string(table->FilePath(table->FileOf(d))) + " " + table->QualifiedName(d));
+  return names;
+}
+
+}  // namespace
+
+// The declarations are kept in the cache folder, and each build takes from
+// it every file whose size and modification time are unchanged: a file
+// changed behind that (same size, old time) shows that it was not read.
+TEST_F(LibraryIndexTest, TheDeclarationCacheIsRefreshedFileByFile) {
+  const std::string source = Temp / "Src";
+  Temp.WriteFile("Src/a.pas", "unit A;\ninterface\nconst One = 1;\nimplementation\nend.\n");
+  Temp.WriteFile("Src/b.inc", "function Two: Integer;\n");
+  struct TStep {
+    const char* What;
+    std::function<void()> Change;
+    std::vector<std::string> Expected;
+  };
+  auto keepTime = [&](const char* AFile, const std::string& AContent) {
+    struct stat before;
+    ASSERT_EQ(stat((Temp / AFile).c_str(), &before), 0);
+    Temp.WriteFile(AFile, AContent);
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, (Temp / AFile).c_str(), times, 0), 0);
+  };
+  const std::vector<TStep> steps = {
+      {"first build", [] {}, {"a.pas A", "a.pas One", "b.inc Two"}},
+      {"same size and time: taken from the cache", [&] { keepTime("Src/a.pas", "unit A;\ninterface\nconst Uno = 1;\nimplementation\nend.\n"); },
+       {"a.pas A", "a.pas One", "b.inc Two"}},
+      {"changed", [&] { Temp.WriteFile("Src/b.inc", "function Three: Integer;\n"); }, {"a.pas A", "a.pas One", "b.inc Three"}},
+      {"added", [&] { Temp.WriteFile("Src/c.pp", "procedure Four;\n"); },
+       {"a.pas A", "a.pas One", "b.inc Three", "c.pp Four"}},
+      {"removed", [&] { fs::remove(Temp / "Src/a.pas"); }, {"b.inc Three", "c.pp Four"}},
+      {"damaged cache", [&] {
+         for (const auto& entry : fs::directory_iterator(Temp / "cache")) fs::resize_file(entry.path(), 100);
+       }, {"b.inc Three", "c.pp Four"}},
+  };
+  for (const TStep& step : steps) {
+    SCOPED_TRACE(step.What);
+    step.Change();
+    TLibraryIndex index;  // a new one each time, as at the IDE's next start: only the cache carries over
+    index.SetCacheFolder(Temp / "cache");
+    index.Refresh(source, true);
+    ASSERT_TRUE(index.WaitForWalk(std::chrono::seconds(20)));
+    EXPECT_THAT(Declared(index), ElementsAreArray(step.Expected));
+  }
+}

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QTest>
 
 #include <gmock/gmock.h>
@@ -150,6 +151,31 @@ TEST_F(HostWindowTest, ReadsTheIdentifierAtTheEditorsCursor) {
   }
 }
 
+// Columns are the file's bytes: an UTF-8 character of two bytes is one
+// character in the editor, a Latin-1 byte one too.
+TEST_F(HostWindowTest, OpensAFileAtALineAndByteColumnAndGivesTheEditedText) {
+  std::string text;
+  size_t cursor = 0;
+  EXPECT_FALSE(Window.ToolServices()->GetEditorText(text, cursor));  // no file open
+  const std::string utf8 = Temp.WriteFile("u.pas", "first\n caf\u00e9 := Sort;\n");
+  const std::string latin1 = Temp.WriteFile("l.pas", "first\n caf\xe9 := Sort;\n");
+  struct TRow {
+    const std::string& File;
+    int Line, Column;
+    const char* After;  // the line's text after the cursor
+    size_t Offset;      // the cursor's byte offset in the UTF-8 text
+  };
+  for (const TRow& row : std::vector<TRow>{{utf8, 2, 11, "Sort;", 16}, {latin1, 2, 10, "Sort;", 16},
+                                           {utf8, 1, 1, "first", 0}, {utf8, 2, 99, "", 21}, {utf8, 9, 3, "", 22}}) {
+    ASSERT_TRUE(Window.ToolServices()->OpenFileAt(row.File, row.Line, row.Column));
+    const QTextCursor at = Window.Editor().EditorOf(Window.Editor().currentIndex())->textCursor();
+    EXPECT_EQ(at.block().text().mid(at.positionInBlock()).toStdString(), row.After) << row.Line << ":" << row.Column;
+    ASSERT_TRUE(Window.ToolServices()->GetEditorText(text, cursor));
+    EXPECT_EQ(text, "first\n caf\u00e9 := Sort;\n");
+    EXPECT_EQ(cursor, row.Offset) << row.Line << ":" << row.Column;
+  }
+}
+
 // Ctrl+Enter in the editor, on a unit's name, opens that unit of the Free
 // Pascal sources; Ctrl+Alt+U shows the finder.
 TEST_F(HostWindowTest, TheFinderShortCutsWorkFromTheEditor) {
@@ -170,11 +196,14 @@ TEST_F(HostWindowTest, TheFinderShortCutsWorkFromTheEditor) {
   EXPECT_EQ(CanonicalPath(Window.Editor().PathOf(1)), CanonicalPath(std::string(VANTRY_FPC_SOURCE) + "/rtl/objpas/typinfo.pp"));
   EXPECT_EQ(editor->toPlainText(), "uses TypInfo;\n") << "the key went to the command, not into the text";
 
-  QTest::keyClick(&Window, Qt::Key_U, Qt::ControlModifier | Qt::AltModifier);
-  QDialog* finder = Window.findChild<QDialog*>("FinderForm");
-  ASSERT_NE(finder, nullptr);
-  EXPECT_TRUE(finder->isVisible());
-  finder->reject();
+  for (const auto& [key, title] : {std::pair{Qt::Key_U, "Find Library Unit"}, std::pair{Qt::Key_D, "Find Library Declaration"}}) {
+    QTest::keyClick(&Window, key, Qt::ControlModifier | Qt::AltModifier);
+    QDialog* finder = Window.findChild<QDialog*>("FinderForm");
+    ASSERT_NE(finder, nullptr);
+    EXPECT_TRUE(finder->isVisible());
+    EXPECT_EQ(finder->windowTitle(), title);
+    finder->reject();
+  }
   loader.Unload();
 }
 

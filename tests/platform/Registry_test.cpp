@@ -496,21 +496,8 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
 // The command-line tool, run as a user would run it.
 class RegistryToolTest : public RegistryTest {
 protected:
-  // Runs the tool with the arguments, each quoted for the shell; returns its
-  // exit status and fills AOutput with what it printed.
   static int Tool(const std::vector<std::string>& AArgs, std::string& AOutput) {
-    std::string Command = VANTRY_REG_TOOL;
-    for (const std::string& Arg : AArgs) {
-      Command += " '";
-      for (char C : Arg) Command += C == '\'' ? std::string("'\\''") : std::string(1, C);
-      Command += "'";
-    }
-    FILE* Pipe = popen((Command + " 2>/dev/null").c_str(), "r");
-    AOutput.clear();
-    char Buffer[4096];
-    for (size_t Read; (Read = fread(Buffer, 1, sizeof Buffer, Pipe)) > 0;) AOutput.append(Buffer, Read);
-    int Status = pclose(Pipe);
-    return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+    return VantryTest::RunTool(VANTRY_REG_TOOL, AArgs, AOutput);
   }
 };
 

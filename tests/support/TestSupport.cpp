@@ -63,19 +63,39 @@ TScopedCollation::TScopedCollation(const std::string& ALocale) {
 
 TScopedCollation::~TScopedCollation() { std::setlocale(LC_COLLATE, FSaved.c_str()); }
 
-TIsolatedTest::TIsolatedTest() : RegistryDir(Temp / "registry") {
-  if (const char* old = std::getenv("VANTRY_REGISTRY_DIR")) {
-    FHadRegistryDir = true;
-    FSavedRegistryDir = old;
-  }
-  setenv("VANTRY_REGISTRY_DIR", RegistryDir.c_str(), 1);
+TScopedEnvironment::TScopedEnvironment(const char* AName, const std::string& AValue) : FName(AName) {
+  if (const char* old = std::getenv(AName)) FSaved = old;
+  setenv(AName, AValue.c_str(), 1);
 }
 
-TIsolatedTest::~TIsolatedTest() {
-  if (FHadRegistryDir)
-    setenv("VANTRY_REGISTRY_DIR", FSavedRegistryDir.c_str(), 1);
+TScopedEnvironment::~TScopedEnvironment() {
+  if (FSaved)
+    setenv(FName, FSaved->c_str(), 1);
   else
-    unsetenv("VANTRY_REGISTRY_DIR");
+    unsetenv(FName);
+}
+
+TIsolatedTest::TIsolatedTest()
+    : RegistryDir(Temp / "registry"),
+      FRegistry("VANTRY_REGISTRY_DIR", RegistryDir),
+      FCache("XDG_CACHE_HOME", Temp / "cache") {}
+
+TIsolatedTest::~TIsolatedTest() = default;
+
+int RunTool(const std::string& AProgram, const std::vector<std::string>& AArgs, std::string& AOutput) {
+  std::string command = AProgram;
+  for (const std::string& arg : AArgs) {
+    command += " '";
+    for (char c : arg) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    command += "'";
+  }
+  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+  AOutput.clear();
+  if (!pipe) return -1;
+  char buffer[4096];
+  for (size_t read; (read = fread(buffer, 1, sizeof buffer, pipe)) > 0;) AOutput.append(buffer, read);
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 pid_t StartChild(const std::function<int()>& ABody) {

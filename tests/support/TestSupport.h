@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,26 @@ private:
 // The bytes of a file, empty when it cannot be read.
 std::string FileContent(const std::string& APath);
 
-// Points the registry at hives of its own for the lifetime of the fixture.
+// Runs a command-line tool as a user would, with the arguments (each quoted
+// for the shell); returns its exit status and fills AOutput with what it
+// printed on standard output.
+int RunTool(const std::string& AProgram, const std::vector<std::string>& AArgs, std::string& AOutput);
+
+// Sets an environment variable while it lives, then puts back what was.
+class TScopedEnvironment {
+public:
+  TScopedEnvironment(const char* AName, const std::string& AValue);
+  ~TScopedEnvironment();
+  TScopedEnvironment(const TScopedEnvironment&) = delete;
+  TScopedEnvironment& operator=(const TScopedEnvironment&) = delete;
+
+private:
+  const char* FName;
+  std::optional<std::string> FSaved;
+};
+
+// Points the registry at hives of its own, and the cache at a folder of
+// its own, for the lifetime of the fixture.
 class TIsolatedTest : public ::testing::Test {
 protected:
   TIsolatedTest();
@@ -47,8 +67,8 @@ protected:
   std::string RegistryDir;
 
 private:
-  std::string FSavedRegistryDir;
-  bool FHadRegistryDir = false;
+  TScopedEnvironment FRegistry;
+  TScopedEnvironment FCache;  // the declaration index's cache
 };
 
 // Makes ALocale the process's collation while it lives, then puts back the

@@ -1,0 +1,65 @@
+// vantry-find, run as a user would run it.
+
+#include "source_menu/Settings.h"
+#include "support/TestSupport.h"
+
+#include <gmock/gmock.h>
+
+using namespace Vantry;
+
+namespace {
+
+class FindToolTest : public VantryTest::TIsolatedTest {
+protected:
+  void SetUp() override {
+    Temp.WriteFile("Src/rtl/classesh.inc",
+                   "type\n  TStringList = class\n    procedure Sort;\n    property Sorted: Boolean;\n  end;\n");
+    Temp.WriteFile("Src/rtl/sysutils.pp", "unit SysUtils;\ninterface\nconst MaxInt = 1;\n");
+    Source = Temp / "Src";
+  }
+  std::string Source;
+};
+
+struct TRun {
+  std::vector<std::string> Args;  // "SRC" stands for the source folder
+  int Exit;
+  const char* Output;  // "SRC" stands for the source folder; null: not checked
+};
+
+TEST_F(FindToolTest, PrintsWhereEditorsJumpAndExitsLikeGrep) {
+  const std::vector<TRun> runs = {
+      {{"--root", "SRC", "TStringList.So"}, 0,
+       "SRC/rtl/classesh.inc:3:15: procedure TStringList.Sort\nSRC/rtl/classesh.inc:4:14: property TStringList.Sorted\n"},
+      {{"--root", "SRC", "--limit", "1", "sort"}, 0, "SRC/rtl/classesh.inc:3:15: procedure TStringList.Sort\n"},
+      {{"--root", "SRC", "--units", "sysu"}, 0, "SRC/rtl/sysutils.pp\n"},
+      {{"--root", "SRC", "--list"}, 0,
+       "SRC/rtl/classesh.inc:2:3: class TStringList\nSRC/rtl/classesh.inc:3:15: procedure TStringList.Sort\n"
+       "SRC/rtl/classesh.inc:4:14: property TStringList.Sorted\nSRC/rtl/sysutils.pp:1:6: unit SysUtils\n"
+       "SRC/rtl/sysutils.pp:3:7: const MaxInt\n"},
+      {{"maxint"}, 0, "SRC/rtl/sysutils.pp:3:7: const MaxInt\n"},  // the folder the settings name
+      {{"--root", "SRC", "zzqq"}, 1, ""},
+      {{"--root", "SRC/missing", "sort"}, 2, ""},
+      {{"--root", "SRC", "--limit", "many", "sort"}, 2, ""},
+      {{"--root", "SRC", "--units", "--declarations", "sort"}, 2, ""},
+      {{"--root", "SRC", "--list", "sort"}, 2, ""},
+      {{"--root", "SRC"}, 2, ""},
+      {{"--help"}, 0, nullptr},
+  };
+  WriteSettings(false, Source);
+  for (const TRun& run : runs) {
+    std::vector<std::string> args;
+    for (std::string arg : run.Args) args.push_back(arg.find("SRC") == 0 ? Source + arg.substr(3) : arg);
+    SCOPED_TRACE(::testing::PrintToString(args));
+    std::string output;
+    EXPECT_EQ(VantryTest::RunTool(VANTRY_FIND_TOOL, args, output), run.Exit);
+    if (!run.Output) continue;
+    std::string expected = run.Output;
+    for (size_t at; (at = expected.find("SRC")) != std::string::npos;) expected.replace(at, 3, Source);
+    EXPECT_EQ(output, expected);
+  }
+  std::string help;
+  VantryTest::RunTool(VANTRY_FIND_TOOL, {"--help"}, help);
+  EXPECT_THAT(help, ::testing::HasSubstr("PATH:LINE:COLUMN: KIND NAME"));
+}
+
+}  // namespace
