@@ -32,8 +32,8 @@ using TClock = std::chrono::steady_clock;
 double Seconds(TClock::time_point AStart) { return std::chrono::duration<double>(TClock::now() - AStart).count(); }
 
 // Builds the index of ARoot's declarations with the cache in ACache, as the
-// IDE does; returns the seconds until the table was there (AReady) and
-// until the build was done.
+// IDE does; returns the seconds until the build was done (the cache
+// written), and in AReady those until the table was there to search.
 double Build(const std::string& ARoot, const std::string& ACache, double* AReady = nullptr,
              std::shared_ptr<const TDeclarationTable>* ATable = nullptr) {
   const auto start = TClock::now();
@@ -43,6 +43,7 @@ double Build(const std::string& ARoot, const std::string& ACache, double* AReady
   double ready = -1;
   while (index.Building()) {
     index.WaitForWalk(std::chrono::milliseconds(1));
+    index.Poll();
     if (ready < 0 && index.Declarations()) ready = Seconds(start);
   }
   if (ready < 0) ready = Seconds(start);
@@ -56,10 +57,14 @@ std::shared_ptr<const TDeclarationTable> MeasureIndex(const char* ALabel, const 
                                                       const fs::path& AScratch) {
   const fs::path cache = AScratch / "cache";
   std::shared_ptr<const TDeclarationTable> table;
+  std::vector<double> coldReadies;
   auto cold = VantryBench::Measure(5, [&] {
     fs::remove_all(cache);
-    Build(ARoot, cache.string(), nullptr, &table);
+    double ready;
+    Build(ARoot, cache.string(), &ready, &table);
+    coldReadies.push_back(ready);
   });
+  std::sort(coldReadies.begin(), coldReadies.end());
   std::vector<double> readies;
   auto warm = VantryBench::Measure(5, [&] {
     double ready;
@@ -77,10 +82,12 @@ std::shared_ptr<const TDeclarationTable> MeasureIndex(const char* ALabel, const 
   for (std::string line; std::getline(in, line);) tagCount += !line.empty() && line[0] != '!';
   std::printf("%s: %zu files, %zu declarations (ctags: %zu tags)\n", ALabel, table->FileCount(), table->Count(),
               tagCount);
-  std::printf("  cold index    best %7.1f ms  median %7.1f ms   ctags best %7.1f ms  median %7.1f ms   "
-              "cold/ctags %.2f (target: at most 0.50)\n",
-              cold.BestSeconds * 1e3, cold.MedianSeconds * 1e3, ctags.BestSeconds * 1e3, ctags.MedianSeconds * 1e3,
-              cold.BestSeconds / ctags.BestSeconds);
+  std::printf("  cold index    ready best %7.1f ms  median %7.1f ms   ctags best %7.1f ms  median %7.1f ms   "
+              "cold/ctags (medians) %.2f (target: at most 0.50)\n"
+              "                with the cache written: best %7.1f ms  median %7.1f ms\n",
+              coldReadies.front() * 1e3, coldReadies[coldReadies.size() / 2] * 1e3, ctags.BestSeconds * 1e3,
+              ctags.MedianSeconds * 1e3, coldReadies[coldReadies.size() / 2] / ctags.MedianSeconds,
+              cold.BestSeconds * 1e3, cold.MedianSeconds * 1e3);
   std::printf("  warm start    ready in %6.1f ms (median %6.1f ms; target: under 100 ms), "
               "checked against every file in %6.1f ms\n",
               readies.front() * 1e3, readies[readies.size() / 2] * 1e3, warm.BestSeconds * 1e3);

@@ -27,20 +27,19 @@ struct TDeclarationQuery {
 TNameFacts FactsOf(const TDeclarationTable& ATable, uint32_t ADeclaration) {
   const std::string_view name = ATable.Name(ADeclaration);
   const TWordMasks& words = ATable.Words(ADeclaration);
-  return {name, name.size(), words.Starts, words.Letters};
+  return {name, name.size(), words.Starts, words.Letters, true};
 }
 
 constexpr uint64_t NoMatch = ~uint64_t{0};
 constexpr uint64_t Passed = NoMatch - 1;  // may match, but cannot rank before the bar
 constexpr uint8_t Unknown = 0xFF;
 
-// Whether the declaration may match at all: the query's letters are in its
-// name, and for a dotted query its owner matches the owner part.
-// AOwnerState caches, per owner, how the owner part matched it.
-bool MayMatch(const TDeclarationTable& ATable, const TDeclarationQuery& AQuery, uint32_t ADeclaration,
-              std::vector<uint8_t>& AOwnerState) {
+// For a dotted query, whether the declaration may match at all: the
+// member part's letters are in its name, and its owner matches the owner
+// part. AOwnerState caches, per owner, how the owner part matched it.
+bool MayMatchOwned(const TDeclarationTable& ATable, const TDeclarationQuery& AQuery, uint32_t ADeclaration,
+                   std::vector<uint8_t>& AOwnerState) {
   if (AQuery.Member.Filter & ~ATable.Letters(ADeclaration)) return false;
-  if (!AQuery.Dotted) return true;
   const uint32_t owner = ATable.Entry(ADeclaration).Owner;
   if (owner == TDeclarationTable::None) return false;
   uint8_t& state = AOwnerState[owner];
@@ -58,12 +57,7 @@ uint64_t Rank(const TDeclarationTable& ATable, const TDeclarationQuery& AQuery, 
   const std::string& member = AQuery.Member.Text;
   if (cutoff <= mkPrefix && !member.empty() && ATable.FirstByte(ADeclaration) != member[0]) return Passed;
   const TDeclarationEntry& entry = ATable.Entry(ADeclaration);
-  const TNameFacts facts = FactsOf(ATable, ADeclaration);
-  if (cutoff == mkSubsequence && member.size() > 1 && ATable.FirstByte(ADeclaration) != member[0] &&
-      !(facts.WordLetters & AQuery.Member.FirstLetterBit) && (ABar >> 61) == mkSubsequence &&
-      ((ABar >> 52) & 63) < 63 && !ContainsFolded(facts.Name, member))
-    return Passed;  // only letters in order, no start in common: it cannot beat a bar with one
-  const TNameMatch match = MatchName(AQuery.Member, facts, cutoff);
+  const TNameMatch match = MatchName(AQuery.Member, FactsOf(ATable, ADeclaration), cutoff);
   if (match.Kind == mkNone) return match.Unsure ? Passed : NoMatch;
   const uint64_t owner = AQuery.Dotted ? AOwnerState[entry.Owner] : uint8_t{mkExact};
   return (uint64_t{match.Kind} << 61) | (owner << 58) | (uint64_t{63 - std::min<size_t>(match.Run, 63)} << 52) |
@@ -152,12 +146,26 @@ void TDeclarationSearch::Search(const TDeclarationTable& ATable, uint64_t AGener
   // First the declarations that may match, by the letters of their names
   // alone: a pass through one dense array.
   FLettered.clear();
-  if (FNarrowed) {
-    for (uint32_t d : FPrevious)
-      if (MayMatch(ATable, query, d, FOwnerState)) FLettered.push_back(d);
+  const uint64_t letters = query.Member.Filter;
+  if (query.Dotted) {
+    if (FNarrowed) {
+      for (uint32_t d : FPrevious)
+        if (MayMatchOwned(ATable, query, d, FOwnerState)) FLettered.push_back(d);
+    } else {
+      for (uint32_t d = 0; d < ATable.Count(); ++d)
+        if (MayMatchOwned(ATable, query, d, FOwnerState)) FLettered.push_back(d);
+    }
   } else {
-    for (uint32_t d = 0; d < ATable.Count(); ++d)
-      if (MayMatch(ATable, query, d, FOwnerState)) FLettered.push_back(d);
+    // Without a branch: each declaration is written, and kept by moving on.
+    const size_t count = FNarrowed ? FPrevious.size() : ATable.Count();
+    FLettered.resize(count);
+    size_t kept = 0;
+    for (size_t i = 0; i < count; ++i) {
+      const auto d = FNarrowed ? FPrevious[i] : static_cast<uint32_t>(i);
+      FLettered[kept] = d;
+      kept += !(letters & ~ATable.Letters(d));
+    }
+    FLettered.resize(kept);
   }
 
   // Then their ranks. As for units, only keys that may still be among the

@@ -46,6 +46,17 @@ size_t TDeclarationTable::MemoryUsed() const {
 
 // ---- building
 
+namespace {
+
+// Makes room for ASize items, at least doubling when it must grow, so that
+// adding file after file stays linear.
+template <class T>
+void Grow(T& AItems, size_t ASize) {
+  if (AItems.capacity() < ASize) AItems.reserve(std::max(ASize, 2 * AItems.capacity()));
+}
+
+}  // namespace
+
 TDeclarationTableBuilder::TDeclarationTableBuilder(std::string ARoot, size_t AExpected) : FTable(std::move(ARoot)) {
   FTable.FEntries.reserve(AExpected);
   FTable.FLetters.reserve(AExpected);
@@ -65,6 +76,16 @@ void TDeclarationTableBuilder::AddFile(std::string_view APath, int64_t ASize, in
   const auto first = static_cast<uint32_t>(FTable.FEntries.size());
   StartFile(APath, ASize, AModifiedNs);
   TDeclarationTable& t = FTable;
+  // Room for the file at once (a scanning thread builds a table a file):
+  // growing as it goes was a copy and an allocation many times a file.
+  size_t nameBytes = 0;
+  for (const TFoundDeclaration& d : ADeclarations) nameBytes += std::min<size_t>(d.Name.size(), 255);
+  const size_t entries = first + ADeclarations.size();
+  Grow(t.FNames, t.FNames.size() + nameBytes + NamePadding);
+  Grow(t.FEntries, entries);
+  Grow(t.FLetters, entries);
+  Grow(t.FWords, entries);
+  Grow(t.FFirstBytes, entries);
   for (const TFoundDeclaration& d : ADeclarations) {
     const std::string_view name = d.Name.substr(0, 255);
     TDeclarationEntry e;
@@ -104,6 +125,7 @@ void TDeclarationTableBuilder::AddFile(const TDeclarationTable& AFrom, uint32_t 
 TDeclarationTable TDeclarationTableBuilder::Finish() {
   TDeclarationTable& t = FTable;
   t.FFiles.push_back({static_cast<uint32_t>(t.FEntries.size()), static_cast<uint32_t>(t.FPaths.size()), 0, 0});
+  t.FNames.append(NamePadding, '\0');
   t.FNames.shrink_to_fit();
   t.FEntries.shrink_to_fit();
   t.FLetters.shrink_to_fit();
@@ -119,7 +141,7 @@ namespace {
 // Bumped whenever the format or what the scanner finds changes: a cache of
 // another version is read as none.
 constexpr char Magic[8] = {'V', 'N', 'T', 'R', 'Y', 'D', 'X', '2'};
-constexpr uint32_t FormatVersion = 4;
+constexpr uint32_t FormatVersion = 5;
 
 struct THeader {
   char Magic[8];
@@ -181,7 +203,8 @@ bool TDeclarationTable::Save(const std::string& AFileName) const {
   std::string body;
   body.reserve(MemoryUsed() + FRoot.size());
   body += FRoot;
-  body += FNames;
+  const size_t nameBytes = FNames.size() - std::min(FNames.size(), NamePadding);
+  body.append(FNames, 0, nameBytes);
   Put(body, FEntries);
   Put(body, FLetters);
   Put(body, FWords);
@@ -192,7 +215,7 @@ bool TDeclarationTable::Save(const std::string& AFileName) const {
   std::memcpy(header.Magic, Magic, sizeof Magic);
   header.Version = FormatVersion;
   header.RootLength = static_cast<uint32_t>(FRoot.size());
-  header.NameBytes = FNames.size();
+  header.NameBytes = nameBytes;
   header.Entries = FEntries.size();
   header.Files = FFiles.size();
   header.PathBytes = FPaths.size();
@@ -259,6 +282,7 @@ bool TDeclarationTable::Load(const std::string& AFileName, const std::string& AR
   if (t.FFiles.front().FirstEntry != 0 || t.FFiles.back().FirstEntry != h.Entries ||
       t.FFiles.back().PathStart != h.PathBytes)
     return false;
+  t.FNames.append(NamePadding, '\0');
   *this = std::move(t);
   return true;
 }

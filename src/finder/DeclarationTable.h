@@ -8,6 +8,7 @@
 // is saved to and read back from the user's cache folder whole.
 
 #include "finder/DeclarationScanner.h"
+#include "finder/NameMatch.h"
 
 #include <cstdint>
 #include <string>
@@ -87,7 +88,7 @@ private:
   friend class TDeclarationTableBuilder;
 
   std::string FRoot;
-  std::string FNames;  // the declarations' names, back to back
+  std::string FNames;  // the declarations' names, back to back, then NamePadding zero bytes
   std::vector<TDeclarationEntry> FEntries;
   std::vector<uint64_t> FLetters;
   std::vector<TWordMasks> FWords;

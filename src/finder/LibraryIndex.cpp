@@ -98,18 +98,33 @@ uint64_t DoubleLetterMask(std::string_view AText) {
 
 namespace {
 
-// Folds a LetterMask into 32 bits: the letters keep theirs, the rest
-// (digits, '_', other bytes) share six.
-uint32_t FoldLetters(uint64_t AMask) {
-  auto folded = static_cast<uint32_t>(AMask & 0x3FFFFFF);
-  for (uint64_t rest = AMask >> 26; rest; rest &= rest - 1) folded |= 1u << (26 + __builtin_ctzll(rest) % 6);
-  return folded;
+// The bit of a LetterFilter's low half that stands for a byte: the letters
+// keep LetterMask's, the rest (digits, '_', other bytes) share six.
+constexpr std::array<uint8_t, 256> MakeFilterBits() {
+  std::array<uint8_t, 256> bits{};
+  for (int c = 0; c < 256; ++c)
+    bits[c] = static_cast<uint8_t>(LetterBits[c] < 26 ? LetterBits[c] : 26 + (LetterBits[c] - 26) % 6);
+  return bits;
 }
+constexpr std::array<uint8_t, 256> FilterBits = MakeFilterBits();
 
 }  // namespace
 
 uint64_t LetterFilter(std::string_view AText) {
-  return FoldLetters(LetterMask(AText)) | uint64_t{FoldLetters(DoubleLetterMask(AText))} << 32;
+  uint32_t seen = 0, twice = 0, thrice = 0;
+  for (char c : AText) {
+    const uint32_t bit = 1u << FilterBits[static_cast<unsigned char>(c)];
+    thrice |= twice & bit;
+    twice |= seen & bit;
+    seen |= bit;
+  }
+  // The high half: the letters held twice, and in its top six bits those
+  // held three times or more (a letter's bit shared by every sixth letter),
+  // which tells "eee" from the many names with two e's.
+  constexpr uint32_t Letters = (1u << 26) - 1;
+  uint32_t repeated = twice & Letters;
+  for (uint32_t more = thrice & Letters; more; more &= more - 1) repeated |= 1u << (26 + __builtin_ctz(more) % 6);
+  return seen | uint64_t{repeated} << 32;
 }
 
 bool IsLibrarySourceName(std::string_view AName) {
@@ -348,7 +363,15 @@ void TLibraryIndex::Run(std::string ARoot, bool ADeclarations, std::shared_ptr<c
       FWalkDone = true;
     }
     if (build && !FCancel) built = build->Finish();
-    if (built && !ACacheFile.empty()) built->Save(ACacheFile);
+    if (built) {
+      // Given to the index first, then saved: the user need not wait for the disk.
+      {
+        std::lock_guard lock(FLock);
+        FBoxDeclarations = built;
+      }
+      if (!ACacheFile.empty()) built->Save(ACacheFile);
+      built.reset();
+    }
   } catch (const std::exception& e) {
     built.reset();  // out of memory, most likely: the table there was stays
     std::lock_guard lock(FLock);

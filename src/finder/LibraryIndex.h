@@ -25,9 +25,10 @@ class TDeclarationTable;
 uint64_t LetterMask(std::string_view AText);
 // The same for the characters a text holds at least twice.
 uint64_t DoubleLetterMask(std::string_view AText);
-// The letters a text holds, and those it holds twice, folded into 32 bits
-// each (the low and the high half): a name can only match a query whose
-// LetterFilter has no bit the name's lacks, and one test tells it.
+// The letters a text holds, and the ASCII letters it holds more than once,
+// in 32 bits each (the low and the high half): a name can only match a
+// query whose LetterFilter has no bit the name's lacks, and one test tells
+// it.
 uint64_t LetterFilter(std::string_view AText);
 // Whether the file name ends in one of the index's extensions, ignoring case.
 bool IsLibrarySourceName(std::string_view AName);

@@ -58,17 +58,21 @@ size_t RunOf(std::string_view AText, std::string_view AQuery) {
 // bytes: APositions[slot] has bit i when text byte i is that pattern byte
 // (a letter in either case).
 #if defined(__SSE2__)
-// Sixteen bytes at a time: the text is copied into a buffer of 64, and each
-// slot's byte compared with all sixteen at once.
-void FillPositions(const TNamePattern& APattern, std::string_view AText, uint64_t* APositions) {
-  alignas(16) char bytes[WordBits] = {};
+// Sixteen bytes at a time: each slot's byte compared with sixteen of the
+// text's at once; a text that may not be read past its end is copied first.
+void FillPositions(const TNamePattern& APattern, std::string_view AText, bool APadded, uint64_t* APositions) {
   const size_t n = std::min(AText.size(), WordBits);
-  std::memcpy(bytes, AText.data(), n);
+  alignas(16) char copy[WordBits] = {};
+  const char* bytes = AText.data();
+  if (!APadded) {  // the last chunk must not be read past the text's end
+    std::memcpy(copy, bytes, n);
+    bytes = copy;
+  }
   const uint64_t used = n == WordBits ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
   __m128i raw[WordBits / 16], folded[WordBits / 16];
   const size_t chunks = (n + 15) / 16;
   for (size_t c = 0; c < chunks; ++c) {
-    raw[c] = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes + 16 * c));
+    raw[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * c));
     folded[c] = _mm_or_si128(raw[c], _mm_set1_epi8(0x20));
   }
   for (size_t s = 0; s < APattern.SlotCount; ++s) {
@@ -83,7 +87,7 @@ void FillPositions(const TNamePattern& APattern, std::string_view AText, uint64_
   }
 }
 #else
-void FillPositions(const TNamePattern& APattern, std::string_view AText, uint64_t* APositions) {
+void FillPositions(const TNamePattern& APattern, std::string_view AText, bool, uint64_t* APositions) {
   std::fill(APositions, APositions + APattern.SlotCount, 0);
   const size_t n = std::min(AText.size(), WordBits);
   for (size_t i = 0; i < n; ++i) {
@@ -113,10 +117,6 @@ std::string_view Searchable(const TNamePattern& APattern, const TNameFacts& ANam
 }
 
 }  // namespace
-
-bool ContainsFolded(std::string_view AText, std::string_view ALowerPart) {
-  return FindFolded(AText, ALowerPart) != std::string_view::npos;
-}
 
 TNamePattern::TNamePattern(std::string_view AText) : Text(AText) {
   for (char& c : Text) c = LowerAscii(c);
@@ -177,7 +177,7 @@ TNameMatch MatchName(const TNamePattern& APattern, const TNameFacts& AName, TMat
   }
   if (m <= WordBits && text.size() <= WordBits) {
     uint64_t positions[WordBits];
-    FillPositions(APattern, text, positions);
+    FillPositions(APattern, text, AName.Padded, positions);
     // In one piece: the pattern's bytes at consecutive positions.
     uint64_t run = positions[APattern.Slots[0]];
     for (size_t j = 1; j < m && run; ++j) run = positions[APattern.Slots[j]] & (run << 1);
@@ -205,7 +205,7 @@ std::vector<uint16_t> NameMarks(const TNamePattern& APattern, const TNameFacts& 
     // Walk back through the reachable end positions, keeping to runs where
     // they continue and jumping to an earlier word where they start.
     uint64_t positions[WordBits], ends[WordBits];
-    FillPositions(APattern, name, positions);
+    FillPositions(APattern, name, AName.Padded, positions);
     uint64_t e = WordStartEnds(APattern, positions, AName.WordStarts, ends);
     if (!e) {  // a one-letter match found by the word letters alone
       GreedyMarks(q, name, 0, marks);

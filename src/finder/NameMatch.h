@@ -22,7 +22,12 @@ struct TNameFacts {
   size_t StemLength;      // the name without an extension; Name.size() when it has none
   uint64_t WordStarts;    // WordStarts of the stem
   uint64_t WordLetters;   // WordLetterMask of the stem
+  bool Padded = false;    // NamePadding more bytes may be read after the name
 };
+
+// How many bytes a pool of names keeps after its last name so that the
+// matcher may read any name sixteen bytes at a time.
+constexpr size_t NamePadding = 16;
 
 // A typed name made ready for matching many names: in lower case, its
 // distinct bytes numbered (slots) for the bit-parallel matcher.
@@ -74,9 +79,6 @@ std::vector<uint16_t> NameMarks(const TNamePattern& APattern, const TNameFacts& 
 size_t GreedyPrefix(std::string_view AQuery, std::string_view AText);
 // The offsets of AText where GreedyPrefix matched, plus AOffset.
 void GreedyMarks(std::string_view AQuery, std::string_view AText, size_t AOffset, std::vector<uint16_t>& AMarks);
-
-// Whether ALowerPart stands in AText, ignoring case.
-bool ContainsFolded(std::string_view AText, std::string_view ALowerPart);
 
 inline char LowerAscii(char C) { return (C >= 'A' && C <= 'Z') ? static_cast<char>(C - 'A' + 'a') : C; }
 

@@ -33,7 +33,7 @@ check_tree() {
     [ -s "$tree/share/icons/hicolor/${size}x${size}/apps/vantry.png" ] || fail "no ${size}x${size} icon"
   done
   # Each program has a manual page, and the page names every option --help does.
-  for program in vantry-host vantry-reg vantry-sendmail; do
+  for program in vantry-host vantry-reg vantry-sendmail vantry-find; do
     local page="$tree/share/man/man1/$program.1.gz"
     [ -s "$page" ] || fail "no manual page for $program"
     MANWIDTH=200 man -l "$page" 2> /dev/null | sed 's/‐/-/g' > "$tmp/page"

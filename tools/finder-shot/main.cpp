@@ -1,8 +1,10 @@
 // Starts the IDE with an add-in library, opens its "Find Library Unit..."
-// item, types a query and saves a picture of the window with the finder on
-// top, once the finder has ranked a whole walk of the source folder:
-//   finder-shot vantry.so SOURCE-FOLDER QUERY OUT.png [FILE-TO-OPEN]
-// It keeps its settings in a registry of its own, which it removes again.
+// item (or "Find Library Declaration..."), types a query and saves a
+// picture of the window with the finder on top, once the finder has ranked
+// the whole index of the source folder:
+//   finder-shot [--declarations] vantry.so SOURCE-FOLDER QUERY OUT.png [FILE-TO-OPEN]
+// It keeps its settings and its cache in a folder of its own, which it
+// removes again.
 
 #include "AddInLoader.h"
 #include "HostWindow.h"
@@ -19,17 +21,25 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 
 using namespace Vantry;
 
 int main(int argc, char** argv) {
+  const bool declarations = argc > 1 && std::string(argv[1]) == "--declarations";
+  if (declarations) {
+    argv[1] = argv[0];
+    ++argv;
+    --argc;
+  }
   if (argc < 5) {
-    std::fputs("usage: finder-shot ADDIN SOURCE-FOLDER QUERY OUT.png [FILE-TO-OPEN]\n", stderr);
+    std::fputs("usage: finder-shot [--declarations] ADDIN SOURCE-FOLDER QUERY OUT.png [FILE-TO-OPEN]\n", stderr);
     return 2;
   }
   char registry[] = "/tmp/vantry-finder-shot-XXXXXX";
   if (!mkdtemp(registry)) return 1;
   setenv("VANTRY_REGISTRY_DIR", registry, 1);
+  setenv("XDG_CACHE_HOME", registry, 1);
   if (!std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
 
   int result = 1;
@@ -47,7 +57,8 @@ int main(int argc, char** argv) {
       window.resize(1000, 640);
       window.show();
       QApplication::processEvents();
-      THostMenuNode* item = window.Menu().Find("VantryFindLibraryUnitMenuItem");
+      THostMenuNode* item = window.Menu().Find(declarations ? "VantryFindLibraryDeclarationMenuItem"
+                                                            : "VantryFindLibraryUnitMenuItem");
       if (item) window.Menu().Click(*item);
       auto* finder = window.findChild<QDialog*>(QStringLiteral("FinderForm"));
       if (finder) {
@@ -55,7 +66,7 @@ int main(int argc, char** argv) {
         auto* status = finder->findChild<QLabel*>(QStringLiteral("LBStatus"));
         QElapsedTimer waited;
         waited.start();
-        while (status->text().contains(QStringLiteral("indexing")) && waited.elapsed() < 60000)
+        while (status->text().contains(QStringLiteral("indexing"), Qt::CaseInsensitive) && waited.elapsed() < 60000)
           QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         QApplication::processEvents();
         // The window with the finder drawn where it stands over it.
