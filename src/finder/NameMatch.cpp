@@ -62,27 +62,26 @@ size_t RunOf(std::string_view AText, std::string_view AQuery) {
 // text's at once; a text that may not be read past its end is copied first.
 void FillPositions(const TNamePattern& APattern, std::string_view AText, bool APadded, uint64_t* APositions) {
   const size_t n = std::min(AText.size(), WordBits);
-  alignas(16) char copy[WordBits] = {};
+  const size_t chunks = (n + 15) / 16;
+  alignas(16) char copy[WordBits];  // filled only when needed: zeroing it each time cost more than the rest
   const char* bytes = AText.data();
   if (!APadded) {  // the last chunk must not be read past the text's end
     std::memcpy(copy, bytes, n);
+    std::memset(copy + n, 0, 16 * chunks - n);
     bytes = copy;
   }
   const uint64_t used = n == WordBits ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
-  __m128i raw[WordBits / 16], folded[WordBits / 16];
-  const size_t chunks = (n + 15) / 16;
-  for (size_t c = 0; c < chunks; ++c) {
-    raw[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * c));
-    folded[c] = _mm_or_si128(raw[c], _mm_set1_epi8(0x20));
-  }
+  // The chunks are loaded again for each slot, from the first level of
+  // cache: kept in an array, they were copied there with a slow string move.
   for (size_t s = 0; s < APattern.SlotCount; ++s) {
     const char b = APattern.SlotByte[s];
-    const bool letter = b >= 'a' && b <= 'z';
+    const __m128i fold = _mm_set1_epi8(b >= 'a' && b <= 'z' ? 0x20 : 0);
     const __m128i wanted = _mm_set1_epi8(b);
     uint64_t mask = 0;
-    for (size_t c = 0; c < chunks; ++c)
-      mask |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(letter ? folded[c] : raw[c], wanted)))}
-              << (16 * c);
+    for (size_t c = 0; c < chunks; ++c) {
+      const __m128i chunk = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * c)), fold);
+      mask |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, wanted)))} << (16 * c);
+    }
     APositions[s] = mask & used;
   }
 }
