@@ -4,9 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace Vantry {
 
 namespace {
+
+// No source is this large; a file that is gets read as far as this.
+constexpr off_t LargestSource = off_t{256} << 20;
 
 // Reads a whole file into ABuffer; false when it cannot be read. A file
 // that shrinks while it is read gives what was there.
@@ -16,7 +21,7 @@ bool ReadFile(const std::string& APath, std::string& ABuffer, int64_t& ASize, in
   struct stat info;
   const bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
   if (ok) {
-    ABuffer.resize(static_cast<size_t>(info.st_size));
+    ABuffer.resize(static_cast<size_t>(std::min(info.st_size, LargestSource)));
     size_t size = 0;
     while (size < ABuffer.size()) {
       const ssize_t n = ::read(fd, ABuffer.data() + size, ABuffer.size() - size);
@@ -102,16 +107,22 @@ bool TDeclarationBuild::ScanNext(TScanner& AScanner) {
   return true;
 }
 
+// Nothing may throw out of a scanning thread: a file that cannot be read
+// or held in memory counts as empty, and is scanned again next time.
 void TDeclarationBuild::Scan(TFile& AFile, TScanner& AScanner) const {
-  int64_t size = AFile.Size, modifiedNs = -1;  // a file that cannot be read is scanned again next time
-  TDeclarationTableBuilder builder(FRoot);
-  if (!FCancel.load(std::memory_order_relaxed) && ReadFile(FPrefix + AFile.Path, AScanner.Text, size, modifiedNs)) {
-    builder.AddFile(AFile.Path, size, modifiedNs,
-                    AScanner.Scanner.Scan(AScanner.Text, IsIncludeFileName(AFile.Path)));
-  } else {
-    builder.AddFile(AFile.Path, size, modifiedNs, {});
+  try {
+    int64_t size = AFile.Size, modifiedNs = -1;
+    TDeclarationTableBuilder builder({});  // a file's table, taken into the whole one by Finish
+    if (!FCancel.load(std::memory_order_relaxed) && ReadFile(FPrefix + AFile.Path, AScanner.Text, size, modifiedNs))
+      builder.AddFile(AFile.Path, size, modifiedNs, AScanner.Scanner.Scan(AScanner.Text, IsIncludeFileName(AFile.Path)));
+    else
+      builder.AddFile(AFile.Path, size, modifiedNs, {});
+    AFile.Scanned = builder.Finish();
+  } catch (const std::exception&) {
+    TDeclarationTableBuilder empty({});
+    empty.AddFile(AFile.Path, AFile.Size, -1, {});
+    AFile.Scanned = empty.Finish();
   }
-  AFile.Scanned = builder.Finish();
   AFile.Ready.store(true, std::memory_order_release);
 }
 

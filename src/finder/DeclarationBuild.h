@@ -59,8 +59,8 @@ private:
   std::unordered_map<std::string_view, uint32_t> FBaseFiles;
   const std::atomic<bool>& FCancel;
 
-  std::mutex FLock;  // guards the five members below
-  std::condition_variable FWork;
+  std::mutex FLock;               // guards the four members after FWork
+  std::condition_variable FWork;  // a file to scan, or the walk's end
   std::deque<TFile> FFiles;       // in walk order; a deque keeps them in place as it grows
   std::deque<TFile*> FToScan;     // not yet taken by a scanner
   bool FWalkDone = false;

@@ -211,7 +211,8 @@ size_t TFileTable::MemoryUsed() const {
   return bytes;
 }
 
-TWalkReport WalkLibrary(const std::string& ARoot, const std::atomic<bool>& ACancel, const TFolderSink& AFolder) {
+TWalkReport WalkLibrary(const std::string& ARoot, const std::atomic<bool>& ACancel, const TFolderSink& AFolder,
+                        bool AFileTimes) {
   TWalkReport report;
   if (ARoot.empty()) {
     report.Error = "no source folder is set";
@@ -238,8 +239,11 @@ TWalkReport WalkLibrary(const std::string& ARoot, const std::atomic<bool>& ACanc
     files.clear();
     for (const TDirectoryListing::TEntry& e : frame.Listing->Entries()) {
       if (e.Kind == TDirectoryListing::ekDirectory && e.Name[0] != '.') frame.Folders.push_back(e.Name);
+      if (e.Kind != TDirectoryListing::ekFile || !IsLibrarySourceName(e.Name)) continue;
       struct stat info;
-      if (e.Kind == TDirectoryListing::ekFile && IsLibrarySourceName(e.Name) && frame.Listing->Stat(e.Name, info))
+      if (!AFileTimes)
+        files.push_back({e.Name});
+      else if (frame.Listing->Stat(e.Name, info))
         files.push_back({e.Name, info.st_size, info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec});
     }
     std::sort(frame.Folders.begin(), frame.Folders.end());
@@ -356,7 +360,7 @@ void TLibraryIndex::Run(std::string ARoot, bool ADeclarations, std::shared_ptr<c
       }
       std::lock_guard lock(FLock);
       FBox.Append(folder);
-    });
+    }, ADeclarations);
     {
       std::lock_guard lock(FLock);
       FBoxReport = report;

@@ -113,7 +113,8 @@ struct TWalkReport {
   std::string Error;     // why the root itself could not be read, or empty
 };
 
-// A file a walk found: its name, size and modification time.
+// A file a walk found: its name, and when asked for, its size and
+// modification time.
 struct TWalkedFile {
   std::string Name;
   int64_t Size = 0;
@@ -128,7 +129,10 @@ struct TWalkedFile {
 // folder (device and inode) once, and stops descending MaxWalkDepth levels
 // down. It returns early, without an error, when ACancel becomes true.
 using TFolderSink = std::function<void(std::string_view ARelative, std::vector<TWalkedFile>& AFiles)>;
-TWalkReport WalkLibrary(const std::string& ARoot, const std::atomic<bool>& ACancel, const TFolderSink& AFolder);
+// With AFileTimes, each file's size and modification time come too (a stat
+// each, which the walk of names alone does without).
+TWalkReport WalkLibrary(const std::string& ARoot, const std::atomic<bool>& ACancel, const TFolderSink& AFolder,
+                        bool AFileTimes = false);
 constexpr int MaxWalkDepth = 200;
 
 // The index of one source folder, filled by a background walk: its files,
