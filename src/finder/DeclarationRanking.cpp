@@ -134,7 +134,6 @@ void TDeclarationSearch::Search(const TDeclarationTable& ATable, uint64_t AGener
   }
   std::swap(FPrevious, FCandidates);  // both keep their memory from search to search
   FCandidates.clear();
-  FMatches.clear();
   FResults.clear();
   FMatchCount = 0;
   FCountedAll = true;
@@ -168,11 +167,9 @@ void TDeclarationSearch::Search(const TDeclarationTable& ATable, uint64_t AGener
     FLettered.resize(kept);
   }
 
-  // Then their ranks. As for units, only keys that may still be among the
-  // best ALimit are kept, the worse half dropped whenever twice as many
-  // have gathered.
-  uint64_t bar = NoMatch;
-  const size_t limit = std::max<size_t>(ALimit, 1);
+  // Then their ranks. Once the best ALimit are known well enough to set a
+  // bar, what cannot rank before it is not looked at closely.
+  FMatches.Start(ALimit);
   uint32_t file = 0;  // the file of the declaration looked at; they come in table order
   const std::vector<uint32_t>& lettered = FLettered;
   for (size_t i = 0; i < lettered.size(); ++i) {
@@ -184,27 +181,16 @@ void TDeclarationSearch::Search(const TDeclarationTable& ATable, uint64_t AGener
     if (i + 8 < lettered.size()) __builtin_prefetch(ATable.Name(lettered[i + 8]).data());
     const uint32_t d = lettered[i];
     while (ATable.File(file + 1).FirstEntry <= d) ++file;
-    const uint64_t k = Rank(ATable, query, d, FFileRank[file], bar, FOwnerState);
+    const uint64_t k = Rank(ATable, query, d, FFileRank[file], FMatches.Bar(), FOwnerState);
     if (k == NoMatch) continue;
     FCandidates.push_back(d);
     if (k == Passed) continue;
     ++FMatchCount;
-    if (k >= bar) continue;
-    FMatches.push_back(k);
-    if (FMatches.size() == 2 * limit) {
-      std::nth_element(FMatches.begin(), FMatches.begin() + (limit - 1), FMatches.end());
-      FMatches.resize(limit);
-      bar = FMatches[limit - 1];
-      FCountedAll = false;  // from now on, what cannot rank before the bar is not looked at closely
-    }
+    FMatches.Offer(k);
   }
-
-  const size_t keep = std::min(ALimit, FMatches.size());
-  if (keep < FMatches.size()) std::nth_element(FMatches.begin(), FMatches.begin() + keep, FMatches.end());
-  std::sort(FMatches.begin(), FMatches.begin() + keep);
-  FResults.reserve(keep);
-  for (size_t i = 0; i < keep; ++i)
-    FResults.push_back({static_cast<uint32_t>(FMatches[i]), static_cast<TMatchKind>(FMatches[i] >> 61)});
+  FCountedAll = FMatches.Bar() == TBestKeys::NoBar;
+  for (uint64_t k : FMatches.Best(ALimit))
+    FResults.push_back({static_cast<uint32_t>(k), static_cast<TMatchKind>(k >> 61)});
 }
 
 void TDeclarationSearch::Marks(const TDeclarationTable& ATable, uint32_t ADeclaration, std::string_view AQuery,

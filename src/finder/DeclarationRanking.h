@@ -14,6 +14,7 @@
 // declarations before definitions (the interface's heading before the
 // routine's body in an include file); then shorter names, and walk order.
 
+#include "finder/BestKeys.h"
 #include "finder/DeclarationTable.h"
 #include "finder/NameMatch.h"
 
@@ -71,7 +72,7 @@ private:
   std::vector<uint32_t> FLettered;    // those the letters of their names let through
   size_t FMatchCount = 0;
   bool FCountedAll = true;
-  std::vector<uint64_t> FMatches;     // rank keys of the best of them; the declaration is the low half
+  TBestKeys FMatches;                 // rank keys of the best of them; the declaration is the low half
   std::vector<TRankedDeclaration> FResults;
   std::vector<uint8_t> FOwnerState;   // per declaration as an owner, for a dotted query
 };

@@ -254,6 +254,16 @@ inline const char* SkipString(const char* P, const char* AEnd) {
 inline bool StartsEscapedName(const char* P, const char* AEnd) {
   return *P == '&' && P + 1 < AEnd && ClassOf(P[1]) == ccIdent;
 }
+// Past what at P holds no word a skip looks for: a comment, a string, an
+// escaped name or a number (whose letters are never a word); null when P
+// starts none of them.
+inline const char* SkipInert(const char* P, const char* AEnd) {
+  if (StartsComment(P, AEnd)) return SkipComment(P, AEnd);
+  if (*P == '\'' || *P == '#') return SkipString(P, AEnd);
+  if (StartsEscapedName(P, AEnd)) return SkipNameBytes(P + 2, AEnd);
+  if (ClassOf(*P) == ccDigit) return SkipNameBytes(P + 1, AEnd);
+  return nullptr;
+}
 
 // The keyword table: open addressing on a hash of the word's length and
 // three of its letters, so that a name is looked up without a pass of its own.
@@ -426,14 +436,8 @@ public:
         continue;
       }
       afterOf = false;
-      if (StartsComment(p, end)) {
-        p = SkipComment(p, end);
-      } else if (c == '\'' || c == '#') {
-        p = SkipString(p, end);
-      } else if (StartsEscapedName(p, end)) {
-        p = SkipNameBytes(p + 2, end);
-      } else if (ClassOf(c) == ccDigit) {
-        p = SkipNameBytes(p + 1, end);  // a number's letters are never a word
+      if (const char* past = SkipInert(p, end)) {
+        p = past;
       } else {
         ++p;
         if (c == '(' || c == '[') {
@@ -499,16 +503,10 @@ public:
           p = start;  // no block holds these
           break;
         }
-      } else if (StartsComment(p, end)) {
-        p = SkipComment(p, end);
-      } else if (c == '\'' || c == '#') {
-        p = SkipString(p, end);
-      } else if (StartsEscapedName(p, end)) {
-        p = SkipNameBytes(p + 2, end);
-      } else if (ClassOf(c) == ccDigit) {
-        p = SkipNameBytes(p + 1, end);  // a number's letters are never a word
+      } else if (const char* past = SkipInert(p, end)) {
+        p = past;
       } else {
-        ++p;
+        ++p;  // a symbol
       }
     }
     FAt = static_cast<size_t>(p - text);

@@ -23,7 +23,7 @@ struct TDeclarationEntry {
   uint32_t Line;
   uint16_t Column;     // 65535 for a column further right
   uint8_t NameLength;  // names are cut at 255 bytes
-  uint8_t KindAndFlags;  // the TDeclarationKind, and DefinitionFlag
+  uint8_t KindAndFlags;  // the TDeclarationKind (low six bits); 0x40 for a definition
   TDeclarationKind Kind() const { return static_cast<TDeclarationKind>(KindAndFlags & 0x3F); }
   bool Definition() const { return KindAndFlags & 0x40; }
 };

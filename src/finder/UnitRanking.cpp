@@ -90,7 +90,6 @@ void TUnitSearch::Search(const TFileTable& ATable, uint64_t AGeneration, std::st
               FQuery.find('/') == std::string::npos && !query.HasFolder;
   std::vector<uint32_t> previous;
   previous.swap(FCandidates);
-  FMatches.clear();
   FResults.clear();
   FQuery = query.Text;
   FGeneration = AGeneration;
@@ -102,33 +101,19 @@ void TUnitSearch::Search(const TFileTable& ATable, uint64_t AGeneration, std::st
   // the table's memory sequential, and the matches stay in that order for
   // the next keystroke.
   FFolderState.assign(ATable.FolderCount(), -1);
-  // Only keys that may still be among the best ALimit are kept: whenever
-  // twice as many have gathered, the worse half goes and the best kept so
-  // far becomes the bar.
-  uint64_t bar = NoMatch;
-  const size_t limit = std::max<size_t>(ALimit, 1);
+  FMatches.Start(ALimit);
   auto look = [&](uint32_t AFile) {
     uint64_t k = Rank(ATable, query, AFile, FFolderState);
     if (k == NoMatch) return;
     FCandidates.push_back(AFile);
-    if (k >= bar) return;
-    FMatches.push_back(k);
-    if (FMatches.size() == 2 * limit) {
-      std::nth_element(FMatches.begin(), FMatches.begin() + (limit - 1), FMatches.end());
-      FMatches.resize(limit);
-      bar = FMatches[limit - 1];
-    }
+    FMatches.Offer(k);
   };
   if (FNarrowed)
     for (uint32_t file : previous) look(file);
   for (size_t i = since; i < ATable.FileCount(); ++i) look(static_cast<uint32_t>(i));
 
-  size_t keep = std::min(ALimit, FMatches.size());
-  if (keep < FMatches.size()) std::nth_element(FMatches.begin(), FMatches.begin() + keep, FMatches.end());
-  std::sort(FMatches.begin(), FMatches.begin() + keep);
-  FResults.reserve(keep);
-  for (size_t i = 0; i < keep; ++i)
-    FResults.push_back({static_cast<uint32_t>(FMatches[i]), static_cast<TMatchKind>(FMatches[i] >> 61)});
+  for (uint64_t k : FMatches.Best(ALimit))
+    FResults.push_back({static_cast<uint32_t>(k), static_cast<TMatchKind>(k >> 61)});
 }
 
 TMatchMarks TUnitSearch::Marks(const TFileTable& ATable, uint32_t AFile, std::string_view AQuery) {

@@ -14,6 +14,7 @@
 // of the name, or its start as the name's start), the better; then shorter
 // names, shallower folders, and path order.
 
+#include "finder/BestKeys.h"
 #include "finder/LibraryIndex.h"
 #include "finder/NameMatch.h"
 
@@ -65,7 +66,7 @@ private:
   size_t FFileCount = 0;
   bool FNarrowed = false;
   std::vector<uint32_t> FCandidates;  // every file that matched, in index order
-  std::vector<uint64_t> FMatches;     // rank keys of the best of them; the file is the low half
+  TBestKeys FMatches;                 // rank keys of the best of them; the file is the low half
   std::vector<TRankedFile> FResults;
   std::vector<int16_t> FFolderState;  // per folder, for the query being ranked
 };

@@ -32,6 +32,27 @@ protected:
 
   void Click(const char* AItem) { Menu.Click(*Menu.Find(AItem)); }
 
+  // Clicks a lookup item and checks what it did: the file it opened
+  // (relative to the source folder, or none), the message it showed (its
+  // start, or none), and whether it showed the finder, which it returns.
+  TFinderForm* LookUp(const char* AItem, const char* AOpened, const char* AMessage, bool AFinder) {
+    Services->OpenedFiles.clear();
+    App.Messages.clear();
+    Click(AItem);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !Module->Waiting(); }));
+    if (AOpened)
+      EXPECT_THAT(Services->OpenedFiles, ElementsAre(Temp / "Src" + "/" + AOpened));
+    else
+      EXPECT_TRUE(Services->OpenedFiles.empty());
+    if (AMessage)
+      EXPECT_THAT(App.Messages, ElementsAre(StartsWith(AMessage)));
+    else
+      EXPECT_TRUE(App.Messages.empty());
+    TFinderForm* finder = Module->Finder();
+    EXPECT_EQ(finder && finder->isVisible(), AFinder);
+    return finder && finder->isVisible() ? finder : nullptr;
+  }
+
   // Opens the finder from the menu and waits until it has ranked a whole
   // walk of the source folder.
   TFinderForm* OpenFinder() {
@@ -68,7 +89,6 @@ struct TCursorRow {
 };
 
 TEST_F(LibraryFinderTest, OpensTheUnitNamedAtTheCursorOrOffersTheChoiceOrSaysThereIsNone) {
-  const std::string source = Temp / "Src";
   const std::vector<TCursorRow> rows = {
       {"TypInfo", "rtl/objpas/typinfo.pp", nullptr, nullptr},  // the first use waits for the walk
       {"TYPINFO2", "fcl/TypInfo2.pas", nullptr, nullptr},      // the index known from then on
@@ -80,26 +100,12 @@ TEST_F(LibraryFinderTest, OpensTheUnitNamedAtTheCursorOrOffersTheChoiceOrSaysThe
   for (const TCursorRow& row : rows) {
     SCOPED_TRACE(row.Identifier);
     if (std::string(row.Identifier) == "Classes") Temp.WriteFile("Src/fcl/SysUtils.pas");
-    Services->OpenedFiles.clear();
-    App.Messages.clear();
     Services->CursorIdentifier = row.Identifier;
-    Click("VantryOpenLibraryUnitMenuItem");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !Module->Waiting(); }));
-    if (row.Opened)
-      EXPECT_THAT(Services->OpenedFiles, ElementsAre(source + "/" + row.Opened));
-    else
-      EXPECT_TRUE(Services->OpenedFiles.empty());
-    TFinderForm* finder = Module->Finder();
-    ASSERT_EQ(finder && finder->isVisible(), row.Finder != nullptr);
-    if (row.Finder) {
+    if (TFinderForm* finder = LookUp("VantryOpenLibraryUnitMenuItem", row.Opened, row.Message, row.Finder)) {
       EXPECT_EQ(finder->EDSearch->text().toStdString(), row.Finder);
       EXPECT_THAT(finder->Rows().join('|').toStdString(), StartsWith("SysUtils.pas  fcl/|sysutils.pp  rtl/unix/"));
       finder->reject();
     }
-    if (row.Message)
-      EXPECT_THAT(App.Messages, ElementsAre(StartsWith(row.Message)));
-    else
-      EXPECT_TRUE(App.Messages.empty());
   }
 }
 
@@ -212,7 +218,6 @@ struct TDeclarationRow {
 
 TEST_F(LibraryFinderTest, GoesToTheDeclarationAtTheCursorOrOffersTheChoiceOrSaysThereIsNone) {
   WriteDeclarations(Temp);
-  const std::string source = Temp / "Src";
   const std::vector<TDeclarationRow> rows = {
       {"x := TStringList.So|rt;", "rtl/objpas/classes/classesh.inc:3:15", nullptr, nullptr},
       {"List.Sort|;", "rtl/objpas/classes/classesh.inc:3:15", nullptr, nullptr},  // a variable: by the name
@@ -227,24 +232,10 @@ TEST_F(LibraryFinderTest, GoesToTheDeclarationAtTheCursorOrOffersTheChoiceOrSays
     std::string text = row.Text;
     Services->EditorCursor = text.find('|');
     Services->EditorText = text.erase(Services->EditorCursor, 1);
-    Services->OpenedFiles.clear();
-    App.Messages.clear();
-    Click("VantryFindDeclarationAtCursorMenuItem");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !Module->Waiting(); }));
-    if (row.Opened)
-      EXPECT_THAT(Services->OpenedFiles, ElementsAre(source + "/" + row.Opened));
-    else
-      EXPECT_TRUE(Services->OpenedFiles.empty());
-    TFinderForm* finder = Module->Finder();
-    ASSERT_EQ(finder && finder->isVisible(), row.Finder != nullptr);
-    if (row.Finder) {
-      EXPECT_THAT((finder->EDSearch->text() + "|" + finder->Rows().value(0)).toStdString(), row.Finder);
+    if (TFinderForm* finder = LookUp("VantryFindDeclarationAtCursorMenuItem", row.Opened, row.Message, row.Finder)) {
+      EXPECT_EQ((finder->EDSearch->text() + "|" + finder->Rows().value(0)).toStdString(), row.Finder);
       finder->reject();
     }
-    if (row.Message)
-      EXPECT_THAT(App.Messages, ElementsAre(StartsWith(row.Message)));
-    else
-      EXPECT_TRUE(App.Messages.empty());
   }
 }
 
