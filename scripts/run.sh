@@ -32,13 +32,16 @@ xvfb-run -a -s "-screen 0 1280x1024x24" "$host" --expert "$addin" \
   --screenshot "$out/search-menu.png" --open-menu VantryFindLibraryUnitMenuItem 2>/dev/null
 xvfb-run -a -s "-screen 0 1280x1024x24" "$build/tools/finder-shot/finder-shot" "$addin" "$fpc_source" sysu \
   "$out/finder.png" "$fpc_source/rtl/unix/classes.pp" 2>/dev/null
+xvfb-run -a -s "-screen 0 1280x1024x24" "$build/tools/finder-shot/finder-shot" --declarations "$addin" "$fpc_source" \
+  TStringList.So "$out/declarations.png" "$fpc_source/rtl/objpas/classes/classes.inc" 2>/dev/null
 
 echo "No display: the IDE ran under Xvfb with Vantry over $fpc_source."
 echo "The start of its menu tree ($(wc -l < "$out/menu.txt") items in all, in $out/menu.txt):"
 head -n 20 "$out/menu.txt"
 echo "..."
 echo "Screenshots: $out/vantry-menu.png (the Vantry menu open), $out/file-menu.png (the File menu),"
-echo "$out/search-menu.png (the Search menu with the library finder's items) and $out/finder.png (the finder)."
+echo "$out/search-menu.png (the Search menu with the library finder's items), $out/finder.png (the finder)"
+echo "and $out/declarations.png (the finder over the declarations)."
 echo "The Search menu:"
-grep -A 5 '^SearchMenu' "$out/menu.txt"
+grep -A 7 '^SearchMenu' "$out/menu.txt"
 echo "Run 'make run' where there is a display to use the IDE."

@@ -309,7 +309,7 @@ void TLibraryIndex::Refresh(const std::string& ARoot, bool ADeclarations) {
       ++FDeclarationGeneration;
     }
   } else if (Building()) {
-    FWantDeclarations |= ADeclarations;  // the next refresh brings them
+    FWantDeclarations |= ADeclarations;  // a walk without them is followed by one with them (Poll)
     return;
   }
   Join();
@@ -329,6 +329,7 @@ void TLibraryIndex::Refresh(const std::string& ARoot, bool ADeclarations) {
   }
   FWalkTaken = false;
   FCancel = false;
+  FRunHasDeclarations = FWantDeclarations;
   FThread = std::thread(&TLibraryIndex::Run, this, ARoot, FWantDeclarations, FDeclarations, CacheFile(ARoot));
 }
 
@@ -421,7 +422,11 @@ bool TLibraryIndex::Poll() {
     ++FDeclarationGeneration;
     changed = true;
   }
-  if (done) Join();
+  if (done) {
+    Join();
+    // The declarations were asked for while a walk without them ran.
+    if (FWantDeclarations && !FRunHasDeclarations && !FCancel) Refresh(FTable.Root(), true);
+  }
   return changed;
 }
 
@@ -436,13 +441,15 @@ void TLibraryIndex::Join() {
 }
 
 bool TLibraryIndex::WaitForWalk(std::chrono::milliseconds ATimeout) {
-  if (!Building()) return true;
-  {
-    std::unique_lock lock(FLock);
-    if (!FEnded.wait_for(lock, ATimeout, [this] { return FDone; })) return false;
+  const auto deadline = std::chrono::steady_clock::now() + ATimeout;
+  while (Building()) {  // a walk may be followed by one that brings the declarations
+    {
+      std::unique_lock lock(FLock);
+      if (!FEnded.wait_until(lock, deadline, [this] { return FDone; })) return false;
+    }
+    Poll();
   }
-  Poll();
-  return !Building();
+  return true;
 }
 
 }  // namespace Vantry

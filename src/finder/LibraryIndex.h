@@ -207,6 +207,7 @@ private:
   uint64_t FGeneration = 0;
   TWalkReport FReport;
   bool FWantDeclarations = false;
+  bool FRunHasDeclarations = false;  // the running walk builds the declarations too
   std::shared_ptr<const TDeclarationTable> FDeclarations;
   uint64_t FDeclarationGeneration = 0;
   std::string FCacheFolder = DefaultCacheFolder();

@@ -177,6 +177,19 @@ std::vector<std::string> Declared(const TLibraryIndex& AIndex) {
 
 }  // namespace
 
+// Asked for while a walk of the names alone runs, the declarations come
+// with the walk that follows it.
+TEST_F(LibraryIndexTest, DeclarationsAskedForDuringAWalkFollowIt) {
+  for (int i = 0; i < 50; ++i) Temp.WriteFile("Src/F" + std::to_string(i) + "/u.pas", "unit U;\n");
+  TLibraryIndex index;
+  index.SetCacheFolder(Temp / "cache");
+  index.Refresh(Temp / "Src");
+  index.Refresh(Temp / "Src", true);
+  ASSERT_TRUE(index.WaitForWalk(std::chrono::seconds(20)));
+  ASSERT_NE(index.Declarations(), nullptr);
+  EXPECT_EQ(index.Declarations()->Count(), 50u);
+}
+
 // The declarations are kept in the cache folder, and each build takes from
 // it every file whose size and modification time are unchanged: a file
 // changed behind that (same size, old time) shows that it was not read.

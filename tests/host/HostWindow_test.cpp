@@ -204,6 +204,22 @@ TEST_F(HostWindowTest, TheFinderShortCutsWorkFromTheEditor) {
     EXPECT_EQ(finder->windowTitle(), title);
     finder->reject();
   }
+
+  // Ctrl+Alt+Enter on a name declared once goes straight to its declaration,
+  // though the walk the keys above started did not index declarations.
+  ASSERT_TRUE(Window.OpenFile(Temp.WriteFile("v.pas", "uses Classes;\nx := soBeginning;\n")));
+  editor = Window.Editor().EditorOf(Window.Editor().currentIndex());
+  editor->setFocus();
+  cursor = editor->textCursor();
+  cursor.setPosition(22);
+  editor->setTextCursor(cursor);
+  QTest::keyClick(editor, Qt::Key_Return, Qt::ControlModifier | Qt::AltModifier);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window.Editor().count() == 4; }, 60000));
+  EXPECT_EQ(CanonicalPath(Window.Editor().PathOf(3)),
+            CanonicalPath(std::string(VANTRY_FPC_SOURCE) + "/rtl/objpas/classes/classesh.inc"));
+  const QTextCursor at = Window.Editor().EditorOf(3)->textCursor();
+  EXPECT_EQ(at.block().blockNumber() + 1, 61);
+  EXPECT_EQ(at.block().text().mid(at.positionInBlock(), 11), "soBeginning");
   loader.Unload();
 }
 
