@@ -36,8 +36,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Vantry is an add-in for a Pascal IDE, ship
 Its File menu mirrors a tree of Pascal library sources (Debian's Free
 Pascal sources when they are installed), one submenu per folder and one
 item per unit, and opens the chosen unit in the editor; the library finder
-reaches any unit or declaration by a few letters of its name. An options dialog picks the
-source folder, and an About box leads to a form that mails the vendor.
+reaches any unit or declaration by a few letters of its name. An options
+dialog picks the source folder, and an About box leads to a form that
+mails the vendor.
 
 The package holds the IDE (vantry-host) with the add-in in its add-in
 folder, vantry-reg to read and change its registry, vantry-sendmail to
