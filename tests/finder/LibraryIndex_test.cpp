@@ -231,3 +231,41 @@ TEST_F(LibraryIndexTest, TheDeclarationCacheIsRefreshedFileByFile) {
     EXPECT_THAT(Declared(index), ElementsAreArray(step.Expected));
   }
 }
+
+// A cache file that is damaged, cut short, of another version or of another
+// folder is read as none, and the table stays as it was.
+TEST_F(LibraryIndexTest, ADamagedCacheFileIsReadAsNone) {
+  TDeclarationTableBuilder builder("/lib");
+  TDeclarationScanner scanner;
+  builder.AddFile("a.pas", 10, 20, scanner.Scan("unit A;\ninterface\ntype TList = class procedure Sort; end;\n", false));
+  const TDeclarationTable table = builder.Finish();
+  const std::string file = Temp / "cache.idx";
+  ASSERT_TRUE(table.Save(file));
+  const std::string good = VantryTest::FileContent(file);
+  struct TDamage {
+    const char* What;
+    std::function<void(std::string&)> Do;
+    const char* Root;
+  };
+  const std::vector<TDamage> rows = {
+      {"a flipped byte", [](std::string& A) { A[A.size() / 2] ^= 1; }, "/lib"},
+      {"cut short", [](std::string& A) { A.resize(A.size() - 5); }, "/lib"},
+      {"only the header", [](std::string& A) { A.resize(40); }, "/lib"},
+      {"another version", [](std::string& A) { A[8] ^= 1; }, "/lib"},
+      {"another folder", [](std::string&) {}, "/other"},
+  };
+  for (const TDamage& row : rows) {
+    SCOPED_TRACE(row.What);
+    std::string bytes = good;
+    row.Do(bytes);
+    Temp.WriteFile("cache.idx", bytes);
+    TDeclarationTable loaded;
+    EXPECT_FALSE(loaded.Load(file, row.Root));
+    EXPECT_EQ(loaded.Count(), 0u);
+  }
+  Temp.WriteFile("cache.idx", good);
+  TDeclarationTable loaded;
+  ASSERT_TRUE(loaded.Load(file, "/lib"));
+  EXPECT_EQ(loaded.QualifiedName(2), "TList.Sort");
+  EXPECT_EQ(loaded.File(0).ModifiedNs, 20);
+}

@@ -45,8 +45,8 @@ check_tree() {
 
 case $mode in
   install)
-    DESTDIR="$tmp/root" cmake --install "$build" --prefix /usr > /dev/null
-    tree="$tmp/root/usr"
+    DESTDIR="$tmp/stage" cmake --install "$build" --prefix /usr > /dev/null
+    tree="$tmp/stage/usr"
     check_tree "$tree"
     # The add-in folder: a library there loads, a bad file there is reported
     # and the IDE goes on, and a library named again in the Experts key loads once.
