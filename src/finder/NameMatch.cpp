@@ -53,8 +53,6 @@ size_t RunOf(std::string_view AText, std::string_view AQuery) {
 }
 
 // The per-position masks of the pattern's bytes within the text's first 64
-// bytes: APositions[slot] has bit i when text byte i is that pattern byte.
-// The per-position masks of the pattern's bytes within the text's first 64
 // bytes: APositions[slot] has bit i when text byte i is that pattern byte
 // (a letter in either case).
 #if defined(__SSE2__)
