@@ -113,10 +113,12 @@ void TDeclarationBuild::Scan(TFile& AFile, TScanner& AScanner) const {
   try {
     int64_t size = AFile.Size, modifiedNs = -1;
     TDeclarationTableBuilder builder({});  // a file's table, taken into the whole one by Finish
-    if (!FCancel.load(std::memory_order_relaxed) && ReadFile(FPrefix + AFile.Path, AScanner.Text, size, modifiedNs))
-      builder.AddFile(AFile.Path, size, modifiedNs, AScanner.Scanner.Scan(AScanner.Text, IsIncludeFileName(AFile.Path)));
-    else
+    if (!FCancel.load(std::memory_order_relaxed) && ReadFile(FPrefix + AFile.Path, AScanner.Text, size, modifiedNs)) {
+      const auto& found = AScanner.Scanner.Scan(AScanner.Text, IsIncludeFileName(AFile.Path));
+      builder.AddFile(AFile.Path, size, modifiedNs, found, AScanner.Scanner.Links());
+    } else {
       builder.AddFile(AFile.Path, size, modifiedNs, {});
+    }
     AFile.Scanned = builder.Finish();
   } catch (const std::exception&) {
     TDeclarationTableBuilder empty({});

@@ -1,6 +1,7 @@
 #include "finder/DeclarationRanking.h"
 
 #include "finder/LibraryIndex.h"
+#include "navigation/FileStanding.h"
 
 #include <algorithm>
 
@@ -59,10 +60,20 @@ uint64_t Rank(const TDeclarationTable& ATable, const TDeclarationQuery& AQuery, 
   const TDeclarationEntry& entry = ATable.Entry(ADeclaration);
   const TNameMatch match = MatchName(AQuery.Member, FactsOf(ATable, ADeclaration), cutoff);
   if (match.Kind == mkNone) return match.Unsure ? Passed : NoMatch;
-  const uint64_t owner = AQuery.Dotted ? AOwnerState[entry.Owner] : uint8_t{mkExact};
+  // A bare name, written outside a class, binds a unit's declaration (or
+  // an enumeration's value) before any class's member.
+  const bool owned = entry.Owner != TDeclarationTable::None && entry.Kind() != dkEnumValue;
+  const uint64_t owner = AQuery.Dotted ? AOwnerState[entry.Owner] : uint64_t{owned};
+  // The file's rank splits around the definition bit: a heading in a file
+  // of no target in particular (rtl/inc) comes before a body in the
+  // target's own folder (rtl/x86_64), as the compiler binds the heading.
+  // A declaration hidden in a unit's implementation is bound by that unit
+  // alone: it comes after every declaration other units see.
+  const uint64_t fileHigh = ((AFileRank >> 3) & 1) << 3 | uint64_t{entry.Hidden()} << 2 |
+                            ((AFileRank >> 1) & 1) << 1 | ((AFileRank >> 2) & 1);
   return (uint64_t{match.Kind} << 61) | (owner << 58) | (uint64_t{63 - std::min<size_t>(match.Run, 63)} << 52) |
-         (uint64_t{AFileRank} << 50) | (uint64_t{entry.Definition()} << 49) | (uint64_t{entry.NameLength} << 41) |
-         ADeclaration;
+         (fileHigh << 48) | (uint64_t{entry.Definition()} << 47) | (uint64_t((AFileRank >> 4) & MostRarity) << 43) |
+         (uint64_t{AFileRank & 1u} << 42) | (uint64_t{entry.NameLength} << 34) | ADeclaration;
 }
 
 bool StartsWith(std::string_view AText, std::string_view APrefix) {
@@ -92,6 +103,13 @@ void TDeclarationSearch::SetPreferredUnits(const std::vector<std::string>& AUnit
   FQuery.clear();  // the ranks change: no narrowing from the last search
 }
 
+void TDeclarationSearch::SetTarget(const TTarget& ATarget) {
+  if (ATarget == FTarget) return;
+  FTarget = ATarget;
+  FFileRankGeneration = UINT64_MAX;
+  FQuery.clear();
+}
+
 void TDeclarationSearch::RankFiles(const TDeclarationTable& ATable) {
   FFileRank.assign(ATable.FileCount(), 0);
   auto preferred = [&](std::string_view APart) {
@@ -99,8 +117,17 @@ void TDeclarationSearch::RankFiles(const TDeclarationTable& ATable) {
     for (char& c : lower) c = LowerAscii(c);
     return std::binary_search(FPreferredUnits.begin(), FPreferredUnits.end(), lower);
   };
+  std::vector<TStandingSource> sources;
   for (uint32_t f = 0; f < ATable.FileCount(); ++f) {
-    const std::string_view path = ATable.FilePath(f);
+    // A program's declarations (an example's, a test's) are its own, not
+    // the library's.
+    const uint32_t first = ATable.File(f).FirstEntry;
+    const bool program = first < ATable.File(f + 1).FirstEntry && ATable.Entry(first).Kind() == dkProgram;
+    sources.push_back({ATable.FilePath(f), program, ATable.FileLinks(f)});
+  }
+  const std::vector<TFileStanding> standing = StandingOfFiles(ATable.Root(), sources, FTarget);
+  for (uint32_t f = 0; f < ATable.FileCount(); ++f) {
+    const std::string_view path = sources[f].Path;
     bool yes = false;
     for (size_t start = 0; !yes && !FPreferredUnits.empty() && start < path.size();) {
       const size_t slash = path.find('/', start);
@@ -112,11 +139,7 @@ void TDeclarationSearch::RankFiles(const TDeclarationTable& ATable) {
       yes = preferred(path.substr(start, slash - start));
       start = slash + 1;
     }
-    // A program's declarations (an example's, a test's) are its own, not
-    // the library's: they come after those of units and include files.
-    const uint32_t first = ATable.File(f).FirstEntry;
-    const bool program = first < ATable.File(f + 1).FirstEntry && ATable.Entry(first).Kind() == dkProgram;
-    FFileRank[f] = static_cast<uint8_t>((yes ? 0 : 2) | (program ? 1 : 0));
+    FFileRank[f] = static_cast<uint8_t>(standing[f].Place | (yes ? 0 : 2) | standing[f].Rarity << 4);
   }
 }
 

@@ -8,15 +8,21 @@
 // "TStringList." every member of TStringList.
 //
 // Among declarations that match alike, those whose owner matches better
-// come first; then the more of the query matches in one piece; then those
-// in the preferred units (the ones the current source uses); then those of
-// units and include files before those of programs (examples, tests); then
-// declarations before definitions (the interface's heading before the
-// routine's body in an include file); then shorter names, and walk order.
+// come first (for a query without a '.', those of no class, record or
+// object: a unit's own declarations and enumeration values); then the more of the query matches in one piece; then those
+// the target's compiler reads before another target's (rtl/linux before
+// rtl/amiga for x86_64-linux); then those in the preferred units (the ones
+// the current source uses); then the library's own before programs,
+// examples, tests and the compiler's sources; then declarations before
+// definitions (the interface's heading before the routine's body in an
+// include file); then those of more widely used units; then those in the
+// target's own folders before those in folders of no target; then shorter
+// names, and walk order.
 
 #include "finder/BestKeys.h"
 #include "finder/DeclarationTable.h"
 #include "finder/NameMatch.h"
+#include "navigation/Target.h"
 
 #include <cstdint>
 #include <string>
@@ -40,6 +46,9 @@ public:
   // file is one of theirs when its name without extension, or a folder on
   // its path, is one of them, as "sysutils/sysstrh.inc" is SysUtils's.
   void SetPreferredUnits(const std::vector<std::string>& AUnits);
+  // The target whose declarations come first; without one, every file
+  // counts alike.
+  void SetTarget(const TTarget& ATarget);
 
   const std::vector<TRankedDeclaration>& Results() const { return FResults; }
   // How many declarations matched: all of them when CountedAll, else at
@@ -66,7 +75,8 @@ private:
   bool FNarrowed = false;
   std::vector<std::string> FPreferredUnits;     // lower case, sorted
   uint64_t FFileRankGeneration = UINT64_MAX;  // the table FFileRank was worked out for
-  std::vector<uint8_t> FFileRank;  // per file: 2 unless of a preferred unit, plus 1 for a program
+  TTarget FTarget;
+  std::vector<uint8_t> FFileRank;  // per file: its TFilePlace, plus 2 unless of a preferred unit, plus its rarity << 4
   std::vector<uint32_t> FCandidates;  // every declaration that may have matched, in table order
   std::vector<uint32_t> FPrevious;    // the same for the search before
   std::vector<uint32_t> FLettered;    // those the letters of their names let through

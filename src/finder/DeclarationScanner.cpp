@@ -225,13 +225,6 @@ inline const char* SkipComment(const char* P, const char* AEnd) {
     if (*P == ')') return P + 1;
   }
 }
-inline const char* SkipBlanksAndComments(const char* P, const char* AEnd) {
-  for (;;) {
-    P = SkipBlanks(P, AEnd);
-    if (P >= AEnd || !StartsComment(P, AEnd)) return P;
-    P = SkipComment(P, AEnd);
-  }
-}
 // A string constant: quoted parts ('' is a quote) and #char codes, which
 // may follow each other. A quote left open ends with its line.
 inline const char* SkipString(const char* P, const char* AEnd) {
@@ -338,13 +331,24 @@ class TLexer {
 public:
   explicit TLexer(std::string_view AText) : FText(AText), FAt(0) {}
 
+  // Where the names of included files go ({$i name}, {$include name}) as
+  // tokens pass them; null for nowhere.
+  void NoteIncludes(std::string* ALinks) { FLinks = ALinks; }
+
   // Reads the next token into AToken. (Returned by value, the token was put
   // together byte by byte on the stack and read back whole before the
   // bytes had reached it: a stall on every token.)
   void Next(TToken& AToken) {
     const char* const text = FText.data();
     const char* const end = text + FText.size();
-    const char* p = SkipBlanksAndComments(text + FAt, end);
+    const char* p = text + FAt;
+    for (;;) {
+      p = SkipBlanks(p, end);
+      if (p >= end || !StartsComment(p, end)) break;
+      const char* past = SkipComment(p, end);
+      if (FLinks && *p == '{' && p + 1 < end && p[1] == '$') NoteInclude(std::string_view(p + 2, static_cast<size_t>(past - p - 2)));
+      p = past;
+    }
     const char* start = p;
     TTokenKind kind = tkEnd;
     TKeyword keyword = kwNone;
@@ -531,8 +535,29 @@ private:
     return P;
   }
 
+  // A compiler directive's text after "{$": an include's file name is
+  // noted ("i name", "include 'a name'"); "i+" and "i-" switch I/O checks,
+  // and "i %DATE%" inserts text, not a file.
+  void NoteInclude(std::string_view ADirective) {
+    if (!ADirective.empty() && ADirective.back() == '}') ADirective.remove_suffix(1);
+    size_t word = 0;
+    while (word < ADirective.size() && ClassOf(ADirective[word]) == ccIdent) ++word;
+    std::string lower(ADirective.substr(0, word));
+    for (char& c : lower) c = Lower(c);
+    if ((lower != "i" && lower != "include") || word == ADirective.size() || ClassOf(ADirective[word]) != ccBlank) return;
+    std::string_view name = ADirective.substr(word);
+    while (!name.empty() && ClassOf(name.front()) == ccBlank) name.remove_prefix(1);
+    while (!name.empty() && ClassOf(name.back()) == ccBlank) name.remove_suffix(1);
+    if (name.size() >= 2 && name.front() == '\'' && name.back() == '\'') name = name.substr(1, name.size() - 2);
+    if (name.empty() || name.front() == '%' || name.size() > 255) return;
+    FLinks->push_back('i');
+    FLinks->append(name);
+    FLinks->push_back('\0');
+  }
+
   std::string_view FText;
   size_t FAt;
+  std::string* FLinks = nullptr;
 };
 
 enum TSection : uint8_t {
@@ -556,10 +581,12 @@ struct TOwner {
 class TParser {
 public:
   TParser(std::string_view AText, bool AInclude, std::vector<TFoundDeclaration>& AOut,
-          std::unordered_set<std::string>& AInterfaceRoutines)
+          std::unordered_set<std::string>& AInterfaceRoutines, std::string& ALinks)
       : FLexer(AText), FText(AText), FOut(AOut), FSection(AInclude ? sInclude : sProgram),
-        FInterfaceRoutines(AInterfaceRoutines) {
+        FInterfaceRoutines(AInterfaceRoutines), FLinks(ALinks) {
     FInterfaceRoutines.clear();
+    FLinks.clear();
+    FLexer.NoteIncludes(&FLinks);
     Next();
   }
 
@@ -622,6 +649,7 @@ private:
     d.Owner = AOwner.Name;
     d.OwnerIndex = static_cast<int32_t>(AOwner.Index);
     d.Kind = AKind;
+    d.Hidden = FSection == sImplementation;
     d.Line = AToken.Offset;
     FOut.push_back(std::move(d));
     return static_cast<long>(FOut.size()) - 1;
@@ -732,7 +760,8 @@ private:
       case kwResourceString: return ConstSection(dkResourceString);
       case kwVar: return VarSection(dkVar);
       case kwThreadVar: return VarSection(dkThreadVar);
-      case kwUses: case kwLabel: case kwExports:
+      case kwUses: return UsesClause();
+      case kwLabel: case kwExports:
         Next();
         SkipStatement();
         return;
@@ -746,6 +775,33 @@ private:
       default:
         Next();
     }
+  }
+
+  // The units a uses clause names, noted as links: "in 'file'" parts left
+  // out, a dotted name kept whole.
+  void UsesClause() {
+    const char kind = FSection == sImplementation ? 'm' : 'u';
+    std::string name;
+    bool skipping = false;  // after "in": the file's name, up to the next ','
+    auto note = [&] {
+      if (!name.empty() && name.size() <= 255) FLinks.append(1, kind).append(name).push_back('\0');
+      name.clear();
+      skipping = false;
+    };
+    for (Next(); !AtEnd() && !Is(';'); Next()) {
+      if (Is(',')) {
+        note();
+      } else if (FToken.Kind == tkIdent && FToken.Length == 2 && Lower(FText[FToken.Offset]) == 'i' &&
+                 Lower(FText[FToken.Offset + 1]) == 'n') {
+        skipping = true;
+      } else if (FToken.Kind == tkIdent && StartsSection(FToken.Keyword)) {
+        break;  // a clause left open
+      } else if (!skipping && (FToken.Kind == tkIdent || Is('.'))) {
+        name.append(Text(FToken));
+      }
+    }
+    note();
+    if (Is(';')) Next();
   }
 
   void ModuleHeading() {
@@ -1079,6 +1135,7 @@ private:
   TKeyword FPrevious = kwNone;
   bool FStopped = false;
   std::unordered_set<std::string>& FInterfaceRoutines;  // lower case
+  std::string& FLinks;
 };
 
 // Turns the offsets the parser left in each declaration's line into lines
@@ -1125,6 +1182,7 @@ bool IsIncludeFileName(std::string_view AName) {
 struct TDeclarationScanner::TState {
   std::vector<TFoundDeclaration> Found;
   std::unordered_set<std::string> InterfaceRoutines;
+  std::string Links;
 };
 
 TDeclarationScanner::TDeclarationScanner() : FState(std::make_unique<TState>()) {}
@@ -1134,16 +1192,18 @@ const std::vector<TFoundDeclaration>& TDeclarationScanner::Scan(std::string_view
   // Offsets are 32-bit: a larger text is read as far as they reach.
   AText = AText.substr(0, std::min<size_t>(AText.size(), UINT32_MAX));
   FState->Found.clear();
-  TParser(AText, AInclude, FState->Found, FState->InterfaceRoutines).Run();
+  TParser(AText, AInclude, FState->Found, FState->InterfaceRoutines, FState->Links).Run();
   PlaceDeclarations(AText, FState->Found);
   return FState->Found;
 }
+
+const std::string& TDeclarationScanner::Links() const { return FState->Links; }
 
 std::vector<TDeclaration> ScanDeclarations(std::string_view AText, bool AInclude) {
   TDeclarationScanner scanner;
   std::vector<TDeclaration> copies;
   for (const TFoundDeclaration& d : scanner.Scan(AText, AInclude))
-    copies.push_back({std::string(d.Name), std::string(d.Owner), d.Line, d.Column, d.Kind, d.Definition});
+    copies.push_back({std::string(d.Name), std::string(d.Owner), d.Line, d.Column, d.Kind, d.Definition, d.Hidden});
   return copies;
 }
 

@@ -42,7 +42,7 @@ const char* DeclarationKindName(TDeclarationKind AKind);
 // own declaration (its index among the file's, or -1); where its name
 // starts (1-based line; column in bytes, 1-based); and whether it is a
 // routine's definition (a routine with its body in an include file, which
-// may be declared elsewhere too).
+// may be declared elsewhere too); and whether it is hidden from other units.
 struct TFoundDeclaration {
   std::string_view Name;
   std::string_view Owner;
@@ -51,6 +51,7 @@ struct TFoundDeclaration {
   uint32_t Column = 0;
   TDeclarationKind Kind = dkType;
   bool Definition = false;
+  bool Hidden = false;  // in a unit's implementation: seen by that unit alone
 };
 
 // Scans texts one after the other, reusing its memory: an indexer keeps one
@@ -66,6 +67,11 @@ public:
   // the next Scan, and while the text lives. AInclude: the text is an
   // include file (*.inc).
   const std::vector<TFoundDeclaration>& Scan(std::string_view AText, bool AInclude);
+  // What the last text links to: the units its uses clauses name and the
+  // files its directives include, each a kind byte ('u' a unit the
+  // interface or a program uses, 'm' one the implementation uses, 'i' an
+  // included file), the name as written, and a zero byte; in text order.
+  const std::string& Links() const;
 
 private:
   struct TState;
@@ -80,6 +86,7 @@ struct TDeclaration {
   uint32_t Column = 0;
   TDeclarationKind Kind = dkType;
   bool Definition = false;
+  bool Hidden = false;
 };
 std::vector<TDeclaration> ScanDeclarations(std::string_view AText, bool AInclude);
 

@@ -41,7 +41,7 @@ std::string TDeclarationTable::FullPath(uint32_t AFile) const {
 size_t TDeclarationTable::MemoryUsed() const {
   return FNames.capacity() + FPaths.capacity() + FEntries.capacity() * sizeof(TDeclarationEntry) +
          FLetters.capacity() * sizeof(uint64_t) + FWords.capacity() * sizeof(TWordMasks) + FFirstBytes.capacity() +
-         FFiles.capacity() * sizeof(TSourceFile);
+         FFiles.capacity() * sizeof(TSourceFile) + FLinks.capacity();
 }
 
 // ---- building
@@ -65,16 +65,18 @@ TDeclarationTableBuilder::TDeclarationTableBuilder(std::string ARoot, size_t AEx
   FTable.FNames.reserve(AExpected * 12);
 }
 
-void TDeclarationTableBuilder::StartFile(std::string_view APath, int64_t ASize, int64_t AModifiedNs) {
+void TDeclarationTableBuilder::StartFile(std::string_view APath, int64_t ASize, int64_t AModifiedNs,
+                                         std::string_view ALinks) {
   FTable.FFiles.push_back({static_cast<uint32_t>(FTable.FEntries.size()), static_cast<uint32_t>(FTable.FPaths.size()),
-                           ASize, AModifiedNs});
+                           ASize, AModifiedNs, static_cast<uint32_t>(FTable.FLinks.size())});
   FTable.FPaths += APath;
+  FTable.FLinks += ALinks;
 }
 
 void TDeclarationTableBuilder::AddFile(std::string_view APath, int64_t ASize, int64_t AModifiedNs,
-                                       const std::vector<TFoundDeclaration>& ADeclarations) {
+                                       const std::vector<TFoundDeclaration>& ADeclarations, std::string_view ALinks) {
   const auto first = static_cast<uint32_t>(FTable.FEntries.size());
-  StartFile(APath, ASize, AModifiedNs);
+  StartFile(APath, ASize, AModifiedNs, ALinks);
   TDeclarationTable& t = FTable;
   // Room for the file at once (a scanning thread builds a table a file):
   // growing as it goes was a copy and an allocation many times a file.
@@ -94,7 +96,7 @@ void TDeclarationTableBuilder::AddFile(std::string_view APath, int64_t ASize, in
     e.Owner = d.OwnerIndex >= 0 ? first + static_cast<uint32_t>(d.OwnerIndex) : TDeclarationTable::None;
     e.Line = d.Line;
     e.Column = static_cast<uint16_t>(std::min<uint32_t>(d.Column, UINT16_MAX));
-    e.KindAndFlags = static_cast<uint8_t>(d.Kind | (d.Definition ? 0x40 : 0));
+    e.KindAndFlags = static_cast<uint8_t>(d.Kind | (d.Definition ? 0x40 : 0) | (d.Hidden ? 0x80 : 0));
     t.FNames += name;
     t.FEntries.push_back(e);
     const uint64_t starts = WordStarts(name);
@@ -108,7 +110,7 @@ void TDeclarationTableBuilder::AddFile(const TDeclarationTable& AFrom, uint32_t 
   TDeclarationTable& t = FTable;
   const uint32_t from = AFrom.File(AFile).FirstEntry, to = AFrom.File(AFile + 1).FirstEntry;
   const auto first = static_cast<uint32_t>(t.FEntries.size());
-  StartFile(AFrom.FilePath(AFile), AFrom.File(AFile).Size, AFrom.File(AFile).ModifiedNs);
+  StartFile(AFrom.FilePath(AFile), AFrom.File(AFile).Size, AFrom.File(AFile).ModifiedNs, AFrom.FileLinks(AFile));
   for (uint32_t i = from; i < to; ++i) {
     TDeclarationEntry e = AFrom.Entry(i);
     const std::string_view name = AFrom.Name(i);
@@ -124,7 +126,8 @@ void TDeclarationTableBuilder::AddFile(const TDeclarationTable& AFrom, uint32_t 
 
 TDeclarationTable TDeclarationTableBuilder::Finish() {
   TDeclarationTable& t = FTable;
-  t.FFiles.push_back({static_cast<uint32_t>(t.FEntries.size()), static_cast<uint32_t>(t.FPaths.size()), 0, 0});
+  t.FFiles.push_back({static_cast<uint32_t>(t.FEntries.size()), static_cast<uint32_t>(t.FPaths.size()), 0, 0,
+                      static_cast<uint32_t>(t.FLinks.size())});
   t.FNames.append(NamePadding, '\0');
   t.FNames.shrink_to_fit();
   t.FEntries.shrink_to_fit();
@@ -141,13 +144,13 @@ namespace {
 // Bumped whenever the format or what the scanner finds changes: a cache of
 // another version is read as none.
 constexpr char Magic[8] = {'V', 'N', 'T', 'R', 'Y', 'D', 'X', '2'};
-constexpr uint32_t FormatVersion = 5;
+constexpr uint32_t FormatVersion = 7;
 
 struct THeader {
   char Magic[8];
   uint32_t Version;
   uint32_t RootLength;
-  uint64_t NameBytes, Entries, Files, PathBytes;
+  uint64_t NameBytes, Entries, Files, PathBytes, LinkBytes;
   uint64_t Checksum;  // of everything after the header
 };
 
@@ -211,6 +214,7 @@ bool TDeclarationTable::Save(const std::string& AFileName) const {
   body += FFirstBytes;
   Put(body, FFiles);
   body += FPaths;
+  body += FLinks;
   THeader header{};
   std::memcpy(header.Magic, Magic, sizeof Magic);
   header.Version = FormatVersion;
@@ -219,6 +223,7 @@ bool TDeclarationTable::Save(const std::string& AFileName) const {
   header.Entries = FEntries.size();
   header.Files = FFiles.size();
   header.PathBytes = FPaths.size();
+  header.LinkBytes = FLinks.size();
   header.Checksum = Checksum(body.data(), body.size());
 
   std::error_code error;
@@ -268,7 +273,7 @@ bool TDeclarationTable::Load(const std::string& AFileName, const std::string& AR
   TReader r(body, size);
   if (!r.Get(t.FRoot, h.RootLength) || t.FRoot != ARoot || !r.Get(t.FNames, h.NameBytes) ||
       !r.Get(t.FEntries, h.Entries) || !r.Get(t.FLetters, h.Entries) || !r.Get(t.FWords, h.Entries) || !r.Get(t.FFirstBytes, h.Entries) ||
-      !r.Get(t.FFiles, h.Files) || !r.Get(t.FPaths, h.PathBytes) || !r.Empty())
+      !r.Get(t.FFiles, h.Files) || !r.Get(t.FPaths, h.PathBytes) || !r.Get(t.FLinks, h.LinkBytes) || !r.Empty())
     return false;
   // Every index must stay inside the table: the checksum tells damage, this
   // tells a file made by a faulty writer.
@@ -277,10 +282,11 @@ bool TDeclarationTable::Load(const std::string& AFileName, const std::string& AR
         e.Kind() >= dkKindCount)
       return false;
   for (size_t f = 0; f + 1 < t.FFiles.size(); ++f)
-    if (t.FFiles[f].FirstEntry > t.FFiles[f + 1].FirstEntry || t.FFiles[f].PathStart > t.FFiles[f + 1].PathStart)
+    if (t.FFiles[f].FirstEntry > t.FFiles[f + 1].FirstEntry || t.FFiles[f].PathStart > t.FFiles[f + 1].PathStart ||
+        t.FFiles[f].LinksStart > t.FFiles[f + 1].LinksStart)
       return false;
-  if (t.FFiles.front().FirstEntry != 0 || t.FFiles.back().FirstEntry != h.Entries ||
-      t.FFiles.back().PathStart != h.PathBytes)
+  if (t.FFiles.front().FirstEntry != 0 || t.FFiles.front().LinksStart != 0 || t.FFiles.back().FirstEntry != h.Entries ||
+      t.FFiles.back().PathStart != h.PathBytes || t.FFiles.back().LinksStart != h.LinkBytes)
     return false;
   t.FNames.append(NamePadding, '\0');
   *this = std::move(t);

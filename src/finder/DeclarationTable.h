@@ -23,9 +23,10 @@ struct TDeclarationEntry {
   uint32_t Line;
   uint16_t Column;     // 65535 for a column further right
   uint8_t NameLength;  // names are cut at 255 bytes
-  uint8_t KindAndFlags;  // the TDeclarationKind (low six bits); 0x40 for a definition
+  uint8_t KindAndFlags;  // the TDeclarationKind (low six bits); 0x40 for a definition, 0x80 when hidden
   TDeclarationKind Kind() const { return static_cast<TDeclarationKind>(KindAndFlags & 0x3F); }
   bool Definition() const { return KindAndFlags & 0x40; }
+  bool Hidden() const { return KindAndFlags & 0x80; }
 };
 static_assert(sizeof(TDeclarationEntry) == 16);
 
@@ -67,6 +68,7 @@ public:
     uint32_t PathStart;
     int64_t Size;
     int64_t ModifiedNs;
+    uint32_t LinksStart;
   };
   size_t FileCount() const { return FFiles.empty() ? 0 : FFiles.size() - 1; }
   const TSourceFile& File(uint32_t AFile) const { return FFiles[AFile]; }
@@ -74,6 +76,11 @@ public:
     return {FPaths.data() + FFiles[AFile].PathStart, FFiles[AFile + 1].PathStart - FFiles[AFile].PathStart};
   }
   std::string FullPath(uint32_t AFile) const;
+  // The units the file uses and the files it includes, as the scanner's
+  // Links give them.
+  std::string_view FileLinks(uint32_t AFile) const {
+    return {FLinks.data() + FFiles[AFile].LinksStart, FFiles[AFile + 1].LinksStart - FFiles[AFile].LinksStart};
+  }
 
   size_t MemoryUsed() const;
 
@@ -95,6 +102,7 @@ private:
   std::string FFirstBytes;
   std::vector<TSourceFile> FFiles;  // and one past the last
   std::string FPaths;
+  std::string FLinks;
 };
 
 // Builds a table file by file, in walk order.
@@ -105,13 +113,13 @@ public:
 
   // A file and the declarations scanned from it.
   void AddFile(std::string_view APath, int64_t ASize, int64_t AModifiedNs,
-               const std::vector<TFoundDeclaration>& ADeclarations);
+               const std::vector<TFoundDeclaration>& ADeclarations, std::string_view ALinks = {});
   // A file of an earlier table that has not changed since.
   void AddFile(const TDeclarationTable& AFrom, uint32_t AFile);
   TDeclarationTable Finish();
 
 private:
-  void StartFile(std::string_view APath, int64_t ASize, int64_t AModifiedNs);
+  void StartFile(std::string_view APath, int64_t ASize, int64_t AModifiedNs, std::string_view ALinks);
 
   TDeclarationTable FTable;
 };

@@ -346,10 +346,12 @@ void TFinderForm::Rank(bool AKeepSelection) {
   if (units) {
     FRankedGeneration = FIndex.Generation();
     FRankedFiles = FIndex.Files().FileCount();
+    FSearch.SetTarget(FIndex.Target());
     FSearch.Search(FIndex.Files(), FRankedGeneration, query);
   } else {
     FRankedDeclarations = FIndex.DeclarationGeneration();
     table = FIndex.Declarations();
+    FDeclarationSearch.SetTarget(FIndex.Target());
     if (table) FDeclarationSearch.Search(*table, FRankedDeclarations, query);
   }
   FResults->Reset(FMode, EDSearch->text(), std::move(table));

@@ -122,6 +122,7 @@ void TLibraryFinderModule::RefreshIndex(bool ADeclarations) {
   bool automatic = true;
   std::string path;
   ReadSettings(automatic, path);
+  FIndex->SetTarget(ChosenTarget(ReadTargetChoice()));
   FIndex->Refresh(path, ADeclarations);
 }
 

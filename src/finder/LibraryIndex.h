@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "navigation/Target.h"
+
 namespace Vantry {
 
 class TDeclarationTable;
@@ -166,6 +168,10 @@ public:
   // (~/.cache/vantry); empty for nowhere.
   void SetCacheFolder(std::string AFolder) { FCacheFolder = std::move(AFolder); }
   static std::string DefaultCacheFolder();
+  // The target the answers are for: its files and declarations come first.
+  // Every search over this index ranks for it.
+  void SetTarget(TTarget ATarget) { FTarget = std::move(ATarget); }
+  const TTarget& Target() const { return FTarget; }
   // Takes in what the walk has found since the last call; true when the
   // table changed.
   bool Poll();
@@ -211,6 +217,7 @@ private:
   std::shared_ptr<const TDeclarationTable> FDeclarations;
   uint64_t FDeclarationGeneration = 0;
   std::string FCacheFolder = DefaultCacheFolder();
+  TTarget FTarget;
 
   std::thread FThread;
   std::atomic<bool> FCancel{false};

@@ -41,10 +41,11 @@ std::string_view Searchable(const TQuery& AQuery, const TNameFacts& AFile) {
   return AQuery.Name.HasDot ? AFile.Name : AFile.Name.substr(0, AFile.StemLength);
 }
 
-uint64_t Key(TMatchKind AKind, const TFileTable::TFile& AFile, size_t ARun, int ADepth, uint32_t AIndex) {
-  return (uint64_t{AKind} << 61) | (uint64_t{AFile.Include} << 60) | (uint64_t{63 - std::min<size_t>(ARun, 63)} << 54) |
-         (uint64_t{std::min<uint16_t>(AFile.StemLength, 255)} << 46) | (uint64_t(std::min(ADepth, 63)) << 40) |
-         AIndex;
+uint64_t Key(TMatchKind AKind, const TFileTable::TFile& AFile, TFilePlace APlace, size_t ARun, int ADepth,
+             uint32_t AIndex) {
+  return (uint64_t{AKind} << 61) | (uint64_t{AFile.Include} << 60) | (uint64_t(APlace & MostFilePlace) << 56) |
+         (uint64_t{63 - std::min<size_t>(ARun, 63)} << 50) | (uint64_t{std::min<uint16_t>(AFile.StemLength, 255)} << 42) |
+         (uint64_t(std::min(ADepth, 63)) << 36) | AIndex;
 }
 
 constexpr uint64_t NoMatch = ~uint64_t{0};
@@ -53,7 +54,8 @@ constexpr uint64_t NoMatch = ~uint64_t{0};
 // the folder part needs: for a query with a '/', 1 when the folder matches
 // and 0 when not; otherwise how many query bytes the folder's path takes
 // before the name must take the rest (-1: not worked out yet).
-uint64_t Rank(const TFileTable& ATable, const TQuery& AQuery, uint32_t AIndex, std::vector<int16_t>& AFolderState) {
+uint64_t Rank(const TFileTable& ATable, const TQuery& AQuery, uint32_t AIndex, TFilePlace APlace,
+              std::vector<int16_t>& AFolderState) {
   const TFileTable::TFile& file = ATable.File(AIndex);
   int16_t& folder = AFolderState[file.Folder];
   if (AQuery.HasFolder) {
@@ -61,13 +63,13 @@ uint64_t Rank(const TFileTable& ATable, const TQuery& AQuery, uint32_t AIndex, s
     if (!folder || (AQuery.Name.Letters & ~file.Letters) || (AQuery.Name.Doubles & ~file.Doubles)) return NoMatch;
     TNameMatch match = MatchName(AQuery.Name, FactsOf(ATable, AIndex));
     if (match.Kind == mkNone) return NoMatch;
-    return Key(match.Kind, file, match.Run, ATable.FolderDepth(file.Folder), AIndex);
+    return Key(match.Kind, file, APlace, match.Run, ATable.FolderDepth(file.Folder), AIndex);
   }
   // A letter the query holds (twice) must be in the name (twice) for the
   // name to match; a letter the path holds twice may be in both parts.
   if ((AQuery.Name.Letters & ~file.Letters) == 0 && (AQuery.Name.Doubles & ~file.Doubles) == 0) {
     TNameMatch match = MatchName(AQuery.Name, FactsOf(ATable, AIndex));
-    if (match.Kind != mkNone) return Key(match.Kind, file, match.Run, ATable.FolderDepth(file.Folder), AIndex);
+    if (match.Kind != mkNone) return Key(match.Kind, file, APlace, match.Run, ATable.FolderDepth(file.Folder), AIndex);
   }
   const uint64_t folderLetters = ATable.FolderLetters(file.Folder);
   if (AQuery.PathLetters & ~(file.Letters | folderLetters)) return NoMatch;
@@ -76,10 +78,17 @@ uint64_t Rank(const TFileTable& ATable, const TQuery& AQuery, uint32_t AIndex, s
   if (folder < 0) folder = static_cast<int16_t>(GreedyPrefix(AQuery.Text, ATable.LowerFolder(file.Folder)));
   std::string_view rest = std::string_view(AQuery.Text).substr(static_cast<size_t>(folder));
   if (GreedyPrefix(rest, Searchable(AQuery, FactsOf(ATable, AIndex))) < rest.size()) return NoMatch;
-  return Key(mkPath, file, 0, ATable.FolderDepth(file.Folder), AIndex);
+  return Key(mkPath, file, APlace, 0, ATable.FolderDepth(file.Folder), AIndex);
 }
 
 }  // namespace
+
+void TUnitSearch::SetTarget(const TTarget& ATarget) {
+  if (ATarget == FTarget) return;
+  FTarget = ATarget;
+  FPlaceGeneration = UINT64_MAX;
+  FQuery.clear();
+}
 
 void TUnitSearch::Search(const TFileTable& ATable, uint64_t AGeneration, std::string_view AQuery, size_t ALimit) {
   TQuery query(AQuery);
@@ -101,9 +110,20 @@ void TUnitSearch::Search(const TFileTable& ATable, uint64_t AGeneration, std::st
   // the table's memory sequential, and the matches stay in that order for
   // the next keystroke.
   FFolderState.assign(ATable.FolderCount(), -1);
+  if (FPlaceGeneration != AGeneration || FPlaces.size() != ATable.FileCount()) {
+    // A table grows while its first walk goes on: places are worked out
+    // again for what it has gained.
+    std::vector<std::string> paths;
+    for (size_t f = 0; f < ATable.FileCount(); ++f) paths.push_back(ATable.RelativePath(f));
+    TTargetRules rules(FTarget);
+    rules.ReadPackages(ATable.Root(), {paths.begin(), paths.end()});
+    FPlaces.clear();
+    for (const std::string& path : paths) FPlaces.push_back(rules.Place(path, false));
+    FPlaceGeneration = AGeneration;
+  }
   FMatches.Start(ALimit);
   auto look = [&](uint32_t AFile) {
-    uint64_t k = Rank(ATable, query, AFile, FFolderState);
+    uint64_t k = Rank(ATable, query, AFile, FPlaces[AFile], FFolderState);
     if (k == NoMatch) return;
     FCandidates.push_back(AFile);
     FMatches.Offer(k);

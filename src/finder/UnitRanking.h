@@ -10,13 +10,16 @@
 // folder. Matching ignores the case of ASCII letters and works on bytes.
 //
 // Among files that match alike, units and programs come before include
-// files; then the more of the query matches in one piece (all of it as part
+// files; then the target's before another target's (rtl/unix/classes.pp
+// before rtl/amicommon/classes.pp for x86_64-linux), the library's own
+// before examples, tests and the compiler's sources; then the more of the query matches in one piece (all of it as part
 // of the name, or its start as the name's start), the better; then shorter
 // names, shallower folders, and path order.
 
 #include "finder/BestKeys.h"
 #include "finder/LibraryIndex.h"
 #include "finder/NameMatch.h"
+#include "navigation/Target.h"
 
 #include <cstdint>
 #include <string>
@@ -47,6 +50,10 @@ public:
   // An empty query matches nothing.
   void Search(const TFileTable& ATable, uint64_t AGeneration, std::string_view AQuery, size_t ALimit = 200);
 
+  // The target whose files come first; without one, every file counts
+  // alike.
+  void SetTarget(const TTarget& ATarget);
+
   const std::vector<TRankedFile>& Results() const { return FResults; }
   // How many files matched in all (Results holds at most the limit).
   size_t MatchCount() const { return FCandidates.size(); }
@@ -69,6 +76,9 @@ private:
   TBestKeys FMatches;                 // rank keys of the best of them; the file is the low half
   std::vector<TRankedFile> FResults;
   std::vector<int16_t> FFolderState;  // per folder, for the query being ranked
+  TTarget FTarget;
+  uint64_t FPlaceGeneration = UINT64_MAX;  // the table FPlaces was worked out for
+  std::vector<TFilePlace> FPlaces;         // per file
 };
 
 }  // namespace Vantry

@@ -48,4 +48,22 @@ void WriteSettings(bool AAutomatic, const std::string& APath) {
   WriteChoice(AAutomatic, APath, why);
 }
 
+std::string ReadTargetChoice() {
+  TRegistry reg;
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  if (!reg.OpenKey(SettingsKey, false) || !reg.ValueExists("Target")) return {};
+  return reg.ReadString("Target");
+}
+
+bool WriteTargetChoice(const std::string& ATarget, std::string& AWhy) {
+  TRegistry reg;
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  if (!reg.OpenKey(SettingsKey, true)) {
+    AWhy = reg.LastErrorMsg();
+    return false;
+  }
+  reg.WriteString("Target", ATarget);
+  return true;
+}
+
 }  // namespace Vantry

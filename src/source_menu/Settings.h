@@ -18,4 +18,10 @@ void WriteSettings(bool AAutomatic, const std::string& APath);
 // when the key cannot be opened.
 bool WriteChoice(bool AAutomatic, const std::string& APath, std::string& AWhy);
 
+// The target the library is read for ("x86_64-linux"), or empty for this
+// machine's; stored beside the source folder.
+std::string ReadTargetChoice();
+// False, with the reason in AWhy, when the key cannot be written.
+bool WriteTargetChoice(const std::string& ATarget, std::string& AWhy);
+
 }  // namespace Vantry

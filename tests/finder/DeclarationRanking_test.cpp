@@ -19,10 +19,19 @@ TDeclarationTable Library() {
        "  TStringList = class\n    procedure CustomSort;\n    procedure Sort;\n    property Sorted: Boolean;\n  end;\n"},
       {"rtl/objpas/sysutils/sysstr.inc", "function IntToStr(I: Longint): string;\nbegin\nend;\n"},
       {"rtl/objpas/sysutils/sysstrh.inc", "function IntToStr(I: Longint): string;\n"},
+      // Another system's namesake; an old unit nobody uses beside the
+      // classes unit that one other unit uses.
+      {"rtl/amicommon/sysutils.pp", "unit SysUtils;\ninterface\nfunction IntToStr(I: Longint): string;\nimplementation\nend.\n"},
+      {"rtl/old/objects.pp", "unit Objects;\ninterface\ntype\n  TStringList = object\n  end;\nimplementation\nend.\n"},
+      {"rtl/unix/classes.pp", "unit Classes;\ninterface\n{$i classesh.inc}\nimplementation\nend.\n"},
+      {"rtl/unix/user.pp", "unit User;\ninterface\nuses Classes;\nimplementation\nend.\n"},
   };
   TDeclarationTableBuilder builder("/lib");
   TDeclarationScanner scanner;
-  for (const auto& [path, text] : files) builder.AddFile(path, 1, 1, scanner.Scan(text, IsIncludeFileName(path)));
+  for (const auto& [path, text] : files) {
+    const auto& found = scanner.Scan(text, IsIncludeFileName(path));
+    builder.AddFile(path, 1, 1, found, scanner.Links());
+  }
   return builder.Finish();
 }
 
@@ -39,21 +48,29 @@ std::vector<std::string> Ranked(const TDeclarationTable& ATable, TDeclarationSea
 struct TRankRow {
   const char* Query;
   std::vector<std::string> Uses;
+  const char* Target;
   std::vector<std::string> Expected;  // all the results, in order
-  friend void PrintTo(const TRankRow& ARow, std::ostream* AOut) { *AOut << ARow.Query; }
+  friend void PrintTo(const TRankRow& ARow, std::ostream* AOut) {
+    *AOut << ARow.Query;
+    for (const std::string& unit : ARow.Uses) *AOut << "_uses_" << unit;
+    if (*ARow.Target) *AOut << "_for_" << ARow.Target;
+  }
 };
 
 class DeclarationRankingTest : public ::testing::TestWithParam<TRankRow> {};
 
 TEST_P(DeclarationRankingTest, RanksAndNarrowsAlike) {
   const TDeclarationTable table = Library();
+  const TTarget target = ParseTarget(GetParam().Target).value_or(TTarget{});
   TDeclarationSearch search;
   search.SetPreferredUnits(GetParam().Uses);
+  search.SetTarget(target);
   EXPECT_THAT(Ranked(table, search, GetParam().Query), ElementsAreArray(GetParam().Expected));
   // Typed one key at a time, each search narrowing the last, the ranking is
   // the same as for the whole query at once.
   TDeclarationSearch typed;
   typed.SetPreferredUnits(GetParam().Uses);
+  typed.SetTarget(target);
   const std::string query = GetParam().Query;
   for (size_t n = 1; n < query.size(); ++n) typed.Search(table, 1, query.substr(0, n));
   EXPECT_THAT(Ranked(table, typed, query), ElementsAreArray(GetParam().Expected));
@@ -63,25 +80,39 @@ TEST_P(DeclarationRankingTest, RanksAndNarrowsAlike) {
 INSTANTIATE_TEST_SUITE_P(
     Queries, DeclarationRankingTest,
     ::testing::Values(
-        // Units and include files before programs, a declaration before its
-        // definition; the units the source uses before the others.
-        TRankRow{"inttostr", {},
+        // The library's units and include files before programs and the
+        // IDE's sources, a declaration before its definition; the units the
+        // source uses before the others; the target's before another
+        // system's; a used unit's before a namesake nobody uses.
+        TRankRow{"inttostr", {}, "",
+                 {"IntToStr rtl/objpas/sysutils/sysstrh.inc:1", "IntToStr rtl/amicommon/sysutils.pp:3",
+                  "IntToStr rtl/objpas/sysutils/sysstr.inc:1", "IntToStr examples/demo.pp:2",
+                  "IntToStr packages/ide/fputils.pas:3"}},
+        TRankRow{"IntToStr", {"FPUtils"}, "",
                  {"IntToStr packages/ide/fputils.pas:3", "IntToStr rtl/objpas/sysutils/sysstrh.inc:1",
-                  "IntToStr rtl/objpas/sysutils/sysstr.inc:1", "IntToStr examples/demo.pp:2"}},
-        TRankRow{"IntToStr", {"SysUtils"},
+                  "IntToStr rtl/amicommon/sysutils.pp:3", "IntToStr rtl/objpas/sysutils/sysstr.inc:1",
+                  "IntToStr examples/demo.pp:2"}},
+        TRankRow{"IntToStr", {}, "x86_64-linux",
                  {"IntToStr rtl/objpas/sysutils/sysstrh.inc:1", "IntToStr rtl/objpas/sysutils/sysstr.inc:1",
-                  "IntToStr packages/ide/fputils.pas:3", "IntToStr examples/demo.pp:2"}},
+                  "IntToStr examples/demo.pp:2", "IntToStr packages/ide/fputils.pas:3",
+                  "IntToStr rtl/amicommon/sysutils.pp:3"}},
+        TRankRow{"IntToStr", {}, "m68k-amiga",
+                 {"IntToStr rtl/amicommon/sysutils.pp:3", "IntToStr rtl/objpas/sysutils/sysstrh.inc:1",
+                  "IntToStr rtl/objpas/sysutils/sysstr.inc:1", "IntToStr examples/demo.pp:2",
+                  "IntToStr packages/ide/fputils.pas:3"}},
+        TRankRow{"TStringList", {}, "",
+                 {"TStringList rtl/objpas/classes/classesh.inc:6", "TStringList rtl/old/objects.pp:4"}},
         // Owner and member; the owner must match, the member as any name.
-        TRankRow{"TStringList.So", {},
+        TRankRow{"TStringList.So", {}, "",
                  {"TStringList.Sort rtl/objpas/classes/classesh.inc:8",
                   "TStringList.Sorted rtl/objpas/classes/classesh.inc:9",
                   "TStringList.CustomSort rtl/objpas/classes/classesh.inc:7"}},
-        TRankRow{"TSeekOrigin.", {},
+        TRankRow{"TSeekOrigin.", {}, "",
                  {"TSeekOrigin.soCurrent rtl/objpas/classes/classesh.inc:2",
                   "TSeekOrigin.soBeginning rtl/objpas/classes/classesh.inc:2"}},
-        TRankRow{"sobeg", {}, {"TSeekOrigin.soBeginning rtl/objpas/classes/classesh.inc:2"}},
-        TRankRow{"tsl", {}, {"TStringList rtl/objpas/classes/classesh.inc:6"}},
-        TRankRow{"qz", {}, {}}));
+        TRankRow{"sobeg", {}, "", {"TSeekOrigin.soBeginning rtl/objpas/classes/classesh.inc:2"}},
+        TRankRow{"tsl", {}, "", {"TStringList rtl/objpas/classes/classesh.inc:6", "TStringList rtl/old/objects.pp:4"}},
+        TRankRow{"qz", {}, "", {}}));
 
 TEST(DeclarationRankingTest, NamedFindsExactNamesWithTheirOwner) {
   const TDeclarationTable table = Library();

@@ -8,6 +8,7 @@
 #include "source_menu/Settings.h"
 
 #include <charconv>
+#include <optional>
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
@@ -18,13 +19,17 @@ using namespace Vantry;
 
 namespace {
 
-constexpr const char* Usage = R"(Usage: vantry-find [--root DIR] [--units | --declarations] [--limit N] [--list] [QUERY]
+constexpr const char* Usage = R"(Usage: vantry-find [--root DIR] [--target CPU-OS] [--units | --declarations] [--limit N] [--list] [QUERY]
 
 Finds declarations (or units) in the Pascal library sources below a folder.
 
 Options:
   --root DIR       the source folder; without it, the one Vantry's settings name
                    (File > Vantry > Options... in the IDE)
+  --target CPU-OS  the target whose declarations come first, as the Free Pascal
+                   compiler names it (x86_64-linux, i386-win32, aarch64-darwin);
+                   without it, the one the settings name, else this machine's
+                   (from fpc -iTP -iTO when a compiler is installed)
   --declarations   search the declarations (the default): types, classes and
                    their members, routines, constants, variables, units
   --units          search the source files by name
@@ -59,6 +64,7 @@ struct EUsage : std::runtime_error {
 
 struct TCommandLine {
   std::string Root;
+  std::optional<TTarget> Target;
   bool Units = false;
   bool List = false;
   size_t Limit = 20;
@@ -88,6 +94,10 @@ TCommandLine Parse(int AArgc, char** AArgv) {
       line.Help = true;
     } else if (arg == "--root") {
       line.Root = value();
+    } else if (arg == "--target") {
+      const std::string text = value();
+      line.Target = ParseTarget(text);
+      if (!line.Target) throw EUsage("--target wants CPU-OS as the compiler names them (x86_64-linux), not '" + text + "'");
     } else if (arg == "--units" || arg == "--declarations") {
       if (modeGiven && line.Units != (arg == "--units")) throw EUsage("--units and --declarations exclude each other");
       line.Units = arg == "--units";
@@ -136,6 +146,7 @@ size_t FindDeclarations(const TLibraryIndex& AIndex, const TCommandLine& ALine) 
     return table->Count();
   }
   TDeclarationSearch search;
+  search.SetTarget(AIndex.Target());
   search.Search(*table, AIndex.DeclarationGeneration(), ALine.Query, ALine.Limit);
   for (const TRankedDeclaration& r : search.Results()) PrintDeclaration(*table, r.Declaration);
   return search.Results().size();
@@ -148,6 +159,7 @@ size_t FindUnits(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
     return files.FileCount();
   }
   TUnitSearch search;
+  search.SetTarget(AIndex.Target());
   search.Search(files, AIndex.Generation(), ALine.Query, ALine.Limit);
   for (const TRankedFile& r : search.Results()) std::printf("%s\n", files.FullPath(r.File).c_str());
   return search.Results().size();
@@ -155,6 +167,7 @@ size_t FindUnits(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
 
 int Run(const TCommandLine& ALine) {
   TLibraryIndex index;
+  index.SetTarget(ALine.Target ? *ALine.Target : ChosenTarget(ReadTargetChoice()));
   index.Refresh(SourceFolder(ALine), !ALine.Units);
   while (!index.WaitForWalk(std::chrono::milliseconds(200))) {
   }

@@ -1,0 +1,93 @@
+#include "navigation/FileStanding.h"
+
+#include <algorithm>
+#include <bit>
+#include <functional>
+#include <unordered_map>
+
+namespace Vantry {
+
+std::string LowerBaseName(std::string_view APath) {
+  const size_t slash = APath.find_last_of("/\\");
+  std::string name(slash == std::string_view::npos ? APath : APath.substr(slash + 1));
+  for (char& c : name)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return name;
+}
+
+namespace {
+
+std::string Stem(const std::string& ABaseName) { return ABaseName.substr(0, ABaseName.rfind('.')); }
+
+bool IsUnitFile(std::string_view ABaseName) {
+  const size_t dot = ABaseName.rfind('.');
+  const std::string_view ext = dot == std::string_view::npos ? std::string_view() : ABaseName.substr(dot);
+  return ext == ".pas" || ext == ".pp" || ext == ".p";
+}
+
+// An include directive's name as the file it finds: without an extension
+// the compiler tries ".inc" first.
+std::string IncludedName(std::string_view AName) {
+  std::string name = LowerBaseName(AName);
+  if (name.find('.') == std::string::npos) name += ".inc";
+  return name;
+}
+
+uint8_t RarityOf(size_t AUsers) {
+  return static_cast<uint8_t>(MostRarity - std::min<size_t>(MostRarity, std::bit_width(AUsers)));
+}
+
+}  // namespace
+
+std::vector<TFileStanding> StandingOfFiles(const std::string& ARoot, const std::vector<TStandingSource>& AFiles,
+                                           const TTarget& ATarget) {
+  TTargetRules rules(ATarget);
+  std::vector<std::string_view> paths;
+  for (const TStandingSource& f : AFiles) paths.push_back(f.Path);
+  rules.ReadPackages(ARoot, paths);
+
+  std::vector<TFileStanding> standing(AFiles.size());
+  // Who uses which unit, counted once a file, among the files the target
+  // reads; and who includes which file.
+  std::unordered_map<std::string, size_t> users;
+  std::unordered_map<std::string, std::vector<uint32_t>> includers;
+  for (uint32_t f = 0; f < AFiles.size(); ++f) {
+    standing[f].Place = rules.Place(AFiles[f].Path, AFiles[f].Program);
+    const bool counts = (standing[f].Place & 8) == 0;
+    std::vector<std::string> used;
+    ForEachLink(AFiles[f].Links, [&](char AKind, std::string_view AName) {
+      if (AKind == 'i') {
+        includers[IncludedName(AName)].push_back(f);
+      } else if (counts) {
+        used.push_back(LowerBaseName(AName));
+      }
+    });
+    std::sort(used.begin(), used.end());
+    used.erase(std::unique(used.begin(), used.end()), used.end());
+    for (const std::string& unit : used) ++users[unit];
+  }
+  // How many use a file's unit: its own for a unit, the most used of its
+  // includers' for an include file (followed through nested includes).
+  std::vector<int64_t> count(AFiles.size(), -1);
+  constexpr int64_t Implicit = int64_t{1} << 20;  // System and objpas: used by every program
+  std::function<int64_t(uint32_t, int)> usersOf = [&](uint32_t AFile, int ADepth) -> int64_t {
+    if (count[AFile] >= 0) return count[AFile];
+    count[AFile] = 0;  // a cycle of includes counts nothing more
+    const std::string name = LowerBaseName(AFiles[AFile].Path);
+    int64_t n = 0;
+    if (AFiles[AFile].Program) {
+      n = 0;
+    } else if (IsUnitFile(name)) {
+      const std::string unit = Stem(name);
+      n = unit == "system" || unit == "objpas" ? Implicit : static_cast<int64_t>(users[unit]);
+    } else if (ADepth < 16) {
+      if (auto it = includers.find(name); it != includers.end())
+        for (uint32_t by : it->second) n = std::max(n, usersOf(by, ADepth + 1));
+    }
+    return count[AFile] = n;
+  };
+  for (uint32_t f = 0; f < AFiles.size(); ++f) standing[f].Rarity = RarityOf(static_cast<size_t>(usersOf(f, 0)));
+  return standing;
+}
+
+}  // namespace Vantry

@@ -1,0 +1,307 @@
+#include "navigation/Target.h"
+
+#include <sys/utsname.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace Vantry {
+
+namespace {
+
+std::string Lowered(std::string_view AText) {
+  std::string lower(AText);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower;
+}
+
+// The compiler's names of systems and processors.
+constexpr std::array<std::string_view, 42> Systems = {
+    "linux",   "android", "freebsd",  "netbsd",   "openbsd",  "dragonfly", "darwin",  "iphonesim", "ios",
+    "solaris", "aix",     "haiku",    "beos",     "qnx",      "win32",     "win64",   "wince",     "win16",
+    "go32v2",  "msdos",   "os2",      "emx",      "amiga",    "aros",      "morphos", "atari",     "netware",
+    "netwlibc", "nativent", "embedded", "gba",    "nds",      "wii",       "symbian", "palmos",    "macosclassic",
+    "java",    "watcom",  "wasi",     "freertos", "msxdos",   "sinclairql"};
+constexpr std::array<std::string_view, 21> Processors = {
+    "i386",   "x86_64",  "i8086", "arm",      "aarch64",  "powerpc", "powerpc64", "sparc", "sparc64", "mips", "mipsel",
+    "mips64", "mips64el", "m68k", "avr",      "jvm",      "riscv32", "riscv64",   "xtensa", "z80",    "wasm32"};
+
+constexpr std::string_view UnixLike = "linux android freebsd netbsd openbsd dragonfly darwin iphonesim ios solaris aix haiku beos qnx";
+constexpr std::string_view BsdLike = "freebsd netbsd openbsd dragonfly darwin iphonesim ios";
+constexpr std::string_view WindowsLike = "win32 win64 wince";
+constexpr std::string_view AmigaLike = "amiga aros morphos";
+
+bool InWords(std::string_view AWords, std::string_view AWord) {
+  for (size_t at = 0; at < AWords.size();) {
+    const size_t end = std::min(AWords.find(' ', at), AWords.size());
+    if (AWords.substr(at, end - at) == AWord) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
+// Folders that hold one system's (or one family's) files, by the systems
+// they serve; a folder named after a system serves that system.
+struct TFolderRule {
+  std::string_view Folder;
+  std::string_view Serves;
+};
+constexpr TFolderRule SystemFolders[] = {
+    {"unix", UnixLike},        {"posix", UnixLike},    {"bsd", BsdLike},          {"linux", "linux android"},
+    {"win", WindowsLike},      {"windows", WindowsLike}, {"amicommon", AmigaLike}, {"os2commn", "os2 emx"},
+    {"macos", "macosclassic"}, {"macosx", "darwin"},   {"osx", "darwin"},
+};
+constexpr TFolderRule ProcessorFolders[] = {
+    {"x86", "i386 x86_64 i8086"}, {"ppcgen", "powerpc powerpc64"}, {"sparcgen", "sparc sparc64"},
+    {"riscv", "riscv32 riscv64"},
+};
+
+template <size_t N>
+bool Known(const std::array<std::string_view, N>& ANames, std::string_view AName) {
+  return std::find(ANames.begin(), ANames.end(), AName) != ANames.end();
+}
+
+// How one folder name fits: tfThis or tfOther when it names a system or
+// processor (or a family of them), tfAny when it names none.
+template <size_t N, size_t R>
+TTargetFit FolderFit(std::string_view AFolder, const std::array<std::string_view, N>& ANames,
+                     const TFolderRule (&ARules)[R], const std::string& AMine) {
+  for (const TFolderRule& rule : ARules)
+    if (rule.Folder == AFolder) return InWords(rule.Serves, AMine) ? tfThis : tfOther;
+  if (Known(ANames, AFolder)) return AFolder == AMine ? tfThis : tfOther;
+  return tfAny;
+}
+
+// Folders whose files are not the library's own: examples, tests, demos,
+// and the sources of the compiler and of its text-mode IDE.
+constexpr std::string_view NotLibraryFolders = "examples example tests test testsuite demo demos samples sample compiler ide";
+
+std::string Run(const char* ACommand) {
+  std::string output;
+  if (FILE* pipe = popen(ACommand, "r")) {
+    char buffer[256];
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+    pclose(pipe);
+  }
+  while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) output.pop_back();
+  return output;
+}
+
+// The system's own names, in the compiler's words.
+TTarget SystemTarget() {
+  utsname name{};
+  uname(&name);
+  std::string cpu = Lowered(name.machine);
+  if (cpu == "amd64") cpu = "x86_64";
+  else if (cpu == "i486" || cpu == "i586" || cpu == "i686") cpu = "i386";
+  else if (cpu == "arm64") cpu = "aarch64";
+  else if (cpu.rfind("arm", 0) == 0) cpu = "arm";
+  else if (cpu == "ppc64" || cpu == "ppc64le") cpu = "powerpc64";
+  std::string os = Lowered(name.sysname);
+  if (os == "sunos") os = "solaris";
+  return {cpu, os};
+}
+
+// A small reader of the set expressions a build description assigns to
+// P.OSes and P.CPUs ("AllUnixOSes + [win32] - [qnx]"): whether the set holds
+// AWanted, or nothing when a name in it is not known here.
+class TSetExpression {
+public:
+  TSetExpression(std::string_view AText, std::string_view AWanted, std::string_view ASelf, std::optional<bool> ACurrent)
+      : FText(AText), FWanted(AWanted), FSelf(ASelf), FCurrent(ACurrent) {}
+
+  std::optional<bool> Evaluate() {
+    std::optional<bool> value = Term();
+    for (;;) {
+      Blanks();
+      if (FAt >= FText.size()) return value;
+      const char op = FText[FAt++];
+      const std::optional<bool> right = Term();
+      if (op == '+') value = (value == true || right == true) ? std::optional(true) : (value && right ? std::optional(false) : std::nullopt);
+      else if (op == '-') value = right == true ? std::optional(false) : (right ? value : std::nullopt);
+      else if (op == '*') value = (value == false || right == false) ? std::optional(false) : (value && right ? std::optional(true) : std::nullopt);
+      else return std::nullopt;
+    }
+  }
+
+private:
+  void Blanks() {
+    while (FAt < FText.size() && static_cast<unsigned char>(FText[FAt]) <= ' ') ++FAt;
+  }
+  std::string Word() {
+    const size_t start = FAt;
+    while (FAt < FText.size() && (std::isalnum(static_cast<unsigned char>(FText[FAt])) || FText[FAt] == '_' || FText[FAt] == '.')) ++FAt;
+    return Lowered(FText.substr(start, FAt - start));
+  }
+  std::optional<bool> Term() {
+    Blanks();
+    if (FAt >= FText.size()) return std::nullopt;
+    if (FText[FAt] == '(') {
+      const size_t close = FText.find(')', FAt);
+      if (close == std::string_view::npos) return std::nullopt;
+      TSetExpression inner(FText.substr(FAt + 1, close - FAt - 1), FWanted, FSelf, FCurrent);
+      FAt = close + 1;
+      return inner.Evaluate();
+    }
+    if (FText[FAt] == '[') {
+      const size_t close = FText.find(']', FAt);
+      if (close == std::string_view::npos) return std::nullopt;
+      bool found = false;
+      for (FAt = FAt + 1; FAt < close;) {
+        Blanks();
+        found |= Word() == FWanted;
+        Blanks();
+        if (FAt < close && FText[FAt] == ',') ++FAt;
+        else if (FAt < close) return std::nullopt;
+      }
+      FAt = close + 1;
+      return found;
+    }
+    const std::string word = Word();
+    if (word == FSelf) return FCurrent;
+    if (word == "alloses" || word == "allcpus") return true;
+    if (word == "allunixoses") return InWords(UnixLike, FWanted);
+    if (word == "allbsdoses") return InWords(BsdLike, FWanted);
+    if (word == "allwindowsoses") return InWords(WindowsLike, FWanted);
+    if (word == "allamigalikeoses") return InWords(AmigaLike, FWanted);
+    return std::nullopt;
+  }
+
+  std::string_view FText;
+  size_t FAt = 0;
+  std::string FWanted;
+  std::string FSelf;
+  std::optional<bool> FCurrent;
+};
+
+// The text without its comments, so that a commented-out line says nothing.
+std::string WithoutComments(std::string_view AText) {
+  std::string out;
+  for (size_t i = 0; i < AText.size();) {
+    if (AText[i] == '{') {
+      i = std::min(AText.find('}', i), AText.size()) + 1;
+    } else if (AText.compare(i, 2, "(*") == 0) {
+      i = std::min(AText.find("*)", i), AText.size()) + 2;
+    } else if (AText.compare(i, 2, "//") == 0) {
+      i = std::min(AText.find('\n', i), AText.size());
+    } else if (AText[i] == '\'') {
+      const size_t end = AText.find('\'', i + 1);
+      out += AText.substr(i, end == std::string_view::npos ? std::string_view::npos : end - i + 1);
+      i = end == std::string_view::npos ? AText.size() : end + 1;
+    } else {
+      out += AText[i++];
+    }
+  }
+  return out;
+}
+
+// Follows the assignments to P.OSes (or P.CPUs) in order: whether the last
+// one leaves AWanted in, or nothing when that cannot be told.
+std::optional<bool> AssignedSetHolds(std::string_view AText, std::string_view ASelf, std::string_view AWanted) {
+  const std::string lower = Lowered(AText);
+  std::optional<bool> current = true;  // a package is built for every target unless it says otherwise
+  bool said = false;
+  for (size_t at = 0; (at = lower.find(ASelf, at)) != std::string::npos;) {
+    at += ASelf.size();
+    size_t p = at;
+    while (p < lower.size() && lower[p] == ' ') ++p;
+    if (lower.compare(p, 2, ":=") != 0) continue;
+    const size_t end = lower.find(';', p);
+    if (end == std::string::npos) break;
+    current = TSetExpression(std::string_view(lower).substr(p + 2, end - p - 2), AWanted, ASelf, current).Evaluate();
+    said = true;
+    at = end;
+  }
+  return said ? current : std::optional<bool>(true);
+}
+
+}  // namespace
+
+std::optional<TTarget> ParseTarget(std::string_view AText) {
+  const std::string lower = Lowered(AText);
+  const size_t dash = lower.find('-');
+  if (dash == std::string::npos) return std::nullopt;
+  TTarget target{lower.substr(0, dash), lower.substr(dash + 1)};
+  if (!Known(Processors, target.Cpu) || !Known(Systems, target.Os)) return std::nullopt;
+  return target;
+}
+
+TTarget HostTarget() {
+  // The compiler knows best which of its targets it builds for by default.
+  const std::string answer = Run("fpc -iTP -iTO 2>/dev/null");
+  const size_t blank = answer.find(' ');
+  if (blank != std::string::npos)
+    if (auto target = ParseTarget(answer.substr(0, blank) + "-" + answer.substr(blank + 1))) return *target;
+  return SystemTarget();
+}
+
+TTarget ChosenTarget(std::string_view ASetting) {
+  if (auto target = ParseTarget(ASetting)) return *target;
+  static const TTarget host = HostTarget();
+  return host;
+}
+
+std::optional<bool> PackageBuildsFor(std::string_view AText, const TTarget& ATarget) {
+  const std::string text = WithoutComments(AText);
+  const std::optional<bool> system = AssignedSetHolds(text, "p.oses", ATarget.Os);
+  const std::optional<bool> processor = AssignedSetHolds(text, "p.cpus", ATarget.Cpu);
+  if (system == false || processor == false) return false;
+  if (system && processor) return true;
+  return std::nullopt;
+}
+
+void TTargetRules::AddPackage(std::string AFolder, std::string_view AText) {
+  if (PackageBuildsFor(AText, FTarget) != false) return;
+  FForeignPackages.insert(std::upper_bound(FForeignPackages.begin(), FForeignPackages.end(), AFolder), AFolder);
+}
+
+void TTargetRules::ReadPackages(const std::string& ARoot, const std::vector<std::string_view>& ARelativePaths) {
+  constexpr std::string_view Description = "fpmake.pp";
+  for (std::string_view path : ARelativePaths) {
+    if (path.size() < Description.size() || Lowered(path.substr(path.size() - Description.size())) != Description) continue;
+    const std::string_view folder = path.substr(0, path.size() - Description.size());
+    if (!folder.empty() && folder.back() != '/') continue;
+    std::ifstream in(ARoot + "/" + std::string(path), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    AddPackage(std::string(folder), text.str());
+  }
+}
+
+TTargetFit TTargetRules::Fit(std::string_view ARelativePath) const {
+  if (FTarget.Os.empty()) return tfAny;  // no target: every file alike
+  for (const std::string& package : FForeignPackages)
+    if (ARelativePath.substr(0, package.size()) == package && !package.empty()) return tfOther;
+  TTargetFit fit = tfAny;
+  for (size_t at = 0;;) {
+    const size_t slash = ARelativePath.find('/', at);
+    if (slash == std::string_view::npos) break;  // the file's own name says nothing
+    const std::string folder = Lowered(ARelativePath.substr(at, slash - at));
+    at = slash + 1;
+    const TTargetFit system = FolderFit(folder, Systems, SystemFolders, FTarget.Os);
+    const TTargetFit processor = FolderFit(folder, Processors, ProcessorFolders, FTarget.Cpu);
+    if (system == tfOther || processor == tfOther) return tfOther;
+    if (system == tfThis || processor == tfThis) fit = tfThis;
+  }
+  return fit;
+}
+
+TFilePlace TTargetRules::Place(std::string_view ARelativePath, bool AProgram) const {
+  bool library = !AProgram;
+  for (size_t at = 0; library;) {
+    const size_t slash = ARelativePath.find('/', at);
+    if (slash == std::string_view::npos) break;
+    library = !InWords(NotLibraryFolders, Lowered(ARelativePath.substr(at, slash - at)));
+    at = slash + 1;
+  }
+  const TTargetFit fit = Fit(ARelativePath);
+  return static_cast<TFilePlace>((fit == tfOther ? 8 : 0) | (library ? 0 : 4) | (fit == tfAny ? 1 : 0));
+}
+
+}  // namespace Vantry
