@@ -68,7 +68,8 @@ namespace {
 // The engine's first answers for a name, best first, as the finder shows
 // them when the name is typed whole.
 std::vector<uint32_t> Answers(const TDeclarationTable& ATable, std::string_view AName, size_t ALimit) {
-  TDeclarationSearch search;
+  static TDeclarationSearch search;  // one box for all names: the files are ranked for the target once
+  search.SetTarget(ChosenTarget({}));
   search.Search(ATable, 1, AName, ALimit);
   std::vector<uint32_t> answers;
   for (const TRankedDeclaration& r : search.Results()) answers.push_back(r.Declaration);
@@ -441,7 +442,7 @@ int SharedFolders(std::string_view A, std::string_view B) {
 
 // The target's folders in the sources' layout: its OS, the OS family, its
 // CPU. A file in one of them is what the compiler reads for this target.
-struct TTarget {
+struct TJudgeTarget {
   std::string Os = "linux";
   std::string Cpu = "x86_64";
   // 4 for a folder of the OS, 2 of the family, 1 of the CPU, added up:
@@ -464,7 +465,7 @@ struct TResolvedUnit {
 // Finds each source of AUnit among the indexed files by the match rule at
 // the top of this file.
 TResolvedUnit Resolve(TCompiledUnit AUnit, const std::unordered_map<std::string, std::vector<std::string>>& AByName,
-                      TTexts& ATexts, const TTarget& ATarget) {
+                      TTexts& ATexts, const TJudgeTarget& ATarget) {
   TResolvedUnit unit;
   unit.Paths.assign(AUnit.Sources.size(), {});
   auto candidates = [&](const std::string& ASource) {
@@ -620,7 +621,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   const auto compiledUnits = CompiledUnits(options.UnitsFolder);
-  TTarget target;
+  TJudgeTarget target;
   if (std::string os = Lower(Trim(Output("fpc -iTO"))); !os.empty()) target.Os = os;
   if (std::string cpu = Lower(Trim(Output("fpc -iTP"))); !cpu.empty()) target.Cpu = cpu;
 
@@ -687,6 +688,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> wrong;
     for (const TResolvedUnit& unit : units) {
       TUnitSearch search;  // a new box for each name: no narrowing from the one before
+      search.SetTarget(ChosenTarget({}));
       search.Search(files, index.Generation(), unit.Compiled.Name, 5);
       const std::string first =
           search.Results().empty() ? std::string("(nothing)") : files.RelativePath(search.Results().front().File);

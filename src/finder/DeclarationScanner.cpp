@@ -1235,6 +1235,21 @@ std::vector<std::string> UsedUnits(std::string_view AText) {
   return units;
 }
 
+std::vector<TPascalToken> Tokenize(std::string_view AText) {
+  AText = AText.substr(0, std::min<size_t>(AText.size(), UINT32_MAX));
+  std::vector<TPascalToken> tokens;
+  TLexer lexer(AText);
+  TToken t;
+  for (lexer.Next(t); t.Kind != tkEnd; lexer.Next(t)) {
+    const auto kind = t.Kind == tkIdent    ? TPascalToken::tkName
+                      : t.Kind == tkNumber ? TPascalToken::tkNumber
+                      : t.Kind == tkString ? TPascalToken::tkString
+                                           : TPascalToken::tkSymbol;
+    tokens.push_back({kind, t.Symbol, t.Offset, t.Length});
+  }
+  return tokens;
+}
+
 TNameAtCursor NameAt(std::string_view AText, size_t AOffset) {
   AOffset = std::min(AOffset, AText.size());
   auto inName = [&](size_t I) { return I < AText.size() && Continues(AText[I]); };

@@ -97,6 +97,18 @@ bool IsIncludeFileName(std::string_view AName);
 // parts left out; a dotted name kept whole).
 std::vector<std::string> UsedUnits(std::string_view AText);
 
+// A token of a Pascal source, for readers of a text's structure: names
+// (reserved words among them; an escaped &name without its '&'), numbers,
+// strings and symbols. Comments and directives are passed over.
+struct TPascalToken {
+  enum TKind : uint8_t { tkName, tkNumber, tkString, tkSymbol };
+  TKind Kind;
+  char Symbol;  // a symbol's byte: '.' '(' ';'...; ".." is 'R', ":=" is 'A', "(." '[' and ".)" ']'
+  uint32_t Offset;
+  uint32_t Length;
+};
+std::vector<TPascalToken> Tokenize(std::string_view AText);
+
 // The name at byte AOffset of a source (the cursor on it or just after it),
 // and its owner when the text reads Owner.Name there; both empty when the
 // cursor is on no name or on a number. Only the text around the cursor is

@@ -5,9 +5,16 @@
 #include "finder/DeclarationRanking.h"
 #include "finder/LibraryIndex.h"
 #include "finder/UnitRanking.h"
+#include "navigation/Resolver.h"
+#include "navigation/SourceModel.h"
 #include "source_menu/Settings.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <optional>
 #include <cstdio>
 #include <exception>
@@ -20,6 +27,7 @@ using namespace Vantry;
 namespace {
 
 constexpr const char* Usage = R"(Usage: vantry-find [--root DIR] [--target CPU-OS] [--units | --declarations] [--limit N] [--list] [QUERY]
+       vantry-find [--root DIR] [--target CPU-OS] --definition FILE:LINE:COLUMN
 
 Finds declarations (or units) in the Pascal library sources below a folder.
 
@@ -35,6 +43,15 @@ Options:
   --units          search the source files by name
   --limit N        print at most N results (default 20; 0 for all the search keeps)
   --list           print the whole index instead of searching
+  --definition FILE:LINE:COLUMN
+                   print what the name at that place of FILE means, as the
+                   compiler binds it: the routine's locals and parameters,
+                   with statements, the class's members and ancestors, the
+                   unit's own declarations, then the used units from the last
+                   to the first, then System; Unit.Name and A.B.C followed
+                   through declared types. FILE may lie outside the library.
+                   When the scope cannot be worked out, the name's best
+                   matches are printed and standard error says why
   -h, --help       show this help
 
 A declaration prints as
@@ -51,7 +68,8 @@ matches folder and file name (--units).
 The index of the declarations is kept in $XDG_CACHE_HOME/vantry (else
 ~/.cache/vantry) and brought up to date file by file at each run.
 
-Exit status: 0 results printed, 1 none, 2 error or bad usage.
+Exit status: 0 results printed, 1 none (for --definition: the name is declared
+nowhere in reach), 2 error or bad usage.
 )";
 
 constexpr int ExitNone = 1;
@@ -67,6 +85,7 @@ struct TCommandLine {
   std::optional<TTarget> Target;
   bool Units = false;
   bool List = false;
+  std::string Definition;  // FILE:LINE:COLUMN
   size_t Limit = 20;
   std::string Query;
   bool HasQuery = false;
@@ -104,6 +123,8 @@ TCommandLine Parse(int AArgc, char** AArgv) {
       modeGiven = true;
     } else if (arg == "--limit") {
       line.Limit = ParseLimit(value());
+    } else if (arg == "--definition") {
+      line.Definition = value();
     } else if (arg == "--list") {
       line.List = true;
     } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
@@ -117,7 +138,11 @@ TCommandLine Parse(int AArgc, char** AArgv) {
       line.HasQuery = true;
     }
   }
-  if (!line.Help && line.List == line.HasQuery) throw EUsage(line.List ? "--list takes no QUERY" : "a QUERY or --list is needed");
+  if (!line.Definition.empty()) {
+    if (line.List || line.HasQuery || line.Units) throw EUsage("--definition takes no QUERY, --list or --units");
+  } else if (!line.Help && line.List == line.HasQuery) {
+    throw EUsage(line.List ? "--list takes no QUERY" : "a QUERY, --list or --definition is needed");
+  }
   return line;
 }
 
@@ -165,6 +190,52 @@ size_t FindUnits(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
   return search.Results().size();
 }
 
+// FILE:LINE:COLUMN, the file's name itself possibly holding ':'.
+struct TPlace {
+  std::string File;
+  uint32_t Line = 0;
+  uint32_t Column = 0;
+};
+
+TPlace ParsePlace(const std::string& AText) {
+  TPlace place;
+  const size_t second = AText.rfind(':');
+  const size_t first = second == std::string::npos || second == 0 ? std::string::npos : AText.rfind(':', second - 1);
+  auto number = [&](size_t AFrom, size_t ATo, uint32_t& AOut) {
+    const auto [end, error] = std::from_chars(AText.data() + AFrom, AText.data() + ATo, AOut);
+    return error == std::errc() && end == AText.data() + ATo && AOut > 0;
+  };
+  if (first == std::string::npos || first == 0 || !number(first + 1, second, place.Line) ||
+      !number(second + 1, AText.size(), place.Column))
+    throw EUsage("--definition wants FILE:LINE:COLUMN (LINE and COLUMN from 1), not '" + AText + "'");
+  place.File = AText.substr(0, first);
+  return place;
+}
+
+std::string ReadText(const std::string& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + APath + ": " + std::strerror(errno));
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+size_t FindDefinition(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
+  const TPlace place = ParsePlace(ALine.Definition);
+  const std::string text = ReadText(place.File);
+  const auto table = AIndex.Declarations();
+  if (!table) return 0;
+  std::error_code error;
+  const std::string path = std::filesystem::absolute(place.File, error).lexically_normal().string();
+  TResolver resolver(table, AIndex.Target());
+  const TResolution resolution =
+      resolver.Resolve(path, text, TSourceModel(text).OffsetOf(place.Line, place.Column));
+  if (!resolution.Note.empty()) std::fprintf(stderr, "vantry-find: %s\n", resolution.Note.c_str());
+  for (const TAnswer& a : resolution.Answers)
+    std::printf("%s:%u:%u: %s %s\n", a.Path.c_str(), a.Line, a.Column, a.Kind.c_str(), a.Name.c_str());
+  return resolution.Answers.size();
+}
+
 int Run(const TCommandLine& ALine) {
   TLibraryIndex index;
   index.SetTarget(ALine.Target ? *ALine.Target : ChosenTarget(ReadTargetChoice()));
@@ -173,7 +244,9 @@ int Run(const TCommandLine& ALine) {
   }
   const std::string& error = index.LastReport().Error;
   if (!error.empty()) throw std::runtime_error("cannot read " + index.Files().Root() + ": " + error);
-  const size_t printed = ALine.Units ? FindUnits(index, ALine) : FindDeclarations(index, ALine);
+  const size_t printed = !ALine.Definition.empty() ? FindDefinition(index, ALine)
+                         : ALine.Units               ? FindUnits(index, ALine)
+                                                     : FindDeclarations(index, ALine);
   return printed ? 0 : ExitNone;
 }
 

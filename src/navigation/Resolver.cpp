@@ -1,0 +1,577 @@
+#include "navigation/Resolver.h"
+
+#include "finder/DeclarationRanking.h"
+#include "finder/DeclarationScanner.h"
+#include "navigation/FileStanding.h"
+#include "navigation/SourceModel.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <unordered_map>
+
+namespace Vantry {
+
+namespace {
+
+constexpr uint32_t None = TDeclarationTable::None;
+constexpr uint32_t Asked = None;  // the file of the text being asked about, which the table may not hold
+constexpr int MostSteps = 16;     // aliases, ancestors and includes followed at the most
+
+std::string Lower(std::string_view AText) {
+  std::string lower(AText);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower;
+}
+
+bool Same(std::string_view A, std::string_view B) { return A.size() == B.size() && Lower(A) == Lower(B); }
+
+bool IsTypeKind(TDeclarationKind AKind) { return AKind >= dkClass && AKind <= dkType; }
+
+// What a name was found to be in one scope, and how to go on from it along
+// a chain: its declared type, or the type or unit it is.
+struct TFound {
+  std::vector<TAnswer> Answers;
+  uint32_t File = Asked;   // where the first answer is declared
+  uint32_t Offset = 0;     // its name's offset in that file's text
+  TTypeName Type;          // its declared type, when the reader gave it already
+  bool KnownType = false;
+  bool IsType = false;     // it is a type
+  bool IsUnit = false;     // it is a unit: the next name is that unit's
+  uint32_t UnitFile = None;
+  std::string Via;
+  bool Empty() const { return Answers.empty(); }
+};
+
+// A type's declaration: in which file, and where its name stands.
+struct TTypeRef {
+  uint32_t File = Asked;
+  uint32_t Offset = 0;
+  std::string Name;
+  bool Valid = false;
+};
+
+// Where names are looked up from: a unit's own files and the units it
+// uses, in the order the compiler searches them.
+struct TContext {
+  bool AskedText = false;
+  std::vector<uint32_t> OwnFiles;  // sorted
+  std::vector<std::pair<std::string, uint32_t>> Used;  // name, unit file (None when not in the library)
+  std::string UnitName;
+};
+
+}  // namespace
+
+struct TResolver::TState {
+  std::shared_ptr<const TDeclarationTable> Table;
+  TTarget Target;
+  std::vector<TFileStanding> Standing;
+  std::unordered_map<std::string, std::vector<uint32_t>> ByBase;  // lower base name: files
+  std::unordered_map<std::string, uint32_t> Units;                // lower unit name: its file for the target
+  std::unordered_map<std::string, uint32_t> ByPath;               // relative path: file
+  std::unordered_map<uint32_t, std::vector<uint32_t>> OwnCache;
+  std::unordered_map<uint32_t, uint32_t> Includer;                // include file: the file that includes it
+  bool IncludersKnown = false;
+  std::unordered_map<uint32_t, std::shared_ptr<TSourceModel>> Models;
+  std::unordered_map<std::string, std::vector<uint32_t>> NamedCache;
+
+  // The text asked about.
+  std::string Path;
+  std::unique_ptr<TSourceModel> AskedModel;
+  std::vector<TDeclaration> AskedDeclarations;
+  std::vector<uint32_t> AskedIncludes;
+  uint32_t AskedFile = None;
+
+  TState(std::shared_ptr<const TDeclarationTable> ATable, TTarget ATarget)
+      : Table(std::move(ATable)), Target(std::move(ATarget)) {
+    const TDeclarationTable& t = *Table;
+    std::vector<TStandingSource> sources;
+    for (uint32_t f = 0; f < t.FileCount(); ++f) {
+      const uint32_t first = t.File(f).FirstEntry;
+      const bool program = first < t.File(f + 1).FirstEntry && t.Entry(first).Kind() == dkProgram;
+      sources.push_back({t.FilePath(f), program, t.FileLinks(f)});
+    }
+    Standing = StandingOfFiles(t.Root(), sources, Target);
+    for (uint32_t f = 0; f < t.FileCount(); ++f) {
+      ByBase[LowerBaseName(t.FilePath(f))].push_back(f);
+      ByPath.emplace(std::string(t.FilePath(f)), f);
+      const uint32_t first = t.File(f).FirstEntry;
+      if (first >= t.File(f + 1).FirstEntry || t.Entry(first).Kind() != dkUnit) continue;
+      auto [it, added] = Units.emplace(Lower(t.Name(first)), f);
+      if (!added && Standing[f].Place < Standing[it->second].Place) it->second = f;
+    }
+  }
+
+  const TDeclarationTable& T() const { return *Table; }
+
+  bool IsUnitFile(uint32_t AFile) const {
+    const uint32_t first = T().File(AFile).FirstEntry;
+    return first < T().File(AFile + 1).FirstEntry && T().Entry(first).Kind() <= dkLibrary;
+  }
+
+  // The file an include directive of AFrom names: in AFrom's own folder
+  // first, else the namesake the target reads that shares most of AFrom's
+  // path.
+  uint32_t IncludedFile(std::string_view AFromPath, std::string_view AName) const {
+    std::string base = LowerBaseName(AName);
+    if (base.find('.') == std::string::npos) base += ".inc";
+    const auto it = ByBase.find(base);
+    if (it == ByBase.end()) return None;
+    const std::string_view folder = AFromPath.substr(0, AFromPath.rfind('/') + 1);
+    uint32_t best = None;
+    long bestScore = 0;
+    for (uint32_t f : it->second) {
+      const std::string_view path = T().FilePath(f);
+      size_t shared = 0;
+      while (shared < path.size() && shared < AFromPath.size() && path[shared] == AFromPath[shared]) ++shared;
+      const bool sameFolder = path.substr(0, path.rfind('/') + 1) == folder;
+      const long score = (sameFolder ? 1L << 20 : 0) + ((Standing[f].Place & 8) ? 0 : 1L << 16) + static_cast<long>(shared);
+      if (best == None || score > bestScore) best = f, bestScore = score;
+    }
+    return best;
+  }
+
+  std::vector<uint32_t> IncludesOf(std::string_view AFromPath, std::string_view ALinks) const {
+    std::vector<uint32_t> files;
+    ForEachLink(ALinks, [&](char AKind, std::string_view AName) {
+      if (AKind != 'i') return;
+      if (const uint32_t f = IncludedFile(AFromPath, AName); f != None) files.push_back(f);
+    });
+    return files;
+  }
+
+  // A unit's own files: itself and what it includes, followed through
+  // nested includes; sorted.
+  const std::vector<uint32_t>& OwnFiles(uint32_t AUnit) {
+    if (auto it = OwnCache.find(AUnit); it != OwnCache.end()) return it->second;
+    std::vector<uint32_t> files{AUnit}, next{AUnit};
+    for (int step = 0; step < MostSteps && !next.empty() && files.size() < 4096; ++step) {
+      std::vector<uint32_t> found;
+      for (uint32_t f : next)
+        for (uint32_t g : IncludesOf(T().FilePath(f), T().FileLinks(f)))
+          if (std::find(files.begin(), files.end(), g) == files.end()) files.push_back(g), found.push_back(g);
+      next = std::move(found);
+    }
+    std::sort(files.begin(), files.end());
+    return OwnCache[AUnit] = std::move(files);
+  }
+
+  // The unit (or program) an include file belongs to: the one that
+  // includes it, followed up through nested includes.
+  uint32_t UnitOf(uint32_t AFile) {
+    if (!IncludersKnown) {
+      for (uint32_t f = 0; f < T().FileCount(); ++f)
+        for (uint32_t g : IncludesOf(T().FilePath(f), T().FileLinks(f))) {
+          auto [it, added] = Includer.emplace(g, f);
+          if (!added && Standing[f].Place < Standing[it->second].Place) it->second = f;
+        }
+      IncludersKnown = true;
+    }
+    for (int step = 0; step < MostSteps && AFile != None; ++step) {
+      if (IsUnitFile(AFile)) return AFile;
+      const auto it = Includer.find(AFile);
+      AFile = it == Includer.end() ? None : it->second;
+    }
+    return None;
+  }
+
+  TSourceModel& Model(uint32_t AFile) {
+    if (AFile == Asked) return *AskedModel;
+    auto& model = Models[AFile];
+    if (!model) {
+      std::ifstream in(T().FullPath(AFile), std::ios::binary);
+      std::ostringstream text;
+      text << in.rdbuf();
+      model = std::make_shared<TSourceModel>(text.str());
+    }
+    return *model;
+  }
+
+  const std::vector<uint32_t>& Named(std::string_view AName) {
+    const std::string key = Lower(AName);
+    auto it = NamedCache.find(key);
+    if (it == NamedCache.end()) it = NamedCache.emplace(key, TDeclarationSearch::Named(T(), {}, AName)).first;
+    return it->second;
+  }
+
+  // The units a unit's links say it uses, in the order the compiler
+  // searches them, then objpas (in its modes) and System.
+  static void SearchOrder(const std::vector<std::string>& AInterface, const std::vector<std::string>& AImplementation,
+                          bool AObjectPascal, std::vector<std::string>& AOut) {
+    AOut.assign(AImplementation.rbegin(), AImplementation.rend());
+    AOut.insert(AOut.end(), AInterface.rbegin(), AInterface.rend());
+    if (AObjectPascal) AOut.push_back("objpas");
+    AOut.push_back("system");
+  }
+
+  TContext ContextOf(uint32_t AFile) {
+    TContext context;
+    std::vector<std::string> order;
+    if (AFile == Asked && (AskedFile == None || AskedModel->Module().Unit || !AskedModel->Module().Name.empty())) {
+      context.AskedText = true;
+      context.OwnFiles = AskedIncludes;
+      const TModuleFacts& module = AskedModel->Module();
+      context.UnitName = module.Name;
+      SearchOrder(module.InterfaceUses, module.ImplementationUses, module.ObjectPascal, order);
+    } else {
+      const uint32_t unit = UnitOf(AFile == Asked ? AskedFile : AFile);
+      context.AskedText = AFile == Asked;
+      if (unit == None) {
+        context.OwnFiles = {AFile == Asked ? AskedFile : AFile};
+        SearchOrder({}, {}, true, order);
+      } else {
+        context.OwnFiles = OwnFiles(unit);
+        std::vector<std::string> interface, implementation;
+        ForEachLink(T().FileLinks(unit), [&](char AKind, std::string_view AName) {
+          if (AKind == 'u') interface.emplace_back(AName);
+          if (AKind == 'm') implementation.emplace_back(AName);
+        });
+        context.UnitName = std::string(T().Name(T().File(unit).FirstEntry));
+        SearchOrder(interface, implementation, Model(unit).Module().ObjectPascal, order);
+      }
+    }
+    for (const std::string& name : order) {
+      const auto it = Units.find(Lower(name));
+      context.Used.emplace_back(name, it == Units.end() ? None : it->second);
+    }
+    return context;
+  }
+
+  TAnswer AnswerOf(uint32_t ADeclaration) const {
+    const TDeclarationEntry& e = T().Entry(ADeclaration);
+    return {T().FullPath(T().FileOf(ADeclaration)), e.Line, e.Column, DeclarationKindName(e.Kind()),
+            T().QualifiedName(ADeclaration), ADeclaration};
+  }
+  TAnswer AnswerAt(uint32_t AFile, uint32_t AOffset, std::string AKind, std::string AName) {
+    TAnswer answer;
+    answer.Path = AFile == Asked ? Path : T().FullPath(AFile);
+    Model(AFile).LineColumnOf(AOffset, answer.Line, answer.Column);
+    answer.Kind = std::move(AKind);
+    answer.Name = std::move(AName);
+    return answer;
+  }
+
+  // The table's declarations of a name at unit level (no owner, or an
+  // enumeration's value) in AFiles; AHidden: those of an implementation too.
+  TFound InFiles(std::string_view AName, const std::vector<uint32_t>& AFiles, bool AHidden, bool ATypes) {
+    TFound found;
+    bool heading = false;
+    for (uint32_t d : Named(AName)) {
+      const TDeclarationEntry& e = T().Entry(d);
+      if ((e.Owner != None && e.Kind() != dkEnumValue) || (e.Hidden() && !AHidden) || (ATypes && !IsTypeKind(e.Kind())))
+        continue;
+      if (!std::binary_search(AFiles.begin(), AFiles.end(), T().FileOf(d))) continue;
+      heading |= !e.Definition();
+      found.Answers.push_back(AnswerOf(d));
+    }
+    // A routine's heading and its body are one routine: the headings answer.
+    if (heading)
+      found.Answers.erase(std::remove_if(found.Answers.begin(), found.Answers.end(),
+                                         [&](const TAnswer& A) { return T().Entry(A.Declaration).Definition(); }),
+                          found.Answers.end());
+    if (!found.Empty()) {
+      const uint32_t d = found.Answers.front().Declaration;
+      found.File = T().FileOf(d);
+      found.Offset = Model(found.File).OffsetOf(T().Entry(d).Line, T().Entry(d).Column);
+      found.IsType = IsTypeKind(T().Entry(d).Kind());
+    }
+    return found;
+  }
+
+  // A name at unit level, seen from AContext: the unit's own declarations,
+  // then the used units'.
+  TFound UnitLevel(std::string_view AName, const TContext& AContext, bool ATypes) {
+    if (AContext.AskedText) {
+      TFound found;
+      for (const TDeclaration& d : AskedDeclarations) {
+        if (!Same(d.Name, AName) || (!d.Owner.empty() && d.Kind != dkEnumValue) || (ATypes && !IsTypeKind(d.Kind)))
+          continue;
+        if (d.Definition && !found.Empty()) continue;
+        TAnswer answer{Path, d.Line, d.Column, DeclarationKindName(d.Kind), d.Name, None};
+        if (found.Empty()) {
+          found.File = Asked;
+          found.Offset = AskedModel->OffsetOf(d.Line, d.Column);
+          found.IsType = IsTypeKind(d.Kind);
+        }
+        found.Answers.push_back(std::move(answer));
+      }
+      if (!found.Empty()) {
+        found.Via = "in " + (AContext.UnitName.empty() ? std::string("this file") : AContext.UnitName);
+        return found;
+      }
+    }
+    TFound found = InFiles(AName, AContext.OwnFiles, true, ATypes);
+    if (!found.Empty()) {
+      found.Via = "in " + (AContext.UnitName.empty() ? std::string("this file") : AContext.UnitName);
+      return found;
+    }
+    for (const auto& [unit, file] : AContext.Used) {
+      if (file == None) continue;
+      found = InFiles(AName, OwnFiles(file), false, ATypes);
+      if (!found.Empty()) {
+        found.Via = "from " + std::string(T().Name(T().File(file).FirstEntry));
+        return found;
+      }
+    }
+    return {};
+  }
+
+  // A type named as a declaration names it, seen from AFile's unit; aliases,
+  // pointers and class references followed to the type they stand for.
+  TTypeRef TypeNamed(const TTypeName& AType, uint32_t AFile, int ADepth = 0) {
+    if (AType.Empty() || ADepth > MostSteps) return {};
+    TFound found;
+    if (!AType.Unit.empty()) {
+      if (const auto it = Units.find(Lower(AType.Unit)); it != Units.end())
+        found = InFiles(AType.Name, OwnFiles(it->second), false, true);
+    } else {
+      found = UnitLevel(AType.Name, ContextOf(AFile), true);
+    }
+    if (found.Empty()) return {};
+    TTypeRef ref{found.File, found.Offset, AType.Name, true};
+    const TTypeShape shape = Model(ref.File).TypeAt(ref.Offset);
+    if (shape.Kind == TTypeShape::tsAlias || shape.Kind == TTypeShape::tsPointer ||
+        shape.Kind == TTypeShape::tsClassReference) {
+      const TTypeRef target = TypeNamed(shape.Target, ref.File, ADepth + 1);
+      if (target.Valid) return target;
+    }
+    return ref;
+  }
+
+  // The type of what AFound found: the type it is, or the one it is
+  // declared with.
+  TTypeRef TypeOf(const TFound& AFound) {
+    if (AFound.IsType) {
+      TTypeRef ref{AFound.File, AFound.Offset, AFound.Answers.front().Name, true};
+      const TTypeShape shape = Model(ref.File).TypeAt(ref.Offset);
+      if (shape.Kind != TTypeShape::tsStructure) {
+        const TTypeRef target = TypeNamed(shape.Target, ref.File);
+        if (target.Valid) return target;
+      }
+      return ref;
+    }
+    const TTypeName type = AFound.KnownType ? AFound.Type : Model(AFound.File).DeclaredTypeAt(AFound.Offset);
+    return TypeNamed(type, AFound.File);
+  }
+
+  // A member of a type or of its ancestors, the nearest first.
+  TFound Member(const TTypeRef& AType, std::string_view AName, int ADepth = 0) {
+    if (!AType.Valid || ADepth > MostSteps) return {};
+    const TTypeShape shape = Model(AType.File).TypeAt(AType.Offset);
+    TFound found;
+    for (const TDeclaredName& m : shape.Members) {
+      if (!Same(m.Name, AName)) continue;
+      if (found.Empty()) {
+        found.File = AType.File;
+        found.Offset = m.Offset;
+        found.Type = m.Type;
+        found.KnownType = true;
+        found.IsType = m.Kind == "type";
+      }
+      found.Answers.push_back(AnswerAt(AType.File, m.Offset, m.Kind, AType.Name + "." + m.Name));
+    }
+    if (!found.Empty()) {
+      found.Via = AType.Name + "." + found.Answers.front().Name.substr(AType.Name.size() + 1);
+      return found;
+    }
+    std::vector<TTypeName> ancestors = shape.Ancestors;
+    if (ancestors.empty() && shape.Class && !Same(AType.Name, "TObject")) ancestors.push_back({{}, "TObject"});
+    for (const TTypeName& ancestor : ancestors) {
+      found = Member(TypeNamed(ancestor, AType.File), AName, ADepth + 1);
+      if (!found.Empty()) {
+        if (found.Via.find(", inherited") == std::string::npos) found.Via += ", inherited";
+        return found;
+      }
+    }
+    return {};
+  }
+
+  void ReadAsked(const std::string& APath, std::string_view AText) {
+    Path = APath;
+    AskedModel = std::make_unique<TSourceModel>(AText);
+    TDeclarationScanner scanner;
+    const bool include = IsIncludeFileName(APath);
+    for (const TFoundDeclaration& d : scanner.Scan(AText, include))
+      AskedDeclarations.push_back({std::string(d.Name), std::string(d.Owner), d.Line, d.Column, d.Kind, d.Definition, d.Hidden});
+    const std::string root = T().Root() + "/";
+    AskedFile = None;
+    std::string relative = APath.rfind(root, 0) == 0 ? APath.substr(root.size()) : APath;
+    if (const auto it = ByPath.find(relative); it != ByPath.end()) AskedFile = it->second;
+    AskedIncludes = IncludesOf(relative, scanner.Links());
+    for (size_t i = 0; i < AskedIncludes.size() && i < 4096; ++i)
+      for (uint32_t g : OwnFiles(AskedIncludes[i]))
+        if (std::find(AskedIncludes.begin(), AskedIncludes.end(), g) == AskedIncludes.end()) AskedIncludes.push_back(g);
+    std::sort(AskedIncludes.begin(), AskedIncludes.end());
+  }
+
+  // The scopes around a place: the routines that hold it, and the with
+  // statements around it in the innermost one's body, the outermost first.
+  struct TScopes {
+    std::vector<TRoutineScope> Routines;
+    std::vector<std::vector<std::vector<std::string>>> Withs;
+  };
+
+  // The first name of a chain, in the scopes around the place; only the
+  // first AWiths with statements count (a with's own expressions are read
+  // outside it).
+  TFound First(std::string_view AName, bool AMore, const TScopes& AScopes, size_t AWiths) {
+    const TContext asked = ContextOf(Asked);
+    const std::vector<TRoutineScope>& ARoutines = AScopes.Routines;
+    for (size_t k = AWiths; k-- > 0;) {
+      const auto& expressions = AScopes.Withs[k];
+      for (auto e = expressions.rbegin(); e != expressions.rend(); ++e) {
+        TFound found = Member(ChainType(*e, AScopes, k), AName);
+        if (!found.Empty()) {
+          std::string expression;
+          for (const std::string& part : *e) expression += (expression.empty() ? "" : ".") + part;
+          found.Via = "with " + expression + ", " + found.Via;
+          return found;
+        }
+      }
+    }
+    for (auto r = ARoutines.rbegin(); r != ARoutines.rend(); ++r) {
+      for (const TDeclaredName& local : r->Locals)
+        if (Same(local.Name, AName)) {
+          TFound found;
+          found.Answers.push_back(AnswerAt(Asked, local.Offset, local.Kind, local.Name));
+          found.Offset = local.Offset;
+          found.Type = local.Type;
+          found.KnownType = local.Kind != "type";
+          found.IsType = local.Kind == "type";
+          found.Via = (local.Kind == "parameter" ? "a parameter of " : "local to ") + r->Name;
+          return found;
+        }
+      if (Same(AName, "Result") && !r->Result.Empty()) {
+        TFound found;
+        found.Answers.push_back(AnswerAt(Asked, r->Begin, "result", r->Name));
+        found.Type = r->Result;
+        found.KnownType = true;
+        found.Via = "the result of " + r->Name;
+        return found;
+      }
+    }
+    for (auto r = ARoutines.rbegin(); r != ARoutines.rend(); ++r) {
+      if (r->Owner.empty()) continue;
+      const TTypeRef owner = TypeNamed({{}, r->Owner}, Asked);
+      if (Same(AName, "Self") && owner.Valid) {
+        TFound found;
+        found.Answers.push_back(AnswerAt(owner.File, owner.Offset, "class", owner.Name));
+        found.File = owner.File;
+        found.Offset = owner.Offset;
+        found.IsType = true;
+        found.Via = "Self";
+        return found;
+      }
+      TFound found = Member(owner, AName);
+      if (!found.Empty()) return found;
+    }
+    if (AMore) {
+      const auto unit = std::find_if(asked.Used.begin(), asked.Used.end(), [&](const auto& U) { return Same(U.first, AName); });
+      if (unit != asked.Used.end() && unit->second != None) {
+        TFound found;
+        const uint32_t first = T().File(unit->second).FirstEntry;
+        found.Answers.push_back(AnswerOf(first));
+        found.IsUnit = true;
+        found.UnitFile = unit->second;
+        found.Via = "the unit " + unit->first;
+        return found;
+      }
+    }
+    return UnitLevel(AName, asked, false);
+  }
+
+  // The type a chain of names ends with (a with statement's expression).
+  TTypeRef ChainType(const std::vector<std::string>& AChain, const TScopes& AScopes, size_t AWiths) {
+    if (AChain.empty()) return {};
+    TFound found = First(AChain[0], AChain.size() > 1, AScopes, AWiths);
+    for (size_t i = 1; i < AChain.size() && !found.Empty(); ++i) found = Next(found, AChain[i]);
+    return found.Empty() ? TTypeRef{} : TypeOf(found);
+  }
+
+  // The next name of a chain, after what APrevious found.
+  TFound Next(const TFound& APrevious, std::string_view AName) {
+    if (APrevious.IsUnit) {
+      TFound found = InFiles(AName, OwnFiles(APrevious.UnitFile), false, false);
+      if (!found.Empty()) found.Via = "from " + std::string(T().Name(T().File(APrevious.UnitFile).FirstEntry));
+      return found;
+    }
+    return Member(TypeOf(APrevious), AName);
+  }
+};
+
+TResolver::TResolver(std::shared_ptr<const TDeclarationTable> ATable, TTarget ATarget)
+    : F(std::make_unique<TState>(std::move(ATable), std::move(ATarget))) {}
+
+TResolver::~TResolver() = default;
+
+TResolution TResolver::Resolve(const std::string& APath, std::string_view AText, uint32_t AOffset) {
+  TState& s = *F;
+  s.NamedCache.clear();
+  s.AskedDeclarations.clear();
+  s.ReadAsked(APath, AText);
+  uint32_t nameOffset = 0;
+  const std::vector<std::string> chain = s.AskedModel->ChainAt(AOffset, nameOffset);
+  TResolution resolution;
+  if (chain.empty()) return resolution;
+  TState::TScopes scopes;
+  scopes.Routines = s.AskedModel->RoutinesAt(nameOffset);
+  if (!scopes.Routines.empty())
+    scopes.Withs = s.AskedModel->WithsAt(nameOffset, scopes.Routines.back().Begin, scopes.Routines.back().End);
+  const std::vector<TRoutineScope>& routines = scopes.Routines;
+
+  TFound found;
+  size_t at = 1;
+  if (chain[0] == "inherited") {
+    // "inherited Name" (or a bare "inherited", the routine's own name):
+    // the ancestors of the method's class.
+    const TRoutineScope* method = nullptr;
+    for (const TRoutineScope& r : routines)
+      if (!r.Owner.empty()) method = &r;
+    if (method) {
+      const TTypeRef owner = s.TypeNamed({{}, method->Owner}, Asked);
+      const TTypeShape shape = owner.Valid ? s.Model(owner.File).TypeAt(owner.Offset) : TTypeShape{};
+      std::vector<TTypeName> ancestors = shape.Ancestors;
+      if (ancestors.empty() && shape.Class) ancestors.push_back({{}, "TObject"});
+      const std::string name = chain.size() > 1 ? chain[1] : method->Name;
+      for (const TTypeName& ancestor : ancestors)
+        if (found = s.Member(s.TypeNamed(ancestor, owner.File), name); !found.Empty()) break;
+      if (!found.Empty() && found.Via.find("inherited") == std::string::npos) found.Via += ", inherited";
+    }
+    at = 2;
+  } else {
+    found = s.First(chain[0], chain.size() > 1, scopes, scopes.Withs.size());
+  }
+  std::string unknown;
+  for (; at < chain.size() && !found.Empty(); ++at) {
+    TFound next = s.Next(found, chain[at]);
+    if (next.Empty() && !found.IsUnit && !s.TypeOf(found).Valid) unknown = chain[at - 1];
+    found = std::move(next);
+  }
+  if (!found.Empty()) {
+    resolution.Answers = std::move(found.Answers);
+    resolution.Scoped = true;
+    resolution.Via = std::move(found.Via);
+    return resolution;
+  }
+
+  // The scope rules found nothing: by the name alone, as the finder ranks
+  // it for the target.
+  const std::string& name = chain.back();
+  resolution.Note = !unknown.empty() ? "the type of " + unknown + " is not known: answers for " + name + " by name alone"
+                                     : name + " is not declared in reach of this place: answers by name alone";
+  TDeclarationSearch search;
+  search.SetTarget(s.Target);
+  const std::string owner = chain.size() > 1 && chain[chain.size() - 2] != "inherited" ? chain[chain.size() - 2] : "";
+  std::vector<uint32_t> named = owner.empty() ? std::vector<uint32_t>() : TDeclarationSearch::Named(s.T(), owner, name);
+  if (named.empty()) {
+    search.Search(s.T(), 1, name, 20);
+    for (const TRankedDeclaration& r : search.Results())
+      if (r.Kind == mkExact) named.push_back(r.Declaration);
+  }
+  for (uint32_t d : named) resolution.Answers.push_back(s.AnswerOf(d));
+  if (resolution.Answers.empty()) resolution.Note.clear();
+  return resolution;
+}
+
+}  // namespace Vantry

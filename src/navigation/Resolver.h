@@ -1,0 +1,64 @@
+#pragma once
+// Answers "what does the name at this place mean" as the Free Pascal
+// compiler binds it: through the with statements around the place, the
+// routine's parameters and locals (and those of the routines it is nested
+// in), the members of the method's class and its ancestors, the unit's own
+// declarations (its include files among them), then the used units from
+// the last of the implementation's uses clause back to the first, then the
+// interface's, then objpas (in {$mode objfpc} and {$mode delphi}) and
+// System. A dotted name (Unit.Name, Variable.Member, A.B.C) is followed
+// through the declared types of variables, fields, properties and function
+// results, and their ancestors.
+//
+// The text asked about may be unsaved, and may lie outside the library
+// (the user's own program): it is read as it stands, and its uses clauses
+// reach into the library's index.
+
+#include "finder/DeclarationTable.h"
+#include "navigation/Target.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Vantry {
+
+// One place a name is declared.
+struct TAnswer {
+  std::string Path;  // the file's full path
+  uint32_t Line = 0;
+  uint32_t Column = 0;
+  std::string Kind;  // "function", "class", "field", "parameter"...
+  std::string Name;  // with its owner where it has one: TStringList.Sort
+  uint32_t Declaration = TDeclarationTable::None;  // in the table, when it is one of the table's
+};
+
+struct TResolution {
+  std::vector<TAnswer> Answers;  // best first; overloads together
+  bool Scoped = false;  // found by the scope rules; false: by the name alone, best ranked first
+  std::string Via;      // where the scope rules found it: "from Classes, TStrings.Add, inherited"
+  std::string Note;     // why the scope rules could not answer, when they could not
+};
+
+// One resolver serves many questions about one table; it keeps what it has
+// read of the library's files. The table must outlive it.
+class TResolver {
+public:
+  TResolver(std::shared_ptr<const TDeclarationTable> ATable, TTarget ATarget);
+  ~TResolver();
+  TResolver(const TResolver&) = delete;
+  TResolver& operator=(const TResolver&) = delete;
+
+  // The declarations the name at AOffset of AText means. APath is the
+  // text's file (in the library or not; may be empty for a text of no
+  // file). No name there: no answers.
+  TResolution Resolve(const std::string& APath, std::string_view AText, uint32_t AOffset);
+
+private:
+  struct TState;
+  std::unique_ptr<TState> F;
+};
+
+}  // namespace Vantry

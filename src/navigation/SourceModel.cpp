@@ -1,0 +1,587 @@
+#include "navigation/SourceModel.h"
+
+#include <algorithm>
+#include <functional>
+
+// How it reads
+// ------------
+// From tokens, forward, with one rule for every unknown: step on. Type
+// sections are passed by their shapes (a class, record or object body runs
+// to its matching end), routine bodies by their blocks (begin, case, try
+// and asm each open one that end closes). Nothing recurses deeper than
+// MostNesting, and every loop moves at least one token.
+
+namespace Vantry {
+
+namespace {
+
+constexpr int MostNesting = 64;
+
+using TTokens = std::vector<TPascalToken>;
+
+class TReader {
+public:
+  TReader(std::string_view AText, const TTokens& ATokens) : FText(AText), FTokens(ATokens) {}
+
+  size_t Count() const { return FTokens.size(); }
+  const TPascalToken& At(size_t I) const { return FTokens[I]; }
+  std::string_view TextOf(size_t I) const { return I < Count() ? FText.substr(FTokens[I].Offset, FTokens[I].Length) : std::string_view(); }
+  bool IsName(size_t I) const { return I < Count() && FTokens[I].Kind == TPascalToken::tkName; }
+  bool IsSymbol(size_t I, char ASymbol) const {
+    return I < Count() && FTokens[I].Kind == TPascalToken::tkSymbol && FTokens[I].Symbol == ASymbol;
+  }
+  // Whether token I is the word AWord (lower case), case ignored.
+  bool Is(size_t I, std::string_view AWord) const {
+    if (!IsName(I) || FTokens[I].Length != AWord.size()) return false;
+    const std::string_view text = TextOf(I);
+    for (size_t k = 0; k < text.size(); ++k) {
+      char c = text[k];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      if (c != AWord[k]) return false;
+    }
+    return true;
+  }
+  bool IsAny(size_t I, std::initializer_list<std::string_view> AWords) const {
+    for (std::string_view w : AWords)
+      if (Is(I, w)) return true;
+    return false;
+  }
+  bool IsRoutineWord(size_t I) const { return IsAny(I, {"procedure", "function", "constructor", "destructor", "operator"}); }
+  bool IsSectionWord(size_t I) const {
+    return IsAny(I, {"var", "const", "type", "label", "threadvar", "resourcestring", "begin", "asm", "implementation",
+                     "initialization", "finalization", "uses", "exports"});
+  }
+  // A word that no declaration names: a reserved word the reader acts on.
+  bool IsReserved(size_t I) const {
+    return IsSectionWord(I) || IsRoutineWord(I) ||
+           IsAny(I, {"end", "class", "record", "object", "interface", "property", "case", "of", "array", "set",
+                     "packed", "with", "do", "if", "then", "else", "while", "for", "repeat", "until", "try",
+                     "except", "finally", "inherited", "nil", "not", "and", "or"});
+  }
+
+  // Past the bracket that closes the one at I.
+  size_t SkipBrackets(size_t I) const {
+    const char open = FTokens[I].Symbol, close = open == '(' ? ')' : open == '[' ? ']' : '>';
+    int depth = 0;
+    for (; I < Count(); ++I) {
+      if (IsSymbol(I, open)) ++depth;
+      else if (IsSymbol(I, close) && --depth == 0) return I + 1;
+      else if (open == '<' && (IsSymbol(I, ';') || IsSymbol(I, '='))) return I;
+    }
+    return I;
+  }
+
+  // Whether token I opens a structure that an end closes: record, object
+  // (not "of object"), and class or interface after '=' or "packed".
+  bool OpensStructure(size_t I) const {
+    if (Is(I, "record")) return true;
+    if (Is(I, "object")) return !(I > 0 && Is(I - 1, "of"));
+    if (IsAny(I, {"class", "interface", "dispinterface", "objcclass", "objcprotocol", "objccategory"})) {
+      const bool placed = I > 0 && (IsSymbol(I - 1, '=') || IsAny(I - 1, {"packed", "type"}));
+      return placed && !IsSymbol(I + 1, ';') && !Is(I + 1, "of");
+    }
+    return false;
+  }
+  // Past the end that closes the structure opened at I.
+  size_t SkipStructure(size_t I) const {
+    int depth = 0;
+    for (; I < Count(); ++I) {
+      if (OpensStructure(I)) ++depth;
+      else if (Is(I, "end") && --depth == 0) return I + 1;
+      else if (IsAny(I, {"implementation", "initialization", "finalization"})) return I;
+    }
+    return I;
+  }
+  // Past a type definition's ';' (structures skipped whole), or to a word
+  // that starts a section.
+  size_t SkipDefinition(size_t I) const {
+    for (int depth = 0; I < Count();) {
+      if (OpensStructure(I)) {
+        I = SkipStructure(I);
+        continue;
+      }
+      if (IsSymbol(I, '(') || IsSymbol(I, '[')) ++depth;
+      else if (IsSymbol(I, ')') || IsSymbol(I, ']')) depth = std::max(0, depth - 1);
+      else if (IsSymbol(I, ';') && depth == 0) return I + 1;
+      else if (depth == 0 && (IsSectionWord(I) || IsRoutineWord(I) || Is(I, "end"))) return I;
+      ++I;
+    }
+    return I;
+  }
+  // Past a block that opens at I (begin, case, try, asm) and its end.
+  size_t SkipBlock(size_t I) const {
+    int depth = 0;
+    for (; I < Count(); ++I) {
+      if (IsAny(I, {"begin", "case", "try", "asm"})) ++depth;
+      else if (Is(I, "end") && --depth == 0) return I + 1;
+      else if (depth > 0 && Is(I, "record")) ++depth;  // an anonymous record in a statement's cast
+    }
+    return I;
+  }
+
+  // A type as written at I: Unit.Name, ^Name, specialize Name<...>; empty
+  // for one written out in place. I moves past what was read.
+  TTypeName TypeName(size_t& I) const {
+    TTypeName type;
+    if (IsSymbol(I, '^')) ++I;
+    if (Is(I, "specialize")) ++I;
+    if (Is(I, "string")) {
+      ++I;
+      return {{}, "string"};
+    }
+    if (!IsName(I) || IsReserved(I)) return type;
+    std::vector<std::string> parts{std::string(TextOf(I++))};
+    while (IsSymbol(I, '.') && IsName(I + 1)) {
+      parts.emplace_back(TextOf(I + 1));
+      I += 2;
+    }
+    if (IsSymbol(I, '<')) I = SkipBrackets(I);
+    type.Name = parts.back();
+    parts.pop_back();
+    for (const std::string& p : parts) type.Unit += (type.Unit.empty() ? "" : ".") + p;
+    return type;
+  }
+
+  // Names, then ':' and a type: a parameter group, a variable declaration,
+  // fields. I moves to the token after the type.
+  void NameGroup(size_t& I, const char* AKind, std::vector<TDeclaredName>& AOut) const {
+    const size_t first = AOut.size();
+    while (IsName(I) && !IsReserved(I)) {
+      AOut.push_back({std::string(TextOf(I)), At(I).Offset, AKind, {}});
+      ++I;
+      if (!IsSymbol(I, ',')) break;
+      ++I;
+    }
+    if (!IsSymbol(I, ':')) return;
+    ++I;
+    const TTypeName type = TypeName(I);
+    for (size_t k = first; k < AOut.size(); ++k) AOut[k].Type = type;
+  }
+
+  // A parameter list from its '(' to past its ')'.
+  size_t Parameters(size_t I, std::vector<TDeclaredName>& AOut) const {
+    const size_t end = SkipBrackets(I);
+    for (++I; I < end;) {
+      if (IsAny(I, {"const", "var", "out", "constref"})) ++I;
+      const size_t before = I;
+      NameGroup(I, "parameter", AOut);
+      while (I < end && !IsSymbol(I, ';')) I = IsSymbol(I, '(') || IsSymbol(I, '[') ? SkipBrackets(I) : I + 1;
+      if (I == before) ++I;
+      else if (I < end) ++I;
+    }
+    return end;
+  }
+
+  std::string_view FText;
+  const TTokens& FTokens;
+};
+
+std::string Lower(std::string_view AText) {
+  std::string lower(AText);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower;
+}
+
+// A routine read with its nested routines.
+struct TParsedRoutine {
+  TRoutineScope Scope;
+  std::vector<TParsedRoutine> Nested;
+};
+
+class TRoutineReader {
+public:
+  explicit TRoutineReader(const TReader& AReader) : R(AReader) {}
+
+  // The routines of the whole text, with bodies.
+  std::vector<TParsedRoutine> All() {
+    std::vector<TParsedRoutine> out;
+    bool interface = false;
+    for (size_t i = 0; i < R.Count();) {
+      if (R.Is(i, "interface") && !(i > 0 && R.IsSymbol(i - 1, '='))) {
+        interface = true;
+        ++i;
+      } else if (R.Is(i, "implementation")) {
+        interface = false;
+        ++i;
+      } else if (R.OpensStructure(i)) {
+        i = R.SkipStructure(i);
+      } else if (R.IsRoutineWord(i) || (R.Is(i, "class") && R.IsRoutineWord(i + 1))) {
+        TParsedRoutine routine;
+        i = Routine(i, !interface, 0, routine);
+        if (routine.Scope.End > routine.Scope.Begin) out.push_back(std::move(routine));
+      } else {
+        ++i;
+      }
+    }
+    return out;
+  }
+
+private:
+  // A routine from its heading at I; with ABody, its local declarations and
+  // body too (when it has them). Returns where reading goes on.
+  size_t Routine(size_t I, bool ABody, int ANesting, TParsedRoutine& AOut) {
+    TRoutineScope& scope = AOut.Scope;
+    scope.Begin = R.At(I).Offset;
+    if (R.Is(I, "class")) {
+      scope.ClassMethod = true;
+      ++I;
+    }
+    const bool function = R.Is(I, "function") || R.Is(I, "operator");
+    ++I;
+    std::vector<std::string> parts;
+    while (R.IsName(I) || (R.At(I).Kind == TPascalToken::tkSymbol && parts.empty() && !R.IsSymbol(I, '('))) {
+      parts.emplace_back(R.TextOf(I++));
+      if (R.IsSymbol(I, '<')) I = R.SkipBrackets(I);
+      if (!R.IsSymbol(I, '.')) break;
+      ++I;
+    }
+    if (!parts.empty()) {
+      scope.Name = parts.back();
+      if (parts.size() > 1) scope.Owner = parts[parts.size() - 2];
+    }
+    if (R.IsSymbol(I, '(')) I = R.Parameters(I, scope.Locals);
+    if (R.IsSymbol(I, ':')) {
+      ++I;
+      if (R.IsName(I) && R.IsSymbol(I + 1, ':')) I += 2;  // an operator's named result
+      scope.Result = R.TypeName(I);
+    }
+    (void)function;
+    // Directives: "overload;", "external 'lib' name 'x';", "[public];"
+    bool bodiless = !ABody;
+    for (;;) {
+      while (I < R.Count() && !R.IsSymbol(I, ';') && !R.IsSectionWord(I) && !R.IsRoutineWord(I)) ++I;
+      if (R.IsSymbol(I, ';')) ++I;
+      if (R.IsSymbol(I, '[')) {
+        I = R.SkipBrackets(I);
+        continue;
+      }
+      if (!R.IsName(I) || R.IsReserved(I) || R.Is(I, "generic")) break;
+      bodiless |= R.IsAny(I, {"forward", "external"});
+    }
+    if (bodiless) return I;
+    // Local declarations and nested routines, then the body.
+    while (I < R.Count()) {
+      if (R.IsAny(I, {"var", "threadvar"})) {
+        for (++I; R.IsName(I) && !R.IsReserved(I);) {
+          R.NameGroup(I, "var", scope.Locals);
+          I = R.SkipDefinition(I);
+        }
+      } else if (R.IsAny(I, {"const", "resourcestring"})) {
+        for (++I; R.IsName(I) && !R.IsReserved(I);) {
+          TDeclaredName name{std::string(R.TextOf(I)), R.At(I).Offset, "const", {}};
+          ++I;
+          if (R.IsSymbol(I, ':')) name.Type = R.TypeName(++I);
+          scope.Locals.push_back(std::move(name));
+          I = R.SkipDefinition(I);
+        }
+      } else if (R.Is(I, "type")) {
+        for (++I; R.IsName(I) && !R.IsReserved(I) && (R.IsSymbol(I + 1, '=') || R.IsSymbol(I + 1, '<'));) {
+          scope.Locals.push_back({std::string(R.TextOf(I)), R.At(I).Offset, "type", {}});
+          I = R.SkipDefinition(I + 1);
+        }
+      } else if (R.Is(I, "label")) {
+        I = R.SkipDefinition(I + 1);
+      } else if ((R.IsRoutineWord(I) || (R.Is(I, "class") && R.IsRoutineWord(I + 1))) && ANesting < MostNesting) {
+        TParsedRoutine nested;
+        const size_t heading = I;
+        I = Routine(I, true, ANesting + 1, nested);
+        const size_t nameAt = R.Is(heading, "class") ? heading + 2 : heading + 1;
+        if (R.IsName(nameAt))
+          scope.Locals.push_back({std::string(R.TextOf(nameAt)), R.At(nameAt).Offset,
+                                  std::string(R.TextOf(R.Is(heading, "class") ? heading + 1 : heading)), nested.Scope.Result});
+        if (nested.Scope.End > nested.Scope.Begin) AOut.Nested.push_back(std::move(nested));
+      } else if (R.IsAny(I, {"begin", "asm"})) {
+        const size_t end = R.SkipBlock(I);
+        scope.End = end > 0 ? R.At(end - 1).Offset + R.At(end - 1).Length : scope.Begin;
+        return end;
+      } else {
+        break;  // not a routine's body after all
+      }
+    }
+    return I;
+  }
+
+  const TReader& R;
+};
+
+void Collect(const std::vector<TParsedRoutine>& ARoutines, uint32_t AOffset, std::vector<TRoutineScope>& AOut) {
+  for (const TParsedRoutine& r : ARoutines)
+    if (r.Scope.Begin <= AOffset && AOffset < r.Scope.End) {
+      AOut.push_back(r.Scope);
+      Collect(r.Nested, AOffset, AOut);
+      return;
+    }
+}
+
+// The members of a structure whose body starts at I, to its end.
+void Members(const TReader& R, size_t I, std::vector<TDeclaredName>& AOut, int ANesting) {
+  while (I < R.Count() && !R.Is(I, "end")) {
+    if (R.IsAny(I, {"implementation", "initialization", "finalization"})) return;
+    if (R.IsAny(I, {"private", "protected", "public", "published", "strict", "automated", "var", "class",
+                    "required", "optional"})) {
+      ++I;
+    } else if (R.IsRoutineWord(I)) {
+      const bool function = R.IsAny(I, {"function", "operator"});
+      const std::string kind = Lower(R.TextOf(I));
+      ++I;
+      TDeclaredName name{std::string(R.TextOf(I)), R.At(I).Offset, kind, {}};
+      if (R.IsName(I)) ++I;
+      if (R.IsSymbol(I, '(')) I = R.SkipBrackets(I);
+      if (function && R.IsSymbol(I, ':')) name.Type = R.TypeName(++I);
+      if (!name.Name.empty() && !R.IsSymbol(I, '.') && !R.IsSymbol(I, '=')) AOut.push_back(std::move(name));
+      I = R.SkipDefinition(I);
+    } else if (R.Is(I, "property")) {
+      ++I;
+      TDeclaredName name{std::string(R.TextOf(I)), R.At(I).Offset, "property", {}};
+      ++I;
+      if (R.IsSymbol(I, '[')) I = R.SkipBrackets(I);
+      if (R.IsSymbol(I, ':')) name.Type = R.TypeName(++I);
+      AOut.push_back(std::move(name));
+      I = R.SkipDefinition(I);
+    } else if (R.Is(I, "type")) {
+      for (++I; R.IsName(I) && !R.IsReserved(I) && (R.IsSymbol(I + 1, '=') || R.IsSymbol(I + 1, '<'));) {
+        AOut.push_back({std::string(R.TextOf(I)), R.At(I).Offset, "type", {}});
+        I = R.SkipDefinition(I + 1);
+      }
+    } else if (R.Is(I, "const")) {
+      for (++I; R.IsName(I) && !R.IsReserved(I) && (R.IsSymbol(I + 1, '=') || R.IsSymbol(I + 1, ':'));) {
+        TDeclaredName name{std::string(R.TextOf(I)), R.At(I).Offset, "const", {}};
+        if (R.IsSymbol(I + 1, ':')) {
+          size_t at = I + 2;
+          name.Type = R.TypeName(at);
+        }
+        AOut.push_back(std::move(name));
+        I = R.SkipDefinition(I + 1);
+      }
+    } else if (R.Is(I, "case")) {
+      // A variant part: "case Tag: T of 0: (A: T; B: U); 1: (...)", up to
+      // the record's end.
+      ++I;
+      if (R.IsName(I) && R.IsSymbol(I + 1, ':')) R.NameGroup(I, "field", AOut);
+      while (I < R.Count() && !R.Is(I, "of")) ++I;
+      for (++I; I < R.Count() && !R.Is(I, "end");) {
+        if (R.IsSymbol(I, '(') && ANesting < MostNesting) {
+          const size_t close = R.SkipBrackets(I);
+          std::vector<TDeclaredName> fields;
+          Members(R, I + 1, fields, ANesting + 1);
+          for (TDeclaredName& f : fields)
+            if (f.Offset < (close > 0 ? R.At(close - 1).Offset : 0)) AOut.push_back(std::move(f));
+          I = close;
+        } else {
+          ++I;
+        }
+      }
+      return;
+    } else if (R.IsName(I) && (R.IsSymbol(I + 1, ':') || R.IsSymbol(I + 1, ','))) {
+      R.NameGroup(I, "field", AOut);
+      I = R.SkipDefinition(I);
+    } else if (R.IsSymbol(I, '[')) {
+      I = R.SkipBrackets(I);
+    } else if (R.IsSymbol(I, ')')) {
+      return;  // the end of a variant's fields
+    } else {
+      I = R.IsName(I) ? R.SkipDefinition(I) : I + 1;
+    }
+  }
+}
+
+// The token that holds AOffset (or ends just before it); Count when none.
+size_t TokenAt(const TTokens& ATokens, uint32_t AOffset) {
+  auto it = std::upper_bound(ATokens.begin(), ATokens.end(), AOffset,
+                             [](uint32_t AAt, const TPascalToken& AToken) { return AAt < AToken.Offset; });
+  if (it == ATokens.begin()) return ATokens.size();
+  const size_t i = static_cast<size_t>(it - ATokens.begin()) - 1;
+  return AOffset <= ATokens[i].Offset + ATokens[i].Length ? i : ATokens.size();
+}
+
+}  // namespace
+
+TSourceModel::TSourceModel(std::string_view AText) : FText(AText), FTokens(Tokenize(FText)) {
+  FLineStarts.push_back(0);
+  for (uint32_t i = 0; i < FText.size(); ++i) {
+    // A lone CR ends a line as a LF or CR LF does.
+    if (FText[i] == '\n' || (FText[i] == '\r' && (i + 1 >= FText.size() || FText[i + 1] != '\n'))) FLineStarts.push_back(i + 1);
+  }
+  const TReader r(FText, FTokens);
+  bool implementation = false;
+  for (size_t i = 0; i < r.Count(); ++i) {
+    if (i == 0 && r.IsAny(i, {"unit", "program", "library"})) {
+      FModule.Unit = r.Is(i, "unit");
+      for (size_t k = i + 1; r.IsName(k) || r.IsSymbol(k, '.'); ++k) FModule.Name += r.TextOf(k);
+    } else if (r.Is(i, "implementation")) {
+      implementation = true;
+    } else if (r.Is(i, "uses")) {
+      std::vector<std::string>& list = implementation ? FModule.ImplementationUses : FModule.InterfaceUses;
+      std::string name;
+      bool skipping = false;
+      for (++i; i < r.Count() && !r.IsSymbol(i, ';'); ++i) {
+        if (r.IsSymbol(i, ',')) {
+          if (!name.empty()) list.push_back(name);
+          name.clear();
+          skipping = false;
+        } else if (r.Is(i, "in")) {
+          skipping = true;
+        } else if (!skipping && (r.IsName(i) || r.IsSymbol(i, '.'))) {
+          name += r.TextOf(i);
+        }
+      }
+      if (!name.empty()) list.push_back(name);
+    }
+  }
+  // The mode: the first {$mode ...} directive says it.
+  const std::string lower = Lower(FText.substr(0, std::min<size_t>(FText.size(), 1 << 20)));
+  const size_t mode = lower.find("{$mode ");
+  if (mode != std::string::npos) {
+    const std::string_view rest = std::string_view(lower).substr(mode + 7);
+    FModule.ObjectPascal = rest.rfind("objfpc", 0) == 0 || rest.rfind("delphi", 0) == 0;
+  }
+}
+
+std::vector<TRoutineScope> TSourceModel::RoutinesAt(uint32_t AOffset) const {
+  const TReader r(FText, FTokens);
+  std::vector<TRoutineScope> out;
+  Collect(TRoutineReader(r).All(), AOffset, out);
+  return out;
+}
+
+std::vector<std::vector<std::vector<std::string>>> TSourceModel::WithsAt(uint32_t AOffset, uint32_t ABegin,
+                                                                        uint32_t AEnd) const {
+  const TReader r(FText, FTokens);
+  std::vector<std::vector<std::vector<std::string>>> out;
+  size_t i = TokenAt(FTokens, ABegin);
+  for (; i < r.Count() && r.At(i).Offset < AEnd; ++i) {
+    if (!r.Is(i, "with")) continue;
+    std::vector<std::vector<std::string>> expressions(1);
+    size_t k = i + 1;
+    for (int depth = 0; k < r.Count() && !(depth == 0 && r.Is(k, "do")); ++k) {
+      if (r.IsSymbol(k, '(') || r.IsSymbol(k, '[')) ++depth;
+      else if (r.IsSymbol(k, ')') || r.IsSymbol(k, ']')) --depth;
+      else if (depth == 0 && r.IsSymbol(k, ',')) expressions.emplace_back();
+      else if (depth == 0 && r.IsName(k) && (expressions.back().empty() || r.IsSymbol(k - 1, '.')))
+        expressions.back().emplace_back(r.TextOf(k));
+      if (r.Is(k, "begin") || r.IsSymbol(k, ';')) break;  // no do: not a with statement after all
+    }
+    if (!r.Is(k, "do")) continue;
+    // The statement after do: a block to its end, or up to the ';' (or the
+    // end, else or until) that closes it.
+    size_t end = k + 1;
+    if (r.IsAny(end, {"begin", "case", "try", "asm"})) {
+      end = r.SkipBlock(end);
+    } else {
+      for (int depth = 0; end < r.Count(); ++end) {
+        if (r.IsAny(end, {"begin", "case", "try", "asm"})) ++depth;
+        else if (r.Is(end, "end") && depth-- == 0) break;
+        else if (depth == 0 && (r.IsSymbol(end, ';') || r.IsAny(end, {"else", "until"}))) break;
+      }
+    }
+    const uint32_t from = r.At(k).Offset;
+    const uint32_t to = end < r.Count() ? r.At(end).Offset : static_cast<uint32_t>(FText.size());
+    if (from <= AOffset && AOffset <= to) out.push_back(std::move(expressions));
+  }
+  return out;
+}
+
+std::vector<std::string> TSourceModel::ChainAt(uint32_t AOffset, uint32_t& ANameOffset) const {
+  const TReader r(FText, FTokens);
+  size_t i = TokenAt(FTokens, AOffset);
+  if (i >= r.Count() || !r.IsName(i)) return {};
+  ANameOffset = r.At(i).Offset;
+  std::vector<std::string> chain{std::string(r.TextOf(i))};
+  while (i >= 2 && r.IsSymbol(i - 1, '.')) {
+    size_t k = i - 2;
+    if (r.IsSymbol(k, '^') && k > 0) --k;
+    // A call or an index before the dot: "Items[i].Name", "Owner().Name".
+    for (int guard = 0; (r.IsSymbol(k, ')') || r.IsSymbol(k, ']')) && guard < MostNesting; ++guard) {
+      const char close = r.At(k).Symbol, open = close == ')' ? '(' : '[';
+      int depth = 0;
+      for (; k > 0; --k) {
+        if (r.IsSymbol(k, close)) ++depth;
+        else if (r.IsSymbol(k, open) && --depth == 0) break;
+      }
+      if (k == 0) return chain;
+      --k;
+    }
+    if (!r.IsName(k)) break;
+    chain.insert(chain.begin(), std::string(r.TextOf(k)));
+    i = k;
+  }
+  if (i >= 1 && r.Is(i - 1, "inherited")) chain.insert(chain.begin(), "inherited");
+  return chain;
+}
+
+TTypeShape TSourceModel::TypeAt(uint32_t ANameOffset) const {
+  const TReader r(FText, FTokens);
+  TTypeShape shape;
+  size_t i = TokenAt(FTokens, ANameOffset);
+  if (i >= r.Count()) return shape;
+  ++i;
+  if (r.IsSymbol(i, '<')) i = r.SkipBrackets(i);
+  if (!r.IsSymbol(i, '=')) return shape;
+  ++i;
+  if (r.Is(i, "type")) ++i;
+  if (r.IsAny(i, {"packed", "bitpacked"})) ++i;
+  if (r.IsSymbol(i, '^')) {
+    ++i;
+    shape.Kind = TTypeShape::tsPointer;
+    shape.Target = r.TypeName(i);
+    return shape;
+  }
+  if (r.Is(i, "class") && r.Is(i + 1, "of")) {
+    i += 2;
+    shape.Kind = TTypeShape::tsClassReference;
+    shape.Target = r.TypeName(i);
+    return shape;
+  }
+  if (r.OpensStructure(i) || r.Is(i, "class")) {
+    shape.Kind = TTypeShape::tsStructure;
+    shape.Class = r.Is(i, "class");
+    ++i;
+    if (r.IsAny(i, {"helper"})) return shape;  // a helper adds to another type: nothing of its own to look into here
+    if (r.IsAny(i, {"abstract", "sealed", "external"})) ++i;
+    if (r.IsSymbol(i, '(')) {
+      const size_t end = r.SkipBrackets(i);
+      for (++i; i < end;) {
+        const TTypeName ancestor = r.TypeName(i);
+        if (!ancestor.Empty()) shape.Ancestors.push_back(ancestor);
+        while (i < end && !r.IsSymbol(i, ',')) ++i;
+        ++i;
+      }
+      i = end;
+    }
+    if (!r.IsSymbol(i, ';')) Members(r, i, shape.Members, 0);
+    return shape;
+  }
+  if (r.IsName(i) && !r.IsReserved(i)) {
+    shape.Kind = TTypeShape::tsAlias;
+    shape.Target = r.TypeName(i);
+  }
+  return shape;
+}
+
+TTypeName TSourceModel::DeclaredTypeAt(uint32_t ANameOffset) const {
+  const TReader r(FText, FTokens);
+  size_t i = TokenAt(FTokens, ANameOffset);
+  if (i >= r.Count()) return {};
+  ++i;
+  while (r.IsSymbol(i, ',') && r.IsName(i + 1)) i += 2;  // A, B: T
+  if (r.IsSymbol(i, '<')) i = r.SkipBrackets(i);
+  if (r.IsSymbol(i, '(') || r.IsSymbol(i, '[')) i = r.SkipBrackets(i);  // a function's or property's parameters
+  if (!r.IsSymbol(i, ':')) return {};
+  ++i;
+  return r.TypeName(i);
+}
+
+uint32_t TSourceModel::OffsetOf(uint32_t ALine, uint32_t AColumn) const {
+  if (ALine == 0 || ALine > FLineStarts.size()) return static_cast<uint32_t>(FText.size());
+  return std::min<uint32_t>(FLineStarts[ALine - 1] + (AColumn > 0 ? AColumn - 1 : 0), static_cast<uint32_t>(FText.size()));
+}
+
+void TSourceModel::LineColumnOf(uint32_t AOffset, uint32_t& ALine, uint32_t& AColumn) const {
+  const auto it = std::upper_bound(FLineStarts.begin(), FLineStarts.end(), AOffset);
+  const size_t line = static_cast<size_t>(it - FLineStarts.begin());
+  ALine = static_cast<uint32_t>(line);
+  AColumn = AOffset - FLineStarts[line - 1] + 1;
+}
+
+}  // namespace Vantry

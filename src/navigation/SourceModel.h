@@ -1,0 +1,100 @@
+#pragma once
+// What one Pascal text says about the scopes at a place in it, as the
+// resolver needs it: the module and its uses clauses, the routines around a
+// place with their parameters and local declarations, the with statements
+// around it, the chain of names that ends at it (A.B(x).C), and the shape
+// of a type declared in it (its ancestors and members with their types).
+// Read from tokens of the text as it stands, unsaved edits and all; a text
+// that does not parse gives what could be read.
+
+#include "finder/DeclarationScanner.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Vantry {
+
+// A type as a declaration names it: Classes.TStrings is {"Classes",
+// "TStrings"}; an empty Name for a type written out in place (array of,
+// set of, a procedure type) that has no members to look into.
+struct TTypeName {
+  std::string Unit;
+  std::string Name;
+  bool Empty() const { return Name.empty(); }
+};
+
+// A name declared at a place in a text: a parameter, a local, a member.
+struct TDeclaredName {
+  std::string Name;
+  uint32_t Offset = 0;  // of the name in the text
+  std::string Kind;     // "parameter", "var", "const", "type", "field", "function", "property"...
+  TTypeName Type;       // its declared type, or a function's result
+};
+
+// A routine whose heading and body hold a place.
+struct TRoutineScope {
+  std::string Owner;  // "TStrings" for "TStrings.Add" (the last type of a dotted heading); empty for a plain routine
+  std::string Name;
+  bool ClassMethod = false;
+  TTypeName Result;  // a function's result type
+  std::vector<TDeclaredName> Locals;  // parameters first, then local declarations and nested routines
+  uint32_t Begin = 0;  // the heading's first byte
+  uint32_t End = 0;    // past the body's end
+};
+
+struct TModuleFacts {
+  std::string Name;
+  bool Unit = false;
+  std::vector<std::string> InterfaceUses;       // a program's uses too
+  std::vector<std::string> ImplementationUses;
+  bool ObjectPascal = false;  // {$mode objfpc} or {$mode delphi}: the objpas unit is used
+};
+
+// The shape of a declared type.
+struct TTypeShape {
+  enum TKind : uint8_t { tsOther, tsStructure, tsAlias, tsPointer, tsClassReference };
+  TKind Kind = tsOther;
+  bool Class = false;              // a class (TObject is its ancestor when none is named)
+  std::vector<TTypeName> Ancestors;  // class(TAncestor, IIntf): the ancestor first
+  std::vector<TDeclaredName> Members;
+  TTypeName Target;                // what an alias, pointer or class reference stands for
+};
+
+class TSourceModel {
+public:
+  explicit TSourceModel(std::string_view AText);
+
+  std::string_view Text() const { return FText; }
+  const std::vector<TPascalToken>& Tokens() const { return FTokens; }
+  const TModuleFacts& Module() const { return FModule; }
+
+  // The routines that hold AOffset, the outermost first.
+  std::vector<TRoutineScope> RoutinesAt(uint32_t AOffset) const;
+  // The with statements that hold AOffset between ABegin and AEnd (a
+  // routine's body), the outermost first; each a list of its expressions,
+  // each expression a chain of names.
+  std::vector<std::vector<std::vector<std::string>>> WithsAt(uint32_t AOffset, uint32_t ABegin, uint32_t AEnd) const;
+  // The chain of names that ends with the name at AOffset ("inherited"
+  // first after that word); empty when AOffset is on no name. ANameOffset
+  // tells where the last name starts.
+  std::vector<std::string> ChainAt(uint32_t AOffset, uint32_t& ANameOffset) const;
+  // The shape of the type whose name stands at ANameOffset.
+  TTypeShape TypeAt(uint32_t ANameOffset) const;
+  // The declared type of the declaration (a variable, a constant, a field,
+  // a property, a function's result) whose name stands at ANameOffset.
+  TTypeName DeclaredTypeAt(uint32_t ANameOffset) const;
+  // The byte offset of a line and column (both from 1).
+  uint32_t OffsetOf(uint32_t ALine, uint32_t AColumn) const;
+  // The line and column (both from 1) of a byte offset.
+  void LineColumnOf(uint32_t AOffset, uint32_t& ALine, uint32_t& AColumn) const;
+
+private:
+  std::string FText;
+  std::vector<TPascalToken> FTokens;
+  std::vector<uint32_t> FLineStarts;
+  TModuleFacts FModule;
+};
+
+}  // namespace Vantry
