@@ -44,6 +44,13 @@ public:
   bool GetEditorText(std::string& AText, size_t& ACursor) override {
     return FWindow.Editor().CurrentText(AText, ACursor);
   }
+  std::string GetCurrentFile() override {
+    const int index = FWindow.Editor().currentIndex();
+    return index < 0 ? std::string() : FWindow.Editor().PathOf(index);
+  }
+  void ShowStatus(const std::string& AText) override {
+    FWindow.statusBar()->showMessage(QString::fromStdString(AText));
+  }
 
 private:
   THostWindow& FWindow;

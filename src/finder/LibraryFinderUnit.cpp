@@ -99,20 +99,23 @@ void TLibraryFinderModule::IMIFindLibraryDeclarationClick(TObject*) {
 
 void TLibraryFinderModule::IMIFindDeclarationAtCursorClick(TObject*) {
   try {
-    std::string text;
-    size_t cursor = 0;
-    TNameAtCursor at;
-    std::vector<std::string> uses;
-    if (ToolServices && ToolServices->GetEditorText(text, cursor)) {
-      at = NameAt(text, cursor);
-      uses = UsesOf(text);
+    TLookup lookup;
+    lookup.Declaration = true;
+    if (ToolServices && ToolServices->GetEditorText(lookup.Text, lookup.Cursor)) {
+      const TNameAtCursor at = NameAt(lookup.Text, lookup.Cursor);
+      lookup.Owner = at.Owner;
+      lookup.Name = at.Name;
+      lookup.Uses = UsesOf(lookup.Text);
+      lookup.Path = ToolServices->GetCurrentFile();
     } else if (ToolServices) {  // a host that cannot give the text: the name alone
-      at.Name = ToolServices->GetIdentifierAtCursor();
+      lookup.Name = ToolServices->GetIdentifierAtCursor();
     }
-    if (at.Name.empty())
+    if (lookup.Name.empty()) {
       Application().ShowMessage("There is no identifier at the cursor.");
-    else
-      OpenDeclarationNamed(at.Owner, at.Name, std::move(uses));
+    } else {
+      RefreshIndex(true);
+      Look(std::move(lookup));
+    }
   } catch (...) {
     Application().HandleException(this);
   }
@@ -205,8 +208,31 @@ bool TLibraryFinderModule::ResolveName(const TLookup& ALookup, bool AFinal) {
   return true;
 }
 
+bool TLibraryFinderModule::ResolveInScope(const TLookup& ALookup, const std::shared_ptr<const TDeclarationTable>& ATable) {
+  if (!FResolver || FResolverGeneration != FIndex->DeclarationGeneration()) {
+    FResolver = std::make_unique<TResolver>(ATable, FIndex->Target());
+    FResolverGeneration = FIndex->DeclarationGeneration();
+  }
+  const TResolution resolution =
+      FResolver->Resolve(ALookup.Path, ALookup.Text, static_cast<uint32_t>(std::min<size_t>(ALookup.Cursor, UINT32_MAX)));
+  if (!resolution.Scoped || resolution.Answers.empty()) {
+    if (ToolServices && !resolution.Note.empty()) ToolServices->ShowStatus(resolution.Note);
+    return false;
+  }
+  const TAnswer& first = resolution.Answers.front();
+  OpenFile(first.Path, static_cast<int>(first.Line), static_cast<int>(first.Column));
+  if (ToolServices) {
+    std::string status = first.Name + ": " + resolution.Via;
+    if (resolution.Answers.size() > 1)
+      status += Format("; %d declarations (overloads)", {static_cast<int>(resolution.Answers.size())});
+    ToolServices->ShowStatus(status);
+  }
+  return true;
+}
+
 bool TLibraryFinderModule::ResolveDeclaration(const TLookup& ALookup, bool AFinal) {
   const std::shared_ptr<const TDeclarationTable> table = FIndex->Declarations();
+  if (table && !ALookup.Text.empty() && ResolveInScope(ALookup, table)) return true;
   std::vector<uint32_t> found;
   bool owned = false;
   if (table) {

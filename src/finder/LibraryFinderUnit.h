@@ -12,6 +12,7 @@
 #include "finder/FinderForm.h"
 #include "finder/LibraryIndex.h"
 #include "menus/ecMenus.h"
+#include "navigation/Resolver.h"
 
 #include <QPointer>
 
@@ -41,8 +42,11 @@ public:
   // Opens the unit named by the identifier under the editor's cursor.
   void IMIOpenUnitAtCursorClick(TObject* Sender);
   void IMIFindLibraryDeclarationClick(TObject* Sender);
-  // Goes to the declaration of the name under the editor's cursor (with its
-  // owner when the text reads Owner.Name).
+  // Goes to the declaration the name under the editor's cursor means, as
+  // the compiler binds it in the editor's text (unsaved edits and all),
+  // and says in the status bar where it came from; when the scope cannot
+  // be worked out, to the declaration of that name (with its owner when
+  // the text reads Owner.Name), through the finder when there are several.
   void IMIFindDeclarationAtCursorClick(TObject* Sender);
 
   // Shows the finder (raising it when it is open) with what it held when it
@@ -71,6 +75,11 @@ private:
     bool Declaration = false;  // a declaration's name, else a unit's
     std::string Owner, Name;
     std::vector<std::string> Uses;
+    // The editor's text, the cursor's byte offset in it and its file, for
+    // the resolver; an empty text when the host cannot give it.
+    std::string Text;
+    size_t Cursor = 0;
+    std::string Path;
     bool Empty() const { return Name.empty(); }
   };
 
@@ -84,11 +93,16 @@ private:
   // nothing and may find something later.
   bool ResolveName(const TLookup& ALookup, bool AFinal);
   bool ResolveDeclaration(const TLookup& ALookup, bool AFinal);
+  // Goes where the resolver says the name at the cursor is declared; false
+  // when it cannot tell by the scope rules.
+  bool ResolveInScope(const TLookup& ALookup, const std::shared_ptr<const TDeclarationTable>& ATable);
   void OpenFile(const std::string& APath, int ALine, int AColumn);
   // Says why nothing was found, when it is not the name itself.
   bool ReportUnreadableRoot();
 
   std::unique_ptr<TLibraryIndex> FIndex;
+  std::unique_ptr<TResolver> FResolver;  // for the index's declarations of FResolverGeneration
+  uint64_t FResolverGeneration = 0;
   QPointer<TFinderForm> FFinder;
   QTimer* FWaitTimer = nullptr;  // while a lookup waits for the walk
   TLookup FPending;              // the name it waits to look up

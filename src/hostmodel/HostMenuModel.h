@@ -152,11 +152,15 @@ public:
   std::string GetIdentifierAtCursor() override { return CursorIdentifier; }
   bool OpenFileAt(const std::string& AFileName, int ALine, int AColumn) override;
   bool GetEditorText(std::string& AText, size_t& ACursor) override;
+  std::string GetCurrentFile() override { return CurrentFile; }
+  void ShowStatus(const std::string& AText) override { StatusTexts.push_back(AText); }
 
   HWND ParentHandle = nullptr;
   std::string CursorIdentifier;          // what GetIdentifierAtCursor answers
   std::string EditorText;                // what GetEditorText answers, when not empty
   size_t EditorCursor = 0;
+  std::string CurrentFile;               // what GetCurrentFile answers
+  std::vector<std::string> StatusTexts;  // every ShowStatus call, in order
   std::set<std::string> OpenFiles;       // what IsFileOpen answers from
   std::vector<std::string> OpenedFiles;  // every OpenFile call, in order; OpenFileAt adds ":line:column"
 

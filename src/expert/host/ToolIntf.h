@@ -96,6 +96,12 @@ public:
     (void)ACursor;
     return false;
   }
+  // The path of the file being edited, as bytes; empty when none is (or
+  // it has never been saved).
+  virtual std::string GetCurrentFile() { return {}; }
+  // Shows a line of text where the IDE shows passing news (its status
+  // bar); a host without one shows nothing.
+  virtual void ShowStatus(const std::string& AText) { (void)AText; }
 
 protected:
   ~TIToolServices() override;
