@@ -15,6 +15,7 @@ protected:
     Temp.WriteFile("Src/rtl/classesh.inc",
                    "type\n  TStringList = class\n    procedure Sort;\n    property Sorted: Boolean;\n  end;\n");
     Temp.WriteFile("Src/rtl/sysutils.pp", "unit SysUtils;\ninterface\nconst MaxInt = 1;\n");
+    Temp.WriteFile("Mine/demo.pp", "program Demo;\nuses SysUtils;\nvar Sort: Integer;\nbegin\n  MaxInt;\nend.\n");
     Source = Temp / "Src";
   }
   std::string Source;
@@ -37,6 +38,14 @@ TEST_F(FindToolTest, PrintsWhereEditorsJumpAndExitsLikeGrep) {
        "SRC/rtl/classesh.inc:4:14: property TStringList.Sorted\nSRC/rtl/sysutils.pp:1:6: unit SysUtils\n"
        "SRC/rtl/sysutils.pp:3:7: const MaxInt\n"},
       {{"maxint"}, 0, "SRC/rtl/sysutils.pp:3:7: const MaxInt\n"},  // the folder the settings name
+      {{"--root", "SRC", "--definition", "MINE/demo.pp:5:4"}, 0, "SRC/rtl/sysutils.pp:3:7: const MaxInt\n"},
+      {{"--root", "SRC", "--definition", "MINE/demo.pp:3:6"}, 0, "MINE/demo.pp:3:5: var Sort\n"},
+      {{"--root", "SRC", "--definition", "MINE/demo.pp:1:2"}, 1, ""},  // a reserved word: no name there
+      {{"--root", "SRC", "--target", "m68k-amiga", "--units", "sysu"}, 0, "SRC/rtl/sysutils.pp\n"},
+      {{"--root", "SRC", "--definition", "MINE/demo.pp:x:1"}, 2, ""},
+      {{"--root", "SRC", "--definition", "MINE/missing.pp:1:1"}, 2, ""},
+      {{"--root", "SRC", "--definition", "MINE/demo.pp:1:1", "sort"}, 2, ""},
+      {{"--root", "SRC", "--target", "vax-vms", "sort"}, 2, ""},
       {{"--root", "SRC", "zzqq"}, 1, ""},
       {{"--root", "SRC/missing", "sort"}, 2, ""},
       {{"--root", "SRC", "--limit", "many", "sort"}, 2, ""},
@@ -48,13 +57,15 @@ TEST_F(FindToolTest, PrintsWhereEditorsJumpAndExitsLikeGrep) {
   WriteSettings(false, Source);
   for (const TRun& run : runs) {
     std::vector<std::string> args;
-    for (std::string arg : run.Args) args.push_back(arg.find("SRC") == 0 ? Source + arg.substr(3) : arg);
+    for (std::string arg : run.Args)
+      args.push_back(arg.find("SRC") == 0 ? Source + arg.substr(3) : arg.find("MINE") == 0 ? Temp / "Mine" + arg.substr(4) : arg);
     SCOPED_TRACE(::testing::PrintToString(args));
     std::string output;
     EXPECT_EQ(VantryTest::RunTool(VANTRY_FIND_TOOL, args, output), run.Exit);
     if (!run.Output) continue;
     std::string expected = run.Output;
     for (size_t at; (at = expected.find("SRC")) != std::string::npos;) expected.replace(at, 3, Source);
+    for (size_t at; (at = expected.find("MINE")) != std::string::npos;) expected.replace(at, 4, Temp / "Mine");
     EXPECT_EQ(output, expected);
   }
   std::string help;

@@ -1,0 +1,132 @@
+// What a name at a place means: a small library on disk, and a program (or
+// a unit) of the user's with the cursor marked '|' in it, for each of the
+// compiler's scoping rules.
+
+#include "navigation/Resolver.h"
+
+#include "finder/DeclarationScanner.h"
+#include "support/TestSupport.h"
+
+#include <gmock/gmock.h>
+
+using namespace Vantry;
+
+namespace {
+
+const std::vector<std::pair<const char*, const char*>> Library = {
+    {"rtl/linux/system.pp",
+     "unit System;\ninterface\n{$i systemh.inc}\ntype\n  TObject = class\n    constructor Create;\n  end;\n"
+     "implementation\nend.\n"},
+    {"rtl/amiga/system.pp", "unit System;\ninterface\nprocedure Move(const A; var B; C: Longint);\nimplementation\nend.\n"},
+    {"rtl/inc/systemh.inc", "procedure Move(const A; var B; C: Longint);\n"},
+    {"rtl/unix/classes.pp", "unit Classes;\ninterface\ntype\n  TStringList = class\n  end;\nimplementation\nend.\n"},
+    {"rtl/amicommon/classes.pp", "unit Classes;\ninterface\ntype\n  TStringList = class\n  end;\nimplementation\nend.\n"},
+    {"lib/shapes.pp",
+     "unit Shapes;\n{$mode objfpc}\ninterface\n{$i shapesh.inc}\ntype\n"
+     "  TOwnerThing = record\n    Name: string;\n  end;\n"
+     "  TShape = class\n    procedure Resize;\n    property Owner: TOwnerThing read FOwner;\n  end;\n"
+     "function Area: Integer;\nfunction Clash: Integer;\nimplementation\nfunction Hidden: Integer;\nbegin\nend;\nend.\n"},
+    {"lib/shapesh.inc", "const\n  MaxShapes = 10;\n"},
+    {"lib/a.pp", "unit A;\ninterface\nfunction Clash: Integer;\nimplementation\nend.\n"},
+    {"lib/b.pp", "unit B;\ninterface\nconst Clash = 2;\nimplementation\nend.\n"},
+    {"lib/unused.pp", "unit Unused;\ninterface\nconst Faraway = 3;\nimplementation\nend.\n"},
+};
+
+struct TResolveRow {
+  const char* Name;
+  const char* Target;
+  const char* Text;      // the user's file; '|' marks the cursor
+  const char* Expected;  // the first answer, "path:line kind Name"; "" for none
+  bool Scoped = true;
+  friend void PrintTo(const TResolveRow& ARow, std::ostream* AOut) { *AOut << ARow.Name; }
+};
+
+class ResolverTest : public ::testing::TestWithParam<TResolveRow> {
+protected:
+  void SetUp() override {
+    TDeclarationTableBuilder builder(Temp / "lib-root");
+    TDeclarationScanner scanner;
+    for (const auto& [path, text] : Library) {
+      Temp.WriteFile(std::string("lib-root/") + path, text);
+      const auto& found = scanner.Scan(text, IsIncludeFileName(path));
+      builder.AddFile(path, 1, 1, found, scanner.Links());
+    }
+    Table = std::make_shared<const TDeclarationTable>(builder.Finish());
+  }
+  // The first answer, its path relative to the temporary folder.
+  std::string Relative(const TAnswer& AAnswer) const {
+    std::string path = AAnswer.Path;
+    const std::string root = Temp / "lib-root/";
+    if (path.rfind(root, 0) == 0) path = path.substr(root.size());
+    if (path == Temp / "user.pp") path = "user.pp";
+    return path + ":" + std::to_string(AAnswer.Line) + " " + AAnswer.Kind + " " + AAnswer.Name;
+  }
+
+  VantryTest::TTempDir Temp;
+  std::shared_ptr<const TDeclarationTable> Table;
+};
+
+TEST_P(ResolverTest, AnswersAsTheCompilerBinds) {
+  std::string text = GetParam().Text;
+  const size_t cursor = text.find('|');
+  text.erase(cursor, 1);
+  TResolver resolver(Table, *ParseTarget(GetParam().Target));
+  const TResolution resolution = resolver.Resolve(Temp / "user.pp", text, static_cast<uint32_t>(cursor));
+  const std::string first = resolution.Answers.empty() ? "" : Relative(resolution.Answers.front());
+  EXPECT_EQ(first, GetParam().Expected) << resolution.Note;
+  EXPECT_EQ(resolution.Scoped, GetParam().Scoped) << resolution.Note;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, ResolverTest,
+    ::testing::Values(
+        TResolveRow{"ALocalHidesTheUnitsName", "x86_64-linux",
+                    "program P;\nuses Shapes;\nprocedure Run;\nvar\n  Area: Integer;\nbegin\n  Ar|ea := 1;\nend;\nbegin\nend.\n",
+                    "user.pp:5 var Area"},
+        TResolveRow{"AParameter", "x86_64-linux",
+                    "program P;\nuses Shapes;\nprocedure Run(Area: Integer);\nbegin\n  Ar|ea := 1;\nend;\nbegin\nend.\n",
+                    "user.pp:3 parameter Area"},
+        TResolveRow{"TheUnitsNameOutsideTheRoutine", "x86_64-linux",
+                    "program P;\nuses Shapes;\nprocedure Run;\nvar\n  Area: Integer;\nbegin\nend;\nbegin\n  Ar|ea;\nend.\n",
+                    "lib/shapes.pp:13 function Area"},
+        TResolveRow{"AnInheritedMember", "x86_64-linux",
+                    "program P;\nuses Shapes;\ntype\n  TSquare = class(TShape)\n    procedure Draw;\n  end;\n"
+                    "procedure TSquare.Draw;\nbegin\n  Res|ize;\nend;\nbegin\nend.\n",
+                    "lib/shapes.pp:10 procedure TShape.Resize"},
+        TResolveRow{"TheDefaultAncestor", "x86_64-linux",
+                    "program P;\ntype\n  TThing = class\n  end;\nbegin\n  TThing.Cre|ate;\nend.\n",
+                    "rtl/linux/system.pp:6 constructor TObject.Create"},
+        TResolveRow{"AWithStatement", "x86_64-linux",
+                    "program P;\nuses Shapes;\nprocedure Run(S: TShape);\nbegin\n  with S do\n    Res|ize;\nend;\nbegin\nend.\n",
+                    "lib/shapes.pp:10 procedure TShape.Resize"},
+        TResolveRow{"AChainThroughAPropertyAndAField", "x86_64-linux",
+                    "program P;\nuses Shapes;\nvar S: TShape;\nbegin\n  S.Owner.Na|me := '';\nend.\n",
+                    "lib/shapes.pp:7 field TOwnerThing.Name"},
+        TResolveRow{"AFunctionsResult", "x86_64-linux",
+                    "program P;\nuses Shapes;\nfunction Make: TShape;\nbegin\n  Result.Res|ize;\nend;\nbegin\nend.\n",
+                    "lib/shapes.pp:10 procedure TShape.Resize"},
+        TResolveRow{"TheLaterUnitOfTheUsesClauseWins", "x86_64-linux",
+                    "program P;\nuses A, B;\nbegin\n  Cla|sh;\nend.\n", "lib/b.pp:3 const Clash"},
+        TResolveRow{"ImplementationUsesBeforeInterfaceUses", "x86_64-linux",
+                    "unit U;\ninterface\nuses B;\nimplementation\nuses A;\nprocedure Run;\nbegin\n  Cla|sh;\nend;\nend.\n",
+                    "lib/a.pp:3 function Clash"},
+        TResolveRow{"AUnitQualifiedName", "x86_64-linux",
+                    "program P;\nuses A, B;\nbegin\n  A.Cla|sh;\nend.\n", "lib/a.pp:3 function Clash"},
+        TResolveRow{"AnIncludeFilesDeclaration", "x86_64-linux",
+                    "program P;\nuses Shapes;\nbegin\n  MaxSh|apes;\nend.\n", "lib/shapesh.inc:2 const MaxShapes"},
+        TResolveRow{"SystemThroughItsIncludeFileForTheTarget", "x86_64-linux",
+                    "program P;\nbegin\n  Mo|ve(a, b, 1);\nend.\n", "rtl/inc/systemh.inc:1 procedure Move"},
+        TResolveRow{"SystemForAnotherTarget", "m68k-amiga",
+                    "program P;\nbegin\n  Mo|ve(a, b, 1);\nend.\n", "rtl/amiga/system.pp:3 procedure Move"},
+        TResolveRow{"TheTargetsUnit", "x86_64-linux",
+                    "program P;\nuses Classes;\nvar L: TStri|ngList;\nbegin\nend.\n", "rtl/unix/classes.pp:4 class TStringList"},
+        TResolveRow{"AnotherTargetsUnit", "m68k-amiga",
+                    "program P;\nuses Classes;\nvar L: TStri|ngList;\nbegin\nend.\n",
+                    "rtl/amicommon/classes.pp:4 class TStringList"},
+        TResolveRow{"AUnitsHiddenRoutineIsNotInReach", "x86_64-linux",
+                    "program P;\nuses Shapes;\nbegin\n  Hid|den;\nend.\n", "lib/shapes.pp:16 function Hidden", false},
+        TResolveRow{"AnUnusedUnitIsNotInReach", "x86_64-linux",
+                    "program P;\nuses Shapes;\nbegin\n  Fara|way;\nend.\n", "lib/unused.pp:3 const Faraway", false},
+        TResolveRow{"DeclaredNowhere", "x86_64-linux", "program P;\nbegin\n  Nowh|ere;\nend.\n", "", false}));
+
+}  // namespace
