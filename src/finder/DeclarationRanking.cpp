@@ -53,7 +53,7 @@ bool MayMatchOwned(const TDeclarationTable& ATable, const TDeclarationQuery& AQu
 // match, Passed when it cannot rank before ABar (whether it matches is not
 // worked out).
 uint64_t Rank(const TDeclarationTable& ATable, const TDeclarationQuery& AQuery, uint32_t ADeclaration,
-              uint8_t AFileRank, uint64_t ABar, const std::vector<uint8_t>& AOwnerState) {
+              uint16_t AFileRank, uint64_t ABar, const std::vector<uint8_t>& AOwnerState) {
   const auto cutoff = static_cast<TMatchKind>(std::min<uint64_t>(ABar >> 61, mkSubsequence));
   const std::string& member = AQuery.Member.Text;
   if (cutoff <= mkPrefix && !member.empty() && ATable.FirstByte(ADeclaration) != member[0]) return Passed;
@@ -69,7 +69,8 @@ uint64_t Rank(const TDeclarationTable& ATable, const TDeclarationQuery& AQuery, 
   // target's own folder (rtl/x86_64), as the compiler binds the heading.
   // A declaration hidden in a unit's implementation is bound by that unit
   // alone: it comes after every declaration other units see.
-  const uint64_t fileHigh = ((AFileRank >> 3) & 1) << 3 | uint64_t{entry.Hidden()} << 2 |
+  const bool hidden = entry.Hidden() || (AFileRank & 256);
+  const uint64_t fileHigh = ((AFileRank >> 3) & 1) << 3 | uint64_t{hidden} << 2 |
                             ((AFileRank >> 1) & 1) << 1 | ((AFileRank >> 2) & 1);
   return (uint64_t{match.Kind} << 61) | (owner << 58) | (uint64_t{63 - std::min<size_t>(match.Run, 63)} << 52) |
          (fileHigh << 48) | (uint64_t{entry.Definition()} << 47) | (uint64_t((AFileRank >> 4) & MostRarity) << 43) |
@@ -139,7 +140,7 @@ void TDeclarationSearch::RankFiles(const TDeclarationTable& ATable) {
       yes = preferred(path.substr(start, slash - start));
       start = slash + 1;
     }
-    FFileRank[f] = static_cast<uint8_t>(standing[f].Place | (yes ? 0 : 2) | standing[f].Rarity << 4);
+    FFileRank[f] = static_cast<uint16_t>(standing[f].Place | (yes ? 0 : 2) | standing[f].Rarity << 4 | (standing[f].Hidden ? 256 : 0));
   }
 }
 

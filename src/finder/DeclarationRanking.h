@@ -76,7 +76,9 @@ private:
   std::vector<std::string> FPreferredUnits;     // lower case, sorted
   uint64_t FFileRankGeneration = UINT64_MAX;  // the table FFileRank was worked out for
   TTarget FTarget;
-  std::vector<uint8_t> FFileRank;  // per file: its TFilePlace, plus 2 unless of a preferred unit, plus its rarity << 4
+  // Per file: its TFilePlace, plus 2 unless of a preferred unit, plus its
+  // rarity << 4, plus 256 when it is hidden from other units.
+  std::vector<uint16_t> FFileRank;
   std::vector<uint32_t> FCandidates;  // every declaration that may have matched, in table order
   std::vector<uint32_t> FPrevious;    // the same for the search before
   std::vector<uint32_t> FLettered;    // those the letters of their names let through

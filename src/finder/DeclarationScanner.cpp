@@ -334,6 +334,9 @@ public:
   // Where the names of included files go ({$i name}, {$include name}) as
   // tokens pass them; null for nowhere.
   void NoteIncludes(std::string* ALinks) { FLinks = ALinks; }
+  // The kind of link an include is noted as from here on: 'i', or 'h' in a
+  // unit's implementation.
+  void NoteIncludesAs(char AKind) { FIncludeKind = AKind; }
 
   // Reads the next token into AToken. (Returned by value, the token was put
   // together byte by byte on the stack and read back whole before the
@@ -550,7 +553,7 @@ private:
     while (!name.empty() && ClassOf(name.back()) == ccBlank) name.remove_suffix(1);
     if (name.size() >= 2 && name.front() == '\'' && name.back() == '\'') name = name.substr(1, name.size() - 2);
     if (name.empty() || name.front() == '%' || name.size() > 255) return;
-    FLinks->push_back('i');
+    FLinks->push_back(FIncludeKind);
     FLinks->append(name);
     FLinks->push_back('\0');
   }
@@ -558,6 +561,7 @@ private:
   std::string_view FText;
   size_t FAt;
   std::string* FLinks = nullptr;
+  char FIncludeKind = 'i';
 };
 
 enum TSection : uint8_t {
@@ -738,8 +742,11 @@ private:
         if (FSection == sUnitHeading) FSection = sInterface;
         return;
       case kwImplementation:
+        if (FSection != sInclude) {
+          FSection = sImplementation;
+          FLexer.NoteIncludesAs('h');  // what the implementation includes, other units never see
+        }
         Next();
-        if (FSection != sInclude) FSection = sImplementation;
         return;
       case kwInitialization: case kwFinalization:
         FStopped = FSection != sInclude;

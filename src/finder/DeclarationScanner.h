@@ -70,7 +70,8 @@ public:
   // What the last text links to: the units its uses clauses name and the
   // files its directives include, each a kind byte ('u' a unit the
   // interface or a program uses, 'm' one the implementation uses, 'i' an
-  // included file), the name as written, and a zero byte; in text order.
+  // included file, 'h' one a unit's implementation includes), the name as
+  // written, and a zero byte; in text order.
   const std::string& Links() const;
 
 private:

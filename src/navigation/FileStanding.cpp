@@ -50,14 +50,14 @@ std::vector<TFileStanding> StandingOfFiles(const std::string& ARoot, const std::
   // Who uses which unit, counted once a file, among the files the target
   // reads; and who includes which file.
   std::unordered_map<std::string, size_t> users;
-  std::unordered_map<std::string, std::vector<uint32_t>> includers;
+  std::unordered_map<std::string, std::vector<std::pair<uint32_t, bool>>> includers;  // and whether from an implementation
   for (uint32_t f = 0; f < AFiles.size(); ++f) {
     standing[f].Place = rules.Place(AFiles[f].Path, AFiles[f].Program);
     const bool counts = (standing[f].Place & 8) == 0;
     std::vector<std::string> used;
     ForEachLink(AFiles[f].Links, [&](char AKind, std::string_view AName) {
-      if (AKind == 'i') {
-        includers[IncludedName(AName)].push_back(f);
+      if (AKind == 'i' || AKind == 'h') {
+        includers[IncludedName(AName)].push_back({f, AKind == 'h'});
       } else if (counts) {
         used.push_back(LowerBaseName(AName));
       }
@@ -82,11 +82,25 @@ std::vector<TFileStanding> StandingOfFiles(const std::string& ARoot, const std::
       n = unit == "system" || unit == "objpas" ? Implicit : static_cast<int64_t>(users[unit]);
     } else if (ADepth < 16) {
       if (auto it = includers.find(name); it != includers.end())
-        for (uint32_t by : it->second) n = std::max(n, usersOf(by, ADepth + 1));
+        for (const auto& [by, hidden] : it->second) n = std::max(n, usersOf(by, ADepth + 1));
     }
     return count[AFile] = n;
   };
   for (uint32_t f = 0; f < AFiles.size(); ++f) standing[f].Rarity = RarityOf(static_cast<size_t>(usersOf(f, 0)));
+  // An include file is hidden when every file that includes it does so in
+  // a unit's implementation, or is hidden itself.
+  std::vector<int8_t> hidden(AFiles.size(), -1);
+  std::function<bool(uint32_t, int)> hiddenOf = [&](uint32_t AFile, int ADepth) -> bool {
+    if (hidden[AFile] >= 0) return hidden[AFile];
+    hidden[AFile] = 0;
+    const auto it = includers.find(LowerBaseName(AFiles[AFile].Path));
+    if (it == includers.end() || ADepth >= 16 || IsUnitFile(LowerBaseName(AFiles[AFile].Path))) return false;
+    bool all = true;
+    for (const auto& [by, inImplementation] : it->second) all = all && (inImplementation || hiddenOf(by, ADepth + 1));
+    hidden[AFile] = all;
+    return all;
+  };
+  for (uint32_t f = 0; f < AFiles.size(); ++f) standing[f].Hidden = hiddenOf(f, 0);
   return standing;
 }
 

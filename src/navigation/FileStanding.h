@@ -24,7 +24,8 @@ struct TStandingSource {
 
 struct TFileStanding {
   TFilePlace Place = 0;
-  uint8_t Rarity = 0;  // 0 for the most used units, up to MostRarity for units nobody uses
+  uint8_t Rarity = 0;   // 0 for the most used units, up to MostRarity for units nobody uses
+  bool Hidden = false;  // an include file only units' implementations include: no other unit sees it
 };
 constexpr uint8_t MostRarity = 15;
 
@@ -33,7 +34,7 @@ constexpr uint8_t MostRarity = 15;
 std::vector<TFileStanding> StandingOfFiles(const std::string& ARoot, const std::vector<TStandingSource>& AFiles,
                                            const TTarget& ATarget);
 
-// The links of a file, one by one: AKind 'u', 'm' or 'i', and the name.
+// The links of a file, one by one: AKind 'u', 'm', 'i' or 'h', and the name.
 template <class AVisit>
 void ForEachLink(std::string_view ALinks, AVisit&& AVisitor) {
   for (size_t at = 0; at < ALinks.size();) {

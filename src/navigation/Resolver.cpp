@@ -135,7 +135,7 @@ struct TResolver::TState {
   std::vector<uint32_t> IncludesOf(std::string_view AFromPath, std::string_view ALinks) const {
     std::vector<uint32_t> files;
     ForEachLink(ALinks, [&](char AKind, std::string_view AName) {
-      if (AKind != 'i') return;
+      if (AKind != 'i' && AKind != 'h') return;
       if (const uint32_t f = IncludedFile(AFromPath, AName); f != None) files.push_back(f);
     });
     return files;
@@ -261,7 +261,8 @@ struct TResolver::TState {
       const TDeclarationEntry& e = T().Entry(d);
       if ((e.Owner != None && e.Kind() != dkEnumValue) || (e.Hidden() && !AHidden) || (ATypes && !IsTypeKind(e.Kind())))
         continue;
-      if (!std::binary_search(AFiles.begin(), AFiles.end(), T().FileOf(d))) continue;
+      const uint32_t file = T().FileOf(d);
+      if (!std::binary_search(AFiles.begin(), AFiles.end(), file) || (Standing[file].Hidden && !AHidden)) continue;
       heading |= !e.Definition();
       found.Answers.push_back(AnswerOf(d));
     }
