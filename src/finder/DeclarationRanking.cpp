@@ -15,15 +15,22 @@ struct TDeclarationQuery {
   bool Dotted = false;
   TNamePattern Owner;
   TNamePattern Member;
+  TNamePattern Whole;  // for a dotted query: a unit's dotted name (Generics.Collections) matches it whole
 
   explicit TDeclarationQuery(std::string_view AQuery) : Text(AQuery) {
     for (char& c : Text) c = LowerAscii(c);
     const size_t dot = Text.rfind('.');
     Dotted = dot != std::string::npos;
     Member = TNamePattern(Dotted ? std::string_view(Text).substr(dot + 1) : std::string_view(Text));
-    if (Dotted) Owner = TNamePattern(std::string_view(Text).substr(0, dot));
+    if (Dotted) Owner = TNamePattern(std::string_view(Text).substr(0, dot)), Whole = TNamePattern(Text);
   }
 };
+
+// A unit, program or library whose name is dotted: a dotted query matches
+// its whole name rather than an owner and a member.
+bool IsDottedModule(const TDeclarationTable& ATable, uint32_t ADeclaration) {
+  return ATable.Entry(ADeclaration).Kind() <= dkLibrary && ATable.Name(ADeclaration).find('.') != std::string_view::npos;
+}
 
 TNameFacts FactsOf(const TDeclarationTable& ATable, uint32_t ADeclaration) {
   const std::string_view name = ATable.Name(ADeclaration);
@@ -40,6 +47,7 @@ constexpr uint8_t Unknown = 0xFF;
 // part. AOwnerState caches, per owner, how the owner part matched it.
 bool MayMatchOwned(const TDeclarationTable& ATable, const TDeclarationQuery& AQuery, uint32_t ADeclaration,
                    std::vector<uint8_t>& AOwnerState) {
+  if (IsDottedModule(ATable, ADeclaration)) return !(AQuery.Whole.Filter & ~ATable.Letters(ADeclaration));
   if (AQuery.Member.Filter & ~ATable.Letters(ADeclaration)) return false;
   const uint32_t owner = ATable.Entry(ADeclaration).Owner;
   if (owner == TDeclarationTable::None) return false;
@@ -55,15 +63,17 @@ bool MayMatchOwned(const TDeclarationTable& ATable, const TDeclarationQuery& AQu
 uint64_t Rank(const TDeclarationTable& ATable, const TDeclarationQuery& AQuery, uint32_t ADeclaration,
               uint16_t AFileRank, uint64_t ABar, const std::vector<uint8_t>& AOwnerState) {
   const auto cutoff = static_cast<TMatchKind>(std::min<uint64_t>(ABar >> 61, mkSubsequence));
-  const std::string& member = AQuery.Member.Text;
+  const bool whole = AQuery.Dotted && IsDottedModule(ATable, ADeclaration);
+  const TNamePattern& pattern = whole ? AQuery.Whole : AQuery.Member;
+  const std::string& member = pattern.Text;
   if (cutoff <= mkPrefix && !member.empty() && ATable.FirstByte(ADeclaration) != member[0]) return Passed;
   const TDeclarationEntry& entry = ATable.Entry(ADeclaration);
-  const TNameMatch match = MatchName(AQuery.Member, FactsOf(ATable, ADeclaration), cutoff);
+  const TNameMatch match = MatchName(pattern, FactsOf(ATable, ADeclaration), cutoff);
   if (match.Kind == mkNone) return match.Unsure ? Passed : NoMatch;
   // A bare name, written outside a class, binds a unit's declaration (or
   // an enumeration's value) before any class's member.
   const bool owned = entry.Owner != TDeclarationTable::None && entry.Kind() != dkEnumValue;
-  const uint64_t owner = AQuery.Dotted ? AOwnerState[entry.Owner] : uint64_t{owned};
+  const uint64_t owner = whole ? uint64_t{mkExact} : AQuery.Dotted ? AOwnerState[entry.Owner] : uint64_t{owned};
   // The file's rank splits around the definition bit: a heading in a file
   // of no target in particular (rtl/inc) comes before a body in the
   // target's own folder (rtl/x86_64), as the compiler binds the heading.
@@ -220,7 +230,8 @@ void TDeclarationSearch::Search(const TDeclarationTable& ATable, uint64_t AGener
 void TDeclarationSearch::Marks(const TDeclarationTable& ATable, uint32_t ADeclaration, std::string_view AQuery,
                                std::vector<uint16_t>& ANameMarks, std::vector<uint16_t>& AOwnerMarks) {
   TDeclarationQuery query(AQuery);
-  ANameMarks = NameMarks(query.Member, FactsOf(ATable, ADeclaration));
+  ANameMarks = NameMarks(query.Dotted && IsDottedModule(ATable, ADeclaration) ? query.Whole : query.Member,
+                         FactsOf(ATable, ADeclaration));
   const uint32_t owner = ATable.Entry(ADeclaration).Owner;
   AOwnerMarks.clear();
   if (query.Dotted && owner != TDeclarationTable::None) AOwnerMarks = NameMarks(query.Owner, FactsOf(ATable, owner));

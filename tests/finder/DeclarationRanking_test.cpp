@@ -25,6 +25,7 @@ TDeclarationTable Library() {
       {"rtl/old/objects.pp", "unit Objects;\ninterface\ntype\n  TStringList = object\n  end;\nimplementation\nend.\n"},
       {"rtl/unix/classes.pp", "unit Classes;\ninterface\n{$i classesh.inc}\nimplementation\nend.\n"},
       {"rtl/unix/user.pp", "unit User;\ninterface\nuses Classes;\nimplementation\nend.\n"},
+      {"rtl/generics.collections.pas", "unit Generics.Collections;\ninterface\nimplementation\nend.\n"},
   };
   TDeclarationTableBuilder builder("/lib");
   TDeclarationScanner scanner;
@@ -112,6 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "TSeekOrigin.soBeginning rtl/objpas/classes/classesh.inc:2"}},
         TRankRow{"sobeg", {}, "", {"TSeekOrigin.soBeginning rtl/objpas/classes/classesh.inc:2"}},
         TRankRow{"tsl", {}, "", {"TStringList rtl/objpas/classes/classesh.inc:6", "TStringList rtl/old/objects.pp:4"}},
+        TRankRow{"Generics.Coll", {}, "", {"Generics.Collections rtl/generics.collections.pas:1"}},
         TRankRow{"qz", {}, "", {}}));
 
 TEST(DeclarationRankingTest, NamedFindsExactNamesWithTheirOwner) {
