@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTextBlock>
+#include <QStatusBar>
 #include <QTest>
 
 #include <gmock/gmock.h>
@@ -220,6 +221,8 @@ TEST_F(HostWindowTest, TheFinderShortCutsWorkFromTheEditor) {
   const QTextCursor at = Window.Editor().EditorOf(3)->textCursor();
   EXPECT_EQ(at.block().blockNumber() + 1, 61);
   EXPECT_EQ(at.block().text().mid(at.positionInBlock(), 11), "soBeginning");
+  // The status bar says where the name came from.
+  EXPECT_EQ(Window.statusBar()->currentMessage(), "TSeekOrigin.soBeginning: from Classes");
   loader.Unload();
 }
 
