@@ -223,6 +223,72 @@ std::optional<bool> AssignedSetHolds(std::string_view AText, std::string_view AS
 
 }  // namespace
 
+int TTargetSymbols::Knows(std::string_view AUpperSymbol) const {
+  if (std::binary_search(Defined.begin(), Defined.end(), AUpperSymbol)) return 1;
+  if (std::binary_search(Undefined.begin(), Undefined.end(), AUpperSymbol)) return 0;
+  return -1;
+}
+
+TTargetSymbols SymbolsOf(const TTarget& ATarget) {
+  TTargetSymbols symbols;
+  if (ATarget.Os.empty()) return symbols;
+  std::vector<std::string>& yes = symbols.Defined;
+  std::vector<std::string>& no = symbols.Undefined;
+  auto upper = [](std::string_view AText) {
+    std::string text(AText);
+    for (char& c : text)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+  };
+  // The processor: CPU<name>, its family's and its word size.
+  const std::string cpu = ATarget.Cpu;
+  const bool x86 = cpu == "i386" || cpu == "x86_64" || cpu == "i8086";
+  const bool bits64 = cpu == "x86_64" || cpu == "aarch64" || cpu == "powerpc64" || cpu == "sparc64" || cpu == "mips64" ||
+                      cpu == "mips64el" || cpu == "riscv64";
+  const bool bits16 = cpu == "i8086" || cpu == "avr" || cpu == "z80";
+  const bool bigEndian = cpu == "powerpc" || cpu == "powerpc64" || cpu == "sparc" || cpu == "sparc64" || cpu == "m68k" ||
+                         cpu == "mips" || cpu == "mips64" || cpu == "jvm";
+  for (std::string_view name : Processors) (name == cpu ? yes : no).push_back("CPU" + upper(name));
+  (cpu == "x86_64" ? yes : no).insert((cpu == "x86_64" ? yes : no).end(), {"CPUAMD64", "CPUX64"});
+  (cpu == "i386" ? yes : no).push_back("CPU386");
+  (x86 ? yes : no).push_back("CPUX86");
+  (cpu == "powerpc" || cpu == "powerpc64" ? yes : no).push_back("CPUPOWERPC");
+  (bits64 ? yes : no).insert((bits64 ? yes : no).end(), {"CPU64", "CPU64BITADDR", "CPU64BITALU"});
+  (bits16 ? yes : no).insert((bits16 ? yes : no).end(), {"CPU16", "CPUINT16"});
+  (!bits64 && !bits16 ? yes : no).insert((!bits64 && !bits16 ? yes : no).end(), {"CPU32", "CPU32BITADDR"});
+  no.push_back("CPU8");
+  (bigEndian ? yes : no).insert((bigEndian ? yes : no).end(), {"ENDIAN_BIG", "FPC_BIG_ENDIAN"});
+  (!bigEndian ? yes : no).insert((!bigEndian ? yes : no).end(), {"ENDIAN_LITTLE", "FPC_LITTLE_ENDIAN"});
+  // Extended is the x87's: on x86 outside 64-bit Windows.
+  const bool extended = x86 && ATarget.Os != "win64";
+  (extended ? yes : no).push_back("FPC_HAS_TYPE_EXTENDED");
+  yes.insert(yes.end(), {"FPC", "VER3", "VER3_2", "FPC_HAS_TYPE_DOUBLE", "FPC_HAS_TYPE_SINGLE"});
+  // The system: its own name, and its family's.
+  const std::string os = ATarget.Os;
+  const bool unixLike = InWords(UnixLike, os), bsdLike = InWords(BsdLike, os), windows = InWords(WindowsLike, os),
+             amiga = InWords(AmigaLike, os);
+  for (std::string_view name : Systems) (name == os ? yes : no).push_back(upper(name));
+  (unixLike ? yes : no).push_back("UNIX");
+  (bsdLike ? yes : no).push_back("BSD");
+  (windows ? yes : no).insert((windows ? yes : no).end(), {"WINDOWS", "MSWINDOWS"});
+  (amiga ? yes : no).push_back("HASAMIGA");
+  (os == "go32v2" || os == "msdos" || os == "watcom" ? yes : no).push_back("DPMI");
+  (os == "macosclassic" ? yes : no).push_back("MACOS");
+  // Linux's run-time library makes its own system calls; Darwin's and
+  // other BSDs' go through the C library.
+  if (os == "linux") no.push_back("FPC_USE_LIBC");
+  if (os == "darwin" || os == "ios" || os == "iphonesim") yes.push_back("FPC_USE_LIBC");
+  for (auto* list : {&yes, &no}) {
+    std::sort(list->begin(), list->end());
+    list->erase(std::unique(list->begin(), list->end()), list->end());
+  }
+  // A name on both lists (i386's CPU386 and CPUI386 are one, say) is defined.
+  std::vector<std::string> undefined;
+  std::set_difference(no.begin(), no.end(), yes.begin(), yes.end(), std::back_inserter(undefined));
+  no = std::move(undefined);
+  return symbols;
+}
+
 std::optional<TTarget> ParseTarget(std::string_view AText) {
   const std::string lower = Lowered(AText);
   const size_t dash = lower.find('-');

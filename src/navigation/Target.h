@@ -76,6 +76,19 @@ private:
   std::vector<std::string> FForeignPackages;  // folders of packages not built for the target, sorted
 };
 
+// The symbols a target's compiler defines for conditional directives
+// ({$ifdef CPU64}), upper case: those it defines, and those it is known
+// not to define (another processor's, another system's, the other byte
+// order's). Any other symbol is not known here, and a branch that depends
+// on it counts as taken.
+struct TTargetSymbols {
+  std::vector<std::string> Defined;     // sorted
+  std::vector<std::string> Undefined;   // sorted
+  // 1 defined, 0 not defined, -1 not known.
+  int Knows(std::string_view AUpperSymbol) const;
+};
+TTargetSymbols SymbolsOf(const TTarget& ATarget);
+
 // Whether a package's build description builds it for ATarget: nothing
 // when it does not say in a way read here.
 std::optional<bool> PackageBuildsFor(std::string_view AText, const TTarget& ATarget);
