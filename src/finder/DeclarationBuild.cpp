@@ -38,11 +38,13 @@ bool ReadFile(const std::string& APath, std::string& ABuffer, int64_t& ASize, in
 
 }  // namespace
 
-TDeclarationBuild::TDeclarationBuild(std::string ARoot, std::shared_ptr<const TDeclarationTable> ABase,
-                                     const std::atomic<bool>& ACancel)
+TDeclarationBuild::TDeclarationBuild(std::string ARoot, const TTarget& ATarget,
+                                     std::shared_ptr<const TDeclarationTable> ABase, const std::atomic<bool>& ACancel)
     : FRoot(std::move(ARoot)),
       FPrefix(FRoot.empty() || FRoot.back() == '/' ? FRoot : FRoot + '/'),
-      FBase(std::move(ABase)),
+      FTarget(ATarget.Os.empty() ? std::string() : ATarget.Name()),
+      FSymbols(SymbolsOf(ATarget)),
+      FBase(ABase && ABase->Target() == FTarget ? std::move(ABase) : nullptr),
       FCancel(ACancel) {
   if (FBase)
     for (uint32_t f = 0; f < FBase->FileCount(); ++f) FBaseFiles.emplace(FBase->FilePath(f), f);
@@ -138,7 +140,7 @@ std::shared_ptr<TDeclarationTable> TDeclarationBuild::Finish() {
   }
   FWork.notify_all();
   TScanner scanner;
-  TDeclarationTableBuilder builder(FRoot, FBase ? FBase->Count() + toScan * 64 : FFiles.size() * 96);
+  TDeclarationTableBuilder builder(FRoot, FBase ? FBase->Count() + toScan * 64 : FFiles.size() * 96, FTarget);
   for (TFile& file : FFiles) {
     if (FCancel.load(std::memory_order_relaxed)) return nullptr;
     if (file.Reuse >= 0) {

@@ -6,6 +6,7 @@
 // modification time match the earlier table are taken from it unscanned.
 
 #include "finder/DeclarationTable.h"
+#include "navigation/Target.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -21,8 +22,10 @@ namespace Vantry {
 
 class TDeclarationBuild {
 public:
-  // ABase: the table there was (may be null); ACancel stops the build.
-  TDeclarationBuild(std::string ARoot, std::shared_ptr<const TDeclarationTable> ABase,
+  // ATarget: the target whose conditional branches the scan follows; ABase:
+  // the table there was (may be null; one for another target is not
+  // reused); ACancel stops the build.
+  TDeclarationBuild(std::string ARoot, const TTarget& ATarget, std::shared_ptr<const TDeclarationTable> ABase,
                     const std::atomic<bool>& ACancel);
   ~TDeclarationBuild();
   TDeclarationBuild(const TDeclarationBuild&) = delete;
@@ -55,6 +58,8 @@ private:
 
   const std::string FRoot;
   const std::string FPrefix;  // the root with a separator after it
+  const std::string FTarget;  // its name
+  const TTargetSymbols FSymbols;
   const std::shared_ptr<const TDeclarationTable> FBase;
   std::unordered_map<std::string_view, uint32_t> FBaseFiles;
   const std::atomic<bool>& FCancel;

@@ -57,7 +57,8 @@ void Grow(T& AItems, size_t ASize) {
 
 }  // namespace
 
-TDeclarationTableBuilder::TDeclarationTableBuilder(std::string ARoot, size_t AExpected) : FTable(std::move(ARoot)) {
+TDeclarationTableBuilder::TDeclarationTableBuilder(std::string ARoot, size_t AExpected, std::string ATarget)
+    : FTable(std::move(ARoot), std::move(ATarget)) {
   FTable.FEntries.reserve(AExpected);
   FTable.FLetters.reserve(AExpected);
   FTable.FWords.reserve(AExpected);
@@ -144,12 +145,13 @@ namespace {
 // Bumped whenever the format or what the scanner finds changes: a cache of
 // another version is read as none.
 constexpr char Magic[8] = {'V', 'N', 'T', 'R', 'Y', 'D', 'X', '2'};
-constexpr uint32_t FormatVersion = 8;
+constexpr uint32_t FormatVersion = 9;
 
 struct THeader {
   char Magic[8];
   uint32_t Version;
   uint32_t RootLength;
+  uint32_t TargetLength;
   uint64_t NameBytes, Entries, Files, PathBytes, LinkBytes;
   uint64_t Checksum;  // of everything after the header
 };
@@ -204,8 +206,9 @@ private:
 
 bool TDeclarationTable::Save(const std::string& AFileName) const {
   std::string body;
-  body.reserve(MemoryUsed() + FRoot.size());
+  body.reserve(MemoryUsed() + FRoot.size() + FTarget.size());
   body += FRoot;
+  body += FTarget;
   const size_t nameBytes = FNames.size() - std::min(FNames.size(), NamePadding);
   body.append(FNames, 0, nameBytes);
   Put(body, FEntries);
@@ -219,6 +222,7 @@ bool TDeclarationTable::Save(const std::string& AFileName) const {
   std::memcpy(header.Magic, Magic, sizeof Magic);
   header.Version = FormatVersion;
   header.RootLength = static_cast<uint32_t>(FRoot.size());
+  header.TargetLength = static_cast<uint32_t>(FTarget.size());
   header.NameBytes = nameBytes;
   header.Entries = FEntries.size();
   header.Files = FFiles.size();
@@ -243,7 +247,7 @@ bool TDeclarationTable::Save(const std::string& AFileName) const {
   return ok;
 }
 
-bool TDeclarationTable::Load(const std::string& AFileName, const std::string& ARoot) {
+bool TDeclarationTable::Load(const std::string& AFileName, const std::string& ARoot, const std::string& ATarget) {
   int fd = ::open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info {};
@@ -271,7 +275,8 @@ bool TDeclarationTable::Load(const std::string& AFileName, const std::string& AR
 
   TDeclarationTable t;
   TReader r(body, size);
-  if (!r.Get(t.FRoot, h.RootLength) || t.FRoot != ARoot || !r.Get(t.FNames, h.NameBytes) ||
+  if (!r.Get(t.FRoot, h.RootLength) || t.FRoot != ARoot || !r.Get(t.FTarget, h.TargetLength) || t.FTarget != ATarget ||
+      !r.Get(t.FNames, h.NameBytes) ||
       !r.Get(t.FEntries, h.Entries) || !r.Get(t.FLetters, h.Entries) || !r.Get(t.FWords, h.Entries) || !r.Get(t.FFirstBytes, h.Entries) ||
       !r.Get(t.FFiles, h.Files) || !r.Get(t.FPaths, h.PathBytes) || !r.Get(t.FLinks, h.LinkBytes) || !r.Empty())
     return false;

@@ -41,10 +41,14 @@ public:
   static constexpr uint32_t None = UINT32_MAX;
 
   TDeclarationTable() = default;
-  explicit TDeclarationTable(std::string ARoot) : FRoot(std::move(ARoot)) {}
+  explicit TDeclarationTable(std::string ARoot, std::string ATarget = {})
+      : FRoot(std::move(ARoot)), FTarget(std::move(ATarget)) {}
 
   // The source folder the paths are relative to.
   const std::string& Root() const { return FRoot; }
+  // The target whose conditional branches the scan followed ("x86_64-linux"),
+  // or empty for none.
+  const std::string& Target() const { return FTarget; }
 
   size_t Count() const { return FEntries.size(); }
   const TDeclarationEntry& Entry(uint32_t ADeclaration) const { return FEntries[ADeclaration]; }
@@ -86,15 +90,16 @@ public:
 
   // The cache: a file holding the table whole. Save writes it beside and
   // renames it into place; Load answers false, leaving the table as it
-  // was, for a file that is missing, of another version, for another root,
-  // damaged or cut short.
+  // was, for a file that is missing, of another version, for another root
+  // or target, damaged or cut short.
   bool Save(const std::string& AFileName) const;
-  bool Load(const std::string& AFileName, const std::string& ARoot);
+  bool Load(const std::string& AFileName, const std::string& ARoot, const std::string& ATarget = {});
 
 private:
   friend class TDeclarationTableBuilder;
 
   std::string FRoot;
+  std::string FTarget;
   std::string FNames;  // the declarations' names, back to back, then NamePadding zero bytes
   std::vector<TDeclarationEntry> FEntries;
   std::vector<uint64_t> FLetters;
@@ -109,7 +114,7 @@ private:
 class TDeclarationTableBuilder {
 public:
   // AExpected: about how many declarations will come, to size the table.
-  TDeclarationTableBuilder(std::string ARoot, size_t AExpected = 0);
+  TDeclarationTableBuilder(std::string ARoot, size_t AExpected = 0, std::string ATarget = {});
 
   // A file and the declarations scanned from it.
   void AddFile(std::string_view APath, int64_t ASize, int64_t AModifiedNs,

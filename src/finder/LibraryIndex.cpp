@@ -288,16 +288,25 @@ std::string TLibraryIndex::DefaultCacheFolder() {
   return {};
 }
 
-std::string TLibraryIndex::CacheFile(const std::string& ARoot) const {
+std::string TLibraryIndex::CacheFile(const std::string& ARoot, const std::string& ATarget) const {
   if (FCacheFolder.empty() || ARoot.empty()) return {};
-  uint64_t h = 0xCBF29CE484222325ull;  // the root's bytes, hashed: one file per source folder
-  for (char c : ARoot) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
+  // The root's bytes and the target's, hashed: one file per source folder
+  // and target.
+  uint64_t h = 0xCBF29CE484222325ull;
+  for (char c : ARoot + '\0' + ATarget) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
   char name[48];
   std::snprintf(name, sizeof name, "/declarations-%016llx.idx", static_cast<unsigned long long>(h));
   return FCacheFolder + name;
 }
 
 void TLibraryIndex::Refresh(const std::string& ARoot, bool ADeclarations) {
+  const std::string target = FTarget.Os.empty() ? std::string() : FTarget.Name();
+  if (FDeclarations && FDeclarations->Target() != target) {
+    // Read for another target: the walk that follows reads them anew.
+    Stop();
+    FDeclarations.reset();
+    ++FDeclarationGeneration;
+  }
   if (ARoot != FTable.Root()) {
     Stop();
     FTable = TFileTable(ARoot);
@@ -330,27 +339,29 @@ void TLibraryIndex::Refresh(const std::string& ARoot, bool ADeclarations) {
   FWalkTaken = false;
   FCancel = false;
   FRunHasDeclarations = FWantDeclarations;
-  FThread = std::thread(&TLibraryIndex::Run, this, ARoot, FWantDeclarations, FDeclarations, CacheFile(ARoot));
+  FThread = std::thread(&TLibraryIndex::Run, this, ARoot, FTarget, FWantDeclarations, FDeclarations,
+                        CacheFile(ARoot, target));
 }
 
 // The walk's thread. It owns nothing of the index but the box, which it
 // fills under the lock (a folder of files at a time, then the
 // declarations); nothing it does may throw out of the thread.
-void TLibraryIndex::Run(std::string ARoot, bool ADeclarations, std::shared_ptr<const TDeclarationTable> ABase,
-                        std::string ACacheFile) {
+void TLibraryIndex::Run(std::string ARoot, TTarget ATarget, bool ADeclarations,
+                        std::shared_ptr<const TDeclarationTable> ABase, std::string ACacheFile) {
+  const std::string target = ATarget.Os.empty() ? std::string() : ATarget.Name();
   TWalkReport report;
   std::shared_ptr<TDeclarationTable> built;
   try {
     if (ADeclarations && !ABase && !ACacheFile.empty()) {
       auto cached = std::make_shared<TDeclarationTable>();
-      if (cached->Load(ACacheFile, ARoot)) {
+      if (cached->Load(ACacheFile, ARoot, target)) {
         ABase = cached;
         std::lock_guard lock(FLock);
         FBoxDeclarations = std::move(cached);
       }
     }
     std::optional<TDeclarationBuild> build;
-    if (ADeclarations) build.emplace(ARoot, ABase, FCancel);
+    if (ADeclarations) build.emplace(ARoot, ATarget, ABase, FCancel);
     TFileTable folder;
     report = WalkLibrary(ARoot, FCancel, [&](std::string_view ARelative, std::vector<TWalkedFile>& AFiles) {
       folder.Clear();

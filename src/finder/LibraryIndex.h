@@ -170,6 +170,8 @@ public:
   static std::string DefaultCacheFolder();
   // The target the answers are for: its files and declarations come first.
   // Every search over this index ranks for it.
+  // A new target takes effect at the next Refresh, whose declarations are
+  // read for it (the cache keeps a table for each).
   void SetTarget(TTarget ATarget) { FTarget = std::move(ATarget); }
   const TTarget& Target() const { return FTarget; }
   // Takes in what the walk has found since the last call; true when the
@@ -200,10 +202,10 @@ public:
   uint64_t DeclarationGeneration() const { return FDeclarationGeneration; }
 
 private:
-  void Run(std::string ARoot, bool ADeclarations, std::shared_ptr<const TDeclarationTable> ABase,
+  void Run(std::string ARoot, TTarget ATarget, bool ADeclarations, std::shared_ptr<const TDeclarationTable> ABase,
            std::string ACacheFile);
   void Join();
-  std::string CacheFile(const std::string& ARoot) const;
+  std::string CacheFile(const std::string& ARoot, const std::string& ATarget) const;
 
   TFileTable FTable;
   TFileTable FNext;           // a refresh's files, until the refresh is complete

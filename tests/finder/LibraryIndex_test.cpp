@@ -232,8 +232,8 @@ TEST_F(LibraryIndexTest, TheDeclarationCacheIsRefreshedFileByFile) {
   }
 }
 
-// A cache file that is damaged, cut short, of another version or of another
-// folder is read as none, and the table stays as it was.
+// A cache file that is damaged, cut short, of another version, of another
+// folder or of another target is read as none, and the table stays as it was.
 TEST_F(LibraryIndexTest, ADamagedCacheFileIsReadAsNone) {
   TDeclarationTableBuilder builder("/lib");
   TDeclarationScanner scanner;
@@ -246,6 +246,7 @@ TEST_F(LibraryIndexTest, ADamagedCacheFileIsReadAsNone) {
     const char* What;
     std::function<void(std::string&)> Do;
     const char* Root;
+    const char* Target = "";
   };
   const std::vector<TDamage> rows = {
       {"a flipped byte", [](std::string& A) { A[A.size() / 2] ^= 1; }, "/lib"},
@@ -253,6 +254,7 @@ TEST_F(LibraryIndexTest, ADamagedCacheFileIsReadAsNone) {
       {"only the header", [](std::string& A) { A.resize(40); }, "/lib"},
       {"another version", [](std::string& A) { A[8] ^= 1; }, "/lib"},
       {"another folder", [](std::string&) {}, "/other"},
+      {"another target", [](std::string&) {}, "/lib", "i386-win32"},
   };
   for (const TDamage& row : rows) {
     SCOPED_TRACE(row.What);
@@ -260,7 +262,7 @@ TEST_F(LibraryIndexTest, ADamagedCacheFileIsReadAsNone) {
     row.Do(bytes);
     Temp.WriteFile("cache.idx", bytes);
     TDeclarationTable loaded;
-    EXPECT_FALSE(loaded.Load(file, row.Root));
+    EXPECT_FALSE(loaded.Load(file, row.Root, row.Target));
     EXPECT_EQ(loaded.Count(), 0u);
   }
   Temp.WriteFile("cache.idx", good);
