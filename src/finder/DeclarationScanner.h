@@ -9,11 +9,18 @@
 // What it indexes: a unit's interface section; in its implementation
 // section only the routines the interface does not declare and the types;
 // a program's or library's declarations; an include file as it comes (it
-// has no section of its own), a routine with a body there counting as a
-// definition. Every branch of a conditional directive is read: directives
-// are comments to it, as is anything in comments and strings. A file that is
-// broken or strange (an unterminated comment, binary data, a line of 50 MB)
-// gives what can be read, in time linear in its size.
+// has no section of its own: one that carries on its includer's type or
+// const section is read as that section), a routine with a body there
+// counting as a definition. A class's members are its methods, properties,
+// constants and nested types; Objective-C classes, protocols and categories
+// count as classes, interfaces and helpers; an operator is named by its
+// symbol (":=", "+") or word. Every branch of a conditional directive is
+// read; nothing in comments and strings is, and comments nest as the
+// text's {$mode} has them (Free Pascal's default mode nests them, and an
+// include file starts in it). A file that is broken or strange (an
+// unterminated comment, binary data, a line of 50 MB) gives what can be
+// read, in time linear in its size. Lines end at LF, CR LF or a lone CR, as
+// the compiler counts them; a UTF-8 byte order mark is no part of the text.
 
 #include <cstdint>
 #include <memory>
