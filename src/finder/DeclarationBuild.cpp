@@ -81,6 +81,7 @@ void TDeclarationBuild::Add(std::string APath, int64_t ASize, int64_t AModifiedN
   if (!FHelper.joinable())
     FHelper = std::thread([this] {
       TScanner scanner;
+      scanner.Scanner.SetTarget(&FSymbols);
       for (;;) {
         TFile* file;
         {
@@ -140,6 +141,7 @@ std::shared_ptr<TDeclarationTable> TDeclarationBuild::Finish() {
   }
   FWork.notify_all();
   TScanner scanner;
+  scanner.Scanner.SetTarget(&FSymbols);
   TDeclarationTableBuilder builder(FRoot, FBase ? FBase->Count() + toScan * 64 : FFiles.size() * 96, FTarget);
   for (TFile& file : FFiles) {
     if (FCancel.load(std::memory_order_relaxed)) return nullptr;

@@ -80,7 +80,9 @@ uint64_t Rank(const TDeclarationTable& ATable, const TDeclarationQuery& AQuery, 
   // A declaration hidden in a unit's implementation is bound by that unit
   // alone: it comes after every declaration other units see.
   const bool hidden = entry.Hidden() || (AFileRank & 256);
-  const uint64_t fileHigh = ((AFileRank >> 3) & 1) << 3 | uint64_t{hidden} << 2 |
+  // One the target's compiler skips counts as another target's.
+  const bool other = ((AFileRank >> 3) & 1) || entry.Skipped();
+  const uint64_t fileHigh = uint64_t{other} << 3 | uint64_t{hidden} << 2 |
                             ((AFileRank >> 1) & 1) << 1 | ((AFileRank >> 2) & 1);
   return (uint64_t{match.Kind} << 61) | (owner << 58) | (uint64_t{63 - std::min<size_t>(match.Run, 63)} << 52) |
          (fileHigh << 48) | (uint64_t{entry.Definition()} << 47) | (uint64_t((AFileRank >> 4) & MostRarity) << 43) |

@@ -1,5 +1,7 @@
 #include "finder/DeclarationScanner.h"
 
+#include "finder/Conditionals.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -15,16 +17,25 @@
 // words and the few context words the parser needs told apart), numbers,
 // strings and symbols; comments and compiler directives are skipped like
 // blanks. A byte table classifies each byte; comments and strings end at a
-// byte found by memchr. Every step moves forward, so any text ends.
+// byte found by memchr. Every step moves forward, so any text ends. Of the
+// directives, it heeds only those that change how a text is read: the mode
+// (comments nest in Free Pascal's own modes) and the conditionals, which
+// it counts but does not evaluate: every branch is read.
 //
 // The parser reads only the shapes of declarations and skips the rest:
 // a statement to its ';', a routine's body as a block of begin/case/try/asm
 // ... end. Conditional directives can leave a text unbalanced (two class
-// headings, one end; a body whose begin is in one branch only): the parser
-// takes up again wherever a word starts something a declaration cannot
-// hold, such as a routine heading inside a body or "implementation". A
-// routine heading followed by local declarations is read tentatively: only
-// when a begin (or asm) follows were they a body's, and are dropped.
+// headings, one end; a body whose begin is in one branch only; a type with
+// a name or a kind in each branch; a unit whose whole interface and
+// implementation stand in each branch): the parser takes up again
+// wherever a word starts something a declaration cannot hold, such as a
+// routine heading inside a body or "implementation", and a declaration at
+// a statement's start outside any section goes on with the section read
+// last. An include file may carry on its includer's type or const section
+// without the word: a run of declarations there is read as the section
+// the shape of one of them tells. A routine heading followed by local
+// declarations is read tentatively: only when a begin (or asm) follows
+// were they a body's, and are dropped.
 
 namespace Vantry {
 
@@ -42,7 +53,8 @@ enum TKeyword : uint8_t {
   kwReserved,  // reserved words the parser needs only as such: no name may be one
   // context words: names elsewhere
   kwGeneric, kwSpecialize, kwHelper, kwReference, kwForward, kwExternal, kwPrivate, kwProtected, kwPublic,
-  kwPublished, kwStrict, kwAutomated, kwAbstract, kwSealed, kwPackage,
+  kwPublished, kwStrict, kwAutomated, kwAbstract, kwSealed, kwPackage, kwObjcClass, kwObjcProtocol, kwObjcCategory,
+  kwCppClass, kwRequired, kwOptional,
 };
 
 struct TKeywordEntry {
@@ -70,7 +82,9 @@ constexpr TKeywordEntry Keywords[] = {
     {"generic", kwGeneric}, {"specialize", kwSpecialize}, {"helper", kwHelper}, {"reference", kwReference},
     {"forward", kwForward}, {"external", kwExternal}, {"private", kwPrivate}, {"protected", kwProtected},
     {"public", kwPublic}, {"published", kwPublished}, {"strict", kwStrict}, {"automated", kwAutomated},
-    {"abstract", kwAbstract}, {"sealed", kwSealed}, {"package", kwPackage},
+    {"abstract", kwAbstract}, {"sealed", kwSealed}, {"package", kwPackage}, {"objcclass", kwObjcClass},
+    {"objcprotocol", kwObjcProtocol}, {"objccategory", kwObjcCategory}, {"cppclass", kwCppClass},
+    {"required", kwRequired}, {"optional", kwOptional},
 };
 
 // What a byte starts or continues.
@@ -214,16 +228,25 @@ inline const char* PastByte(const char* P, const char* AEnd, char AByte) {
 inline bool StartsComment(const char* P, const char* AEnd) {
   return *P == '{' || ((*P == '(' || *P == '/') && P + 1 < AEnd && P[1] == (*P == '/' ? '/' : '*'));
 }
-// P is at the start of a comment: {...}, (*...*) or //... An unterminated
-// one runs to the end of the text.
-inline const char* SkipComment(const char* P, const char* AEnd) {
-  if (*P == '{') return PastByte(P + 1, AEnd, '}');
-  if (*P == '/') return PastByte(P + 2, AEnd, '\n');
-  for (P += 2;;) {
-    P = PastByte(P, AEnd, '*');
-    if (P >= AEnd) return AEnd;
-    if (*P == ')') return P + 1;
+// The first line end at or after P (LF or CR: a lone CR ends a line too,
+// as the compiler counts lines), or AEnd.
+inline const char* FindLineEnd(const char* P, const char* AEnd) {
+#if defined(__SSE2__)
+  for (; AEnd - P >= 16; P += 16) {
+    const __m128i bytes = Load16(P);
+    const unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')))));
+    if (hits) return P + __builtin_ctz(hits);
   }
+#endif
+  while (P < AEnd && *P != '\n' && *P != '\r') ++P;
+  return P;
+}
+// Past the end of the line P is on (past its CR LF as one line end).
+inline const char* PastLineEnd(const char* P, const char* AEnd) {
+  P = FindLineEnd(P, AEnd);
+  if (P < AEnd && *P++ == '\r' && P < AEnd && *P == '\n') ++P;
+  return P;
 }
 // A string constant: quoted parts ('' is a quote) and #char codes, which
 // may follow each other. A quote left open ends with its line.
@@ -231,7 +254,7 @@ inline const char* SkipString(const char* P, const char* AEnd) {
   while (P < AEnd) {
     if (*P == '\'') {
       ++P;
-      while (P < AEnd && *P != '\'' && *P != '\n') ++P;
+      while (P < AEnd && *P != '\'' && *P != '\n' && *P != '\r') ++P;
       if (P < AEnd && *P == '\'') ++P;
     } else if (*P == '#') {
       ++P;
@@ -246,16 +269,6 @@ inline const char* SkipString(const char* P, const char* AEnd) {
 // An escaped name (&begin): never a keyword.
 inline bool StartsEscapedName(const char* P, const char* AEnd) {
   return *P == '&' && P + 1 < AEnd && ClassOf(P[1]) == ccIdent;
-}
-// Past what at P holds no word a skip looks for: a comment, a string, an
-// escaped name or a number (whose letters are never a word); null when P
-// starts none of them.
-inline const char* SkipInert(const char* P, const char* AEnd) {
-  if (StartsComment(P, AEnd)) return SkipComment(P, AEnd);
-  if (*P == '\'' || *P == '#') return SkipString(P, AEnd);
-  if (StartsEscapedName(P, AEnd)) return SkipNameBytes(P + 2, AEnd);
-  if (ClassOf(*P) == ccDigit) return SkipNameBytes(P + 1, AEnd);
-  return nullptr;
 }
 
 // The keyword table: open addressing on a hash of the word's length and
@@ -323,6 +336,7 @@ struct TToken {
   TTokenKind Kind = tkEnd;
   TKeyword Keyword = kwNone;
   char Symbol = 0;  // a symbol's byte; '.'+'.' is 'R', ':'+'=' is 'A'
+  bool Escaped = false;  // a name written with '&' before it, which Offset leaves out
   uint32_t Offset = 0;
   uint32_t Length = 0;
 };
@@ -337,6 +351,8 @@ public:
   // The kind of link an include is noted as from here on: 'i', or 'h' in a
   // unit's implementation.
   void NoteIncludesAs(char AKind) { FIncludeKind = AKind; }
+  // What follows the conditional directives for a target; null for none.
+  void FollowConditions(TConditionals* AConditions) { FConditions = AConditions; }
 
   // Reads the next token into AToken. (Returned by value, the token was put
   // together byte by byte on the stack and read back whole before the
@@ -348,18 +364,17 @@ public:
     for (;;) {
       p = SkipBlanks(p, end);
       if (p >= end || !StartsComment(p, end)) break;
-      const char* past = SkipComment(p, end);
-      if (FLinks && *p == '{' && p + 1 < end && p[1] == '$') NoteInclude(std::string_view(p + 2, static_cast<size_t>(past - p - 2)));
-      p = past;
+      p = SkipComment(p, end);
     }
     const char* start = p;
     TTokenKind kind = tkEnd;
     TKeyword keyword = kwNone;
     char symbol = 0;
+    bool escaped = false;
     if (p >= end) {
       p = end;
     } else if (const char c = *p; ClassOf(c) == ccIdent || StartsEscapedName(p, end)) {
-      const bool escaped = c == '&';
+      escaped = c == '&';
       start += escaped;
       p = SkipNameBytes(start + 1, end);
       kind = tkIdent;
@@ -387,6 +402,7 @@ public:
     AToken.Kind = kind;
     AToken.Keyword = keyword;
     AToken.Symbol = symbol;
+    AToken.Escaped = escaped;
     AToken.Offset = static_cast<uint32_t>(start - text);
     AToken.Length = static_cast<uint32_t>(p - start);
   }
@@ -394,6 +410,10 @@ public:
   std::string_view Text() const { return FText; }
   // Goes back (or on) to AOffset: the next token starts there.
   void Seek(size_t AOffset) { FAt = std::min(AOffset, FText.size()); }
+  // Where the next token is looked for.
+  size_t At() const { return FAt; }
+  // How many conditional directives ({$if...}) are open where the lexer is.
+  uint32_t OpenConditionals() const { return FConditionals; }
 
   // The rest of a declaration, from the current position: past the next
   // ';' outside brackets (true); or to the start of an 'end', of a word that
@@ -521,6 +541,143 @@ public:
   }
 
 private:
+  // ---- comments and directives
+  //
+  // In Free Pascal's own modes (fpc, its default, and objfpc) comments
+  // nest: "{ a { b } c }" is one comment, and so is "(* a (* b *) c *)".
+  // In the modes of other compilers (delphi, tp, macpas, iso) the first
+  // closing brace ends a comment. The lexer follows {$mode} and
+  // {$modeswitch nestedcomments} as the text sets them; a text starts in
+  // the default mode, an include file too (it cannot know its includer's).
+  // A nested comment that is never closed was most likely written for a
+  // mode that does not nest: it ends where it would there.
+  //
+  // It also counts the conditional directives open ({$ifdef} up to
+  // {$endif}), so that the parser can tell an "end." in one branch of a
+  // conditional from the module's last. A directive is acted on once,
+  // however often the parser reads its text again.
+
+  // P is at the start of a comment: {...}, (*...*) or //... An unterminated
+  // one runs to the end of the text.
+  const char* SkipComment(const char* P, const char* AEnd) {
+    if (*P == '/') return PastLineEnd(P + 2, AEnd);
+    if (*P != '{') return SkipParenComment(P, AEnd);
+    if (P + 1 < AEnd && P[1] == '$') Directive(P + 2, AEnd);
+    const char* const inside = P + 1;
+    const void* brace = inside < AEnd ? std::memchr(inside, '}', static_cast<size_t>(AEnd - inside)) : nullptr;
+    const char* const close = brace ? static_cast<const char*>(brace) : AEnd;
+    const char* const past = brace ? close + 1 : AEnd;
+    if (!FNestComments || !std::memchr(inside, '{', static_cast<size_t>(close - inside))) return past;
+    return SkipNestedBraces(inside, close, past, AEnd);
+  }
+  // P is at "(*".
+  [[gnu::noinline]] const char* SkipParenComment(const char* P, const char* AEnd) {
+    if (P + 2 < AEnd && P[2] == '$') Directive(P + 3, AEnd);
+    const char* firstClose = nullptr;  // where the comment ends if comments do not nest
+    int depth = 1;
+    for (P += 2;;) {
+      P = PastByte(P, AEnd, '*');
+      if (P >= AEnd) return firstClose ? firstClose : AEnd;
+      if (*P == ')') {  // "*)", and "(*)" closes too, as the compiler reads it
+        ++P;
+        if (--depth == 0) return P;
+        if (!firstClose) firstClose = P;
+      } else if (FNestComments && P[-2] == '(') {
+        ++depth;
+      }
+    }
+  }
+  // Inside a brace comment that holds another '{', from P: AClose is the
+  // first '}' (or the end of the text), APast where the comment would end
+  // if comments did not nest.
+  static const char* SkipNestedBraces(const char* P, const char* AClose, const char* APast, const char* AEnd) {
+    int depth = 1;
+    for (const char* close = AClose;;) {
+      // close: the first '}' at or after P, or AEnd
+      if (const void* open = std::memchr(P, '{', static_cast<size_t>(close - P))) {
+        ++depth;
+        P = static_cast<const char*>(open) + 1;
+        continue;
+      }
+      if (close >= AEnd) return APast;  // never closed: the text was not written for nesting
+      if (--depth == 0) return close + 1;
+      P = close + 1;
+      const void* next = P < AEnd ? std::memchr(P, '}', static_cast<size_t>(AEnd - P)) : nullptr;
+      close = next ? static_cast<const char*>(next) : AEnd;
+    }
+  }
+  const char* SkipBlanksAndComments(const char* P, const char* AEnd) {
+    for (;;) {
+      P = SkipBlanks(P, AEnd);
+      if (P >= AEnd || !StartsComment(P, AEnd)) return P;
+      P = SkipComment(P, AEnd);
+    }
+  }
+  // Past what at P holds no word a skip looks for: a comment, a string, an
+  // escaped name or a number (whose letters are never a word); null when P
+  // starts none of them.
+  const char* SkipInert(const char* P, const char* AEnd) {
+    if (StartsComment(P, AEnd)) return SkipComment(P, AEnd);
+    if (*P == '\'' || *P == '#') return SkipString(P, AEnd);
+    if (StartsEscapedName(P, AEnd)) return SkipNameBytes(P + 2, AEnd);
+    if (ClassOf(*P) == ccDigit) return SkipNameBytes(P + 1, AEnd);
+    return nullptr;
+  }
+
+  // A directive's word (and the word after it) in lower case, cut at 15
+  // bytes.
+  struct TWord {
+    char Text[16] = {};
+    size_t Length = 0;
+    bool operator==(std::string_view AOther) const { return std::string_view(Text, Length) == AOther; }
+  };
+  static const char* ReadWord(const char* P, const char* AEnd, TWord& AWord) {
+    while (P < AEnd && (*P == ' ' || *P == '\t')) ++P;
+    for (; P < AEnd && Continues(*P); ++P)
+      if (AWord.Length < sizeof(AWord.Text)) AWord.Text[AWord.Length++] = Lower(*P);
+    return P;
+  }
+  // P is just after the '$' of a directive. Only $if..., $endif (and the
+  // like), $i (an include), $define, $undef and $mode... matter: the rest
+  // are passed at their first letter.
+  void Directive(const char* P, const char* AEnd) {
+    if (P >= AEnd) return;
+    const char c = Lower(*P);
+    if (c != 'i' && c != 'e' && c != 'm' && c != 'd' && c != 'u') return;
+    ReadDirective(P, AEnd);
+  }
+  [[gnu::noinline]] void ReadDirective(const char* P, const char* AEnd) {
+    const auto offset = static_cast<size_t>(P - FText.data());
+    if (offset <= FDirectivesRead) return;  // read before: the parser went back
+    FDirectivesRead = offset;
+    // The directive's text, to its closing brace (or its line's end).
+    const char* close = static_cast<const char*>(std::memchr(P, '}', static_cast<size_t>(AEnd - P)));
+    const char* const lineEnd = FindLineEnd(P, AEnd);
+    const std::string_view text(P, static_cast<size_t>((close && close < lineEnd ? close : lineEnd) - P));
+    if (FConditions) FConditions->Directive(text, static_cast<uint32_t>(offset));
+    if (FLinks) NoteInclude(text);
+    TWord word, argument;
+    P = ReadWord(P, AEnd, word);
+    if (word == "if" || word == "ifdef" || word == "ifndef" || word == "ifopt" || word == "ifc") {
+      ++FConditionals;
+    } else if (word == "endif" || word == "ifend" || word == "endc") {
+      if (FConditionals > 0) --FConditionals;
+    } else if (word == "mode") {
+      ReadWord(P, AEnd, argument);
+      if (argument == "fpc" || argument == "objfpc") FNestComments = true;
+      else if (argument == "delphi" || argument == "delphiunicode" || argument == "tp" || argument == "macpas" ||
+               argument == "iso" || argument == "extendedpascal")
+        FNestComments = false;
+    } else if (word == "modeswitch") {
+      P = ReadWord(P, AEnd, argument);
+      if (argument == "nestedcomments") {
+        TWord state;
+        if (P < AEnd && (*P == '-' || *P == '+')) FNestComments = *P == '+';
+        else FNestComments = !(ReadWord(P, AEnd, state), state == "off");
+      }
+    }
+  }
+
   // After a number's first byte (a digit, '$', '%' or '&'): its rest.
   static const char* SkipNumber(const char* P, const char* AEnd) {
     while (P < AEnd) {
@@ -553,7 +710,8 @@ private:
     while (!name.empty() && ClassOf(name.back()) == ccBlank) name.remove_suffix(1);
     if (name.size() >= 2 && name.front() == '\'' && name.back() == '\'') name = name.substr(1, name.size() - 2);
     if (name.empty() || name.front() == '%' || name.size() > 255) return;
-    FLinks->push_back(FIncludeKind);
+    // An include the target's compiler skips is noted apart ('x').
+    FLinks->push_back(FConditions && FConditions->Skipped() ? 'x' : FIncludeKind);
     FLinks->append(name);
     FLinks->push_back('\0');
   }
@@ -562,6 +720,10 @@ private:
   size_t FAt;
   std::string* FLinks = nullptr;
   char FIncludeKind = 'i';
+  TConditionals* FConditions = nullptr;
+  bool FNestComments = true;
+  uint32_t FConditionals = 0;
+  size_t FDirectivesRead = 0;  // the offset of the last directive acted on
 };
 
 enum TSection : uint8_t {
@@ -572,7 +734,12 @@ enum TSection : uint8_t {
   sInclude,         // everything; a routine with a body is a definition
 };
 
-constexpr int MostNesting = 32;  // nested routines, or types within types
+// The section that declarations standing outside any section go on with:
+// the one read last, where there is one.
+enum TCarried : uint8_t { csNone, csType, csConst, csResourceString, csVar, csThreadVar };
+
+constexpr int MostNesting = 32;      // nested routines, or types within types
+constexpr size_t MostAlternatives = 4;  // names that the branches of a conditional give one type
 
 // The declaration that members belong to: its name, and its index in the
 // output (-1 when it has none).
@@ -585,12 +752,14 @@ struct TOwner {
 class TParser {
 public:
   TParser(std::string_view AText, bool AInclude, std::vector<TFoundDeclaration>& AOut,
-          std::unordered_set<std::string>& AInterfaceRoutines, std::string& ALinks)
+          std::unordered_set<std::string>& AInterfaceRoutines, std::string& ALinks, TConditionals& AConditions)
       : FLexer(AText), FText(AText), FOut(AOut), FSection(AInclude ? sInclude : sProgram),
-        FInterfaceRoutines(AInterfaceRoutines), FLinks(ALinks) {
+        FInterfaceRoutines(AInterfaceRoutines), FLinks(ALinks), FConditions(AConditions) {
     FInterfaceRoutines.clear();
     FLinks.clear();
+    FConditions.Reset();
     FLexer.NoteIncludes(&FLinks);
+    FLexer.FollowConditions(&FConditions);
     Next();
   }
 
@@ -617,10 +786,44 @@ private:
     }
     return FPeeked;
   }
+  // The token after the one Peek gives.
+  TToken PeekSecond() {
+    Peek();
+    const size_t at = FLexer.At();
+    TToken second;
+    FLexer.Next(second);
+    FLexer.Seek(at);
+    return second;
+  }
+  // Where the token's text starts: an escaped name's '&' is part of it
+  // (read again from its name, "&end" would be a keyword).
+  static uint32_t StartOf(const TToken& AToken) { return AToken.Offset - AToken.Escaped; }
+  // Reads again from AToken on.
+  void Rewind(const TToken& AToken) {
+    FLexer.Seek(StartOf(AToken));
+    FHasPeeked = false;
+    FPrevious = kwNone;
+    FLexer.Next(FToken);
+  }
   bool AtEnd() const { return FToken.Kind == tkEnd; }
   bool Is(char ASymbol) const { return FToken.Kind == tkSymbol && FToken.Symbol == ASymbol; }
+  static bool Is(const TToken& AToken, char ASymbol) { return AToken.Kind == tkSymbol && AToken.Symbol == ASymbol; }
   bool IsKeyword(TKeyword AKeyword) const { return FToken.Kind == tkIdent && FToken.Keyword == AKeyword; }
   std::string_view Text(const TToken& AToken) const { return FText.substr(AToken.Offset, AToken.Length); }
+  // Whether the token is the word ALower (given in lower case), in any case.
+  bool IsWord(const TToken& AToken, std::string_view ALower) const {
+    if (AToken.Kind != tkIdent || AToken.Length != ALower.size()) return false;
+    for (size_t i = 0; i < ALower.size(); ++i)
+      if (Lower(FText[AToken.Offset + i]) != ALower[i]) return false;
+    return true;
+  }
+  // Whether two tokens are the same name, in any case.
+  bool SameName(const TToken& A, const TToken& B) const {
+    if (!IsName(A) || !IsName(B) || A.Length != B.Length) return false;
+    for (uint32_t i = 0; i < A.Length; ++i)
+      if (Lower(FText[A.Offset + i]) != Lower(FText[B.Offset + i])) return false;
+    return true;
+  }
   // A name: an identifier that is no reserved word.
   bool IsName(const TToken& AToken) const {
     return AToken.Kind == tkIdent && (AToken.Keyword == kwNone || AToken.Keyword > kwReserved);
@@ -634,6 +837,17 @@ private:
            AKeyword == kwStrict || AKeyword == kwAutomated;
   }
   static bool StartsSection(TKeyword AKeyword) { return TLexer::IsSectionWord(AKeyword); }
+  // The words that make a type a class, object, record or interface.
+  static bool IsStructureWord(const TToken& AToken) {
+    if (AToken.Kind != tkIdent) return false;
+    switch (AToken.Keyword) {
+      case kwClass: case kwObject: case kwRecord: case kwInterface: case kwDispInterface: case kwObjcClass:
+      case kwObjcProtocol: case kwObjcCategory: case kwCppClass:
+        return true;
+      default:
+        return false;
+    }
+  }
 
   // ---- recording
 
@@ -645,18 +859,28 @@ private:
     }
   }
   // Records a declaration named by AToken; its line holds the offset until
-  // the end. Returns its index in the output, or -1.
+  // the end. Returns its index in the output, or -1. A class's constants
+  // are its members: they are recorded wherever it is.
   long Record(const TToken& AToken, TDeclarationKind AKind, const TOwner& AOwner = {}) {
-    if (!Records(AKind)) return -1;
+    if (!Records(AKind) && !(AKind == dkConst && AOwner.Index >= 0)) return -1;
     TFoundDeclaration d;
     d.Name = Text(AToken);
     d.Owner = AOwner.Name;
     d.OwnerIndex = static_cast<int32_t>(AOwner.Index);
     d.Kind = AKind;
     d.Hidden = FSection == sImplementation;
+    d.Skipped = FConditions.SkippedAt(AToken.Offset);
     d.Line = AToken.Offset;
     FOut.push_back(std::move(d));
     return static_cast<long>(FOut.size()) - 1;
+  }
+  // Records a type, under its name and under the names that other branches
+  // of a conditional give it; returns the index of the first.
+  long RecordType(const TToken& AName, TDeclarationKind AKind, const TOwner& AOwner) {
+    const long index = Record(AName, AKind, AOwner);
+    for (size_t i = 0; i < FAlternativeCount; ++i) Record(FAlternatives[i], AKind, AOwner);
+    FAlternativeCount = 0;
+    return index;
   }
 
   // ---- skipping
@@ -667,7 +891,7 @@ private:
   bool SkipStatement(bool AStopAtMember = false) {
     if (AtEnd()) return false;
     // The lexer reads on from the current token, which is part of it.
-    FLexer.Seek(FToken.Offset);
+    FLexer.Seek(StartOf(FToken));
     FHasPeeked = false;
     const bool done = FLexer.SkipStatement(AStopAtMember);
     FPrevious = kwNone;
@@ -705,8 +929,10 @@ private:
     }
   }
 
-  // Generic parameters or arguments: from '<' to the matching '>'.
-  void SkipAngles() {
+  // Generic parameters or arguments: from '<' to the matching '>'. The
+  // parameters a declaration takes may be separated by ';' (AParameters):
+  // "generic TMap<TKey; TData: TObject> = class".
+  void SkipAngles(bool AParameters = false) {
     int depth = 0;
     while (!AtEnd()) {
       if (Is('<')) ++depth;
@@ -714,7 +940,7 @@ private:
         Next();
         return;
       }
-      if (Is(';') || Is('=') || (FToken.Kind == tkIdent && StartsSection(FToken.Keyword))) return;
+      if ((Is(';') && !AParameters) || Is('=') || (FToken.Kind == tkIdent && StartsSection(FToken.Keyword))) return;
       Next();
     }
   }
@@ -724,22 +950,27 @@ private:
   // unbalanced, most likely by conditional directives.
   void SkipBlock() {
     // The lexer reads on from the first token inside the block.
-    FLexer.Seek(FHasPeeked ? FPeeked.Offset : FToken.Offset + FToken.Length);
+    FLexer.Seek(FHasPeeked ? StartOf(FPeeked) : FToken.Offset + FToken.Length);
     FHasPeeked = false;
     const bool closed = FLexer.SkipBlock(1);
     FLexer.Next(FToken);
     FPrevious = closed ? kwEnd : kwNone;
-    if (closed && Is('.')) FStopped = FSection != sInclude;  // the end of a unit or program
+    if (closed && Is('.')) EndOfModule();
   }
 
   // ---- the file
 
   void TopStatement() {
+    const bool statementStart = FStatementStart;
+    FStatementStart = true;
     switch (FToken.Kind == tkIdent ? FToken.Keyword : kwNone) {
       case kwUnit: case kwProgram: case kwLibrary: return ModuleHeading();
       case kwInterface:
         Next();
-        if (FSection == sUnitHeading) FSection = sInterface;
+        // A unit's interface; after its implementation, that of another
+        // branch of a conditional that holds the whole unit.
+        if (FSection == sUnitHeading || FSection == sImplementation) FSection = sInterface;
+        FCarried = csNone;
         return;
       case kwImplementation:
         if (FSection != sInclude) {
@@ -747,41 +978,54 @@ private:
           FLexer.NoteIncludesAs('h');  // what the implementation includes, other units never see
         }
         Next();
+        FCarried = csNone;
         return;
-      case kwInitialization: case kwFinalization:
-        FStopped = FSection != sInclude;
-        Next();
-        return;
-      case kwBegin:
-        // A program's main block or a unit's initialization: nothing is
-        // declared after it. In an include file, a block of its own.
-        if (FSection != sInclude) {
+      case kwInitialization: case kwFinalization: case kwBegin:
+        // A unit's initialization or a program's main block: nothing is
+        // declared after it, unless it stands in a conditional (another
+        // branch of the module may follow). In an include file, a block of
+        // its own.
+        if (FSection != sInclude && FLexer.OpenConditionals() == 0) {
           FStopped = true;
           return;
         }
+        FCarried = csNone;
         return SkipBlock();
       case kwType:
         Next();
+        FCarried = csType;
         return TypeSection({}, 0);
-      case kwConst: return ConstSection(dkConst);
-      case kwResourceString: return ConstSection(dkResourceString);
-      case kwVar: return VarSection(dkVar);
-      case kwThreadVar: return VarSection(dkThreadVar);
-      case kwUses: return UsesClause();
+      case kwConst: FCarried = csConst; return ConstSection(dkConst);
+      case kwResourceString: FCarried = csResourceString; return ConstSection(dkResourceString);
+      case kwVar: FCarried = csVar; return VarSection(dkVar);
+      case kwThreadVar: FCarried = csThreadVar; return VarSection(dkThreadVar);
+      case kwUses: FCarried = csNone; return UsesClause();
       case kwLabel: case kwExports:
         Next();
         SkipStatement();
         return;
       case kwProcedure: case kwFunction: case kwConstructor: case kwDestructor: case kwOperator: case kwClass:
       case kwGeneric:
+        if (FToken.Keyword == kwGeneric && !IsRoutineKeyword(Peek().Keyword)) break;  // a generic type
         return Routine(0);
       case kwEnd:
         Next();
-        if (Is('.')) FStopped = FSection != sInclude;
+        if (Is('.')) EndOfModule();
         return;
       default:
-        Next();
+        break;
     }
+    if (statementStart && IsName(FToken) && CarriedSection()) return;
+    FStatementStart = Is(';');
+    Next();
+  }
+
+  // At the '.' after a module's last end: nothing is declared after it,
+  // unless a conditional directive is open there, and another branch of
+  // the module may follow.
+  void EndOfModule() {
+    FCarried = csNone;
+    if (FSection != sInclude && FLexer.OpenConditionals() == 0) FStopped = true;
   }
 
   // The units a uses clause names, noted as links: "in 'file'" parts left
@@ -824,11 +1068,132 @@ private:
     }
     TDeclarationKind kind = keyword == kwUnit ? dkUnit : keyword == kwProgram ? dkProgram : dkLibrary;
     if (FSection != sInclude) {
-      FSection = sProgram;  // a module's name is recorded in every section
-      Record(name, kind);
+      FSection = sProgram;  // a module's name is recorded in every section, once
+      if (!FModuleRecorded) Record(name, kind);
+      FModuleRecorded = true;
       FSection = keyword == kwUnit ? sUnitHeading : sProgram;
     }
     SkipStatement();
+  }
+
+  // A name at a statement's start outside any section: declarations that go
+  // on with the section read last, which conditional directives made the
+  // parser leave, or which an include file carries on from its includer.
+  // With no section read (an include file's start, or after a routine's
+  // body), only a run of "Name = ..." is taken, once the shape of one of
+  // them tells types from constants: a run of "Name: Type;" may as well be
+  // a record's fields, which include files hold too.
+  bool CarriedSection() {
+    const TToken& next = Peek();
+    const bool equals = Is(next, '=');
+    const bool generic = Is(next, '<') || (IsKeyword(kwGeneric) && IsName(next));
+    switch (FCarried) {
+      case csType:
+        if (!equals && !generic && !IsName(next)) return false;
+        TypeSection({}, 0);
+        return true;
+      case csConst: case csResourceString:
+        if (!equals && !Is(next, ':')) return false;
+        ConstEntries(FCarried == csConst ? dkConst : dkResourceString);
+        return true;
+      case csVar: case csThreadVar:
+        if (!Is(next, ':') && !Is(next, ',')) return false;
+        VarEntries(FCarried == csVar ? dkVar : dkThreadVar);
+        return true;
+      case csNone:
+        if (generic) {
+          FCarried = csType;
+          TypeSection({}, 0);
+          return true;
+        }
+        if (!equals) return false;
+        GuessSection();
+        return true;
+    }
+    return false;
+  }
+
+  // At the first of a run of "Name = ..." that no section word stands
+  // before: reads the run as a type section or as constants as soon as one
+  // definition's shape tells which, those before it kept pending until
+  // then. A run that never tells ("A = B;" only) is dropped.
+  void GuessSection() {
+    const size_t pending = FOut.size();
+    while (IsName(FToken) && Is(Peek(), '=')) {
+      const TToken name = FToken;
+      Next();
+      Next();
+      const TCarried shape = ShapeOfDefinition();
+      if (shape != csNone) {
+        FCarried = shape;
+        const TDeclarationKind kind = shape == csType ? dkType : dkConst;
+        for (size_t i = pending; i < FOut.size(); ++i) FOut[i].Kind = kind;
+        if (!Records(kind)) FOut.resize(pending);
+        Rewind(name);
+        if (shape == csType) TypeSection({}, 0);
+        else ConstEntries(dkConst);
+        return;
+      }
+      Record(name, dkType);  // pending: the run will tell its kind
+    }
+    FOut.resize(pending);
+  }
+
+  // What the definition after "Name =" is: a type (a type's word, '^', a
+  // range, an enumeration), a constant (a number, a string, an operator, a
+  // call), or unknown (a bare name): then it is read to past its ';'.
+  TCarried ShapeOfDefinition() {
+    if (FToken.Kind == tkIdent) {
+      switch (FToken.Keyword) {
+        case kwClass: case kwObject: case kwRecord: case kwInterface: case kwDispInterface: case kwObjcClass:
+        case kwObjcProtocol: case kwObjcCategory: case kwCppClass: case kwPacked: case kwBitPacked: case kwSet:
+        case kwArray: case kwProcedure: case kwFunction: case kwType: case kwSpecialize:
+          return csType;
+        case kwReference:
+          if (IsWord(Peek(), "to")) return csType;
+          break;
+        case kwReserved:
+          if (IsWord(FToken, "string") || IsWord(FToken, "file")) return csType;
+          break;
+        default:
+          break;
+      }
+    }
+    if (Is('^')) return csType;
+    bool constant = FToken.Kind == tkNumber || FToken.Kind == tkString || Is('[') || Is('@');
+    const bool parenthesized = Is('(');
+    bool range = false, listed = false, operators = false;
+    int depth = 0;
+    TTokenKind previous = tkEnd;
+    for (; !AtEnd(); Next()) {
+      if (FToken.Kind == tkSymbol) {
+        const char c = FToken.Symbol;
+        if (c == ';' && depth == 0) {
+          Next();
+          break;
+        }
+        if (c == '(' || c == '[') {
+          if (c == '(' && depth == 0 && previous == tkIdent) constant = true;  // a call or a cast
+          ++depth;
+        } else if (c == ')' || c == ']') {
+          depth = std::max(0, depth - 1);
+        } else if (c == 'R') {
+          range |= depth == 0;
+        } else if (c == ',') {
+          listed |= depth == 1;
+        } else if (c == '+' || c == '-' || c == '*' || c == '/' || c == '@') {
+          operators = true;
+        }
+      } else if (FToken.Kind == tkIdent) {
+        const TKeyword k = FToken.Keyword;
+        if (StartsSection(k) || IsRoutineKeyword(k) || k == kwEnd || IsStructureWord(FToken)) break;
+        operators |= k == kwReserved;  // div, shl, and, not, nil...
+      }
+      previous = FToken.Kind;
+    }
+    if (range) return csType;
+    if (parenthesized && listed && !operators) return csType;  // an enumeration
+    return constant || operators ? csConst : csNone;
   }
 
   // ---- type sections
@@ -836,11 +1201,19 @@ private:
   void TypeSection(const TOwner& AOwner, int ANesting) {
     for (;;) {
       if (IsKeyword(kwGeneric)) Next();
-      if (!IsName(FToken) || (!AOwner.Empty() && IsVisibility(FToken.Keyword))) return;
+      if (!IsName(FToken) || (!AOwner.Empty() && AtMemberWord())) return;
       TToken name = FToken;
       Next();
-      if (Is('<')) SkipAngles();
+      // Names side by side: each branch of a conditional names the type
+      // that follows ("{$ifdef A} TFoo {$else} TFooA {$endif} = class").
+      FAlternativeCount = 0;
+      while (IsName(FToken) && FAlternativeCount < MostAlternatives && !(!AOwner.Empty() && AtMemberWord())) {
+        FAlternatives[FAlternativeCount++] = FToken;
+        Next();
+      }
+      if (Is('<')) SkipAngles(true);
       if (!Is('=')) {
+        FAlternativeCount = 0;
         SkipStatement(!AOwner.Empty());
         continue;
       }
@@ -852,53 +1225,116 @@ private:
   void TypeDefinition(const TToken& AName, const TOwner& AOwner, int ANesting) {
     if (IsKeyword(kwType)) Next();  // a distinct type, or a type helper
     if (IsKeyword(kwPacked) || IsKeyword(kwBitPacked)) Next();
+    // Two structure words side by side: each branch of a conditional gives
+    // its own ("packed {$ifdef A} object {$else} record {$endif}"). The
+    // last is taken, the {$else} branch's where there is one. (A class's
+    // first member may be "class function": a "class" after is a member's.)
+    while (IsStructureWord(FToken) && IsStructureWord(Peek()) && Peek().Keyword != kwClass) Next();
     TOwner owner{Text(AName)};
+    TDeclarationKind kind;
+    bool mayBeForward = true;
     switch (FToken.Kind == tkIdent ? FToken.Keyword : kwNone) {
-      case kwClass: {
+      case kwClass:
         Next();
         if (Is(';')) return (void)Next();  // a forward declaration: the class follows
         if (IsKeyword(kwOf)) {
-          Record(AName, dkClassReference, AOwner);
+          RecordType(AName, dkClassReference, AOwner);
           SkipStatement();
           return;
         }
-        bool helper = IsKeyword(kwHelper);
-        if (helper || IsKeyword(kwAbstract) || IsKeyword(kwSealed)) Next();
-        owner.Index = Record(AName, helper ? dkHelper : dkClass, AOwner);
-        return Structure(owner, ANesting, true);
-      }
+        kind = dkClass;
+        break;
+      case kwObjcClass: case kwCppClass:
+        Next();
+        kind = dkClass;
+        break;
+      case kwInterface: case kwDispInterface: case kwObjcProtocol:
+        Next();
+        kind = dkInterface;
+        break;
+      case kwObjcCategory:  // methods added to a class: what Pascal calls a class helper
+        Next();
+        kind = dkHelper;
+        break;
       case kwObject:
         Next();
-        owner.Index = Record(AName, dkObject, AOwner);
-        return Structure(owner, ANesting, true);
-      case kwRecord: {
+        kind = dkObject;
+        mayBeForward = false;
+        break;
+      case kwRecord:
         Next();
-        bool helper = IsKeyword(kwHelper);
-        if (helper) Next();
-        owner.Index = Record(AName, helper ? dkHelper : dkRecord, AOwner);
-        return Structure(owner, ANesting, false);
-      }
-      case kwInterface: case kwDispInterface:
-        Next();
-        if (Is(';')) return (void)Next();  // a forward declaration
-        owner.Index = Record(AName, dkInterface, AOwner);
-        return Structure(owner, ANesting, true);
+        // "record;" and then fields: the ';' was a slip, the body follows.
+        if (Is(';') && FieldsFollow()) Next();
+        kind = dkRecord;
+        mayBeForward = false;
+        break;
       case kwHelper:  // after "type": a type helper
         Next();
-        owner.Index = Record(AName, dkHelper, AOwner);
-        return Structure(owner, ANesting, false);
-      case kwSet: Record(AName, dkSet, AOwner); break;
-      case kwArray: Record(AName, dkArray, AOwner); break;
-      case kwProcedure: case kwFunction: case kwReference: Record(AName, dkProcedureType, AOwner); break;
+        kind = dkHelper;
+        mayBeForward = false;
+        break;
+      case kwSet: RecordType(AName, dkSet, AOwner); return (void)SkipStatement();
+      case kwArray: RecordType(AName, dkArray, AOwner); return (void)SkipStatement();
+      case kwProcedure: case kwFunction: case kwReference:
+        RecordType(AName, dkProcedureType, AOwner);
+        return (void)SkipStatement();
       default:
         if (Is('(')) {
-          owner.Index = Record(AName, dkEnum, AOwner);
+          owner.Index = RecordType(AName, dkEnum, AOwner);
           EnumValues(owner);
+        } else if (IsName(FToken) && Is(Peek(), '=')) {
+          // "TMutex = {$i mutex.inc}": an include file holds the definition,
+          // and the next type follows
+          RecordType(AName, dkType, AOwner);
+          return;
         } else {
-          Record(AName, Is('^') ? dkPointer : dkType, AOwner);
+          RecordType(AName, Is('^') ? dkPointer : dkType, AOwner);
         }
+        return (void)SkipStatement();
     }
-    SkipStatement();
+    // "interface;", "objcclass external;": the type is declared with its
+    // members elsewhere.
+    const bool plain = RestOfHeading(kind);
+    if (Is(';') && mayBeForward && plain) return (void)Next();
+    owner.Index = RecordType(AName, kind, AOwner);
+    Structure(owner, ANesting);
+  }
+
+  // The rest of a structure's heading after its word: "abstract",
+  // "sealed", "helper" (which makes AKind a helper), the name it has
+  // outside ("external 'java.lang' name 'Object'"), the parents. True when
+  // it had nothing but an external name.
+  bool RestOfHeading(TDeclarationKind& AKind) {
+    bool plain = true;
+    for (;;) {
+      if (IsKeyword(kwAbstract) || IsKeyword(kwSealed) || IsKeyword(kwHelper)) {
+        if (IsKeyword(kwHelper)) AKind = dkHelper;
+        plain = false;
+        Next();
+      } else if (IsKeyword(kwExternal)) {
+        Next();
+        if (FToken.Kind == tkString) Next();
+        if (IsWord(FToken, "name") && Peek().Kind == tkString) Next(), Next();
+      } else {
+        break;
+      }
+    }
+    if (Is('(')) {
+      SkipBalanced('(', ')');
+      plain = false;
+    }
+    return plain;
+  }
+
+  // At the ';' after "record": whether fields follow it (a name with ':' or
+  // ',', a variant part, the end) rather than the next type.
+  bool FieldsFollow() {
+    const TToken& next = Peek();
+    if (next.Kind != tkIdent) return false;
+    if (next.Keyword == kwEnd || next.Keyword == kwCase) return true;
+    if (!IsName(next)) return false;
+    const TToken second = PeekSecond();
+    return Is(second, ':') || Is(second, ',');
   }
 
   void EnumValues(const TOwner& AOwner) {
@@ -916,10 +1352,9 @@ private:
     }
   }
 
-  // The rest of a class, object, record, interface or helper heading (its
-  // parents, "for" type) and its body of members up to its end.
-  void Structure(const TOwner& AOwner, int ANesting, bool AParents) {
-    if (AParents && Is('(')) SkipBalanced('(', ')');
+  // The rest of a class, object, record, interface or helper after its
+  // heading: its "for" type, and its body of members up to its end.
+  void Structure(const TOwner& AOwner, int ANesting) {
     if (IsKeyword(kwFor)) {
       Next();
       while (IsName(FToken) || Is('.')) Next();
@@ -934,6 +1369,17 @@ private:
     SkipStatement();  // the ';' after end, and hints such as "deprecated"
   }
 
+  // Whether the current token starts a part of a class's body: a
+  // visibility, or the "required" and "optional" of an Objective-C
+  // protocol (which name a field as well: as words they stand before a
+  // member's heading).
+  bool AtMemberWord() {
+    if (FToken.Kind != tkIdent) return false;
+    if (IsVisibility(FToken.Keyword)) return true;
+    return (FToken.Keyword == kwRequired || FToken.Keyword == kwOptional) && Peek().Kind == tkIdent &&
+           Peek().Keyword != kwNone && Peek().Keyword != kwReserved;
+  }
+
   void Members(const TOwner& AOwner, int ANesting) {
     bool variant = false;
     while (!AtEnd()) {
@@ -945,7 +1391,7 @@ private:
       }
       const TKeyword k = FToken.Kind == tkIdent ? FToken.Keyword : kwNone;
       if (k == kwEnd) return (void)Next();
-      if (IsVisibility(k)) {
+      if (AtMemberWord()) {
         Next();
         continue;
       }
@@ -972,7 +1418,10 @@ private:
       } else if (m == kwType) {
         Next();
         TypeSection(AOwner, ANesting);
-      } else if (m == kwConst || m == kwVar || m == kwThreadVar) {
+      } else if (m == kwConst) {
+        Next();
+        MemberConstants(AOwner);
+      } else if (m == kwVar || m == kwThreadVar) {
         Next();  // the fields that follow are skipped as fields
       } else if (m == kwCase) {
         Next();
@@ -980,12 +1429,54 @@ private:
       } else if (m == kwImplementation || m == kwInitialization || m == kwFinalization || m == kwBegin ||
                  m == kwUses) {
         return;  // the body was never closed
+      } else if (IsName(FToken) && Is(Peek(), '=')) {
+        // "TFoo = class(TBar)" in a body: a heading that another branch of
+        // a conditional gives the type; its members go on.
+        Next();
+        Next();
+        if (IsKeyword(kwPacked) || IsKeyword(kwBitPacked)) Next();
+        if (IsStructureWord(FToken)) {
+          Next();
+          TDeclarationKind ignored;
+          RestOfHeading(ignored);
+        } else {
+          SkipStatement(true);
+        }
       } else {
         const uint32_t before = FToken.Offset;
         SkipStatement(true);  // a field, a directive, or what conditionals left
         if (FToken.Offset == before && !AtEnd()) Next();
       }
     }
+  }
+
+  // A const section inside a class or record: its constants, which belong
+  // to it. A field there ("Name: Type;", no value) is none.
+  void MemberConstants(const TOwner& AOwner) {
+    while (IsName(FToken) && !AtMemberWord()) {
+      const TToken name = FToken;
+      Next();
+      if (Is('=') || (Is(':') && ValueFollowsType())) Record(name, dkConst, AOwner);
+      if (!SkipStatement(true)) return;
+    }
+  }
+
+  // After "Name:" in a const section: reads the type, to the '=' before a
+  // value (true) or to the end of a field (false).
+  bool ValueFollowsType() {
+    int depth = 0;
+    for (Next(); !AtEnd(); Next()) {
+      if (FToken.Kind == tkSymbol) {
+        const char c = FToken.Symbol;
+        if (c == '(' || c == '[') ++depth;
+        else if (c == ')' || c == ']') depth = std::max(0, depth - 1);
+        else if (depth == 0 && (c == '=' || c == ';')) return c == '=';
+      } else if (FToken.Kind == tkIdent) {
+        const TKeyword k = FToken.Keyword;
+        if (StartsSection(k) || IsRoutineKeyword(k) || IsVisibility(k) || k == kwEnd || k == kwRecord) return false;
+      }
+    }
+    return false;
   }
 
   void Method(const TOwner& AOwner, bool AClassMember) {
@@ -998,16 +1489,51 @@ private:
                       : FToken.Keyword == kwDestructor  ? 3
                                                         : 4;
     Next();
-    // "procedure IFoo.Bar = Baz;" maps an interface's method: no declaration.
-    if (IsName(FToken) && !(Peek().Kind == tkSymbol && Peek().Symbol == '.'))
+    TToken name;
+    if (which == 4) {
+      if (OperatorName(name)) Record(name, AClassMember ? OfClass[which] : Plain[which], AOwner);
+    } else if (IsName(FToken) && !Is(Peek(), '.')) {
+      // ("procedure IFoo.Bar = Baz;" maps an interface's method: no declaration.)
       Record(FToken, AClassMember ? OfClass[which] : Plain[which], AOwner);
+    }
     SkipStatement(true);
+  }
+
+  // After "operator": the operator it declares, as written: a symbol (":=",
+  // "+", "<>", "**"), a word ("in", "and") or a name ("Implicit"); read
+  // past. False, reading nothing, where none stands, or where the heading
+  // is a method's body ("TFoo.Add").
+  bool OperatorName(TToken& AName) {
+    if (FToken.Kind == tkIdent) {
+      if (!IsName(FToken) && FToken.Keyword != kwReserved) return false;
+      if (Is(Peek(), '.')) return false;
+      AName = FToken;
+      Next();
+      return true;
+    }
+    if (FToken.Kind != tkSymbol) return false;
+    const char c = FToken.Symbol;
+    if (c != '+' && c != '-' && c != '*' && c != '/' && c != '=' && c != '<' && c != '>' && c != 'A') return false;
+    AName = FToken;
+    Next();
+    // The lexer gives two-byte operators as two symbols: <> <= >= >< **
+    if (FToken.Kind == tkSymbol && FToken.Offset == AName.Offset + 1) {
+      const char d = FToken.Symbol;
+      if ((c == '<' && (d == '>' || d == '=')) || (c == '>' && (d == '=' || d == '<')) || (c == '*' && d == '*')) {
+        AName.Length = 2;
+        Next();
+      }
+    }
+    return true;
   }
 
   // ---- constants and variables
 
   void ConstSection(TDeclarationKind AKind) {
     Next();
+    ConstEntries(AKind);
+  }
+  void ConstEntries(TDeclarationKind AKind) {
     for (;;) {
       if (Is(';')) {
         Next();
@@ -1023,7 +1549,10 @@ private:
 
   void VarSection(TDeclarationKind AKind) {
     Next();
-    std::vector<TToken> names;
+    VarEntries(AKind);
+  }
+  void VarEntries(TDeclarationKind AKind) {
+    std::vector<TToken>& names = FNames;
     for (;;) {
       if (Is(';')) {
         Next();
@@ -1058,22 +1587,29 @@ private:
     const TKeyword keyword = FToken.Keyword;
     Next();
     TToken name = FToken;
-    bool named = IsName(FToken) && keyword != kwOperator;
-    bool dotted = false;
-    if (named) {
+    bool named = false, dotted = false;
+    if (keyword == kwOperator) {
+      named = OperatorName(name);  // not "TFoo.Add": the body of a class's operator
+    } else if (IsName(FToken)) {
+      named = true;
       Next();
-      if (Is('<')) SkipAngles();
+      // "{$ifdef A} TFoo {$else} TFooA {$endif}.Create": the owner each
+      // branch names
+      if (IsName(FToken) && Is(Peek(), '.')) Next();
+      if (Is('<')) SkipAngles(true);
       while (Is('.') && IsName(Peek())) {  // a method's body, or a qualified name
         dotted = true;
         Next();
         Next();
-        if (Is('<')) SkipAngles();
+        if (Is('<')) SkipAngles(true);
       }
     }
     SkipStatement();  // parameters and result
     bool forward = false;
     // Directives: "overload;", "external 'lib' name 'x';", "[public, alias: 'x'];"
-    while (!AtEnd() && (IsName(FToken) || Is('['))) {
+    // ("Name = ..." after them is a declaration that an include file or a
+    // conditional carries on.)
+    while (!AtEnd() && ((IsName(FToken) && !Is(Peek(), '=') && !Is(Peek(), '<')) || Is('['))) {
       if (Is('[')) {
         SkipBalanced('[', ']');
         if (Is(';')) Next();
@@ -1085,7 +1621,9 @@ private:
     TDeclarationKind kind = keyword == kwProcedure     ? (classRoutine ? dkClassProcedure : dkProcedure)
                             : keyword == kwFunction    ? (classRoutine ? dkClassFunction : dkFunction)
                             : keyword == kwConstructor ? dkConstructor
-                                                       : dkDestructor;
+                            : keyword == kwDestructor  ? dkDestructor
+                            : classRoutine             ? dkClassOperator
+                                                       : dkOperator;
     std::string lower;
     if (named) {
       lower = Text(name);
@@ -1095,16 +1633,22 @@ private:
     long recorded = named && !dotted && !declaredBefore ? Record(name, kind) : -1;
     if (FSection == sInterface && named && !dotted) FInterfaceRoutines.insert(lower);
     if (FSection == sInterface || FSection == sUnitHeading || forward) return;
-    if (Body(ANesting) && recorded >= 0 && FSection == sInclude) FOut[static_cast<size_t>(recorded)].Definition = true;
+    if (Body(ANesting, name) && recorded >= 0 && FSection == sInclude)
+      FOut[static_cast<size_t>(recorded)].Definition = true;
   }
 
   // What follows a heading that may have a body: local sections and nested
   // routines, then begin (or asm). They are recorded, and dropped again
-  // when a block follows; without one they were declarations of their own.
-  // True when there was a body.
-  bool Body(int ANesting) {
+  // when a block follows; without one they were declarations of their own,
+  // and a routine's at the top level leaves its section open. A heading of
+  // the routine's own name (AName) is another branch's heading of the
+  // same routine ("{$ifdef A} procedure P(X: Word); {$else} procedure
+  // P(X: Byte); {$endif} begin"): this one has no body of its own. True
+  // when there was a body.
+  bool Body(int ANesting, const TToken& AName) {
     const size_t tentative = FOut.size();
     bool body = false;
+    const bool top = ANesting == 0;
     while (!AtEnd()) {
       const TKeyword k = FToken.Kind == tkIdent ? FToken.Keyword : kwNone;
       if (k == kwBegin || k == kwAsm) {
@@ -1115,21 +1659,28 @@ private:
       }
       if (k == kwType) {
         Next();
+        if (top) FCarried = csType;
         TypeSection({}, ANesting + 1);
       } else if (k == kwConst || k == kwResourceString) {
+        if (top) FCarried = k == kwConst ? csConst : csResourceString;
         ConstSection(k == kwConst ? dkConst : dkResourceString);
       } else if (k == kwVar || k == kwThreadVar) {
+        if (top) FCarried = k == kwVar ? csVar : csThreadVar;
         VarSection(k == kwVar ? dkVar : dkThreadVar);
       } else if (k == kwLabel) {
         Next();
         SkipStatement();
       } else if ((IsRoutineKeyword(k) || k == kwClass || k == kwGeneric) && ANesting < MostNesting) {
+        if (IsRoutineKeyword(k) && SameName(Peek(), AName)) break;
         Routine(ANesting + 1);
       } else {
         break;
       }
     }
-    if (body) FOut.resize(tentative);
+    if (body) {
+      FOut.resize(tentative);
+      if (top) FCarried = csNone;  // what follows a body is no declaration of a section
+    }
     return body;
   }
 
@@ -1141,31 +1692,57 @@ private:
   bool FHasPeeked = false;
   TKeyword FPrevious = kwNone;
   bool FStopped = false;
+  bool FModuleRecorded = false;
+  bool FStatementStart = true;  // the current token starts a statement at the top level
+  TCarried FCarried = csNone;
+  std::array<TToken, MostAlternatives> FAlternatives;
+  size_t FAlternativeCount = 0;
+  std::vector<TToken> FNames;  // a var declaration's names
   std::unordered_set<std::string>& FInterfaceRoutines;  // lower case
   std::string& FLinks;
+  TConditionals& FConditions;
 };
 
 // Turns the offsets the parser left in each declaration's line into lines
-// and columns, counting line ends once through the text.
+// and columns, counting line ends once through the text: LF, CR LF, and a
+// lone CR as the compiler counts them.
 void PlaceDeclarations(std::string_view AText, std::vector<TFoundDeclaration>& ADeclarations) {
+  const char* const text = AText.data();
+  // Almost no text has a CR before its last declaration: then its lines
+  // end at LF, which memchr finds faster than a search for two bytes.
+  size_t last = 0;
+  for (const TFoundDeclaration& d : ADeclarations) last = std::max<size_t>(last, d.Line);
+  const bool anyCR = std::memchr(text, '\r', std::min(last, AText.size())) != nullptr;
   size_t at = 0, lineStart = 0;
   uint32_t line = 1;
   for (TFoundDeclaration& d : ADeclarations) {
     const size_t offset = d.Line;
     if (offset < at) at = lineStart = 0, line = 1;  // out of order: count again
     while (at < offset) {
-      const void* nl = std::memchr(AText.data() + at, '\n', offset - at);
-      if (!nl) {
+      const char* lineEnd;
+      if (anyCR) {
+        lineEnd = FindLineEnd(text + at, text + offset);
+      } else {
+        const void* lf = std::memchr(text + at, '\n', offset - at);
+        lineEnd = lf ? static_cast<const char*>(lf) : text + offset;
+      }
+      if (lineEnd >= text + offset) {
         at = offset;
         break;
       }
-      at = static_cast<size_t>(static_cast<const char*>(nl) - AText.data()) + 1;
+      at = static_cast<size_t>(lineEnd - text) + 1;
+      if (*lineEnd == '\r' && at < AText.size() && text[at] == '\n') ++at;  // CR LF: one line end
       lineStart = at;
       ++line;
     }
     d.Line = line;
     d.Column = static_cast<uint32_t>(offset - lineStart + 1);
   }
+}
+
+// A UTF-8 byte order mark at the start of a text is no part of it.
+std::string_view WithoutByteOrderMark(std::string_view AText) {
+  return AText.substr(0, 3) == "\xEF\xBB\xBF" ? AText.substr(3) : AText;
 }
 
 }  // namespace
@@ -1190,6 +1767,7 @@ struct TDeclarationScanner::TState {
   std::vector<TFoundDeclaration> Found;
   std::unordered_set<std::string> InterfaceRoutines;
   std::string Links;
+  TConditionals Conditions;
 };
 
 TDeclarationScanner::TDeclarationScanner() : FState(std::make_unique<TState>()) {}
@@ -1197,24 +1775,28 @@ TDeclarationScanner::~TDeclarationScanner() = default;
 
 const std::vector<TFoundDeclaration>& TDeclarationScanner::Scan(std::string_view AText, bool AInclude) {
   // Offsets are 32-bit: a larger text is read as far as they reach.
+  AText = WithoutByteOrderMark(AText);
   AText = AText.substr(0, std::min<size_t>(AText.size(), UINT32_MAX));
   FState->Found.clear();
-  TParser(AText, AInclude, FState->Found, FState->InterfaceRoutines, FState->Links).Run();
+  TParser(AText, AInclude, FState->Found, FState->InterfaceRoutines, FState->Links, FState->Conditions).Run();
   PlaceDeclarations(AText, FState->Found);
   return FState->Found;
 }
 
 const std::string& TDeclarationScanner::Links() const { return FState->Links; }
 
+void TDeclarationScanner::SetTarget(const TTargetSymbols* ASymbols) { FState->Conditions = TConditionals(ASymbols); }
+
 std::vector<TDeclaration> ScanDeclarations(std::string_view AText, bool AInclude) {
   TDeclarationScanner scanner;
   std::vector<TDeclaration> copies;
   for (const TFoundDeclaration& d : scanner.Scan(AText, AInclude))
-    copies.push_back({std::string(d.Name), std::string(d.Owner), d.Line, d.Column, d.Kind, d.Definition, d.Hidden});
+    copies.push_back({std::string(d.Name), std::string(d.Owner), d.Line, d.Column, d.Kind, d.Definition, d.Hidden, d.Skipped});
   return copies;
 }
 
 std::vector<std::string> UsedUnits(std::string_view AText) {
+  AText = WithoutByteOrderMark(AText);
   AText = AText.substr(0, std::min<size_t>(AText.size(), UINT32_MAX));
   std::vector<std::string> units;
   auto add = [&](std::string AName) {

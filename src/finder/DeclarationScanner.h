@@ -9,11 +9,18 @@
 // What it indexes: a unit's interface section; in its implementation
 // section only the routines the interface does not declare and the types;
 // a program's or library's declarations; an include file as it comes (it
-// has no section of its own), a routine with a body there counting as a
-// definition. Every branch of a conditional directive is read: directives
-// are comments to it, as is anything in comments and strings. A file that is
-// broken or strange (an unterminated comment, binary data, a line of 50 MB)
-// gives what can be read, in time linear in its size.
+// has no section of its own: one that carries on its includer's type or
+// const section is read as that section), a routine with a body there
+// counting as a definition. A class's members are its methods, properties,
+// constants and nested types; Objective-C classes, protocols and categories
+// count as classes, interfaces and helpers; an operator is named by its
+// symbol (":=", "+") or word. Every branch of a conditional directive is
+// read; nothing in comments and strings is, and comments nest as the
+// text's {$mode} has them (Free Pascal's default mode nests them, and an
+// include file starts in it). A file that is broken or strange (an
+// unterminated comment, binary data, a line of 50 MB) gives what can be
+// read, in time linear in its size. Lines end at LF, CR LF or a lone CR, as
+// the compiler counts them; a UTF-8 byte order mark is no part of the text.
 
 #include <cstdint>
 #include <memory>
@@ -22,6 +29,8 @@
 #include <vector>
 
 namespace Vantry {
+
+struct TTargetSymbols;
 
 enum TDeclarationKind : uint8_t {
   dkUnit, dkProgram, dkLibrary,
@@ -51,7 +60,8 @@ struct TFoundDeclaration {
   uint32_t Column = 0;
   TDeclarationKind Kind = dkType;
   bool Definition = false;
-  bool Hidden = false;  // in a unit's implementation: seen by that unit alone
+  bool Hidden = false;   // in a unit's implementation: seen by that unit alone
+  bool Skipped = false;  // in a conditional branch the target's compiler skips
 };
 
 // Scans texts one after the other, reusing its memory: an indexer keeps one
@@ -67,10 +77,14 @@ public:
   // the next Scan, and while the text lives. AInclude: the text is an
   // include file (*.inc).
   const std::vector<TFoundDeclaration>& Scan(std::string_view AText, bool AInclude);
+  // The symbols of the target whose conditional branches the scans follow
+  // (they must outlive the scanner); null, the default, for none.
+  void SetTarget(const TTargetSymbols* ASymbols);
   // What the last text links to: the units its uses clauses name and the
   // files its directives include, each a kind byte ('u' a unit the
   // interface or a program uses, 'm' one the implementation uses, 'i' an
-  // included file, 'h' one a unit's implementation includes), the name as
+  // included file, 'h' one a unit's implementation includes, 'x' one in a
+  // branch the target's compiler skips), the name as
   // written, and a zero byte; in text order.
   const std::string& Links() const;
 
@@ -88,6 +102,7 @@ struct TDeclaration {
   TDeclarationKind Kind = dkType;
   bool Definition = false;
   bool Hidden = false;
+  bool Skipped = false;
 };
 std::vector<TDeclaration> ScanDeclarations(std::string_view AText, bool AInclude);
 

@@ -97,7 +97,7 @@ void TDeclarationTableBuilder::AddFile(std::string_view APath, int64_t ASize, in
     e.Owner = d.OwnerIndex >= 0 ? first + static_cast<uint32_t>(d.OwnerIndex) : TDeclarationTable::None;
     e.Line = d.Line;
     e.Column = static_cast<uint16_t>(std::min<uint32_t>(d.Column, UINT16_MAX));
-    e.KindAndFlags = static_cast<uint8_t>(d.Kind | (d.Definition ? 0x40 : 0) | (d.Hidden ? 0x80 : 0));
+    e.KindAndFlags = static_cast<uint8_t>(d.Kind | (d.Skipped ? 0x20 : 0) | (d.Definition ? 0x40 : 0) | (d.Hidden ? 0x80 : 0));
     t.FNames += name;
     t.FEntries.push_back(e);
     const uint64_t starts = WordStarts(name);
@@ -145,7 +145,7 @@ namespace {
 // Bumped whenever the format or what the scanner finds changes: a cache of
 // another version is read as none.
 constexpr char Magic[8] = {'V', 'N', 'T', 'R', 'Y', 'D', 'X', '2'};
-constexpr uint32_t FormatVersion = 9;
+constexpr uint32_t FormatVersion = 11;
 
 struct THeader {
   char Magic[8];

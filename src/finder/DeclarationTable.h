@@ -23,12 +23,16 @@ struct TDeclarationEntry {
   uint32_t Line;
   uint16_t Column;     // 65535 for a column further right
   uint8_t NameLength;  // names are cut at 255 bytes
-  uint8_t KindAndFlags;  // the TDeclarationKind (low six bits); 0x40 for a definition, 0x80 when hidden
-  TDeclarationKind Kind() const { return static_cast<TDeclarationKind>(KindAndFlags & 0x3F); }
+  // The TDeclarationKind (low five bits); 0x20 when the target's compiler
+  // skips it, 0x40 for a definition, 0x80 when hidden in an implementation.
+  uint8_t KindAndFlags;
+  TDeclarationKind Kind() const { return static_cast<TDeclarationKind>(KindAndFlags & 0x1F); }
+  bool Skipped() const { return KindAndFlags & 0x20; }
   bool Definition() const { return KindAndFlags & 0x40; }
   bool Hidden() const { return KindAndFlags & 0x80; }
 };
 static_assert(sizeof(TDeclarationEntry) == 16);
+static_assert(dkKindCount <= 32, "a kind must fit in five bits");
 
 // What the ranking matches a name by, worked out once.
 struct TWordMasks {

@@ -50,14 +50,16 @@ std::vector<TFileStanding> StandingOfFiles(const std::string& ARoot, const std::
   // Who uses which unit, counted once a file, among the files the target
   // reads; and who includes which file.
   std::unordered_map<std::string, size_t> users;
-  std::unordered_map<std::string, std::vector<std::pair<uint32_t, bool>>> includers;  // and whether from an implementation
+  // Who includes which file, and how: 'i', 'h' (in an implementation) or
+  // 'x' (in a branch the target's compiler skips).
+  std::unordered_map<std::string, std::vector<std::pair<uint32_t, char>>> includers;
   for (uint32_t f = 0; f < AFiles.size(); ++f) {
     standing[f].Place = rules.Place(AFiles[f].Path, AFiles[f].Program);
     const bool counts = (standing[f].Place & 8) == 0;
     std::vector<std::string> used;
     ForEachLink(AFiles[f].Links, [&](char AKind, std::string_view AName) {
-      if (AKind == 'i' || AKind == 'h') {
-        includers[IncludedName(AName)].push_back({f, AKind == 'h'});
+      if (AKind == 'i' || AKind == 'h' || AKind == 'x') {
+        includers[IncludedName(AName)].push_back({f, AKind});
       } else if (counts) {
         used.push_back(LowerBaseName(AName));
       }
@@ -82,7 +84,8 @@ std::vector<TFileStanding> StandingOfFiles(const std::string& ARoot, const std::
       n = unit == "system" || unit == "objpas" ? Implicit : static_cast<int64_t>(users[unit]);
     } else if (ADepth < 16) {
       if (auto it = includers.find(name); it != includers.end())
-        for (const auto& [by, hidden] : it->second) n = std::max(n, usersOf(by, ADepth + 1));
+        for (const auto& [by, kind] : it->second)
+          if (kind != 'x') n = std::max(n, usersOf(by, ADepth + 1));
     }
     return count[AFile] = n;
   };
@@ -96,11 +99,17 @@ std::vector<TFileStanding> StandingOfFiles(const std::string& ARoot, const std::
     const auto it = includers.find(LowerBaseName(AFiles[AFile].Path));
     if (it == includers.end() || ADepth >= 16 || IsUnitFile(LowerBaseName(AFiles[AFile].Path))) return false;
     bool all = true;
-    for (const auto& [by, inImplementation] : it->second) all = all && (inImplementation || hiddenOf(by, ADepth + 1));
+    for (const auto& [by, kind] : it->second) all = all && (kind == 'h' || (kind == 'i' && hiddenOf(by, ADepth + 1)));
     hidden[AFile] = all;
     return all;
   };
-  for (uint32_t f = 0; f < AFiles.size(); ++f) standing[f].Hidden = hiddenOf(f, 0);
+  for (uint32_t f = 0; f < AFiles.size(); ++f) {
+    standing[f].Hidden = hiddenOf(f, 0);
+    // Included only where the target's compiler skips: another target's.
+    const auto it = includers.find(LowerBaseName(AFiles[f].Path));
+    if (it != includers.end() && std::all_of(it->second.begin(), it->second.end(), [](const auto& I) { return I.second == 'x'; }))
+      standing[f].Place |= 8;
+  }
   return standing;
 }
 

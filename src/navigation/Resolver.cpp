@@ -135,7 +135,7 @@ struct TResolver::TState {
   std::vector<uint32_t> IncludesOf(std::string_view AFromPath, std::string_view ALinks) const {
     std::vector<uint32_t> files;
     ForEachLink(ALinks, [&](char AKind, std::string_view AName) {
-      if (AKind != 'i' && AKind != 'h') return;
+      if (AKind != 'i' && AKind != 'h') return;  // not one the target skips ('x')
       if (const uint32_t f = IncludedFile(AFromPath, AName); f != None) files.push_back(f);
     });
     return files;
@@ -265,6 +265,13 @@ struct TResolver::TState {
       if (!std::binary_search(AFiles.begin(), AFiles.end(), file) || (Standing[file].Hidden && !AHidden)) continue;
       heading |= !e.Definition();
       found.Answers.push_back(AnswerOf(d));
+    }
+    // What the target's compiler skips answers only when nothing else does.
+    const auto skipped = [&](const TAnswer& A) { return T().Entry(A.Declaration).Skipped(); };
+    if (!std::all_of(found.Answers.begin(), found.Answers.end(), skipped)) {
+      found.Answers.erase(std::remove_if(found.Answers.begin(), found.Answers.end(), skipped), found.Answers.end());
+      heading = std::any_of(found.Answers.begin(), found.Answers.end(),
+                            [&](const TAnswer& A) { return !T().Entry(A.Declaration).Definition(); });
     }
     // A routine's heading and its body are one routine: the headings answer.
     if (heading)

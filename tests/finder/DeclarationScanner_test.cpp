@@ -1,11 +1,14 @@
 #include "finder/DeclarationScanner.h"
 
+#include "finder/DeclarationTable.h"
+
 #include <gmock/gmock.h>
 
 #include <algorithm>
 #include <random>
 
 using namespace Vantry;
+using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
 namespace {
@@ -97,7 +100,121 @@ const std::vector<TSourceRow> Sources = {
                    {"1:6 unit Broken", "4:3 type TGood"}},
         TSourceRow{"BinaryAndLatin1", false,
                    "unit Odd;\ninterface\ntype\n  Caf\xe9 = Integer;\n  T\xff = \x01 record end;\n  TOk = Integer;\n",
-                   {"1:6 unit Odd", "4:3 type Caf\xe9", "5:3 record T\xff", "6:3 type TOk"}}};
+                   {"1:6 unit Odd", "4:3 type Caf\xe9", "5:3 record T\xff", "6:3 type TOk"}},
+        // An include file that carries on its includer's type section: its
+        // types, their members by their owner, and types after routines.
+        TSourceRow{"IncludeCarriesTypes", true,
+                   "  TEventAny = record\n    window: Pointer;\n  end;\n  PEvent = ^TEvent;\n"
+                   "  TBar = class(TObject)\n    procedure Run;\n    property Size: Integer read FSize;\n  end;\n"
+                   "function event_get: PEvent; cdecl; external gdklib;\n  TAfterRoutines = record end;\n",
+                   {"1:3 record TEventAny", "4:3 pointer PEvent", "5:3 class TBar", "6:15 procedure TBar.Run",
+                    "7:14 property TBar.Size", "9:10 function event_get", "10:3 record TAfterRoutines"}},
+        // The first definitions may not tell a type from a constant: a later
+        // one does, for all of them.
+        TSourceRow{"IncludeRunOfTypes", true, "  TAlias = Integer;\n  TDigit = 0..9;\n  TColor = (clRed, clBlue);\n",
+                   {"1:3 type TAlias", "2:3 type TDigit", "3:3 enum TColor", "3:13 enum value TColor.clRed",
+                    "3:20 enum value TColor.clBlue"}},
+        TSourceRow{"IncludeRunOfConstants", true, "  MaxSize = 10;\n  Alias = MaxSize;\n  Title = 'x';\n  Mask = 1 shl 4;\n",
+                   {"1:3 const MaxSize", "2:3 const Alias", "3:3 const Title", "4:3 const Mask"}},
+        // What cannot be told is left: aliases alone, and "Name: Type" (a
+        // record's fields look the same).
+        TSourceRow{"IncludeRunThatTellsNothing", true,
+                   "  Left = Right;\n  Other = Unit1.Value;\nprocedure Done;\n  Field: Integer;\n  Second, Third: Byte;\n",
+                   {"3:11 procedure Done"}},
+        // After conditionals lost a class's end, the type section goes on.
+        TSourceRow{"SectionTakenUpAgain", false,
+                   "unit Resume;\ninterface\ntype\n  TA = class\n{$ifdef A}\n  end;\n{$else}\n    procedure X;\n"
+                   "  end;\n{$endif}\n  TB = class\n  end;\n",
+                   {"1:6 unit Resume", "4:3 class TA", "8:15 procedure X", "11:3 class TB"}},
+        // Comments nest in Free Pascal's modes, not in Delphi's; a nested
+        // comment never closed ends where it would if they did not nest.
+        TSourceRow{"NestedComments", false,
+                   "unit Nest;\n{$mode objfpc}\ninterface\ntype\n  IShell = interface\n  { commented out:\n"
+                   "    function Old: Integer; { a note }\n    function Older: Integer;\n  }\n"
+                   "  (* also (* nested *) function Gone: Integer; *)\n    function Kept: Integer;\n  end;\n"
+                   "  ICategory = interface\n  end;\n",
+                   {"1:6 unit Nest", "5:3 interface IShell", "11:14 function IShell.Kept", "13:3 interface ICategory"}},
+        TSourceRow{"FlatComments", false,
+                   "unit Flat;\n{$mode delphi}\ninterface\ntype\n  { a note { with a brace }\n  TShown = Integer;\n"
+                   "  {$modeswitch nestedcomments}\n  { { nested } TGone = Integer; }\n"
+                   "  {$modeswitch nestedcomments-}\n  (* (* *) TAlsoShown = Integer;\n",
+                   {"1:6 unit Flat", "6:3 type TShown", "10:12 type TAlsoShown"}},
+        TSourceRow{"UnclosedNestedComment", true, "  { an open { brace, never closed }\n  TAfter = record end;\n",
+                   {"2:3 record TAfter"}},
+        // "Record;" with the fields after it: the body follows the slip.
+        TSourceRow{"RecordSemicolon", false,
+                   "unit Slip;\ninterface\ntype\n  SHookInfo = Record;\n    IID : TGUID;\n    cbSize : DWord;\n  End;\n"
+                   "  IChannelHook = Interface (IUnknown)\n    procedure ClientGetSize;\n  end;\n",
+                   {"1:6 unit Slip", "4:3 record SHookInfo", "8:3 interface IChannelHook",
+                    "9:15 procedure IChannelHook.ClientGetSize"}},
+        // Objective-C and Java classes: a formal "objcclass external;" gives
+        // way to the real one; a category is a helper; a name written
+        // "&end" is no end.
+        TSourceRow{"ForeignClasses", false,
+                   "unit Cocoa;\ninterface\ntype\n  NSView = objcclass external;\n"
+                   "  NSButton = objcclass external (NSControl, NSCoding)\n  public\n"
+                   "    procedure setTitle(newValue: NSString); message 'setTitle:';\n  end;\n"
+                   "  NSCodingProtocol = objcprotocol external name 'NSCoding' (NSObjectProtocol)\n  required\n"
+                   "    function initWithCoder(coder: NSCoder): id;\n  optional\n"
+                   "    class function version: NSInteger;\n  end;\n"
+                   "  NSButtonBorder = objccategory external (NSButton)\n    procedure setShowsBorder(flag: ObjCBOOL);\n  end;\n"
+                   "  JLObject = class sealed external 'java.lang' name 'Object' (JLRoot)\n  public\n"
+                   "    function &end(): jint; overload;\n    function hashCode(): jint; overload;\n  end;\n",
+                   {"1:6 unit Cocoa", "5:3 class NSButton", "7:15 procedure NSButton.setTitle",
+                    "9:3 interface NSCodingProtocol", "11:14 function NSCodingProtocol.initWithCoder",
+                    "13:20 class function NSCodingProtocol.version", "15:3 helper NSButtonBorder",
+                    "16:15 procedure NSButtonBorder.setShowsBorder", "18:3 class JLObject", "20:15 function JLObject.end",
+                    "21:14 function JLObject.hashCode"}},
+        // Branches of conditionals that give a type two kinds, two names or
+        // two headings, a routine two headings, a unit two bodies.
+        TSourceRow{"ConditionalShapes", false,
+                   "unit Cond;\ninterface\ntype\n"
+                   "  TBCD = packed {$ifdef as_object} object {$else} record {$endif}\n    Precision: Byte;\n  end;\n"
+                   "  {$ifndef INCLUDEMODE} TServer {$else} TServerX {$endif} = class(TOleServer)\n"
+                   "    procedure Connect;\n  end;\n"
+                   "{$ifdef HASOUTLINE}\n  TView = object(TOutlineViewer)\n{$else}\n  TView = object(TListBox)\n{$endif}\n"
+                   "    procedure Draw;\n  end;\n  TMutex = {$i mutex.inc}\n  TAfter = record end;\n",
+                   {"1:6 unit Cond", "4:3 record TBCD", "7:25 class TServer", "7:41 class TServerX",
+                    "8:15 procedure TServer.Connect", "11:3 object TView", "15:15 procedure TView.Draw",
+                    "17:3 type TMutex", "18:3 record TAfter"}},
+        TSourceRow{"RoutineWithTwoHeadings", false,
+                   "program Twice;\n{$ifdef CPU16}\nprocedure Move(A: Word);\n{$else}\nprocedure Move(A: LongWord);\n"
+                   "{$endif}\nbegin\nend;\ntype\n  TLater = record end;\nprocedure Later;\nbegin\nend;\nbegin\nend.\n",
+                   {"1:9 program Twice", "3:11 procedure Move", "5:11 procedure Move", "10:3 record TLater",
+                    "11:11 procedure Later"}},
+        TSourceRow{"UnitInTwoBranches", false,
+                   "unit Branches;\n{$ifdef NODEBUG}\ninterface\nimplementation\nend.\n{$else}\ninterface\ntype\n"
+                   "  TDebugger = class\n    procedure Run;\n  end;\nimplementation\nprocedure TDebugger.Run;\nbegin\nend;\n"
+                   "initialization\n  Setup;\nend.\n{$endif}\n",
+                   {"1:6 unit Branches", "9:3 class TDebugger", "10:15 procedure TDebugger.Run"}},
+        // Operators by their symbol or word; a class's body of one is none.
+        TSourceRow{"Operators", false,
+                   "unit Ops;\ninterface\ntype\n  TComplex = record\n    Re, Im: Double;\n"
+                   "    class operator + (const A, B: TComplex): TComplex;\n    class operator Implicit(A: Double): TComplex;\n"
+                   "  end;\noperator := (const S: string): TComplex;\noperator ** (const A, B: TComplex): TComplex;\n"
+                   "operator = (const A, B: TComplex): Boolean;\noperator <> (const A, B: TComplex): Boolean;\n"
+                   "operator in (const A: TComplex; const B: TSet): Boolean;\nimplementation\n"
+                   "class operator TComplex.+(const A, B: TComplex): TComplex;\nbegin\nend;\n"
+                   "operator >< (const A, B: TSet): TSet;\nbegin\nend;\nend.\n",
+                   {"1:6 unit Ops", "4:3 record TComplex", "6:20 class operator TComplex.+",
+                    "7:20 class operator TComplex.Implicit", "9:10 operator :=", "10:10 operator **", "11:10 operator =",
+                    "12:10 operator <>", "13:10 operator in", "18:10 operator ><"}},
+        // A class's constants and nested types are its members; a generic's
+        // parameters may be separated by ';'.
+        TSourceRow{"ClassConstantsAndNestedTypes", false,
+                   "unit Nested;\ninterface\ntype\n  TOuter = class\n  public\n    const\n      Limit = 10;\n"
+                   "      Typed: Integer = 5;\n    type\n      TInner = class\n        procedure Member;\n      end;\n"
+                   "    var\n      FField: Integer;\n    procedure Own;\n  end;\n"
+                   "  generic TMap<TKey; TData: TObject> = class\n    function Get(K: TKey): TData;\n  end;\n",
+                   {"1:6 unit Nested", "4:3 class TOuter", "7:7 const TOuter.Limit", "8:7 const TOuter.Typed",
+                    "10:7 class TOuter.TInner", "11:19 procedure TInner.Member", "15:15 procedure TOuter.Own",
+                    "17:11 class TMap", "18:14 function TMap.Get"}},
+        // A UTF-8 byte order mark is no part of the first line; a lone CR
+        // ends a line, CR LF ends one.
+        TSourceRow{"ByteOrderMarkAndLineEnds", false,
+                   "\xEF\xBB\xBFunit Bom;\rinterface\rtype\r  TOne = Integer;\r\n  TTwo = Integer; // note\r"
+                   "  TThree = Integer;\n",
+                   {"1:6 unit Bom", "4:3 type TOne", "5:3 type TTwo", "6:3 type TThree"}}};
 
 INSTANTIATE_TEST_SUITE_P(Sources, ScannerTest, ::testing::ValuesIn(Sources),
                          [](const auto& AInfo) { return std::string(AInfo.param.Name); });
@@ -112,6 +229,22 @@ TEST(ScannerTest, ReadsAHugeLineAndDeepNestingInLinearTime) {
   std::string deep = "program P;\n" + std::string(100000, '(') + std::string(100000, '[');
   for (int i = 0; i < 20000; ++i) deep += "procedure P; begin case ";
   EXPECT_EQ(Found(deep).front(), "1:9 program P");
+}
+
+// A nested type's member is owned by it, and it by the type around it, in
+// the table the finder searches.
+TEST(ScannerTest, NestedTypesChainTheirOwners) {
+  const std::string text =
+      "unit N;\ninterface\ntype\n  TOuter = class\n  type\n    TInner = record\n      procedure Member;\n"
+      "    end;\n  end;\n";
+  TDeclarationScanner scanner;
+  TDeclarationTableBuilder builder("lib");
+  builder.AddFile("n.pas", 0, 0, scanner.Scan(text, false));
+  const TDeclarationTable table = builder.Finish();
+  ASSERT_EQ(table.Count(), 4u);
+  std::vector<std::string> chain;
+  for (uint32_t d = 3; d != TDeclarationTable::None; d = table.Entry(d).Owner) chain.emplace_back(table.Name(d));
+  EXPECT_THAT(chain, ElementsAre("Member", "TInner", "TOuter"));
 }
 
 // Random damage to the sources above: every declaration found must be a
@@ -139,11 +272,16 @@ TEST(ScannerTest, SurvivesRandomDamage) {
       ASSERT_FALSE(d.Name.empty());
       ASSERT_GE(d.Name.data(), text.data());
       ASSERT_LE(d.Name.data() + d.Name.size(), text.data() + text.size());
+      // Lines end at LF, CR LF or a lone CR.
       const auto offset = static_cast<size_t>(d.Name.data() - text.data());
-      const size_t lineStart = text.rfind('\n', offset == 0 ? 0 : offset - 1);
-      const size_t column = offset - (lineStart == std::string::npos || offset == 0 ? 0 : lineStart + 1) + 1;
-      ASSERT_EQ(d.Line, 1 + std::count(text.begin(), text.begin() + static_cast<long>(offset), '\n'));
-      ASSERT_EQ(d.Column, column);
+      uint32_t line = 1;
+      size_t lineStart = 0;
+      for (size_t i = 0; i < offset; ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        if (text[i] == '\n' || text[i] == '\r') ++line, lineStart = i + 1;
+      }
+      ASSERT_EQ(d.Line, line);
+      ASSERT_EQ(d.Column, offset - lineStart + 1);
     }
   }
 }
