@@ -11,6 +11,12 @@
 // unit and in all, with the worst misses and what kinds of answers come
 // first instead.
 //
+// Then, for the names used in a sample of library sources, how often the
+// resolver's first answer for the name at a place (definition by position)
+// is the declaration the compiler bound that very use to, next to what the
+// declaration search gives for the bare name, with the resolver's time per
+// question and its misses by kind: see "Definitions" further down.
+//
 // Match rules:
 // - A source file ppudump names is matched to the indexed files of the
 //   same name (case ignored); when ppudump gives a folder too, only those
@@ -44,6 +50,8 @@
 #include "finder/DeclarationTable.h"
 #include "finder/LibraryIndex.h"
 #include "finder/UnitRanking.h"
+#include "navigation/Resolver.h"
+#include "navigation/Target.h"
 
 #include <algorithm>
 #include <chrono>
@@ -339,6 +347,10 @@ public:
     }
     return it->second->Lines;
   }
+  std::string_view TextOf(const std::string& APath) {
+    LinesOf(APath);
+    return FFiles.find(APath)->second->Text;
+  }
 
 private:
   struct TFile {
@@ -580,15 +592,709 @@ TMissKind MissKind(const TDeclarationTable& ATable, const TCheck& ACheck, const 
 
 double Percent(size_t APart, size_t AWhole) { return AWhole ? 100.0 * static_cast<double>(APart) / AWhole : 0.0; }
 
+// ---------------------------------------------------------------------------
+// Definitions: what the name at a place in a library source means.
+//
+// The judge is the compiler's own record of what each name in a source
+// binds to. With browser information on (-b -bl) the compiler notes every
+// use of every symbol while it compiles, but the command-line compiler
+// keeps that in memory; a small program built from the compiler's own
+// sources (fpcrefs/fpcrefs.pas beside this file) runs the same compiler and
+// prints the record: each symbol used, where it is declared, and where each
+// use stands. The sample units are compiled with it against the installed
+// units, into a folder of the cache, never into the sources.
+//
+// For each use of a unit-level symbol (a routine, type, constant, variable
+// or enumeration value of another unit or of the unit itself) and of a
+// member of a class, object or record, the resolver is asked what the name
+// at that place means, with the file's text and the byte offset of the use.
+// The first answer is right when it is in the compiler's file on the line
+// where the declaration's name stands (the same rules as for the names
+// above). The compiler binds a call to a routine's name, and picks one of
+// its overloads later: the headings of all the overloads of that name in
+// the declaring scope count as right, since the resolver answers overloads
+// together.
+//
+// Left out, and counted: the symbols the compiler makes itself (named with
+// a '$'), the intrinsics (Length, WriteLn...: declared in no source), unit
+// names, parameters and locals; uses recorded where the text has no name,
+// or another name (the compiler also notes a routine where its call's
+// arguments end, a property's reader where the property is read, a
+// routine's hidden result...) or no place at all; uses at the declaration
+// itself; and declarations whose file is not in the tree.
+
+// The units whose uses are checked: each compiles on its own against the
+// installed units (the compiler reads the folder's siblings from source
+// when it needs them, into the same scratch folder).
+const char* const DefinitionSample[] = {
+    "packages/fcl-base/src/advancedipc.pp",   "packages/fcl-base/src/ascii85.pp",
+    "packages/fcl-base/src/avl_tree.pp",      "packages/fcl-base/src/base64.pp",
+    "packages/fcl-base/src/blowfish.pp",      "packages/fcl-base/src/bufstream.pp",
+    "packages/fcl-base/src/cachecls.pp",      "packages/fcl-base/src/contnrs.pp",
+    "packages/fcl-base/src/csvdocument.pp",   "packages/fcl-base/src/csvreadwrite.pp",
+    "packages/fcl-base/src/custapp.pp",       "packages/fcl-base/src/eventlog.pp",
+    "packages/fcl-base/src/fpexprpars.pp",    "packages/fcl-base/src/fpobserver.pp",
+    "packages/fcl-base/src/fptemplate.pp",    "packages/fcl-base/src/fptimer.pp",
+    "packages/fcl-base/src/gettext.pp",       "packages/fcl-base/src/idea.pp",
+    "packages/fcl-base/src/inicol.pp",        "packages/fcl-base/src/inifiles.pp",
+    "packages/fcl-base/src/iostream.pp",      "packages/fcl-base/src/maskutils.pp",
+    "packages/fcl-base/src/nullstream.pp",    "packages/fcl-base/src/pascodegen.pp",
+    "packages/fcl-base/src/pooledmm.pp",      "packages/fcl-base/src/rtfpars.pp",
+    "packages/fcl-base/src/rttiutils.pp",     "packages/fcl-base/src/singleinstance.pp",
+    "packages/fcl-base/src/advancedsingleinstance.pas", "packages/fcl-base/src/streamcoll.pp",
+    "packages/fcl-base/src/streamex.pp",      "packages/fcl-base/src/streamio.pp",
+    "packages/fcl-base/src/syncobjs.pp",      "packages/fcl-base/src/uriparser.pp",
+    "packages/fcl-base/src/wformat.pp",       "packages/fcl-base/src/whtml.pp",
+    "packages/fcl-base/src/wtex.pp",          "packages/fcl-json/src/fpjson.pp",
+    "packages/fcl-json/src/fpjsonrtti.pp",    "packages/fcl-json/src/fpjsontopas.pp",
+    "packages/fcl-json/src/json2yaml.pp",     "packages/fcl-json/src/jsonconf.pp",
+    "packages/fcl-json/src/jsonini.pp",       "packages/fcl-json/src/jsonparser.pp",
+    "packages/fcl-json/src/jsonreader.pp",    "packages/fcl-json/src/jsonscanner.pp",
+    "packages/fcl-process/src/dbugintf.pp",   "packages/fcl-process/src/dbugmsg.pp",
+    "packages/fcl-process/src/pipes.pp",      "packages/fcl-process/src/process.pp",
+    "packages/fcl-process/src/simpleipc.pp",  "packages/rtl-objpas/src/inc/convutils.pp",
+    "packages/rtl-objpas/src/inc/dateutils.pp", "packages/rtl-objpas/src/inc/fmtbcd.pp",
+    "packages/rtl-objpas/src/inc/nullable.pp", "packages/rtl-objpas/src/inc/rtti.pp",
+    "packages/rtl-objpas/src/inc/stdconvs.pp", "packages/rtl-objpas/src/inc/strutils.pp",
+    "packages/rtl-objpas/src/inc/system.uitypes.pp", "packages/rtl-objpas/src/inc/variants.pp",
+    "packages/rtl-objpas/src/inc/widestrutils.pp",
+};
+
+// The folder where benchmarks keep what is slow to make: $XDG_CACHE_HOME
+// (or ~/.cache) /vantry-bench.
+std::string BenchCacheFolder() {
+  if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg) return std::string(xdg) + "/vantry-bench";
+  if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.cache/vantry-bench";
+  return (fs::temp_directory_path() / "vantry-bench").string();
+}
+
+std::string Fingerprint(std::string_view AText) {
+  uint64_t hash = 1469598103934665603ull;
+  for (unsigned char c : AText) hash = (hash ^ c) * 1099511628211ull;
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
+std::string ReadFile(const fs::path& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs a command; its output (errors too) in AOutput; whether it exited 0.
+bool Run(const std::string& ACommand, std::string& AOutput) {
+  FILE* pipe = popen((ACommand + " 2>&1").c_str(), "r");
+  if (!pipe) return false;
+  AOutput.clear();
+  char buffer[65536];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) AOutput.append(buffer, n);
+  return pclose(pipe) == 0;
+}
+
+std::string LastLine(std::string_view AText) {
+  const std::vector<std::string_view> lines = Lines(Trim(AText));
+  return lines.empty() ? std::string() : std::string(lines.back());
+}
+
+// The recording compiler, built once from the compiler's sources under
+// ARoot into AFolder: its path, or empty with AError told.
+std::string BuildRecorder(const std::string& ARoot, const std::string& AUnitsFolder, const std::string& ADriverSource,
+                          const std::string& ACpu, const fs::path& AFolder, std::string& AError) {
+  const fs::path recorder = AFolder / "fpcrefs";
+  if (fs::exists(recorder)) return recorder.string();
+  const fs::path compiler = fs::path(ARoot) / "compiler";
+  if (!fs::exists(compiler / "pp.pas") || !fs::exists(compiler / "utils" / "msg2inc.pp")) {
+    AError = "the compiler's sources are not in " + compiler.string() + " (Debian's fpc-source)";
+    return {};
+  }
+  // The compiler's messages, which it builds into itself: made from the
+  // message file its package installs beside the units.
+  fs::path messages = compiler / "msg" / "errore.msg";
+  if (!fs::exists(messages)) messages = fs::path(AUnitsFolder).parent_path().parent_path() / "msg" / "errore.msg";
+  if (!fs::exists(messages)) {
+    AError = "the compiler's message file errore.msg is not found";
+    return {};
+  }
+  const fs::path build = AFolder / "build";
+  std::error_code error;
+  fs::remove_all(build, error);
+  fs::create_directories(build, error);
+  std::string output;
+  if (!Run("fpc -v0 -FU" + Quote(build.string()) + " -FE" + Quote(build.string()) + " " +
+               Quote((compiler / "utils" / "msg2inc.pp").string()),
+           output) ||
+      !Run("cd " + Quote(build.string()) + " && ./msg2inc " + Quote(messages.string()) + " msg msg", output)) {
+    AError = "cannot make the compiler's messages: " + LastLine(output);
+    return {};
+  }
+  std::string command = "fpc -v0 -Sg -O1 -d" + ACpu + " -Fi" + Quote(build.string());
+  std::vector<fs::path> folders{compiler / ACpu};
+  if (ACpu == "x86_64" || ACpu == "i386") folders.push_back(compiler / "x86");
+  folders.push_back(compiler / "systems");
+  folders.push_back(compiler);
+  for (const fs::path& folder : folders) command += " -Fu" + Quote(folder.string()) + " -Fi" + Quote(folder.string());
+  command += " -FU" + Quote(build.string()) + " -FE" + Quote(build.string()) + " " + Quote(ADriverSource);
+  if (!Run(command, output)) {
+    AError = "cannot build the recording compiler: " + LastLine(output);
+    return {};
+  }
+  std::error_code kept;
+  fs::rename(build / "fpcrefs", recorder, kept);
+  fs::remove_all(build, error);
+  if (kept) {
+    AError = "cannot keep the recording compiler in " + AFolder.string() + ": " + kept.message();
+    return {};
+  }
+  return recorder.string();
+}
+
+// The compiler's record for one compiled unit, as the recording compiler
+// prints it.
+struct TRecordPlace {
+  int Module = 0, File = 0;
+  uint32_t Line = 0, Column = 0;
+  bool operator==(const TRecordPlace&) const = default;
+};
+
+struct TRecordSymbol {
+  std::string Kind;   // the compiler's: typesym, procsym, constsym, fieldvarsym...
+  std::string Table;  // where it is declared: globalsymtable, staticsymtable, ObjectSymtable...
+  std::string Owner;  // the class, record or unit that holds it
+  std::string Name;
+  TRecordPlace Place;
+  std::vector<TRecordPlace> Overloads;  // a routine's headings
+  std::vector<TRecordPlace> Uses;
+};
+
+struct TRecord {
+  int Compiled = 0;                               // the module compiled from source
+  std::map<int, std::string> Modules;             // index: name
+  std::map<std::pair<int, int>, std::string> Files;  // module, file: path as the compiler gives it
+  std::vector<TRecordSymbol> Symbols;
+};
+
+TRecord ParseRecord(std::string_view AText) {
+  TRecord record;
+  std::unordered_map<std::string, size_t> byId;
+  auto fields = [](std::string_view ALine) {
+    std::vector<std::string_view> parts;
+    for (size_t start = 0;;) {
+      const size_t tab = ALine.find('\t', start);
+      parts.push_back(ALine.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
+      if (tab == std::string_view::npos) break;
+      start = tab + 1;
+    }
+    return parts;
+  };
+  auto number = [](std::string_view AText) { return std::atoi(std::string(AText).c_str()); };
+  auto place = [&](const std::vector<std::string_view>& AParts, size_t AFrom) {
+    return TRecordPlace{number(AParts[AFrom]), number(AParts[AFrom + 1]), static_cast<uint32_t>(number(AParts[AFrom + 2])),
+                        static_cast<uint32_t>(number(AParts[AFrom + 3]))};
+  };
+  for (std::string_view line : Lines(AText)) {
+    if (line.size() < 2 || line[1] != '\t') continue;
+    const std::vector<std::string_view> parts = fields(line);
+    switch (line[0]) {
+      case 'C':
+        if (parts.size() == 2) record.Compiled = number(parts[1]);
+        break;
+      case 'M':
+        if (parts.size() == 3) record.Modules[number(parts[1])] = std::string(parts[2]);
+        break;
+      case 'F':
+        if (parts.size() == 4) record.Files[{number(parts[1]), number(parts[2])}] = std::string(parts[3]);
+        break;
+      case 'S':
+        if (parts.size() == 10) {
+          byId[std::string(parts[1])] = record.Symbols.size();
+          record.Symbols.push_back({std::string(parts[2]), std::string(parts[3]), std::string(parts[4]),
+                                    std::string(parts[5]), place(parts, 6), {}, {}});
+        }
+        break;
+      case 'O':
+      case 'U':
+        if (parts.size() == 6)
+          if (const auto it = byId.find(std::string(parts[1])); it != byId.end())
+            (line[0] == 'O' ? record.Symbols[it->second].Overloads : record.Symbols[it->second].Uses)
+                .push_back(place(parts, 2));
+        break;
+    }
+  }
+  return record;
+}
+
+// One use checked: where it stands, what the compiler binds it to, and
+// what the resolver and a plain name search answered first.
+struct TUseCheck {
+  std::string Scope;  // "unit level" or "member"
+  std::string Name;
+  std::string Kind;   // the compiler's kind of symbol
+  std::string Path;   // the use's file, relative to the root
+  uint32_t Line = 0, Column = 0;
+  std::vector<std::pair<std::string, uint32_t>> Places;  // right answers: file, line; the symbol's own first
+  size_t Rank = 0;       // the resolver's first right answer, from 1; 0: none right
+  bool NameFirst = false;  // the name search's first answer is right
+  bool Indexed = true;     // the index holds a declaration of the name at a right place (members: not looked up)
+  bool Scoped = false;
+  std::string FirstPath;  // the resolver's first answer, relative when in the tree
+  uint32_t FirstLine = 0;
+  std::string FirstKind, FirstName, Via, Note;
+};
+
+bool IsRightPlace(const TUseCheck& ACheck, const std::string& APath, uint32_t ALine) {
+  for (const auto& [path, line] : ACheck.Places)
+    if (line == ALine && path == APath) return true;
+  return false;
+}
+
+// What kind of miss a wrong first answer is, in words the resolver's
+// developer can act on.
+std::string DefinitionMissKind(const TUseCheck& ACheck, const std::vector<std::string>& ADeclaringFiles) {
+  std::string how;
+  if (ACheck.FirstPath.empty())
+    return ACheck.Indexed ? "no answer at all" : "no answer at all; the index has no declaration at the compiler's place";
+  if (!ACheck.Scoped) {
+    how = ACheck.Note.find("is not known") != std::string::npos ? "by name alone: a type along the chain not known"
+                                                                : "by name alone: not found in reach";
+  } else {
+    how = "by the scope rules";
+  }
+  std::string where;
+  const bool member = ACheck.FirstName.find('.') != std::string::npos;
+  if (ACheck.FirstPath == ACheck.Places.front().first)
+    where = "the declaring file, another line";
+  else if (std::find(ADeclaringFiles.begin(), ADeclaringFiles.end(), ACheck.FirstPath) != ADeclaringFiles.end())
+    where = "another file of the declaring unit";
+  else if (ACheck.FirstPath == ACheck.Path)
+    where = "a declaration in the asking file";
+  else
+    where = "another unit";
+  if (ACheck.Scope == "member" && !member) where += ", not a member";
+  if (ACheck.Scope != "member" && member) where += ", a member";
+  return how + "; first: " + where + (ACheck.Indexed ? "" : "; the index has no declaration at the compiler's place");
+}
+
+struct TDefinitionFigures {
+  size_t Checked = 0, First = 0, Top5 = 0, NameFirst = 0;
+};
+
+void MeasureDefinitions(size_t AMostUses, size_t AExamples, const std::string& AUnitsFolder, const std::map<std::string, std::vector<fs::path>>& ACompiledUnits,
+                        const std::unordered_map<std::string, std::vector<std::string>>& AByName, TTexts& ATexts,
+                        const TJudgeTarget& AJudgeTarget, const std::shared_ptr<const TDeclarationTable>& ATable) {
+  using TClock = std::chrono::steady_clock;
+  const auto start = TClock::now();
+  const std::string root = ATable->Root();
+
+  // The recording compiler and the sample's record, kept in the cache: the
+  // key changes with the recorder's source, the compiler and the sources.
+  const std::string recorderSource = VANTRY_FPCREFS_SOURCE;
+  const std::string recorderText = ReadFile(recorderSource);
+  if (recorderText.empty()) {
+    std::printf("\ndefinitions: the recording compiler's source %s is missing; nothing measured\n", recorderSource.c_str());
+    return;
+  }
+  const std::string version(Trim(Output("fpc -iV")));
+  const fs::path folder =
+      fs::path(BenchCacheFolder()) / ("compiler-record-" + Fingerprint(recorderText + version + root + AUnitsFolder));
+  std::error_code error;
+  fs::create_directories(folder / "units", error);
+  std::string failure;
+  const std::string recorder = BuildRecorder(root, AUnitsFolder, recorderSource, AJudgeTarget.Cpu, folder, failure);
+  if (recorder.empty()) {
+    std::printf("\ndefinitions: %s; nothing measured\n", failure.c_str());
+    return;
+  }
+  std::vector<std::pair<std::string, TRecord>> records;
+  std::vector<std::string> failed;
+  size_t compiledNow = 0;
+  const fs::path scratch = folder / "scratch";
+  for (const char* sample : DefinitionSample) {
+    const fs::path source = fs::path(root) / sample;
+    std::string key = sample;
+    std::replace(key.begin(), key.end(), '/', '%');
+    const fs::path saved = folder / "units" / (key + ".txt");
+    std::string text = ReadFile(saved);
+    if (text.empty()) {
+      if (!fs::exists(source)) {
+        failed.push_back(std::string(sample) + ": not in the tree");
+        continue;
+      }
+      fs::create_directories(scratch, error);
+      std::string command = Quote(recorder) + " -Mobjfpc -b -bl -ve -FU" + Quote(scratch.string()) + " -FE" +
+                            Quote(scratch.string());
+      const fs::path dir = source.parent_path();
+      for (const fs::path& include : {dir, dir / "unix", dir / AJudgeTarget.Os})
+        if (IsFolder(include.string())) command += " -Fi" + Quote(include.string());
+      if (!Run(command + " " + Quote(source.string()), text)) {
+        failed.push_back(std::string(sample) + ": " + LastLine(text));
+        continue;
+      }
+      std::ofstream(saved, std::ios::binary) << text;
+      ++compiledNow;
+    }
+    records.emplace_back(sample, ParseRecord(text));
+  }
+  fs::remove_all(scratch, error);
+
+  // A recorded file in the tree: the compiled units' own sources by their
+  // paths; the installed units' by the match rules above, from ppudump.
+  std::map<std::string, TResolvedUnit> installed;
+  auto treePath = [&](const TRecord& ARecord, int AModule, int AFile) -> std::string {
+    if (const auto it = ARecord.Files.find({AModule, AFile}); it != ARecord.Files.end()) {
+      const fs::path path = fs::path(it->second).lexically_normal();
+      if (path.is_absolute()) {
+        const fs::path relative = path.lexically_relative(root);
+        return relative.empty() || *relative.begin() == ".." ? std::string() : relative.string();
+      }
+    }
+    const auto module = ARecord.Modules.find(AModule);
+    if (module == ARecord.Modules.end()) return {};
+    const std::string name = Lower(module->second);
+    auto unit = installed.find(name);
+    if (unit == installed.end()) {
+      TResolvedUnit resolved;
+      if (const auto c = ACompiledUnits.find(name); c != ACompiledUnits.end()) {
+        TCompiledUnit compiled = ParseDump(Output("ppudump " + Quote(c->second.front().string())));
+        compiled.Name = name;
+        if (!compiled.Sources.empty()) resolved = Resolve(std::move(compiled), AByName, ATexts, AJudgeTarget);
+      }
+      unit = installed.emplace(name, std::move(resolved)).first;
+    }
+    return AFile >= 1 && static_cast<size_t>(AFile) <= unit->second.Paths.size()
+               ? unit->second.Paths[static_cast<size_t>(AFile) - 1]
+               : std::string();
+  };
+  // The line where a declaration's name stands, by the rules for names.
+  size_t unplaced = 0;
+  auto judgedLine = [&](const std::string& APath, const TRecordSymbol& ASymbol, const TRecordPlace& APlace) {
+    TSymbol symbol;
+    symbol.Name = ASymbol.Name;
+    symbol.Kind = ASymbol.Kind == "typesym" ? "Type" : ASymbol.Kind;
+    symbol.File = APlace.File;
+    symbol.Line = APlace.Line;
+    symbol.Column = APlace.Column;
+    uint32_t line = NameLine(ATexts, APath, symbol);
+    if (line == 0) {
+      ++unplaced;
+      return APlace.Line;
+    }
+    if (IsForward(ATexts, APath, symbol))
+      if (const uint32_t full = FullDeclarationLine(ATexts, APath, symbol, line)) line = full;
+    return line;
+  };
+
+  // The uses to ask about.
+  std::map<std::string, size_t> leftOut;
+  size_t recorded = 0;
+  std::vector<TUseCheck> checks;
+  std::vector<std::vector<std::string>> declaringFiles;  // per check
+  std::vector<uint32_t> offsets;                           // per check
+  for (const auto& [sample, record] : records) {
+    std::set<std::pair<std::string, uint32_t>> asked;
+    std::map<int, std::vector<std::string>> moduleFiles;
+    for (const TRecordSymbol& symbol : record.Symbols) {
+      std::string scope;
+      if (symbol.Name.find('$') != std::string::npos)
+        scope = "symbols the compiler made";
+      else if (symbol.Kind == "syssym")
+        scope = "intrinsics (declared in no source)";
+      else if (symbol.Kind == "unitsym")
+        scope = "unit names";
+      else if (symbol.Table == "localsymtable" || symbol.Table == "parasymtable")
+        scope = "parameters and locals";
+      else if (symbol.Table == "globalsymtable" || symbol.Table == "staticsymtable")
+        scope = "unit level";
+      else if (symbol.Table == "ObjectSymtable" || symbol.Table == "recordsymtable")
+        scope = "member";
+      else
+        scope = "other symbols (" + symbol.Kind + " in " + symbol.Table + ")";
+      const bool measured = scope == "unit level" || scope == "member";
+      std::string declPath;
+      std::vector<std::pair<std::string, uint32_t>> places;
+      bool builtIn = false;
+      for (const TRecordPlace& use : symbol.Uses) {
+        if (use.Module != record.Compiled) continue;
+        ++recorded;
+        if (!measured) {
+          ++leftOut[scope];
+          continue;
+        }
+        if (use == symbol.Place ||
+            std::find(symbol.Overloads.begin(), symbol.Overloads.end(), use) != symbol.Overloads.end()) {
+          ++leftOut["uses at the declaration itself"];
+          continue;
+        }
+        if (use.File == 0) {
+          ++leftOut["uses the compiler made, of no source place"];
+          continue;
+        }
+        const std::string path = treePath(record, use.Module, use.File);
+        if (path.empty()) {
+          ++leftOut["uses in files not in the tree"];
+          continue;
+        }
+        const auto& lines = ATexts.LinesOf(path);
+        const std::string_view text = ATexts.TextOf(path);
+        if (use.Line < 1 || use.Line > lines.size() || use.Column < 1 || use.Column > lines[use.Line - 1].size()) {
+          ++leftOut["uses recorded where the text has no name"];
+          continue;
+        }
+        uint32_t offset = static_cast<uint32_t>(lines[use.Line - 1].data() - text.data()) + use.Column - 1;
+        if (text[offset] == '&') ++offset;  // &Name: a keyword used as a name
+        size_t end = offset;
+        while (end < text.size() && IsNameByte(text[end])) ++end;
+        if (end == offset || (offset > 0 && IsNameByte(text[offset - 1]))) {
+          ++leftOut["uses recorded where the text has no name"];
+          continue;
+        }
+        if (Lower(text.substr(offset, end - offset)) != Lower(symbol.Name)) {
+          ++leftOut["uses recorded where the text has another name"];
+          continue;
+        }
+        if (!asked.insert({path, offset}).second) {
+          ++leftOut["uses recorded twice"];
+          continue;
+        }
+        if (places.empty()) {
+          declPath = treePath(record, symbol.Place.Module, symbol.Place.File);
+          if (!declPath.empty()) {
+            // The types and constants the compiler makes itself (Boolean,
+            // Int64, True) stand at the System unit's word "interface".
+            TSymbol heading;
+            heading.Line = symbol.Place.Line;
+            heading.Column = symbol.Place.Column;
+            builtIn = StandsAt(ATexts, declPath, heading, "interface");
+            places.emplace_back(declPath, builtIn ? symbol.Place.Line : judgedLine(declPath, symbol, symbol.Place));
+          }
+          for (const TRecordPlace& overload : symbol.Overloads) {
+            if (overload.Module != symbol.Place.Module) continue;
+            const std::string overloadPath = treePath(record, overload.Module, overload.File);
+            if (overloadPath.empty()) continue;
+            const std::pair<std::string, uint32_t> place{overloadPath, judgedLine(overloadPath, symbol, overload)};
+            if (std::find(places.begin(), places.end(), place) == places.end()) places.push_back(place);
+          }
+        }
+        if (declPath.empty()) {
+          ++leftOut["uses of declarations in files not in the tree"];
+          continue;
+        }
+        auto files = moduleFiles.find(symbol.Place.Module);
+        if (files == moduleFiles.end()) {
+          std::vector<std::string> found;
+          for (const auto& [key, name] : record.Files)
+            if (key.first == symbol.Place.Module)
+              if (std::string p = treePath(record, key.first, key.second); !p.empty()) found.push_back(p);
+          files = moduleFiles.emplace(symbol.Place.Module, std::move(found)).first;
+        }
+        TUseCheck check;
+        check.Scope = builtIn ? "built in" : scope;
+        check.Name = symbol.Owner.empty() || scope != "member" ? symbol.Name : symbol.Owner + "." + symbol.Name;
+        check.Kind = symbol.Kind;
+        check.Path = path;
+        check.Line = use.Line;
+        check.Column = use.Column;
+        check.Places = places;
+        checks.push_back(std::move(check));
+        declaringFiles.push_back(files->second);
+        offsets.push_back(offset);
+      }
+    }
+  }
+
+  // A sample of the uses, spread evenly over the files in their order, when
+  // there are more than AMostUses: the resolver takes milliseconds a
+  // question, and the record holds tens of thousands.
+  const size_t allUses = checks.size();
+  {
+    std::vector<size_t> order(checks.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t A, size_t B) {
+      return checks[A].Path != checks[B].Path ? checks[A].Path < checks[B].Path : offsets[A] < offsets[B];
+    });
+    if (AMostUses && order.size() > AMostUses) {
+      std::vector<size_t> chosen;
+      for (size_t i = 0; i < AMostUses; ++i) chosen.push_back(order[i * order.size() / AMostUses]);
+      order = std::move(chosen);
+    }
+    std::vector<TUseCheck> sampled;
+    std::vector<std::vector<std::string>> sampledFiles;
+    std::vector<uint32_t> sampledOffsets;
+    for (size_t i : order) {
+      sampled.push_back(std::move(checks[i]));
+      sampledFiles.push_back(std::move(declaringFiles[i]));
+      sampledOffsets.push_back(offsets[i]);
+    }
+    checks = std::move(sampled);
+    declaringFiles = std::move(sampledFiles);
+    offsets = std::move(sampledOffsets);
+  }
+
+  // The questions, in file order: the resolver reads each file once.
+  const auto askStart = TClock::now();
+  TResolver resolver(ATable, ChosenTarget({}));
+  const std::string rootSlash = root + "/";
+  auto relative = [&](const std::string& APath) {
+    return APath.rfind(rootSlash, 0) == 0 ? APath.substr(rootSlash.size()) : APath;
+  };
+  for (size_t i = 0; i < checks.size(); ++i) {
+    TUseCheck& c = checks[i];
+    const TResolution resolution = resolver.Resolve(rootSlash + c.Path, ATexts.TextOf(c.Path), offsets[i]);
+    c.Scoped = resolution.Scoped;
+    c.Via = resolution.Via;
+    c.Note = resolution.Note;
+    for (size_t a = 0; a < resolution.Answers.size() && !c.Rank; ++a)
+      if (IsRightPlace(c, relative(resolution.Answers[a].Path), resolution.Answers[a].Line)) c.Rank = a + 1;
+    if (!resolution.Answers.empty()) {
+      const TAnswer& first = resolution.Answers.front();
+      c.FirstPath = relative(first.Path);
+      c.FirstLine = first.Line;
+      c.FirstKind = first.Kind;
+      c.FirstName = first.Name;
+    }
+    const std::vector<uint32_t> named = Answers(*ATable, c.Name.substr(c.Name.rfind('.') + 1), 1);
+    if (c.Scope != "member" && c.Rank == 0) {
+      c.Indexed = false;
+      for (uint32_t d : TDeclarationSearch::Named(*ATable, "", c.Name))
+        c.Indexed |= IsRightPlace(c, std::string(ATable->FilePath(ATable->FileOf(d))), ATable->Entry(d).Line);
+    }
+    c.NameFirst = !named.empty() && IsRightPlace(c, std::string(ATable->FilePath(ATable->FileOf(named.front()))),
+                                                  ATable->Entry(named.front()).Line);
+  }
+  const double askSeconds = std::chrono::duration<double>(TClock::now() - askStart).count();
+
+  // Warm: the same questions again, a spread of them, each timed.
+  std::vector<double> times;
+  const size_t step = std::max<size_t>(1, checks.size() / 2000);
+  for (size_t i = 0; i < checks.size(); i += step) {
+    const auto t0 = TClock::now();
+    (void)resolver.Resolve(rootSlash + checks[i].Path, ATexts.TextOf(checks[i].Path), offsets[i]);
+    times.push_back(std::chrono::duration<double, std::milli>(TClock::now() - t0).count());
+  }
+  std::sort(times.begin(), times.end());
+  auto percentile = [&](double AShare) {
+    return times.empty() ? 0.0 : times[std::min(times.size() - 1, static_cast<size_t>(AShare * (times.size() - 1) + 0.5))];
+  };
+
+  std::printf("\ndefinitions: %zu units compiled with the compiler's record of uses (%zu now, the rest from the cache %s)\n",
+              records.size(), compiledNow, folder.string().c_str());
+  for (const std::string& line : failed) std::printf("  not compiled: %s\n", line.c_str());
+  std::printf("  uses recorded in the units' own text: %zu; to ask about: %zu, asked: %zu%s; left out:\n", recorded,
+              allUses, checks.size(), checks.size() < allUses ? " (spread evenly over the files)" : "");
+  {
+    std::vector<std::pair<size_t, std::string>> byCount;
+    for (const auto& [reason, count] : leftOut) byCount.emplace_back(count, reason);
+    std::sort(byCount.rbegin(), byCount.rend());
+    for (const auto& [count, reason] : byCount) std::printf("  %7zu  %s\n", count, reason.c_str());
+  }
+  if (unplaced) std::printf("  %zu declarations whose name is not at the recorded place (judged at the recorded line)\n", unplaced);
+
+  std::printf("\n  %-11s %7s %8s %8s %13s\n", "", "uses", "first", "top 5", "name search");
+  for (const char* scope : {"unit level", "member", "all"}) {
+    TDefinitionFigures f;
+    for (const TUseCheck& c : checks) {
+      if (c.Scope == "built in" || (std::string_view(scope) != "all" && c.Scope != scope)) continue;
+      ++f.Checked;
+      f.First += c.Rank == 1;
+      f.Top5 += c.Rank >= 1 && c.Rank <= 5;
+      f.NameFirst += c.NameFirst;
+    }
+    std::printf("  %-11s %7zu %7.1f%% %7.1f%% %12.1f%%\n", scope, f.Checked, Percent(f.First, f.Checked),
+                Percent(f.Top5, f.Checked), Percent(f.NameFirst, f.Checked));
+  }
+  std::printf("  (first, top 5: the resolver's answers; name search: the first answer for the bare name)\n");
+  std::printf("  unit level, by kind of symbol:\n");
+  for (const char* kind : {"procsym", "typesym", "constsym", "enumsym", "staticvarsym", "absolutevarsym", "propertysym"}) {
+    TDefinitionFigures f;
+    for (const TUseCheck& c : checks) {
+      if (c.Scope != "unit level" || c.Kind != kind) continue;
+      ++f.Checked;
+      f.First += c.Rank == 1;
+      f.Top5 += c.Rank >= 1 && c.Rank <= 5;
+      f.NameFirst += c.NameFirst;
+    }
+    if (f.Checked)
+      std::printf("    %-14s %5zu %7.1f%% %7.1f%% %12.1f%%\n", kind, f.Checked, Percent(f.First, f.Checked),
+                  Percent(f.Top5, f.Checked), Percent(f.NameFirst, f.Checked));
+  }
+  {
+    size_t builtIns = 0, answered = 0;
+    for (const TUseCheck& c : checks)
+      if (c.Scope == "built in") ++builtIns, answered += !c.FirstPath.empty();
+    std::printf("  built into the compiler (Boolean, Int64, True...: declared in no source): %zu uses, and for %zu of "
+                "them the resolver's first answer is a declaration of that name somewhere\n",
+                builtIns, answered);
+  }
+  std::printf("\n  resolver, warm: median %.3f ms, 95th percentile %.3f ms per question (%zu questions); "
+              "all %zu questions the first time: %.1f s\n",
+              percentile(0.5), percentile(0.95), times.size(), checks.size(), askSeconds);
+
+  // The misses by kind, and the worst of them: not among the answers at
+  // all first, then the lowest ranked; a few of each kind.
+  std::map<std::string, std::vector<size_t>> byKind;
+  std::map<std::string, std::pair<size_t, size_t>> kindScopes;  // unit level, member
+  for (size_t i = 0; i < checks.size(); ++i) {
+    if (checks[i].Rank == 1 || checks[i].Scope == "built in") continue;
+    const std::string kind = DefinitionMissKind(checks[i], declaringFiles[i]);
+    byKind[kind].push_back(i);
+    (checks[i].Scope == "member" ? kindScopes[kind].second : kindScopes[kind].first)++;
+  }
+  std::vector<std::pair<size_t, std::string>> kinds;
+  for (const auto& [kind, list] : byKind) kinds.emplace_back(list.size(), kind);
+  std::sort(kinds.rbegin(), kinds.rend());
+  std::printf("\n  misses by kind (unit level, member):\n");
+  for (const auto& [count, kind] : kinds)
+    std::printf("  %7zu  (%zu, %zu)  %s\n", count, kindScopes[kind].first, kindScopes[kind].second, kind.c_str());
+  auto badness = [&](size_t I) { return checks[I].Rank == 0 ? SIZE_MAX : checks[I].Rank; };
+  for (auto& [kind, list] : byKind)
+    std::stable_sort(list.begin(), list.end(), [&](size_t A, size_t B) { return badness(A) > badness(B); });
+  // Twenty in all, taken from the kinds in turns; or AExamples of each kind.
+  std::map<std::string, size_t> shown;
+  size_t total = 0;
+  const size_t most = AExamples ? SIZE_MAX : 20;
+  for (size_t round = 0; total < most && (!AExamples || round < AExamples); ++round) {
+    bool any = false;
+    for (const auto& [count, kind] : kinds)
+      if (round < byKind[kind].size() && total < most) ++shown[kind], ++total, any = true;
+    if (!any) break;
+  }
+  std::printf("\n  the worst misses, %zu, by kind (the use; the compiler's declaration; what came first):\n", total);
+  for (const auto& [count, kind] : kinds) {
+    if (!shown[kind]) continue;
+    std::printf("  %s:\n", kind.c_str());
+    for (size_t n = 0; n < shown[kind]; ++n) {
+      const TUseCheck& c = checks[byKind[kind][n]];
+      const std::string rank = c.Rank == 0 ? "not among the answers" : "#" + std::to_string(c.Rank);
+      std::printf("    %s:%u:%u %s (%s, %s)\n", c.Path.c_str(), c.Line, c.Column, c.Name.c_str(), c.Kind.c_str(),
+                  rank.c_str());
+      std::printf("      compiler: %s:%u\n", c.Places.front().first.c_str(), c.Places.front().second);
+      if (c.FirstPath.empty())
+        std::printf("      first:    nothing\n");
+      else
+        std::printf("      first:    %s:%u %s %s\n", c.FirstPath.c_str(), c.FirstLine, c.FirstKind.c_str(),
+                    c.FirstName.c_str());
+      if (!c.Via.empty()) std::printf("      via:      %s\n", c.Via.c_str());
+      if (!c.Note.empty()) std::printf("      note:     %s\n", c.Note.c_str());
+    }
+  }
+  std::printf("\n  definitions measured in %.1f s\n", std::chrono::duration<double>(TClock::now() - start).count());
+}
+
+
 struct TOptions {
   std::string Root = VANTRY_FPC_SOURCE;
   std::string UnitsFolder;
+  size_t Uses = 6000;
+  size_t Examples = 0;
 };
 
 constexpr const char* Usage =
-    "Usage: agreement_bench [--root DIR] [--units-dir DIR]\n"
+    "Usage: agreement_bench [--root DIR] [--units-dir DIR] [--uses N] [--examples N]\n"
     "  --root DIR       the Free Pascal sources (default: the ones the build found)\n"
-    "  --units-dir DIR  the compiled units of the target (default: the compiler's own)\n";
+    "  --units-dir DIR  the compiled units of the target (default: the compiler's own)\n"
+    "  --uses N         definitions: ask about N uses, spread over the sample (default 6000; 0: all)\n"
+    "  --examples N     definitions: show N misses of each kind (default: the 20 worst in all)\n";
 
 }  // namespace
 
@@ -599,6 +1305,14 @@ int main(int argc, char** argv) {
     const std::string_view arg = argv[i];
     if ((arg == "--root" || arg == "--units-dir") && i + 1 < argc) {
       (arg == "--root" ? options.Root : options.UnitsFolder) = argv[++i];
+    } else if ((arg == "--uses" || arg == "--examples") && i + 1 < argc) {
+      char* end = nullptr;
+      const unsigned long long n = std::strtoull(argv[++i], &end, 10);
+      if (!end || *end) {
+        std::fputs(Usage, stderr);
+        return 2;
+      }
+      (arg == "--uses" ? options.Uses : options.Examples) = static_cast<size_t>(n);
     } else {
       std::fputs(Usage, arg == "-h" || arg == "--help" ? stdout : stderr);
       return arg == "-h" || arg == "--help" ? 0 : 2;
@@ -628,6 +1342,7 @@ int main(int argc, char** argv) {
   // The index, as the IDE builds it (and caches it).
   const auto indexStart = TClock::now();
   TLibraryIndex index;
+  index.SetTarget(ChosenTarget({}));  // read for the target, as the IDE reads it
   index.Refresh(options.Root, true);
   while (!index.WaitForWalk(std::chrono::milliseconds(200))) {
   }
@@ -828,6 +1543,8 @@ int main(int argc, char** argv) {
   print(" what (of those in the index):", whats, SIZE_MAX);
   print(" the folders it came from most:", folders, 15);
 
-  std::printf("\nmeasured in %.1f s\n", std::chrono::duration<double>(TClock::now() - measureStart).count());
+  std::printf("\nnames measured in %.1f s\n", std::chrono::duration<double>(TClock::now() - measureStart).count());
+
+  MeasureDefinitions(options.Uses, options.Examples, options.UnitsFolder, compiledUnits, byName, texts, target, table);
   return 0;
 }
