@@ -664,6 +664,8 @@ private:
       if (FConditionals > 0) --FConditionals;
     } else if (word == "mode") {
       ReadWord(P, AEnd, argument);
+      if (FLinks && argument.Length > 0)  // a unit's mode may be set in a file it includes
+        FLinks->append(1, 'o').append(argument.Text, argument.Length).push_back('\0');
       if (argument == "fpc" || argument == "objfpc") FNestComments = true;
       else if (argument == "delphi" || argument == "delphiunicode" || argument == "tp" || argument == "macpas" ||
                argument == "iso" || argument == "extendedpascal")
@@ -854,7 +856,7 @@ private:
   bool Records(TDeclarationKind AKind) const {
     switch (FSection) {
       case sUnitHeading: return AKind <= dkLibrary;
-      case sImplementation: return AKind < dkConst;
+      case sImplementation: return true;  // seen by the unit alone: recorded as hidden
       default: return true;
     }
   }
@@ -1273,7 +1275,17 @@ private:
         kind = dkHelper;
         mayBeForward = false;
         break;
-      case kwSet: RecordType(AName, dkSet, AOwner); return (void)SkipStatement();
+      case kwSet: {
+        // "set of (a, b)" declares its values as an enumeration does.
+        TOwner values{Text(AName)};
+        values.Index = RecordType(AName, dkSet, AOwner);
+        Next();
+        if (IsKeyword(kwOf)) {
+          Next();
+          if (Is('(')) EnumValues(values);
+        }
+        return (void)SkipStatement();
+      }
       case kwArray: RecordType(AName, dkArray, AOwner); return (void)SkipStatement();
       case kwProcedure: case kwFunction: case kwReference:
         RecordType(AName, dkProcedureType, AOwner);

@@ -84,7 +84,8 @@ public:
   // files its directives include, each a kind byte ('u' a unit the
   // interface or a program uses, 'm' one the implementation uses, 'i' an
   // included file, 'h' one a unit's implementation includes, 'x' one in a
-  // branch the target's compiler skips), the name as
+  // branch the target's compiler skips, 'o' the mode a {$mode} sets, in lower
+  // case), the name as
   // written, and a zero byte; in text order.
   const std::string& Links() const;
 

@@ -145,7 +145,7 @@ namespace {
 // Bumped whenever the format or what the scanner finds changes: a cache of
 // another version is read as none.
 constexpr char Magic[8] = {'V', 'N', 'T', 'R', 'Y', 'D', 'X', '2'};
-constexpr uint32_t FormatVersion = 11;
+constexpr uint32_t FormatVersion = 12;
 
 struct THeader {
   char Magic[8];

@@ -60,7 +60,7 @@ std::vector<TFileStanding> StandingOfFiles(const std::string& ARoot, const std::
     ForEachLink(AFiles[f].Links, [&](char AKind, std::string_view AName) {
       if (AKind == 'i' || AKind == 'h' || AKind == 'x') {
         includers[IncludedName(AName)].push_back({f, AKind});
-      } else if (counts) {
+      } else if (counts && (AKind == 'u' || AKind == 'm')) {
         used.push_back(LowerBaseName(AName));
       }
     });

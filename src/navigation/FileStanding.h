@@ -34,7 +34,7 @@ constexpr uint8_t MostRarity = 15;
 std::vector<TFileStanding> StandingOfFiles(const std::string& ARoot, const std::vector<TStandingSource>& AFiles,
                                            const TTarget& ATarget);
 
-// The links of a file, one by one: AKind 'u', 'm', 'i', 'h' or 'x', and the name.
+// The links of a file, one by one: AKind 'u', 'm', 'i', 'h', 'x' or 'o', and the name.
 template <class AVisit>
 void ForEachLink(std::string_view ALinks, AVisit&& AVisitor) {
   for (size_t at = 0; at < ALinks.size();) {

@@ -16,7 +16,8 @@ namespace {
 
 constexpr uint32_t None = TDeclarationTable::None;
 constexpr uint32_t Asked = None;  // the file of the text being asked about, which the table may not hold
-constexpr int MostSteps = 16;     // aliases, ancestors and includes followed at the most
+constexpr int MostSteps = 16;
+using TTokens = std::vector<TPascalToken>;     // aliases, ancestors and includes followed at the most
 
 std::string Lower(std::string_view AText) {
   std::string lower(AText);
@@ -28,6 +29,19 @@ std::string Lower(std::string_view AText) {
 bool Same(std::string_view A, std::string_view B) { return A.size() == B.size() && Lower(A) == Lower(B); }
 
 bool IsTypeKind(TDeclarationKind AKind) { return AKind >= dkClass && AKind <= dkType; }
+
+// The types and constants the compiler makes itself, in System's scope.
+bool IsBuiltIn(std::string_view AName) {
+  static const char* const Names[] = {
+      "ansichar", "ansistring", "boolean", "boolean16", "boolean32", "boolean64", "boolean8", "byte", "bytebool",
+      "char", "comp", "currency", "double", "extended", "false", "int64", "longbool", "longint", "longword",
+      "olevariant", "openstring", "pointer", "qword", "qwordbool", "shortint", "shortstring", "single", "smallint",
+      "text", "true", "typedfile", "unicodechar", "unicodestring", "variant", "widechar", "widestring", "word",
+      "wordbool"};
+  const std::string lower = Lower(AName);
+  return std::binary_search(std::begin(Names), std::end(Names), lower,
+                            [](std::string_view A, std::string_view B) { return A < B; });
+}
 
 // What a name was found to be in one scope, and how to go on from it along
 // a chain: its declared type, or the type or unit it is.
@@ -205,6 +219,17 @@ struct TResolver::TState {
     AOut.push_back("system");
   }
 
+  // Whether one of AFiles sets {$mode objfpc} or {$mode delphi}, which
+  // bring in the objpas unit: a unit may set its mode in a file it includes.
+  bool ObjectPascalIn(const std::vector<uint32_t>& AFiles) const {
+    bool objectPascal = false;
+    for (uint32_t f : AFiles)
+      ForEachLink(T().FileLinks(f), [&](char AKind, std::string_view AName) {
+        objectPascal |= AKind == 'o' && (AName == "objfpc" || AName == "delphi" || AName == "delphiunicode");
+      });
+    return objectPascal;
+  }
+
   TContext ContextOf(uint32_t AFile) {
     TContext context;
     std::vector<std::string> order;
@@ -213,7 +238,8 @@ struct TResolver::TState {
       context.OwnFiles = AskedIncludes;
       const TModuleFacts& module = AskedModel->Module();
       context.UnitName = module.Name;
-      SearchOrder(module.InterfaceUses, module.ImplementationUses, module.ObjectPascal, order);
+      SearchOrder(module.InterfaceUses, module.ImplementationUses, module.ObjectPascal || ObjectPascalIn(AskedIncludes),
+                  order);
     } else {
       const uint32_t unit = UnitOf(AFile == Asked ? AskedFile : AFile);
       context.AskedText = AFile == Asked;
@@ -228,7 +254,7 @@ struct TResolver::TState {
           if (AKind == 'm') implementation.emplace_back(AName);
         });
         context.UnitName = std::string(T().Name(T().File(unit).FirstEntry));
-        SearchOrder(interface, implementation, Model(unit).Module().ObjectPascal, order);
+        SearchOrder(interface, implementation, ObjectPascalIn(context.OwnFiles), order);
       }
     }
     for (const std::string& name : order) {
@@ -416,6 +442,7 @@ struct TResolver::TState {
   // The scopes around a place: the routines that hold it, and the with
   // statements around it in the innermost one's body, the outermost first.
   struct TScopes {
+    uint32_t Offset = 0;  // of the name asked about
     std::vector<TRoutineScope> Routines;
     std::vector<std::vector<std::vector<std::string>>> Withs;
   };
@@ -474,6 +501,18 @@ struct TResolver::TState {
       TFound found = Member(owner, AName);
       if (!found.Empty()) return found;
     }
+    // In a class's (or record's) declaration: its members, as in "property
+    // Count: Integer read FCount".
+    if (ARoutines.empty()) {
+      if (const uint32_t structure = AskedModel->StructureAt(AScopes.Offset); structure != UINT32_MAX) {
+        const TTokens& tokens = AskedModel->Tokens();
+        const auto at = std::lower_bound(tokens.begin(), tokens.end(), structure,
+                                         [](const TPascalToken& T, uint32_t O) { return T.Offset < O; });
+        const std::string name(AskedModel->Text().substr(at->Offset, at->Length));
+        TFound found = Member({Asked, structure, name, true}, AName);
+        if (!found.Empty()) return found;
+      }
+    }
     if (AMore) {
       const auto unit = std::find_if(asked.Used.begin(), asked.Used.end(), [&](const auto& U) { return Same(U.first, AName); });
       if (unit != asked.Used.end() && unit->second != None) {
@@ -523,6 +562,7 @@ TResolution TResolver::Resolve(const std::string& APath, std::string_view AText,
   TResolution resolution;
   if (chain.empty()) return resolution;
   TState::TScopes scopes;
+  scopes.Offset = nameOffset;
   scopes.Routines = s.AskedModel->RoutinesAt(nameOffset);
   if (!scopes.Routines.empty())
     scopes.Withs = s.AskedModel->WithsAt(nameOffset, scopes.Routines.back().Begin, scopes.Routines.back().End);
@@ -564,8 +604,14 @@ TResolution TResolver::Resolve(const std::string& APath, std::string_view AText,
   }
 
   // The scope rules found nothing: by the name alone, as the finder ranks
-  // it for the target.
+  // it for the target; the compiler's own types and constants are declared
+  // in no source.
   const std::string& name = chain.back();
+  if (chain.size() == 1 && IsBuiltIn(name)) {
+    resolution.Scoped = true;
+    resolution.Note = name + " is built into the compiler: no source declares it";
+    return resolution;
+  }
   resolution.Note = !unknown.empty() ? "the type of " + unknown + " is not known: answers for " + name + " by name alone"
                                      : name + " is not declared in reach of this place: answers by name alone";
   TDeclarationSearch search;

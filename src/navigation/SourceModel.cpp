@@ -123,6 +123,14 @@ public:
   // for one written out in place. I moves past what was read.
   TTypeName TypeName(size_t& I) const {
     TTypeName type;
+    // An array is looked into as its elements are: Items[I].Name.
+    for (int guard = 0; Is(I, "array") && guard < MostNesting; ++guard) {
+      ++I;
+      if (IsSymbol(I, '[')) I = SkipBrackets(I);
+      if (!Is(I, "of")) return type;
+      ++I;
+    }
+    if (Is(I, "packed")) ++I;
     if (IsSymbol(I, '^')) ++I;
     if (Is(I, "specialize")) ++I;
     if (Is(I, "string")) {
@@ -294,7 +302,7 @@ private:
       } else if (R.IsAny(I, {"begin", "asm"})) {
         const size_t end = R.SkipBlock(I);
         scope.End = end > 0 ? R.At(end - 1).Offset + R.At(end - 1).Length : scope.Begin;
-        return end;
+        return R.IsSymbol(end, ';') ? end + 1 : end;
       } else {
         break;  // not a routine's body after all
       }
@@ -552,11 +560,26 @@ TTypeShape TSourceModel::TypeAt(uint32_t ANameOffset) const {
     if (!r.IsSymbol(i, ';')) Members(r, i, shape.Members, 0);
     return shape;
   }
-  if (r.IsName(i) && !r.IsReserved(i)) {
+  if ((r.IsName(i) && !r.IsReserved(i)) || r.Is(i, "array")) {
     shape.Kind = TTypeShape::tsAlias;
     shape.Target = r.TypeName(i);
   }
   return shape;
+}
+
+uint32_t TSourceModel::StructureAt(uint32_t AOffset) const {
+  const TReader r(FText, FTokens);
+  uint32_t found = UINT32_MAX;
+  for (size_t i = 2; i < r.Count() && r.At(i).Offset < AOffset; ++i) {
+    // "Name = [packed] class|record|object|interface ... end"
+    size_t name = i - 2;
+    if (r.IsAny(i - 1, {"packed", "bitpacked"}) && i >= 3) --name;
+    if (!r.OpensStructure(i) || !r.IsName(name) || !r.IsSymbol(name + 1, '=')) continue;
+    const size_t end = r.SkipStructure(i);
+    const uint32_t to = end > 0 && end <= r.Count() ? r.At(end - 1).Offset : static_cast<uint32_t>(FText.size());
+    if (AOffset < to) found = r.At(name).Offset;  // the innermost that holds it comes last
+  }
+  return found;
 }
 
 TTypeName TSourceModel::DeclaredTypeAt(uint32_t ANameOffset) const {

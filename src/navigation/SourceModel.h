@@ -80,6 +80,9 @@ public:
   // first after that word); empty when AOffset is on no name. ANameOffset
   // tells where the last name starts.
   std::vector<std::string> ChainAt(uint32_t AOffset, uint32_t& ANameOffset) const;
+  // Where the name stands of the class, record or object whose body holds
+  // AOffset (the innermost); UINT32_MAX when none does.
+  uint32_t StructureAt(uint32_t AOffset) const;
   // The shape of the type whose name stands at ANameOffset.
   TTypeShape TypeAt(uint32_t ANameOffset) const;
   // The declared type of the declaration (a variable, a constant, a field,
