@@ -351,6 +351,33 @@ struct TResolver::TState {
     return {};
   }
 
+  // A type declared inside a class of the unit (its methods name it
+  // unqualified).
+  TFound NestedType(std::string_view AName, const TContext& AContext) {
+    TFound found;
+    if (AContext.AskedText)
+      for (const TDeclaration& d : AskedDeclarations)
+        if (!d.Owner.empty() && IsTypeKind(d.Kind) && Same(d.Name, AName)) {
+          found.Answers.push_back({Path, d.Line, d.Column, DeclarationKindName(d.Kind), d.Owner + "." + d.Name, None});
+          found.File = Asked;
+          found.Offset = AskedModel->OffsetOf(d.Line, d.Column);
+          found.IsType = true;
+          return found;
+        }
+    for (uint32_t d : Named(AName)) {
+      const TDeclarationEntry& e = T().Entry(d);
+      if (e.Owner == None || !IsTypeKind(e.Kind()) ||
+          !std::binary_search(AContext.OwnFiles.begin(), AContext.OwnFiles.end(), T().FileOf(d)))
+        continue;
+      found.Answers.push_back(AnswerOf(d));
+      found.File = T().FileOf(d);
+      found.Offset = Model(found.File).OffsetOf(e.Line, e.Column);
+      found.IsType = true;
+      return found;
+    }
+    return found;
+  }
+
   // A type named as a declaration names it, seen from AFile's unit; aliases,
   // pointers and class references followed to the type they stand for.
   TTypeRef TypeNamed(const TTypeName& AType, uint32_t AFile, int ADepth = 0) {
@@ -360,7 +387,9 @@ struct TResolver::TState {
       if (const auto it = Units.find(Lower(AType.Unit)); it != Units.end())
         found = InFiles(AType.Name, OwnFiles(it->second), false, true);
     } else {
-      found = UnitLevel(AType.Name, ContextOf(AFile), true);
+      const TContext context = ContextOf(AFile);
+      found = UnitLevel(AType.Name, context, true);
+      if (found.Empty()) found = NestedType(AType.Name, context);
     }
     if (found.Empty()) return {};
     TTypeRef ref{found.File, found.Offset, AType.Name, true};

@@ -498,9 +498,14 @@ std::vector<std::string> TSourceModel::ChainAt(uint32_t AOffset, uint32_t& AName
   std::vector<std::string> chain{std::string(r.TextOf(i))};
   while (i >= 2 && r.IsSymbol(i - 1, '.')) {
     size_t k = i - 2;
-    if (r.IsSymbol(k, '^') && k > 0) --k;
-    // A call or an index before the dot: "Items[i].Name", "Owner().Name".
-    for (int guard = 0; (r.IsSymbol(k, ')') || r.IsSymbol(k, ']')) && guard < MostNesting; ++guard) {
+    // Calls, indexes and dereferences before the dot: "Items[i].Name",
+    // "Owner().Name", "List^[i].Name".
+    for (int guard = 0; (r.IsSymbol(k, ')') || r.IsSymbol(k, ']') || r.IsSymbol(k, '^')) && guard < MostNesting; ++guard) {
+      if (r.IsSymbol(k, '^')) {
+        if (k == 0) return chain;
+        --k;
+        continue;
+      }
       const char close = r.At(k).Symbol, open = close == ')' ? '(' : '[';
       int depth = 0;
       for (; k > 0; --k) {
