@@ -71,7 +71,13 @@ std::vector<TFileStanding> StandingOfFiles(const std::string& ARoot, const std::
   // How many use a file's unit: its own for a unit, the most used of its
   // includers' for an include file (followed through nested includes).
   std::vector<int64_t> count(AFiles.size(), -1);
-  constexpr int64_t Implicit = int64_t{1} << 20;  // System and objpas: used by every program
+  // System and objpas are used by every program without being named, but
+  // searched last: a widely used unit's declaration of a name shadows
+  // theirs (SysUtils's LowerCase, System's), and objpas's shadows System's
+  // (Integer). They count as half and a quarter as used as the most used
+  // unit that is named.
+  size_t mostUsed = 0;
+  for (const auto& [unit, n] : users) mostUsed = std::max(mostUsed, n);
   std::function<int64_t(uint32_t, int)> usersOf = [&](uint32_t AFile, int ADepth) -> int64_t {
     if (count[AFile] >= 0) return count[AFile];
     count[AFile] = 0;  // a cycle of includes counts nothing more
@@ -81,7 +87,9 @@ std::vector<TFileStanding> StandingOfFiles(const std::string& ARoot, const std::
       n = 0;
     } else if (IsUnitFile(name)) {
       const std::string unit = Stem(name);
-      n = unit == "system" || unit == "objpas" ? Implicit : static_cast<int64_t>(users[unit]);
+      n = unit == "objpas"   ? static_cast<int64_t>(mostUsed / 2)
+          : unit == "system" ? static_cast<int64_t>(mostUsed / 4)
+                             : static_cast<int64_t>(users[unit]);
     } else if (ADepth < 16) {
       if (auto it = includers.find(name); it != includers.end())
         for (const auto& [by, kind] : it->second)
