@@ -1,4 +1,5 @@
 #include "finder/DeclarationScanner.h"
+#include "navigation/Target.h"
 
 #include "finder/DeclarationTable.h"
 
@@ -284,6 +285,33 @@ TEST(ScannerTest, SurvivesRandomDamage) {
       ASSERT_EQ(d.Column, offset - lineStart + 1);
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// What a file links to (its uses and includes, its mode), what other units
+// never see, and what the target's compiler skips.
+TEST(ScannerTest, ReadsLinksHiddenDeclarationsAndTheTargetsBranches) {
+  const std::string text =
+      "unit Links;\n{$mode objfpc}\ninterface\nuses Classes, Sys.Utils in 'x.pas';\n{$i a.inc}\n"
+      "{$ifdef CPU16}\n{$i c.inc}\nconst Small = 1;\n{$else}\nconst Large = 2;\n{$endif}\n"
+      "type\n  TFlags = set of (fA, fB);\n"
+      "implementation\nuses Math;\n{$I+}\n{$include 'b b.inc'}\nvar\n  Counter: Integer;\nend.\n";
+  const TTargetSymbols symbols = SymbolsOf(*ParseTarget("x86_64-linux"));
+  TDeclarationScanner scanner;
+  scanner.SetTarget(&symbols);
+  std::vector<std::string> found;
+  for (const TFoundDeclaration& d : scanner.Scan(text, false))
+    found.push_back(std::string(d.Name) + (d.Hidden ? " hidden" : "") + (d.Skipped ? " skipped" : ""));
+  EXPECT_THAT(found, ElementsAreArray({"Links", "Small skipped", "Large", "TFlags", "fA", "fB", "Counter hidden"}));
+  std::string links = scanner.Links();
+  std::replace(links.begin(), links.end(), '\0', '|');
+  EXPECT_EQ(links, "oobjfpc|uClasses|uSys.Utils|ia.inc|xc.inc|mMath|hb b.inc|");
+  // Without a target, no branch is known to be skipped.
+  scanner.SetTarget(nullptr);
+  for (const TFoundDeclaration& d : scanner.Scan(text, false)) EXPECT_FALSE(d.Skipped) << d.Name;
 }
 
 }  // namespace

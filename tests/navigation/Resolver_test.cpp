@@ -18,7 +18,9 @@ const std::vector<std::pair<const char*, const char*>> Library = {
      "unit System;\ninterface\n{$i systemh.inc}\ntype\n  TObject = class\n    constructor Create;\n  end;\n"
      "implementation\nend.\n"},
     {"rtl/amiga/system.pp", "unit System;\ninterface\nprocedure Move(const A; var B; C: Longint);\nimplementation\nend.\n"},
-    {"rtl/inc/systemh.inc", "procedure Move(const A; var B; C: Longint);\n"},
+    {"rtl/inc/systemh.inc", "procedure Move(const A; var B; C: Longint);\ntype\n  Integer = SmallInt;\n"},
+    {"rtl/objpas/objpas.pp", "unit objpas;\ninterface\ntype\n  Integer = Longint;\nimplementation\nend.\n"},
+    {"lib/settings.inc", "{$mode objfpc}\n"},
     {"rtl/unix/classes.pp", "unit Classes;\ninterface\ntype\n  TStringList = class\n  end;\nimplementation\nend.\n"},
     {"rtl/amicommon/classes.pp", "unit Classes;\ninterface\ntype\n  TStringList = class\n  end;\nimplementation\nend.\n"},
     {"lib/shapes.pp",
@@ -26,6 +28,9 @@ const std::vector<std::pair<const char*, const char*>> Library = {
      "  TOwnerThing = record\n    Name: string;\n  end;\n"
      "  TShape = class\n    procedure Resize;\n    property Owner: TOwnerThing read FOwner;\n  end;\n"
      "function Area: Integer;\nfunction Clash: Integer;\nimplementation\nfunction Hidden: Integer;\nbegin\nend;\nend.\n"},
+    {"lib/arrays.pp",
+     "unit Arrays;\ninterface\nuses Shapes;\ntype\n  TShapeArray = array[0..9] of TShape;\n  PShapeArray = ^TShapeArray;\n"
+     "implementation\nend.\n"},
     {"lib/shapesh.inc", "const\n  MaxShapes = 10;\n"},
     {"lib/a.pp", "unit A;\ninterface\nfunction Clash: Integer;\nimplementation\nend.\n"},
     {"lib/b.pp", "unit B;\ninterface\nconst Clash = 2;\nimplementation\nend.\n"},
@@ -127,6 +132,27 @@ INSTANTIATE_TEST_SUITE_P(
                     "program P;\nuses Shapes;\nbegin\n  Hid|den;\nend.\n", "lib/shapes.pp:16 function Hidden", false},
         TResolveRow{"AnUnusedUnitIsNotInReach", "x86_64-linux",
                     "program P;\nuses Shapes;\nbegin\n  Fara|way;\nend.\n", "lib/unused.pp:3 const Faraway", false},
-        TResolveRow{"DeclaredNowhere", "x86_64-linux", "program P;\nbegin\n  Nowh|ere;\nend.\n", "", false}));
+        TResolveRow{"DeclaredNowhere", "x86_64-linux", "program P;\nbegin\n  Nowh|ere;\nend.\n", "", false},
+        TResolveRow{"BuiltIntoTheCompiler", "x86_64-linux", "program P;\nvar B: Bool|ean;\nbegin\nend.\n", ""},
+        TResolveRow{"ANestedRoutineInAMethod", "x86_64-linux",
+                    "program P;\nuses Shapes;\ntype\n  TSquare = class(TShape)\n    procedure Draw;\n  end;\n"
+                    "procedure TSquare.Draw;\n  procedure Inner;\n  begin\n    Res|ize;\n  end;\nbegin\n  Inner;\nend;\n"
+                    "begin\nend.\n",
+                    "lib/shapes.pp:10 procedure TShape.Resize"},
+        TResolveRow{"AFieldInItsClasssDeclaration", "x86_64-linux",
+                    "program P;\ntype\n  TThing = class\n    FCount: Integer;\n    property Count: Integer read FCo|unt;\n"
+                    "  end;\nbegin\nend.\n",
+                    "user.pp:4 field TThing.FCount"},
+        TResolveRow{"ATypeDeclaredInAClass", "x86_64-linux",
+                    "program P;\ntype\n  TOuter = class\n  type\n    TIn = record\n      X: Integer;\n    end;\n"
+                    "    procedure Go(Q: TIn);\n  end;\nprocedure TOuter.Go(Q: TIn);\nbegin\n  Q.X| := 1;\nend;\nbegin\nend.\n",
+                    "user.pp:6 field TIn.X"},
+        TResolveRow{"ThroughAPointerAndAnArray", "x86_64-linux",
+                    "program P;\nuses Arrays;\nvar A: PShapeArray;\nbegin\n  A^[1].Res|ize;\nend.\n",
+                    "lib/shapes.pp:10 procedure TShape.Resize"},
+        TResolveRow{"SystemsIntegerInFpcMode", "x86_64-linux", "program P;\nvar I: Inte|ger;\nbegin\nend.\n",
+                    "rtl/inc/systemh.inc:3 type Integer"},
+        TResolveRow{"ObjpassIntegerInAModeSetByAnIncludedFile", "x86_64-linux",
+                    "program P;\n{$i settings.inc}\nvar I: Inte|ger;\nbegin\nend.\n", "rtl/objpas/objpas.pp:4 type Integer"}));
 
 }  // namespace
