@@ -1,5 +1,7 @@
 #include "finder/Conditionals.h"
 
+#include "platform/SysUtils.h"
+
 #include <algorithm>
 #include <functional>
 
@@ -13,12 +15,7 @@ bool IsWordByte(char C) {
   return (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z') || (C >= '0' && C <= '9') || C == '_';
 }
 
-std::string Upper(std::string_view AText) {
-  std::string text(AText);
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
+std::string Upper(std::string_view AText) { return UpperCase(std::string(AText)); }
 
 // Reads the words and symbols of a directive's expression.
 class TExpressionReader {

@@ -1,5 +1,7 @@
 #include "navigation/FileStanding.h"
 
+#include "platform/SysUtils.h"
+
 #include <algorithm>
 #include <bit>
 #include <functional>
@@ -9,10 +11,7 @@ namespace Vantry {
 
 std::string LowerBaseName(std::string_view APath) {
   const size_t slash = APath.find_last_of("/\\");
-  std::string name(slash == std::string_view::npos ? APath : APath.substr(slash + 1));
-  for (char& c : name)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return name;
+  return LowerCase(std::string(slash == std::string_view::npos ? APath : APath.substr(slash + 1)));
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include "finder/DeclarationScanner.h"
 #include "navigation/FileStanding.h"
 #include "navigation/SourceModel.h"
+#include "platform/SysUtils.h"
 
 #include <algorithm>
 #include <fstream>
@@ -16,17 +17,12 @@ namespace {
 
 constexpr uint32_t None = TDeclarationTable::None;
 constexpr uint32_t Asked = None;  // the file of the text being asked about, which the table may not hold
-constexpr int MostSteps = 16;
-using TTokens = std::vector<TPascalToken>;     // aliases, ancestors and includes followed at the most
+constexpr int MostSteps = 16;  // aliases, ancestors and includes followed at the most
+using TTokens = std::vector<TPascalToken>;
 
-std::string Lower(std::string_view AText) {
-  std::string lower(AText);
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return lower;
-}
+std::string Lower(std::string_view AText) { return LowerCase(std::string(AText)); }
 
-bool Same(std::string_view A, std::string_view B) { return A.size() == B.size() && Lower(A) == Lower(B); }
+bool Same(std::string_view A, std::string_view B) { return SameText(A, B); }
 
 bool IsTypeKind(TDeclarationKind AKind) { return AKind >= dkClass && AKind <= dkType; }
 
@@ -192,6 +188,10 @@ struct TResolver::TState {
 
   TSourceModel& Model(uint32_t AFile) {
     if (AFile == Asked) return *AskedModel;
+    // Files read for one question are mostly read for the next; a resolver
+    // that lives long keeps at most this many.
+    constexpr size_t MostModels = 512;
+    if (Models.size() >= MostModels && !Models.count(AFile)) Models.clear();
     auto& model = Models[AFile];
     if (!model) {
       std::ifstream in(T().FullPath(AFile), std::ios::binary);

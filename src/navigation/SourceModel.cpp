@@ -1,5 +1,7 @@
 #include "navigation/SourceModel.h"
 
+#include "platform/SysUtils.h"
+
 #include <algorithm>
 #include <functional>
 
@@ -184,12 +186,7 @@ public:
   const TTokens& FTokens;
 };
 
-std::string Lower(std::string_view AText) {
-  std::string lower(AText);
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return lower;
-}
+std::string Lower(std::string_view AText) { return LowerCase(std::string(AText)); }
 
 // A routine read with its nested routines.
 struct TParsedRoutine {
@@ -389,7 +386,8 @@ void Members(const TReader& R, size_t I, std::vector<TDeclaredName>& AOut, int A
     } else if (R.IsSymbol(I, ')')) {
       return;  // the end of a variant's fields
     } else {
-      I = R.IsName(I) ? R.SkipDefinition(I) : I + 1;
+      // A directive, or what a broken text left: on, at least a token.
+      I = std::max(R.IsName(I) ? R.SkipDefinition(I) : I, I + 1);
     }
   }
 }
@@ -493,6 +491,8 @@ std::vector<std::vector<std::vector<std::string>>> TSourceModel::WithsAt(uint32_
 std::vector<std::string> TSourceModel::ChainAt(uint32_t AOffset, uint32_t& ANameOffset) const {
   const TReader r(FText, FTokens);
   size_t i = TokenAt(FTokens, AOffset);
+  // Just after a name, before a symbol that touches it ("Name|;"): the name.
+  if (i < r.Count() && !r.IsName(i) && i > 0 && r.IsName(i - 1) && r.At(i - 1).Offset + r.At(i - 1).Length == AOffset) --i;
   if (i >= r.Count() || !r.IsName(i)) return {};
   ANameOffset = r.At(i).Offset;
   std::vector<std::string> chain{std::string(r.TextOf(i))};

@@ -1,5 +1,7 @@
 #include "navigation/Target.h"
 
+#include "platform/SysUtils.h"
+
 #include <sys/utsname.h>
 
 #include <algorithm>
@@ -13,13 +15,6 @@
 namespace Vantry {
 
 namespace {
-
-std::string Lowered(std::string_view AText) {
-  std::string lower(AText);
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return lower;
-}
 
 // The compiler's names of systems and processors.
 constexpr std::array<std::string_view, 42> Systems = {
@@ -97,13 +92,13 @@ std::string Run(const char* ACommand) {
 TTarget SystemTarget() {
   utsname name{};
   uname(&name);
-  std::string cpu = Lowered(name.machine);
+  std::string cpu = LowerCase(std::string(name.machine));
   if (cpu == "amd64") cpu = "x86_64";
   else if (cpu == "i486" || cpu == "i586" || cpu == "i686") cpu = "i386";
   else if (cpu == "arm64") cpu = "aarch64";
   else if (cpu.rfind("arm", 0) == 0) cpu = "arm";
   else if (cpu == "ppc64" || cpu == "ppc64le") cpu = "powerpc64";
-  std::string os = Lowered(name.sysname);
+  std::string os = LowerCase(std::string(name.sysname));
   if (os == "sunos") os = "solaris";
   return {cpu, os};
 }
@@ -137,7 +132,7 @@ private:
   std::string Word() {
     const size_t start = FAt;
     while (FAt < FText.size() && (std::isalnum(static_cast<unsigned char>(FText[FAt])) || FText[FAt] == '_' || FText[FAt] == '.')) ++FAt;
-    return Lowered(FText.substr(start, FAt - start));
+    return LowerCase(std::string(FText.substr(start, FAt - start)));
   }
   std::optional<bool> Term() {
     Blanks();
@@ -204,7 +199,7 @@ std::string WithoutComments(std::string_view AText) {
 // Follows the assignments to P.OSes (or P.CPUs) in order: whether the last
 // one leaves AWanted in, or nothing when that cannot be told.
 std::optional<bool> AssignedSetHolds(std::string_view AText, std::string_view ASelf, std::string_view AWanted) {
-  const std::string lower = Lowered(AText);
+  const std::string lower = LowerCase(std::string(AText));
   std::optional<bool> current = true;  // a package is built for every target unless it says otherwise
   bool said = false;
   for (size_t at = 0; (at = lower.find(ASelf, at)) != std::string::npos;) {
@@ -234,12 +229,7 @@ TTargetSymbols SymbolsOf(const TTarget& ATarget) {
   if (ATarget.Os.empty()) return symbols;
   std::vector<std::string>& yes = symbols.Defined;
   std::vector<std::string>& no = symbols.Undefined;
-  auto upper = [](std::string_view AText) {
-    std::string text(AText);
-    for (char& c : text)
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
-  };
+  auto upper = [](std::string_view AText) { return UpperCase(std::string(AText)); };
   // The processor: CPU<name>, its family's and its word size.
   const std::string cpu = ATarget.Cpu;
   const bool x86 = cpu == "i386" || cpu == "x86_64" || cpu == "i8086";
@@ -290,7 +280,7 @@ TTargetSymbols SymbolsOf(const TTarget& ATarget) {
 }
 
 std::optional<TTarget> ParseTarget(std::string_view AText) {
-  const std::string lower = Lowered(AText);
+  const std::string lower = LowerCase(std::string(AText));
   const size_t dash = lower.find('-');
   if (dash == std::string::npos) return std::nullopt;
   TTarget target{lower.substr(0, dash), lower.substr(dash + 1)};
@@ -330,7 +320,7 @@ void TTargetRules::AddPackage(std::string AFolder, std::string_view AText) {
 void TTargetRules::ReadPackages(const std::string& ARoot, const std::vector<std::string_view>& ARelativePaths) {
   constexpr std::string_view Description = "fpmake.pp";
   for (std::string_view path : ARelativePaths) {
-    if (path.size() < Description.size() || Lowered(path.substr(path.size() - Description.size())) != Description) continue;
+    if (path.size() < Description.size() || LowerCase(std::string(path.substr(path.size() - Description.size()))) != Description) continue;
     const std::string_view folder = path.substr(0, path.size() - Description.size());
     if (!folder.empty() && folder.back() != '/') continue;
     std::ifstream in(ARoot + "/" + std::string(path), std::ios::binary);
@@ -348,7 +338,7 @@ TTargetFit TTargetRules::Fit(std::string_view ARelativePath) const {
   for (size_t at = 0;;) {
     const size_t slash = ARelativePath.find('/', at);
     if (slash == std::string_view::npos) break;  // the file's own name says nothing
-    const std::string folder = Lowered(ARelativePath.substr(at, slash - at));
+    const std::string folder = LowerCase(std::string(ARelativePath.substr(at, slash - at)));
     at = slash + 1;
     const TTargetFit system = FolderFit(folder, Systems, SystemFolders, FTarget.Os);
     const TTargetFit processor = FolderFit(folder, Processors, ProcessorFolders, FTarget.Cpu);
@@ -363,7 +353,7 @@ TFilePlace TTargetRules::Place(std::string_view ARelativePath, bool AProgram) co
   for (size_t at = 0; library;) {
     const size_t slash = ARelativePath.find('/', at);
     if (slash == std::string_view::npos) break;
-    library = !InWords(NotLibraryFolders, Lowered(ARelativePath.substr(at, slash - at)));
+    library = !InWords(NotLibraryFolders, LowerCase(std::string(ARelativePath.substr(at, slash - at))));
     at = slash + 1;
   }
   const TTargetFit fit = Fit(ARelativePath);

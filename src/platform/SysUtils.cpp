@@ -137,6 +137,12 @@ std::string UpperCase(std::string S) {
   return S;
 }
 
+std::string LowerCase(std::string S) {
+  for (char& c : S)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return S;
+}
+
 int CompareText(std::string_view A, std::string_view B) {
   size_t n = std::min(A.size(), B.size());
   for (size_t i = 0; i < n; ++i) {

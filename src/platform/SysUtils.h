@@ -74,8 +74,10 @@ std::string ExtractFileName(const std::string& APath);
 // Whether the path names an existing directory (symbolic links followed).
 bool DirectoryExists(const std::string& APath);
 
-// Upper-casing of ASCII letters, used wherever names compare ignoring case.
+// Upper- and lower-casing of ASCII letters, used wherever names compare
+// ignoring case.
 std::string UpperCase(std::string S);
+std::string LowerCase(std::string S);
 bool SameText(std::string_view A, std::string_view B);
 // <0, 0 or >0 like strcmp, ignoring the case of ASCII letters.
 int CompareText(std::string_view A, std::string_view B);
