@@ -593,8 +593,12 @@ TResolution TResolver::Resolve(const std::string& APath, std::string_view AText,
   TState::TScopes scopes;
   scopes.Offset = nameOffset;
   scopes.Routines = s.AskedModel->RoutinesAt(nameOffset);
-  if (!scopes.Routines.empty())
-    scopes.Withs = s.AskedModel->WithsAt(nameOffset, scopes.Routines.back().Begin, scopes.Routines.back().End);
+  // The with statements of the innermost routine's body, or of a program's
+  // main block.
+  const uint32_t textEnd = static_cast<uint32_t>(s.AskedModel->Text().size());
+  scopes.Withs = scopes.Routines.empty()
+                     ? s.AskedModel->WithsAt(nameOffset, 0, textEnd)
+                     : s.AskedModel->WithsAt(nameOffset, scopes.Routines.back().Begin, scopes.Routines.back().End);
   const std::vector<TRoutineScope>& routines = scopes.Routines;
 
   TFound found;

@@ -225,7 +225,10 @@ TEST_F(LibraryFinderTest, GoesToTheDeclarationAtTheCursorOrOffersTheChoiceOrSays
       {"List.Sort|;", "rtl/objpas/classes/classesh.inc:3:15", nullptr, nullptr},  // a variable: by the name
       {"uses SysUtils;\ns := IntToStr|(1);", nullptr,
        "IntToStr|function IntToStr  rtl/objpas/sysutils/sysutils.inc:1", nullptr},
-      {"uses TypInfo2;\ns := IntToStr|(1);", nullptr, "IntToStr|function IntToStr  fcl/TypInfo2.pas:3", nullptr},
+      // Bound through the uses clause: straight to it; when the used unit
+      // declares no such name (its IntToStr lies in a file it does not
+      // include), by the name, through the finder.
+      {"uses TypInfo2;\ns := IntToStr|(1);", "fcl/TypInfo2.pas:3:10", nullptr, nullptr},
       {"Missing|", nullptr, nullptr, "No declaration of Missing in "},
       {"x :=| 1", nullptr, nullptr, "There is no identifier at the cursor."},
   };
@@ -238,6 +241,51 @@ TEST_F(LibraryFinderTest, GoesToTheDeclarationAtTheCursorOrOffersTheChoiceOrSays
       EXPECT_EQ((finder->EDSearch->text() + "|" + finder->Rows().value(0)).toStdString(), row.Finder);
       finder->reject();
     }
+  }
+}
+
+// The IDE and vantry-find ask one resolver: at each place of a program of
+// the user's, the IDE goes where vantry-find --definition says first, and
+// the status bar tells where the name came from.
+TEST_F(LibraryFinderTest, TheIdeAndVantryFindResolveAlike) {
+  Temp.WriteFile("Src/lib/shapes.pp",
+                 "unit Shapes;\ninterface\ntype\n  TShape = class\n    procedure Resize;\n  end;\n"
+                 "function Area: Integer;\nimplementation\nend.\n");
+  const std::string program =
+      "program P;\nuses Shapes;\nvar S: TShape;\nprocedure Run(Area: Integer);\nbegin\n  Area := 1;\nend;\n"
+      "begin\n  S.Resize;\n  with S do Resize;\n  Area;\nend.\n";
+  const std::string path = Temp.WriteFile("mine/p.pp", program);
+  struct TPlace {
+    const char* Name;  // the cursor stands at its first letter, in the program's text from AFrom on
+    const char* From;
+    const char* Status;
+  };
+  for (const TPlace& place : std::vector<TPlace>{{"Resize", "S.Resize", "TShape.Resize: TShape.Resize"},
+                                                 {"Resize", "do Resize", "TShape.Resize: with S, TShape.Resize"},
+                                                 {"Area", "  Area :=", "Area: a parameter of Run"},
+                                                 {"Area", "  Area;", "Area: from Shapes"},
+                                                 {"TShape", "S: TShape", "TShape: from Shapes"}}) {
+    SCOPED_TRACE(place.From);
+    const size_t cursor = program.find(place.Name, program.find(place.From));
+    size_t line = 1, lineStart = 0;
+    for (size_t i = 0; i < cursor; ++i)
+      if (program[i] == '\n') ++line, lineStart = i + 1;
+    std::string output;
+    ASSERT_EQ(VantryTest::RunTool(VANTRY_FIND_TOOL,
+                                  {"--root", Temp / "Src", "--definition",
+                                   path + ":" + std::to_string(line) + ":" + std::to_string(cursor - lineStart + 1)},
+                                  output),
+              0);
+    const std::string first = output.substr(0, output.find(": "));  // PATH:LINE:COLUMN
+    Services->EditorText = program;
+    Services->EditorCursor = cursor;
+    Services->CurrentFile = path;
+    Services->OpenedFiles.clear();
+    Services->StatusTexts.clear();
+    Click("VantryFindDeclarationAtCursorMenuItem");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Module->Waiting(); }));
+    EXPECT_THAT(Services->OpenedFiles, ElementsAre(first));
+    EXPECT_THAT(Services->StatusTexts, ElementsAre(place.Status));
   }
 }
 
