@@ -9,6 +9,8 @@
 
 #include <gmock/gmock.h>
 
+#include <random>
+
 using namespace Vantry;
 
 namespace {
@@ -154,5 +156,39 @@ INSTANTIATE_TEST_SUITE_P(
                     "rtl/inc/systemh.inc:3 type Integer"},
         TResolveRow{"ObjpassIntegerInAModeSetByAnIncludedFile", "x86_64-linux",
                     "program P;\n{$i settings.inc}\nvar I: Inte|ger;\nbegin\nend.\n", "rtl/objpas/objpas.pp:4 type Integer"}));
+
+}  // namespace
+
+namespace {
+
+// Random damage to a program: every place of it gets an answer (perhaps
+// none), never a crash or a hang, and every answer names a place.
+TEST_F(ResolverTest, SurvivesRandomDamage) {
+  const std::string seed =
+      "program P;\n{$i settings.inc}\nuses Shapes, Arrays, A, B;\ntype\n  TSquare = class(TShape)\n    procedure Draw;\n"
+      "  end;\nprocedure TSquare.Draw;\n  procedure Inner(Q: PShapeArray);\n  begin\n    with Q^[1] do Resize;\n  end;\n"
+      "begin\n  inherited Resize;\n  Owner.Name := Area;\nend;\nvar S: TShape;\nbegin\n  S.Owner.Name := '';\nend.\n";
+  TResolver resolver(Table, *ParseTarget("x86_64-linux"));
+  std::mt19937 random(2026);
+  for (int round = 0; round < 1500; ++round) {
+    std::string text = seed;
+    for (int e = 0; e < 1 + static_cast<int>(random() % 6); ++e) {
+      const size_t at = random() % text.size();
+      switch (random() % 3) {
+        case 0: text.erase(at, random() % 16); break;
+        case 1: text.insert(at, text.substr(random() % text.size(), random() % 32)); break;
+        default: text.insert(at, 1, "{}()[]^.;:=,"[random() % 12]); break;
+      }
+      if (text.empty()) text = seed;
+    }
+    const TResolution resolution =
+        resolver.Resolve(Temp / "user.pp", text, static_cast<uint32_t>(random() % (text.size() + 1)));
+    for (const TAnswer& a : resolution.Answers) {
+      ASSERT_FALSE(a.Path.empty());
+      ASSERT_GT(a.Line, 0u);
+      ASSERT_GT(a.Column, 0u);
+    }
+  }
+}
 
 }  // namespace
