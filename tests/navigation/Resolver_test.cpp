@@ -171,16 +171,7 @@ TEST_F(ResolverTest, SurvivesRandomDamage) {
   TResolver resolver(Table, *ParseTarget("x86_64-linux"));
   std::mt19937 random(2026);
   for (int round = 0; round < 1500; ++round) {
-    std::string text = seed;
-    for (int e = 0; e < 1 + static_cast<int>(random() % 6); ++e) {
-      const size_t at = random() % text.size();
-      switch (random() % 3) {
-        case 0: text.erase(at, random() % 16); break;
-        case 1: text.insert(at, text.substr(random() % text.size(), random() % 32)); break;
-        default: text.insert(at, 1, "{}()[]^.;:=,"[random() % 12]); break;
-      }
-      if (text.empty()) text = seed;
-    }
+    const std::string text = VantryTest::RandomlyDamaged(seed, random, "{}()[]^.;:=,");
     const TResolution resolution =
         resolver.Resolve(Temp / "user.pp", text, static_cast<uint32_t>(random() % (text.size() + 1)));
     for (const TAnswer& a : resolution.Answers) {

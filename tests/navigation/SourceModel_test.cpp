@@ -2,6 +2,8 @@
 
 #include "navigation/SourceModel.h"
 
+#include "support/TestSupport.h"
+
 #include <gmock/gmock.h>
 
 #include <random>
@@ -164,16 +166,7 @@ TEST(SourceModelTest, SurvivesRandomDamage) {
       "var V: TFoo;\nbegin\n  inherited Go;\n  case V of 1: ; end;\nend;\nend.\n";
   std::mt19937 random(2026);
   for (int round = 0; round < 2000; ++round) {
-    std::string text = seed;
-    for (int e = 0; e < 1 + static_cast<int>(random() % 6); ++e) {
-      const size_t at = random() % text.size();
-      switch (random() % 3) {
-        case 0: text.erase(at, random() % 16); break;
-        case 1: text.insert(at, text.substr(random() % text.size(), random() % 32)); break;
-        default: text.insert(at, 1, "{}()[]^.;:=,"[random() % 12]); break;
-      }
-      if (text.empty()) text = seed;
-    }
+    const std::string text = VantryTest::RandomlyDamaged(seed, random, "{}()[]^.;:=,");
     const TSourceModel model(text);
     const auto at = static_cast<uint32_t>(random() % (text.size() + 1));
     uint32_t nameAt = 0;

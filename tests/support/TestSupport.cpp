@@ -130,4 +130,18 @@ TRecordedApplication::TRecordedApplication() : FSaved(Vantry::Application().SetS
 
 TRecordedApplication::~TRecordedApplication() { Vantry::Application().SetServices(FSaved); }
 
+std::string RandomlyDamaged(const std::string& ASeed, std::mt19937& ARandom, std::string_view ASymbols) {
+  std::string text = ASeed;
+  for (int e = 0; e < 1 + static_cast<int>(ARandom() % 6); ++e) {
+    const size_t at = ARandom() % text.size();
+    switch (ARandom() % 3) {
+      case 0: text.erase(at, ARandom() % 16); break;
+      case 1: text.insert(at, text.substr(ARandom() % text.size(), ARandom() % 32)); break;
+      default: text.insert(at, 1, ASymbols[ARandom() % ASymbols.size()]); break;
+    }
+    if (text.empty()) text = ASeed;
+  }
+  return text;
+}
+
 }  // namespace VantryTest

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,10 @@ std::string FileContent(const std::string& APath);
 // for the shell); returns its exit status and fills AOutput with what it
 // printed on standard output.
 int RunTool(const std::string& AProgram, const std::vector<std::string>& AArgs, std::string& AOutput);
+
+// ASeed with one to six random edits: a run of bytes cut out, a run of its
+// own bytes copied elsewhere, or one of ASymbols put in; never empty.
+std::string RandomlyDamaged(const std::string& ASeed, std::mt19937& ARandom, std::string_view ASymbols);
 
 // Sets an environment variable while it lives, then puts back what was.
 class TScopedEnvironment {
