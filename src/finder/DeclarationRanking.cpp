@@ -130,17 +130,9 @@ void TDeclarationSearch::RankFiles(const TDeclarationTable& ATable) {
     for (char& c : lower) c = LowerAscii(c);
     return std::binary_search(FPreferredUnits.begin(), FPreferredUnits.end(), lower);
   };
-  std::vector<TStandingSource> sources;
+  const std::vector<TFileStanding> standing = ATable.StandingFor(FTarget);
   for (uint32_t f = 0; f < ATable.FileCount(); ++f) {
-    // A program's declarations (an example's, a test's) are its own, not
-    // the library's.
-    const uint32_t first = ATable.File(f).FirstEntry;
-    const bool program = first < ATable.File(f + 1).FirstEntry && ATable.Entry(first).Kind() == dkProgram;
-    sources.push_back({ATable.FilePath(f), program, ATable.FileLinks(f)});
-  }
-  const std::vector<TFileStanding> standing = StandingOfFiles(ATable.Root(), sources, FTarget);
-  for (uint32_t f = 0; f < ATable.FileCount(); ++f) {
-    const std::string_view path = sources[f].Path;
+    const std::string_view path = ATable.FilePath(f);
     bool yes = false;
     for (size_t start = 0; !yes && !FPreferredUnits.empty() && start < path.size();) {
       const size_t slash = path.find('/', start);

@@ -38,10 +38,30 @@ std::string TDeclarationTable::FullPath(uint32_t AFile) const {
   return path;
 }
 
+std::vector<TFileStanding> TDeclarationTable::WorkOutStanding(const TTarget& ATarget) const {
+  std::vector<TStandingSource> sources;
+  for (uint32_t f = 0; f < FileCount(); ++f) {
+    // A program's declarations (an example's, a test's) are its own, not
+    // the library's.
+    const uint32_t first = File(f).FirstEntry;
+    const bool program = first < File(f + 1).FirstEntry && Entry(first).Kind() == dkProgram;
+    sources.push_back({FilePath(f), program, FileLinks(f)});
+  }
+  return StandingOfFiles(FRoot, sources, ATarget);
+}
+
+std::vector<TFileStanding> TDeclarationTable::StandingFor(const TTarget& ATarget) const {
+  const std::string name = ATarget.Os.empty() ? std::string() : ATarget.Name();
+  if (name != FTarget) return WorkOutStanding(ATarget);
+  std::call_once(FStanding->Once, [&] { FStanding->Standing = WorkOutStanding(ATarget); });
+  return FStanding->Standing;
+}
+
 size_t TDeclarationTable::MemoryUsed() const {
   return FNames.capacity() + FPaths.capacity() + FEntries.capacity() * sizeof(TDeclarationEntry) +
          FLetters.capacity() * sizeof(uint64_t) + FWords.capacity() * sizeof(TWordMasks) + FFirstBytes.capacity() +
-         FFiles.capacity() * sizeof(TSourceFile) + FLinks.capacity();
+         FFiles.capacity() * sizeof(TSourceFile) + FLinks.capacity() +
+         FStanding->Standing.capacity() * sizeof(TFileStanding);
 }
 
 // ---- building

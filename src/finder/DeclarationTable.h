@@ -9,8 +9,11 @@
 
 #include "finder/DeclarationScanner.h"
 #include "finder/NameMatch.h"
+#include "navigation/FileStanding.h"
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,6 +93,12 @@ public:
     return {FLinks.data() + FFiles[AFile].LinksStart, FFiles[AFile + 1].LinksStart - FFiles[AFile].LinksStart};
   }
 
+  // Where each file stands for ATarget (the target's or another's, the
+  // library's own or not, how widely its unit is used, hidden or not):
+  // worked out once for the table's own target, the first time it is asked
+  // for (from any thread); for another target, each time.
+  std::vector<TFileStanding> StandingFor(const TTarget& ATarget) const;
+
   size_t MemoryUsed() const;
 
   // The cache: a file holding the table whole. Save writes it beside and
@@ -112,6 +121,15 @@ private:
   std::vector<TSourceFile> FFiles;  // and one past the last
   std::string FPaths;
   std::string FLinks;
+  // The standing of the files for FTarget, once worked out; shared, as a
+  // once_flag cannot move with the table.
+  struct TStandingCache {
+    std::once_flag Once;
+    std::vector<TFileStanding> Standing;
+  };
+  std::shared_ptr<TStandingCache> FStanding = std::make_shared<TStandingCache>();
+
+  std::vector<TFileStanding> WorkOutStanding(const TTarget& ATarget) const;
 };
 
 // Builds a table file by file, in walk order.

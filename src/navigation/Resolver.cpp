@@ -96,13 +96,7 @@ struct TResolver::TState {
   TState(std::shared_ptr<const TDeclarationTable> ATable, TTarget ATarget)
       : Table(std::move(ATable)), Target(std::move(ATarget)) {
     const TDeclarationTable& t = *Table;
-    std::vector<TStandingSource> sources;
-    for (uint32_t f = 0; f < t.FileCount(); ++f) {
-      const uint32_t first = t.File(f).FirstEntry;
-      const bool program = first < t.File(f + 1).FirstEntry && t.Entry(first).Kind() == dkProgram;
-      sources.push_back({t.FilePath(f), program, t.FileLinks(f)});
-    }
-    Standing = StandingOfFiles(t.Root(), sources, Target);
+    Standing = t.StandingFor(Target);
     for (uint32_t f = 0; f < t.FileCount(); ++f) {
       ByBase[LowerBaseName(t.FilePath(f))].push_back(f);
       ByPath.emplace(std::string(t.FilePath(f)), f);
