@@ -190,6 +190,40 @@ TEST_F(LibraryIndexTest, DeclarationsAskedForDuringAWalkFollowIt) {
   EXPECT_EQ(index.Declarations()->Count(), 50u);
 }
 
+// The declarations are read for the index's target: a new target reads
+// them anew (a branch its compiler skips is another one's), each target
+// with a cache file of its own; links and flags come back from the cache.
+TEST_F(LibraryIndexTest, TheDeclarationsAreReadForTheTarget) {
+  Temp.WriteFile("Src/u.pas",
+                 "unit U;\ninterface\nuses Classes;\n{$i u.inc}\n{$ifdef CPU64}\nconst Wide = 1;\n{$else}\n"
+                 "const Narrow = 1;\n{$endif}\nimplementation\nend.\n");
+  auto skipped = [](const TLibraryIndex& AIndex) {
+    std::vector<std::string> names;
+    const auto table = AIndex.Declarations();
+    for (uint32_t d = 0; table && d < table->Count(); ++d)
+      if (table->Entry(d).Skipped()) names.push_back(std::string(table->Name(d)));
+    return names;
+  };
+  for (int run = 0; run < 2; ++run) {  // the second from the cache
+    SCOPED_TRACE(run);
+    TLibraryIndex index;
+    index.SetCacheFolder(Temp / "cache");
+    index.SetTarget(*ParseTarget("x86_64-linux"));
+    index.Refresh(Temp / "Src", true);
+    ASSERT_TRUE(index.WaitForWalk(std::chrono::seconds(20)));
+    EXPECT_THAT(skipped(index), ElementsAre("Narrow"));
+    EXPECT_EQ(index.Declarations()->FileLinks(0), std::string("uClasses\0iu.inc\0", 16));
+    const uint64_t generation = index.DeclarationGeneration();
+    index.SetTarget(*ParseTarget("i386-win32"));
+    index.Refresh(Temp / "Src", true);
+    ASSERT_TRUE(index.WaitForWalk(std::chrono::seconds(20)));
+    EXPECT_NE(index.DeclarationGeneration(), generation);
+    EXPECT_EQ(index.Declarations()->Target(), "i386-win32");
+    EXPECT_THAT(skipped(index), ElementsAre("Wide"));
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Temp / "cache"), std::filesystem::directory_iterator()), 2);
+}
+
 // The declarations are kept in the cache folder, and each build takes from
 // it every file whose size and modification time are unchanged: a file
 // changed behind that (same size, old time) shows that it was not read.

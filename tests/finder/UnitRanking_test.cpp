@@ -1,5 +1,7 @@
 #include "finder/UnitRanking.h"
 
+#include "support/TestSupport.h"
+
 #include <gmock/gmock.h>
 
 using namespace Vantry;
@@ -61,6 +63,37 @@ TEST_P(RankingTest, PutsTheExpectedFilesFirst) {
   for (size_t n = 1; n <= query.size(); ++n) Ranked(table, typed, query.substr(0, n));
   EXPECT_EQ(Ranked(table, typed, query), all);
   EXPECT_EQ(typed.LastSearchWasNarrowed(), query.find('/') == std::string::npos);
+}
+
+// For a target, its own folders' units come first, another target's last,
+// and a package whose build description leaves the target out counts as
+// another target's; the library's own units before examples.
+TEST(UnitRankingTest, PutsTheTargetsUnitsFirst) {
+  VantryTest::TTempDir temp;
+  temp.WriteFile("packages/amunits/fpmake.pp", "begin\n  P.OSes := [amiga];\nend.\n");
+  TFileTable table(temp.Path().string());
+  const std::vector<std::pair<const char*, const char*>> files = {
+      {"packages/amunits/", "fpmake.pp"}, {"packages/amunits/src/", "sockets.pp"},
+      {"packages/fcl-base/examples/", "sockets.pp"},
+      {"packages/rtl-extra/src/amiga/", "sockets.pp"}, {"packages/rtl-extra/src/unix/", "sockets.pp"},
+      {"packages/rtl-extra/src/win/", "sockets.pp"}, {"packages/zlib/", "sockets.pp"}};
+  for (const auto& [folder, name] : files) table.AddFile(table.AddFolder(folder), name);
+  struct TRow {
+    const char* Target;
+    std::vector<std::string> Top;
+  };
+  for (const TRow& row : std::vector<TRow>{
+           {"x86_64-linux", {"packages/rtl-extra/src/unix/sockets.pp", "packages/zlib/sockets.pp",
+                             "packages/fcl-base/examples/sockets.pp"}},
+           {"i386-win32", {"packages/rtl-extra/src/win/sockets.pp", "packages/zlib/sockets.pp"}},
+           {"m68k-amiga", {"packages/rtl-extra/src/amiga/sockets.pp", "packages/zlib/sockets.pp",
+                           "packages/amunits/src/sockets.pp"}}}) {
+    TUnitSearch search;
+    search.SetTarget(*ParseTarget(row.Target));
+    std::vector<std::string> all = Ranked(table, search, "sockets");
+    all.resize(row.Top.size());
+    EXPECT_THAT(all, ElementsAreArray(row.Top)) << row.Target;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

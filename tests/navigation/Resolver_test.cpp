@@ -30,6 +30,10 @@ const std::vector<std::pair<const char*, const char*>> Library = {
      "  TOwnerThing = record\n    Name: string;\n  end;\n"
      "  TShape = class\n    procedure Resize;\n    property Owner: TOwnerThing read FOwner;\n  end;\n"
      "function Area: Integer;\nfunction Clash: Integer;\nimplementation\nfunction Hidden: Integer;\nbegin\nend;\nend.\n"},
+    {"lib/kinds.pp",
+     "unit Kinds;\ninterface\nuses Shapes;\ntype\n  TShapeClass = class of TShape;\n  TAlias = TShape;\n"
+     "  TLister = class\n    function First: TShape;\n    class function Make: TLister;\n  end;\n"
+     "implementation\nend.\n"},
     {"lib/arrays.pp",
      "unit Arrays;\ninterface\nuses Shapes;\ntype\n  TShapeArray = array[0..9] of TShape;\n  PShapeArray = ^TShapeArray;\n"
      "implementation\nend.\n"},
@@ -152,6 +156,34 @@ INSTANTIATE_TEST_SUITE_P(
         TResolveRow{"ThroughAPointerAndAnArray", "x86_64-linux",
                     "program P;\nuses Arrays;\nvar A: PShapeArray;\nbegin\n  A^[1].Res|ize;\nend.\n",
                     "lib/shapes.pp:10 procedure TShape.Resize"},
+        TResolveRow{"AClassReferencesClass", "x86_64-linux",
+                    "program P;\nuses Kinds;\nvar C: TShapeClass;\nbegin\n  C.Res|ize;\nend.\n",
+                    "lib/shapes.pp:10 procedure TShape.Resize"},
+        TResolveRow{"AnAliassType", "x86_64-linux",
+                    "program P;\nuses Kinds;\nvar A: TAlias;\nbegin\n  A.Res|ize;\nend.\n",
+                    "lib/shapes.pp:10 procedure TShape.Resize"},
+        TResolveRow{"AFunctionsResultAlongAChain", "x86_64-linux",
+                    "program P;\nuses Kinds;\nbegin\n  TLister.Make.First.Res|ize;\nend.\n",
+                    "lib/shapes.pp:10 procedure TShape.Resize"},
+        TResolveRow{"AUnitQualifiedType", "x86_64-linux",
+                    "program P;\nuses A, Shapes;\nvar S: Shapes.TShape;\nbegin\n  S.Res|ize;\nend.\n",
+                    "lib/shapes.pp:10 procedure TShape.Resize"},
+        TResolveRow{"SelfInAMethod", "x86_64-linux",
+                    "program P;\nuses Shapes;\ntype\n  TSquare = class(TShape)\n    procedure Draw;\n  end;\n"
+                    "procedure TSquare.Draw;\nbegin\n  Self.Res|ize;\nend;\nbegin\nend.\n",
+                    "lib/shapes.pp:10 procedure TShape.Resize"},
+        TResolveRow{"ABareInheritedCall", "x86_64-linux",
+                    "program P;\nuses Shapes;\ntype\n  TSquare = class(TShape)\n    procedure Resize;\n  end;\n"
+                    "procedure TSquare.Resize;\nbegin\n  inher|ited;\nend;\nbegin\nend.\n",
+                    "lib/shapes.pp:10 procedure TShape.Resize"},
+        TResolveRow{"TheMethodsOwnDeclarationOverTheAncestors", "x86_64-linux",
+                    "program P;\nuses Shapes;\ntype\n  TSquare = class(TShape)\n    procedure Resize;\n  end;\n"
+                    "procedure TSquare.Resize;\nbegin\n  Res|ize;\nend;\nbegin\nend.\n",
+                    "user.pp:5 procedure TSquare.Resize"},
+        TResolveRow{"NestedWithStatementsInnermostFirst", "x86_64-linux",
+                    "program P;\nuses Shapes;\nvar S: TShape;\n    O: TOwnerThing;\nbegin\n  with S do\n    with O do\n"
+                    "      Na|me := '';\nend.\n",
+                    "lib/shapes.pp:7 field TOwnerThing.Name"},
         TResolveRow{"SystemsIntegerInFpcMode", "x86_64-linux", "program P;\nvar I: Inte|ger;\nbegin\nend.\n",
                     "rtl/inc/systemh.inc:3 type Integer"},
         TResolveRow{"ObjpassIntegerInAModeSetByAnIncludedFile", "x86_64-linux",
