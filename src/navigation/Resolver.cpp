@@ -7,6 +7,7 @@
 #include "platform/SysUtils.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <unordered_map>
@@ -86,6 +87,8 @@ struct TResolver::TState {
   std::unordered_map<uint32_t, std::shared_ptr<TSourceModel>> Models;
   std::unordered_map<std::string, std::vector<uint32_t>> NamedCache;
 
+  std::string CanonicalRoot;  // the root with its links followed
+
   // The text asked about.
   std::string Path;
   std::unique_ptr<TSourceModel> AskedModel;
@@ -96,6 +99,8 @@ struct TResolver::TState {
   TState(std::shared_ptr<const TDeclarationTable> ATable, TTarget ATarget)
       : Table(std::move(ATable)), Target(std::move(ATarget)) {
     const TDeclarationTable& t = *Table;
+    std::error_code error;
+    CanonicalRoot = std::filesystem::weakly_canonical(t.Root(), error).string();
     Standing = t.StandingFor(Target);
     for (uint32_t f = 0; f < t.FileCount(); ++f) {
       ByBase[LowerBaseName(t.FilePath(f))].push_back(f);
@@ -444,6 +449,19 @@ struct TResolver::TState {
     return {};
   }
 
+  // APath below the library's root, as the table keeps it; a path the
+  // editor reached through a link (or with ".." in it) counts too.
+  std::string RelativeToRoot(const std::string& APath) const {
+    std::error_code error;
+    for (const std::string& path : {APath, std::filesystem::weakly_canonical(APath, error).string()}) {
+      for (const std::string& root : {T().Root(), CanonicalRoot}) {
+        const std::string prefix = root.empty() || root.back() == '/' ? root : root + "/";
+        if (!prefix.empty() && path.rfind(prefix, 0) == 0) return path.substr(prefix.size());
+      }
+    }
+    return APath;
+  }
+
   void ReadAsked(const std::string& APath, std::string_view AText) {
     Path = APath;
     AskedModel = std::make_unique<TSourceModel>(AText);
@@ -451,9 +469,8 @@ struct TResolver::TState {
     const bool include = IsIncludeFileName(APath);
     for (const TFoundDeclaration& d : scanner.Scan(AText, include))
       AskedDeclarations.push_back({std::string(d.Name), std::string(d.Owner), d.Line, d.Column, d.Kind, d.Definition, d.Hidden});
-    const std::string root = T().Root() + "/";
     AskedFile = None;
-    std::string relative = APath.rfind(root, 0) == 0 ? APath.substr(root.size()) : APath;
+    const std::string relative = RelativeToRoot(APath);
     if (const auto it = ByPath.find(relative); it != ByPath.end()) AskedFile = it->second;
     AskedIncludes = IncludesOf(relative, scanner.Links());
     for (size_t i = 0; i < AskedIncludes.size() && i < 4096; ++i)

@@ -9,6 +9,7 @@
 
 #include <gmock/gmock.h>
 
+#include <filesystem>
 #include <random>
 
 using namespace Vantry;
@@ -211,6 +212,27 @@ TEST_F(ResolverTest, SurvivesRandomDamage) {
       ASSERT_GT(a.Line, 0u);
       ASSERT_GT(a.Column, 0u);
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// An include file of the library, asked about as the editor has it: its
+// names are looked up as its unit's, whether its path is the library's or
+// one through a link to it.
+TEST_F(ResolverTest, AnIncludeFileIsReadAsPartOfItsUnit) {
+  std::filesystem::create_directory_symlink(Temp / "lib-root", Temp / "link");
+  const std::string text = "const\n  MaxShapes = 10;\n  Biggest: TShape = nil;\n";
+  const auto at = static_cast<uint32_t>(text.find("TShape") + 2);
+  TResolver resolver(Table, *ParseTarget("x86_64-linux"));
+  for (const std::string& path : {Temp / "lib-root/lib/shapesh.inc", Temp / "link/lib/shapesh.inc",
+                                  Temp / "link/lib/../lib/shapesh.inc"}) {
+    const TResolution resolution = resolver.Resolve(path, text, at);
+    ASSERT_FALSE(resolution.Answers.empty()) << path;
+    EXPECT_EQ(Relative(resolution.Answers.front()), "lib/shapes.pp:9 class TShape") << path;
+    EXPECT_EQ(resolution.Via, "in Shapes") << path;
   }
 }
 
