@@ -155,16 +155,16 @@ void TConditionals::Directive(std::string_view AText, uint32_t AOffset) {
     if (name == "IFNDEF" && t != Open) t = t == True ? False : True;
     if (FFrames.size() < MostFrames) Push(t);
     else FFrames.push_back({Open, Open});
-  } else if ((name == "ELSEIF" || name == "ELIFC" || name == "ELSE") && !FFrames.empty()) {
+  } else if ((name == "ELSEIF" || name == "ELIFC" || name == "ELSE" || name == "ELSEC") && !FFrames.empty()) {
     TFrame& f = FFrames.back();
-    const TTruth mine = name == "ELSE" ? True : Expression(rest);
+    const TTruth mine = name == "ELSE" || name == "ELSEC" ? True : Expression(rest);
     if (f.Taken == True) f.Branch = False;
     else if (f.Taken == False) f.Branch = mine;
     else f.Branch = mine == False ? False : Open;
     // Once a branch is certainly compiled (this one, if none before was), a
     // later one is not.
     f.Taken = f.Taken == True || mine == True ? True : f.Taken == False && mine == False ? False : Open;
-  } else if ((name == "ENDIF" || name == "IFEND") && !FFrames.empty()) {
+  } else if ((name == "ENDIF" || name == "IFEND" || name == "ENDC") && !FFrames.empty()) {
     FFrames.pop_back();
   } else if ((name == "DEFINE" || name == "UNDEF") && !Skipped()) {
     const std::string symbol = argument();

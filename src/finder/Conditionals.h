@@ -1,7 +1,8 @@
 #pragma once
 // Which parts of a Pascal text the compiler of one target skips: follows
 // the conditional directives ({$ifdef}, {$ifndef}, {$if}, {$elseif},
-// {$else}, {$endif}, and the {$define} and {$undef} before them) as a
+// {$else}, {$endif}, their Mac Pascal forms {$ifc}, {$elifc}, {$elsec},
+// {$endc}, and the {$define} and {$undef} before them) as a
 // lexer passes them. A symbol the target's compiler is known to define (or
 // not) decides a branch; any other symbol leaves it open, so a branch is
 // skipped only when it certainly would be. Nothing is ever lost by this:

@@ -28,6 +28,11 @@ TEST(ConditionalsTest, SkipsOnlyWhatTheTargetCertainlySkips) {
       {"x86_64-linux", "{$ifdef WINDOWS}{$ifdef CPU64}|{$endif}|{$endif}|", "SS-"},
       {"i386-win32", "{$ifdef WINDOWS}{$ifdef CPU64}|{$endif}|{$endif}|", "S--"},
       {"m68k-amiga", "{$ifdef HASAMIGA}|{$endif}{$ifdef FPC_LITTLE_ENDIAN}|{$endif}", "-S"},
+      {"x86_64-linux", "{$if not (defined(CPU16) or defined(CPU32))}|{$endif}", "-"},
+      {"x86_64-linux", "{$if undefined(CPU64)}|{$elseif defined(SOMETHING)}|{$elseif defined(UNIX)}|{$else}|{$endif}",
+       "S--S"},  // after an open branch, a true one: what follows is skipped
+      {"x86_64-linux", "{$ifopt R+}|{$else}|{$endif}", "--"},
+      {"x86_64-linux", "{$IFC defined CPU16}|{$ENDC}{$ifdef CPU16}{$ifdef UNIX}|{$else}|{$endif}|{$endif}|", "SSSS-"},
       {"", "{$ifdef CPU16}|{$endif}", "-"},                   // no target: nothing is known
       {"x86_64-linux", "{$endif}{$else}|{$I+}|{$i inc.inc}|", "---"},  // unbalanced, or not conditional
   };

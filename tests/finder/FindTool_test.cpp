@@ -15,7 +15,9 @@ protected:
     Temp.WriteFile("Src/rtl/classesh.inc",
                    "type\n  TStringList = class\n    procedure Sort;\n    property Sorted: Boolean;\n  end;\n");
     Temp.WriteFile("Src/rtl/sysutils.pp", "unit SysUtils;\ninterface\nconst MaxInt = 1;\n");
-    Temp.WriteFile("Mine/demo.pp", "program Demo;\nuses SysUtils;\nvar Sort: Integer;\nbegin\n  MaxInt;\nend.\n");
+    Temp.WriteFile("Mine/demo.pp", "program Demo;\nuses SysUtils;\nvar Sort: Integer;\nbegin\n  MaxInt;\n  Move;\nend.\n");
+    Temp.WriteFile("Src/rtl/linux/system.pp", "unit System;\ninterface\nprocedure Move;\n");
+    Temp.WriteFile("Src/rtl/amiga/system.pp", "unit System;\ninterface\nprocedure Move;\n");
     Source = Temp / "Src";
   }
   std::string Source;
@@ -36,11 +38,18 @@ TEST_F(FindToolTest, PrintsWhereEditorsJumpAndExitsLikeGrep) {
       {{"--root", "SRC", "--list"}, 0,
        "SRC/rtl/classesh.inc:2:3: class TStringList\nSRC/rtl/classesh.inc:3:15: procedure TStringList.Sort\n"
        "SRC/rtl/classesh.inc:4:14: property TStringList.Sorted\nSRC/rtl/sysutils.pp:1:6: unit SysUtils\n"
-       "SRC/rtl/sysutils.pp:3:7: const MaxInt\n"},
+       "SRC/rtl/sysutils.pp:3:7: const MaxInt\nSRC/rtl/amiga/system.pp:1:6: unit System\n"
+       "SRC/rtl/amiga/system.pp:3:11: procedure Move\nSRC/rtl/linux/system.pp:1:6: unit System\n"
+       "SRC/rtl/linux/system.pp:3:11: procedure Move\n"},
       {{"maxint"}, 0, "SRC/rtl/sysutils.pp:3:7: const MaxInt\n"},  // the folder the settings name
       {{"--root", "SRC", "--definition", "MINE/demo.pp:5:4"}, 0, "SRC/rtl/sysutils.pp:3:7: const MaxInt\n"},
       {{"--root", "SRC", "--definition", "MINE/demo.pp:3:6"}, 0, "MINE/demo.pp:3:5: var Sort\n"},
       {{"--root", "SRC", "--definition", "MINE/demo.pp:1:2"}, 1, ""},  // a reserved word: no name there
+      // System for the target asked for.
+      {{"--root", "SRC", "--target", "x86_64-linux", "--definition", "MINE/demo.pp:6:3"}, 0,
+       "SRC/rtl/linux/system.pp:3:11: procedure Move\n"},
+      {{"--root", "SRC", "--target", "m68k-amiga", "--definition", "MINE/demo.pp:6:3"}, 0,
+       "SRC/rtl/amiga/system.pp:3:11: procedure Move\n"},
       {{"--root", "SRC", "--target", "m68k-amiga", "--units", "sysu"}, 0, "SRC/rtl/sysutils.pp\n"},
       {{"--root", "SRC", "--definition", "MINE/demo.pp:x:1"}, 2, ""},
       {{"--root", "SRC", "--definition", "MINE/missing.pp:1:1"}, 2, ""},

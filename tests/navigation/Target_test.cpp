@@ -5,6 +5,8 @@
 
 #include <gmock/gmock.h>
 
+#include <cstdio>
+
 using namespace Vantry;
 
 namespace {
@@ -15,6 +17,15 @@ TEST(TargetTest, ReadsTheCompilersNames) {
     EXPECT_FALSE(ParseTarget(bad)) << bad;
   EXPECT_EQ(ChosenTarget("i386-win32").Name(), "i386-win32");
   EXPECT_EQ(ChosenTarget("nonsense"), HostTarget());  // a stored value that names no target is passed over
+  // This machine's target is what its compiler says, where it has one.
+  if (FILE* fpc = popen("fpc -iTP -iTO 2>/dev/null", "r")) {
+    char cpu[64] = {}, os[64] = {};
+    const bool answered = std::fscanf(fpc, "%63s %63s", cpu, os) == 2;
+    pclose(fpc);
+    if (answered) {
+      EXPECT_EQ(HostTarget().Name(), std::string(cpu) + "-" + os);
+    }
+  }
 }
 
 struct TFitRow {
