@@ -94,6 +94,12 @@ public:
     }
     return I;
   }
+  // Whether the routine word at I starts a procedural type ("= procedure
+  // of object", ": function: Integer", "reference to procedure") rather
+  // than a routine.
+  bool StartsProceduralType(size_t I) const {
+    return I > 0 && (IsSymbol(I - 1, '=') || IsSymbol(I - 1, ':') || Is(I - 1, "to"));
+  }
   // Past a type definition's ';' (structures skipped whole), or to a word
   // that starts a section.
   size_t SkipDefinition(size_t I) const {
@@ -105,7 +111,8 @@ public:
       if (IsSymbol(I, '(') || IsSymbol(I, '[')) ++depth;
       else if (IsSymbol(I, ')') || IsSymbol(I, ']')) depth = std::max(0, depth - 1);
       else if (IsSymbol(I, ';') && depth == 0) return I + 1;
-      else if (depth == 0 && (IsSectionWord(I) || IsRoutineWord(I) || Is(I, "end"))) return I;
+      else if (depth == 0 && (IsSectionWord(I) || (IsRoutineWord(I) && !StartsProceduralType(I)) || Is(I, "end")))
+        return I;
       ++I;
     }
     return I;

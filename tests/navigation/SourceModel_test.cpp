@@ -60,6 +60,10 @@ TEST(SourceModelTest, FindsTheRoutinesAroundAPlaceWithTheirLocals) {
        "procedure TFoo.Start;\n  procedure Inner(X: Integer);\n  var Y: Integer;\n  begin\n    |Y := X;\n  end;\n"
        "type TLocal = record end;\nbegin\n  Inner(1);\nend;\nend.\n",
        {"TFoo.Start: Inner TLocal", ".Inner: X Y"}},
+      // A local procedural type and variable are no nested routines.
+      {"program P;\nprocedure Run;\ntype\n  TCall = procedure(A: Integer) of object;\nvar\n  Call: function: Integer;\n"
+       "begin\nend;\nprocedure Next;\nbegin\n  |Run;\nend;\nbegin\nend.\n",
+       {".Next:"}},
       {"program P;\nprocedure A;\nbegin\nend;\nfunction B(const S: string): Integer;\nbegin\n  Result := |0;\nend;\n"
        "begin\nend.\n",
        {".B: S"}},
