@@ -45,6 +45,12 @@ void ForEachLink(std::string_view ALinks, AVisit&& AVisitor) {
   }
 }
 
+// Whether a mode link's name ({$mode objfpc}, {$mode delphi}) brings in
+// the objpas unit.
+inline bool ModeUsesObjpas(std::string_view AMode) {
+  return AMode == "objfpc" || AMode == "delphi" || AMode == "delphiunicode";
+}
+
 // A file name's last part, lower case, without its folders.
 std::string LowerBaseName(std::string_view APath);
 

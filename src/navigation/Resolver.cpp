@@ -224,7 +224,7 @@ struct TResolver::TState {
     bool objectPascal = false;
     for (uint32_t f : AFiles)
       ForEachLink(T().FileLinks(f), [&](char AKind, std::string_view AName) {
-        objectPascal |= AKind == 'o' && (AName == "objfpc" || AName == "delphi" || AName == "delphiunicode");
+        objectPascal |= AKind == 'o' && ModeUsesObjpas(AName);
       });
     return objectPascal;
   }

@@ -1,5 +1,7 @@
 #include "navigation/SourceModel.h"
 
+#include "navigation/FileStanding.h"
+
 #include "platform/SysUtils.h"
 
 #include <algorithm>
@@ -416,39 +418,29 @@ TSourceModel::TSourceModel(std::string_view AText) : FText(AText), FTokens(Token
     // A lone CR ends a line as a LF or CR LF does.
     if (FText[i] == '\n' || (FText[i] == '\r' && (i + 1 >= FText.size() || FText[i + 1] != '\n'))) FLineStarts.push_back(i + 1);
   }
-  const TReader r(FText, FTokens);
-  bool implementation = false;
-  for (size_t i = 0; i < r.Count(); ++i) {
-    if (i == 0 && r.IsAny(i, {"unit", "program", "library"})) {
-      FModule.Unit = r.Is(i, "unit");
-      for (size_t k = i + 1; r.IsName(k) || r.IsSymbol(k, '.'); ++k) FModule.Name += r.TextOf(k);
-    } else if (r.Is(i, "implementation")) {
-      implementation = true;
-    } else if (r.Is(i, "uses")) {
-      std::vector<std::string>& list = implementation ? FModule.ImplementationUses : FModule.InterfaceUses;
-      std::string name;
-      bool skipping = false;
-      for (++i; i < r.Count() && !r.IsSymbol(i, ';'); ++i) {
-        if (r.IsSymbol(i, ',')) {
-          if (!name.empty()) list.push_back(name);
-          name.clear();
-          skipping = false;
-        } else if (r.Is(i, "in")) {
-          skipping = true;
-        } else if (!skipping && (r.IsName(i) || r.IsSymbol(i, '.'))) {
-          name += r.TextOf(i);
-        }
-      }
-      if (!name.empty()) list.push_back(name);
+}
+
+// The module's facts as the index reads them: the scanner's module
+// declaration and its links (uses clauses, the first {$mode}).
+const TModuleFacts& TSourceModel::Module() const {
+  if (FModuleRead) return FModule;
+  FModuleRead = true;
+  TDeclarationScanner scanner;
+  const std::vector<TFoundDeclaration>& found = scanner.Scan(FText, false);
+  if (!found.empty() && found.front().Kind <= dkLibrary) {
+    FModule.Name = found.front().Name;
+    FModule.Unit = found.front().Kind == dkUnit;
+  }
+  bool modeSet = false;
+  ForEachLink(scanner.Links(), [&](char AKind, std::string_view AName) {
+    if (AKind == 'u') FModule.InterfaceUses.emplace_back(AName);
+    if (AKind == 'm') FModule.ImplementationUses.emplace_back(AName);
+    if (AKind == 'o' && !modeSet) {
+      modeSet = true;
+      FModule.ObjectPascal = ModeUsesObjpas(AName);
     }
-  }
-  // The mode: the first {$mode ...} directive says it.
-  const std::string lower = Lower(FText.substr(0, std::min<size_t>(FText.size(), 1 << 20)));
-  const size_t mode = lower.find("{$mode ");
-  if (mode != std::string::npos) {
-    const std::string_view rest = std::string_view(lower).substr(mode + 7);
-    FModule.ObjectPascal = rest.rfind("objfpc", 0) == 0 || rest.rfind("delphi", 0) == 0;
-  }
+  });
+  return FModule;
 }
 
 std::vector<TRoutineScope> TSourceModel::RoutinesAt(uint32_t AOffset) const {

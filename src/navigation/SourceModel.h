@@ -68,7 +68,8 @@ public:
 
   std::string_view Text() const { return FText; }
   const std::vector<TPascalToken>& Tokens() const { return FTokens; }
-  const TModuleFacts& Module() const { return FModule; }
+  // Read the first time it is asked for.
+  const TModuleFacts& Module() const;
 
   // The routines that hold AOffset, the outermost first.
   std::vector<TRoutineScope> RoutinesAt(uint32_t AOffset) const;
@@ -97,7 +98,8 @@ private:
   std::string FText;
   std::vector<TPascalToken> FTokens;
   std::vector<uint32_t> FLineStarts;
-  TModuleFacts FModule;
+  mutable TModuleFacts FModule;
+  mutable bool FModuleRead = false;
 };
 
 }  // namespace Vantry
