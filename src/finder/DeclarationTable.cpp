@@ -57,11 +57,34 @@ std::vector<TFileStanding> TDeclarationTable::StandingFor(const TTarget& ATarget
   return FStanding->Standing;
 }
 
+std::vector<uint32_t> TDeclarationTable::Named(std::string_view AName) const {
+  TNameIndex& index = *FNameIndex;
+  std::call_once(index.Once, [&] {
+    std::vector<uint64_t> keyed(Count());
+    for (uint32_t d = 0; d < Count(); ++d) keyed[d] = uint64_t{NameHash(Name(d))} << 32 | d;
+    std::sort(keyed.begin(), keyed.end());
+    index.Hashes.resize(keyed.size());
+    index.Declarations.resize(keyed.size());
+    for (size_t i = 0; i < keyed.size(); ++i) {
+      index.Hashes[i] = static_cast<uint32_t>(keyed[i] >> 32);
+      index.Declarations[i] = static_cast<uint32_t>(keyed[i]);
+    }
+  });
+  const auto [first, last] = std::equal_range(index.Hashes.begin(), index.Hashes.end(), NameHash(AName));
+  std::vector<uint32_t> found;
+  for (auto it = first; it != last; ++it) {
+    const uint32_t d = index.Declarations[static_cast<size_t>(it - index.Hashes.begin())];
+    if (SameFolded(Name(d), AName)) found.push_back(d);
+  }
+  return found;
+}
+
 size_t TDeclarationTable::MemoryUsed() const {
   return FNames.capacity() + FPaths.capacity() + FEntries.capacity() * sizeof(TDeclarationEntry) +
          FLetters.capacity() * sizeof(uint64_t) + FWords.capacity() * sizeof(TWordMasks) + FFirstBytes.capacity() +
-         FFiles.capacity() * sizeof(TSourceFile) + FLinks.capacity() +
-         FStanding->Standing.capacity() * sizeof(TFileStanding);
+         FFiles.capacity() * sizeof(TSourceFile) + FLinks.capacity() + FNameHashes.capacity() * sizeof(uint32_t) +
+         FStanding->Standing.capacity() * sizeof(TFileStanding) +
+         (FNameIndex->Hashes.capacity() + FNameIndex->Declarations.capacity()) * sizeof(uint32_t);
 }
 
 // ---- building
@@ -89,15 +112,23 @@ TDeclarationTableBuilder::TDeclarationTableBuilder(std::string ARoot, size_t AEx
 void TDeclarationTableBuilder::StartFile(std::string_view APath, int64_t ASize, int64_t AModifiedNs,
                                          std::string_view ALinks) {
   FTable.FFiles.push_back({static_cast<uint32_t>(FTable.FEntries.size()), static_cast<uint32_t>(FTable.FPaths.size()),
-                           ASize, AModifiedNs, static_cast<uint32_t>(FTable.FLinks.size())});
+                           ASize, AModifiedNs, static_cast<uint32_t>(FTable.FLinks.size()),
+                           static_cast<uint32_t>(FTable.FNameHashes.size())});
   FTable.FPaths += APath;
   FTable.FLinks += ALinks;
 }
 
+void TDeclarationTableBuilder::AddNameHashes(const uint32_t* AFirst, const uint32_t* ALast) {
+  Grow(FTable.FNameHashes, FTable.FNameHashes.size() + static_cast<size_t>(ALast - AFirst));
+  FTable.FNameHashes.insert(FTable.FNameHashes.end(), AFirst, ALast);
+}
+
 void TDeclarationTableBuilder::AddFile(std::string_view APath, int64_t ASize, int64_t AModifiedNs,
-                                       const std::vector<TFoundDeclaration>& ADeclarations, std::string_view ALinks) {
+                                       const std::vector<TFoundDeclaration>& ADeclarations, std::string_view ALinks,
+                                       const std::vector<uint32_t>& ANameHashes) {
   const auto first = static_cast<uint32_t>(FTable.FEntries.size());
   StartFile(APath, ASize, AModifiedNs, ALinks);
+  AddNameHashes(ANameHashes.data(), ANameHashes.data() + ANameHashes.size());
   TDeclarationTable& t = FTable;
   // Room for the file at once (a scanning thread builds a table a file):
   // growing as it goes was a copy and an allocation many times a file.
@@ -132,6 +163,8 @@ void TDeclarationTableBuilder::AddFile(const TDeclarationTable& AFrom, uint32_t 
   const uint32_t from = AFrom.File(AFile).FirstEntry, to = AFrom.File(AFile + 1).FirstEntry;
   const auto first = static_cast<uint32_t>(t.FEntries.size());
   StartFile(AFrom.FilePath(AFile), AFrom.File(AFile).Size, AFrom.File(AFile).ModifiedNs, AFrom.FileLinks(AFile));
+  AddNameHashes(AFrom.FNameHashes.data() + AFrom.File(AFile).NamesStart,
+                AFrom.FNameHashes.data() + AFrom.File(AFile + 1).NamesStart);
   for (uint32_t i = from; i < to; ++i) {
     TDeclarationEntry e = AFrom.Entry(i);
     const std::string_view name = AFrom.Name(i);
@@ -148,13 +181,14 @@ void TDeclarationTableBuilder::AddFile(const TDeclarationTable& AFrom, uint32_t 
 TDeclarationTable TDeclarationTableBuilder::Finish() {
   TDeclarationTable& t = FTable;
   t.FFiles.push_back({static_cast<uint32_t>(t.FEntries.size()), static_cast<uint32_t>(t.FPaths.size()), 0, 0,
-                      static_cast<uint32_t>(t.FLinks.size())});
+                      static_cast<uint32_t>(t.FLinks.size()), static_cast<uint32_t>(t.FNameHashes.size())});
   t.FNames.append(NamePadding, '\0');
   t.FNames.shrink_to_fit();
   t.FEntries.shrink_to_fit();
   t.FLetters.shrink_to_fit();
   t.FWords.shrink_to_fit();
   t.FFirstBytes.shrink_to_fit();
+  t.FNameHashes.shrink_to_fit();
   return std::move(t);
 }
 
@@ -165,14 +199,14 @@ namespace {
 // Bumped whenever the format or what the scanner finds changes: a cache of
 // another version is read as none.
 constexpr char Magic[8] = {'V', 'N', 'T', 'R', 'Y', 'D', 'X', '2'};
-constexpr uint32_t FormatVersion = 12;
+constexpr uint32_t FormatVersion = 13;
 
 struct THeader {
   char Magic[8];
   uint32_t Version;
   uint32_t RootLength;
   uint32_t TargetLength;
-  uint64_t NameBytes, Entries, Files, PathBytes, LinkBytes;
+  uint64_t NameBytes, Entries, Files, PathBytes, LinkBytes, NameHashes;
   uint64_t Checksum;  // of everything after the header
 };
 
@@ -238,6 +272,7 @@ bool TDeclarationTable::Save(const std::string& AFileName) const {
   Put(body, FFiles);
   body += FPaths;
   body += FLinks;
+  Put(body, FNameHashes);
   THeader header{};
   std::memcpy(header.Magic, Magic, sizeof Magic);
   header.Version = FormatVersion;
@@ -248,6 +283,7 @@ bool TDeclarationTable::Save(const std::string& AFileName) const {
   header.Files = FFiles.size();
   header.PathBytes = FPaths.size();
   header.LinkBytes = FLinks.size();
+  header.NameHashes = FNameHashes.size();
   header.Checksum = Checksum(body.data(), body.size());
 
   std::error_code error;
@@ -298,7 +334,8 @@ bool TDeclarationTable::Load(const std::string& AFileName, const std::string& AR
   if (!r.Get(t.FRoot, h.RootLength) || t.FRoot != ARoot || !r.Get(t.FTarget, h.TargetLength) || t.FTarget != ATarget ||
       !r.Get(t.FNames, h.NameBytes) ||
       !r.Get(t.FEntries, h.Entries) || !r.Get(t.FLetters, h.Entries) || !r.Get(t.FWords, h.Entries) || !r.Get(t.FFirstBytes, h.Entries) ||
-      !r.Get(t.FFiles, h.Files) || !r.Get(t.FPaths, h.PathBytes) || !r.Get(t.FLinks, h.LinkBytes) || !r.Empty())
+      !r.Get(t.FFiles, h.Files) || !r.Get(t.FPaths, h.PathBytes) || !r.Get(t.FLinks, h.LinkBytes) ||
+      !r.Get(t.FNameHashes, h.NameHashes) || !r.Empty())
     return false;
   // Every index must stay inside the table: the checksum tells damage, this
   // tells a file made by a faulty writer.
@@ -308,10 +345,11 @@ bool TDeclarationTable::Load(const std::string& AFileName, const std::string& AR
       return false;
   for (size_t f = 0; f + 1 < t.FFiles.size(); ++f)
     if (t.FFiles[f].FirstEntry > t.FFiles[f + 1].FirstEntry || t.FFiles[f].PathStart > t.FFiles[f + 1].PathStart ||
-        t.FFiles[f].LinksStart > t.FFiles[f + 1].LinksStart)
+        t.FFiles[f].LinksStart > t.FFiles[f + 1].LinksStart || t.FFiles[f].NamesStart > t.FFiles[f + 1].NamesStart)
       return false;
   if (t.FFiles.front().FirstEntry != 0 || t.FFiles.front().LinksStart != 0 || t.FFiles.back().FirstEntry != h.Entries ||
-      t.FFiles.back().PathStart != h.PathBytes || t.FFiles.back().LinksStart != h.LinkBytes)
+      t.FFiles.back().PathStart != h.PathBytes || t.FFiles.back().LinksStart != h.LinkBytes ||
+      t.FFiles.front().NamesStart != 0 || t.FFiles.back().NamesStart != h.NameHashes)
     return false;
   t.FNames.append(NamePadding, '\0');
   *this = std::move(t);
