@@ -151,6 +151,14 @@ TReferenceTarget TReferenceSearch::TargetNamed(std::string_view AName) {
   const std::string_view name = dot == std::string_view::npos ? AName : AName.substr(dot + 1);
   for (const TRankedDeclaration& r : search.Results())
     if (r.Kind == mkExact && SameText(F->Table->Name(r.Declaration), name)) return TargetOf(r.Declaration);
+  // Unit.Name: a declaration of the unit's own file.
+  if (dot != std::string_view::npos) {
+    const TDeclarationTable& t = *F->Table;
+    for (uint32_t d : TDeclarationSearch::Named(t, {}, name)) {
+      const uint32_t first = t.File(t.FileOf(d)).FirstEntry;
+      if (t.Entry(first).Kind() == dkUnit && SameText(t.Name(first), AName.substr(0, dot))) return TargetOf(d);
+    }
+  }
   TReferenceTarget target;
   target.Note = "no declaration is named " + std::string(AName);
   return target;
