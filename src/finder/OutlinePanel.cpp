@@ -72,7 +72,7 @@ void TOutlinePanel::Rebuild(const std::string& AText, const std::string& APath) 
   for (const TOutlineItem& item : FItems) {
     const size_t depth = std::min(static_cast<size_t>(std::max(item.Depth, 0)), parents.size());
     QString text = QString::fromStdString(item.Name);
-    if (item.Kind != "section") text = QString::fromStdString(item.Kind) + QLatin1Char(' ') + text;
+    if (item.Kind != item.Name) text = QString::fromStdString(item.Kind) + QLatin1Char(' ') + text;
     if (!item.Detail.empty()) text += QLatin1Char(' ') + QString::fromStdString(item.Detail);
     auto* row = depth == 0 ? new QTreeWidgetItem(TVOutline, {text}) : new QTreeWidgetItem(parents[depth - 1], {text});
     row->setToolTip(0, QStringLiteral("line %1").arg(item.Line));

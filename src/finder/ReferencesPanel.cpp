@@ -154,9 +154,13 @@ void TReferencesPanel::Finished(const TReferenceTarget& ATarget, std::vector<TRe
     row->setData(0, rMarkStart, head.size() + column);
     row->setData(0, rMarkLength, QString::fromStdString(r.LineText.substr(r.Column - 1, r.Length)).size());
   }
+  // A file by its path below the source folder.
+  const std::string root = FTable ? FTable->Root() + (FTable->Root().empty() || FTable->Root().back() == '/' ? "" : "/") : "";
   for (int i = 0; i < TVResults->topLevelItemCount(); ++i) {
     QTreeWidgetItem* item = TVResults->topLevelItem(i);
-    item->setText(0, QStringLiteral("%1 (%2)").arg(QString::fromUtf8(item->data(0, rPath).toByteArray())).arg(item->childCount()));
+    std::string path = item->data(0, rPath).toByteArray().toStdString();
+    if (!root.empty() && path.rfind(root, 0) == 0) path.erase(0, root.size());
+    item->setText(0, QStringLiteral("%1 (%2)").arg(QString::fromUtf8(path.c_str())).arg(item->childCount()));
   }
   QString status = ATarget.Empty() ? QString::fromStdString(ATarget.Note)
                                    : tr("%1: %2 references in %3 files").arg(QString::fromStdString(ATarget.QualifiedName))
