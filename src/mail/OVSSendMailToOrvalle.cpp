@@ -9,7 +9,9 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFontInfo>
+#include <QApplication>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QScreen>
 #include <QTextDocument>
 #include <QTimer>
@@ -133,11 +135,19 @@ void TSendMailToOrvalleForm::resizeEvent(QResizeEvent* AEvent) {
 // after it closes, and with it the control and whatever it still sends.
 void TSendMailToOrvalleForm::closeEvent(QCloseEvent* AEvent) {
   if (SMTP1->Busy()) {
-    if (!Application().AskYesNo("A message is still being sent. Stop sending and close?")) {
+    FAskingToStop = true;
+    FStopQuestionWithdrawn = false;
+    QPointer<TSendMailToOrvalleForm> self(this);
+    const bool stop = Application().AskYesNo(StopQuestion);
+    if (!self) return;
+    FAskingToStop = false;
+    // The send ended while the question stood (and was withdrawn then):
+    // nothing is left to stop, and the form closes as asked.
+    if (!stop && !FStopQuestionWithdrawn) {
       AEvent->ignore();
       return;
     }
-    StopSending();
+    if (SMTP1->Busy()) StopSending();
   }
   FormClose();
   AEvent->accept();
@@ -331,12 +341,27 @@ void TSendMailToOrvalleForm::WaitWhileBusy() {
 }
 
 void TSendMailToOrvalleForm::ControlEventDone() {
-  if (!FWaitLoop) return;
+  if (!FWaitLoop && !FAskingToStop) return;
   // The control clears Busy right after the event that ends its operation;
   // look once the event has returned to the loop.
   QTimer::singleShot(0, this, [this] {
-    if (FWaitLoop && !SMTP1->Busy()) FWaitLoop->quit();
+    if (SMTP1->Busy()) return;
+    if (FWaitLoop) FWaitLoop->quit();
+    if (FAskingToStop) WithdrawStopQuestion();
   });
+}
+
+// Whether to stop sending is no question once the send is over (it ended
+// while the question stood, an error box perhaps shown over it): the
+// question's box goes, and the close it came from goes ahead.
+void TSendMailToOrvalleForm::WithdrawStopQuestion() {
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    if (!box || !box->isVisible() || box->text() != QString::fromUtf8(StopQuestion)) continue;
+    FStopQuestionWithdrawn = true;
+    box->reject();
+  }
 }
 
 void TSendMailToOrvalleForm::SMTP1Verify(TObject*) {

@@ -112,6 +112,7 @@ private:
   void LockSendControls(bool ALocked);
   void StopSending();
   void ControlEventDone();
+  void WithdrawStopQuestion();
   void ErrorDialog(const std::string& AText);
 
   std::unique_ptr<TStringList> FAutomaticMessage;
@@ -120,6 +121,11 @@ private:
   bool FCentred = false;
   // Set by closing, cleared by showing: a send in progress stops at once.
   bool FClosed = false;
+  // Closing asks whether to stop a send; the question is withdrawn when the
+  // send ends first.
+  static constexpr const char* StopQuestion = "A message is still being sent. Stop sending and close?";
+  bool FAskingToStop = false;
+  bool FStopQuestionWithdrawn = false;
   // The event loop of a send waiting for the control, null when none waits.
   QEventLoop* FWaitLoop = nullptr;
   // What the control has been handed and not yet ended, oldest first, as

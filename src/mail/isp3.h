@@ -272,7 +272,9 @@ public:
   // Sends one message over the open session. ADocumentURL and AOutputFile are
   // not used (leave them out or empty). AHeaders: the header lines, null for
   // DocInput()->Headers(). The body: AInputData when given, otherwise the
-  // content of the file AInputFile names. The envelope's sender is the
+  // content of the file AInputFile names; a byte of the path that is not
+  // UTF-8 is written as a lone surrogate U+DC80..U+DCFF (U+DC00 plus the
+  // byte, as the forms' PathToText does), so that any path can be named. The envelope's sender is the
   // address in "From", its recipients every address in "To" and "CC".
   void SendDocument(const std::optional<WideString>& ADocumentURL = std::nullopt, const TDocHeaders* AHeaders = nullptr,
                     const std::optional<WideString>& AInputData = std::nullopt,

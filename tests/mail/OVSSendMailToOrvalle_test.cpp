@@ -4,6 +4,7 @@
 #include "mail/OVSSendMailToOrvalle.h"
 
 #include "forms/Dialogs.h"
+#include "platform/Application.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -11,6 +12,8 @@
 #include <QFileDialog>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMessageBox>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -447,14 +450,15 @@ TEST(SendMailFormSending, TheFieldsAndTheLockHoldForBothMessages) {
   auto formHandler = form.SMTP1->OnDocInput;
   form.SMTP1->OnDocInput = [&](TObject* Sender, TDocInput* DocInput) {
     formHandler(Sender, DocInput);
-    if (DocInput->State() != disBegin) return;
+    if (DocInput->State() != disBegin || sendEnabled.size() == 2) return;
     if (sendEnabled.isEmpty()) {  // the text message: typed meanwhile
       form.eCC->setText("unchecked@example.org, not an address");
       form.eSubject->setText("Changed");
       form.reMessageText->setPlainText("Changed");
     }
     sendEnabled << form.SendBtn->isEnabled();
-    QTest::mouseClick(form.SendBtn, Qt::LeftButton);
+    if (sendEnabled.size() == 2) Snapshot(form, "send-page-sending-attachment");
+    QTimer::singleShot(0, &form, [&] { QTest::mouseClick(form.SendBtn, Qt::LeftButton); });  // as a user's click comes
   };
   ASSERT_EQ(session.Send(2), 2);
   QTest::qWait(500);
@@ -472,6 +476,60 @@ TEST(SendMailFormSending, TheFieldsAndTheLockHoldForBothMessages) {
   EXPECT_EQ(session.Send(2), 2);
   EXPECT_EQ(session.App.Errors.size(), 1u);
   EXPECT_EQ(form.SMTPStatus->currentMessage(), "");
+}
+
+// The question "Stop sending and close?" stands in a modal box; when the
+// send fails meanwhile (its error shown over the question) and so ends,
+// the question goes by itself and the form closes as asked.
+TEST(SendMailFormConnection, AQuestionOutlivedByTheSendGoes) {
+  // Questions in real boxes, errors only noted.
+  struct TBoxes : TApplicationServices {
+    std::vector<std::string> Errors;
+    void ShowException(TObject*, const std::string& AMessage) override { Errors.push_back(AMessage); }
+    bool AskYesNo(const std::string& AText) override {
+      QMessageBox box(QMessageBox::Question, "", QString::fromStdString(AText), QMessageBox::Yes | QMessageBox::No,
+                      QApplication::activeModalWidget());
+      return box.exec() == QMessageBox::Yes;
+    }
+  } boxes;
+  TSession session({"--slow", "eod=1", "--reject-data"});  // refused after a second
+  TApplicationServices* saved = Application().SetServices(&boxes);
+  TSendMailToOrvalleForm& form = session.Form;
+  bool closed = false;
+  QObject::connect(&form, &TSendMailToOrvalleForm::Closed, [&] { closed = true; });
+  ASSERT_TRUE(session.Connect());
+  auto formHandler = form.SMTP1->OnDocInput;
+  form.SMTP1->OnDocInput = [&, done = false](TObject* Sender, TDocInput* DocInput) mutable {
+    formHandler(Sender, DocInput);
+    if (DocInput->State() == disData && !std::exchange(done, true)) QTimer::singleShot(0, &form, [&] { form.close(); });
+  };
+  auto questionShown = [] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (qobject_cast<QMessageBox*>(w) && w->isVisible()) return true;
+    return false;
+  };
+  bool asked = false, stood = false;
+  QTimer watch;  // looks at the boxes from inside the question's loop
+  QElapsedTimer clock;
+  clock.start();
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    asked |= questionShown();
+    if (clock.elapsed() < 6000 || !questionShown()) return;
+    stood = true;  // still there long after the send ended: answer it
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* box = qobject_cast<QMessageBox*>(w)) box->reject();
+  });
+  watch.start(20);
+  form.PageControl1->setCurrentWidget(form.SendPage);
+  form.SendBtn->click();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return closed || stood; }, 8000));
+  watch.stop();
+  Application().SetServices(saved);
+  EXPECT_TRUE(asked);
+  EXPECT_FALSE(stood) << "the question outlived the send";
+  EXPECT_TRUE(closed);
+  ASSERT_EQ(boxes.Errors.size(), 1u);
+  EXPECT_TRUE(boxes.Errors[0].starts_with("554 - ")) << boxes.Errors[0];
 }
 
 }  // namespace
