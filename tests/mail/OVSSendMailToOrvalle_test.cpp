@@ -475,7 +475,7 @@ TEST(SendMailFormSending, TheFieldsAndTheLockHoldForBothMessages) {
   form.cbSendFile->setChecked(false);
   EXPECT_EQ(session.Send(2), 2);
   EXPECT_EQ(session.App.Errors.size(), 1u);
-  EXPECT_EQ(form.SMTPStatus->currentMessage(), "");
+  EXPECT_EQ(form.SMTPStatus->currentMessage().toStdString(), "") << "no stale outcome of the last send";
 }
 
 // The question "Stop sending and close?" stands in a modal box; when the
