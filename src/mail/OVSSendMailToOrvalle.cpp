@@ -5,11 +5,11 @@
 #include "platform/Application.h"
 #include "platform/SysUtils.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QFontInfo>
-#include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
