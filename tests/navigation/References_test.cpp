@@ -8,6 +8,7 @@
 #include "navigation/References.h"
 
 #include "finder/DeclarationScanner.h"
+#include "LibraryOnDisk.h"
 #include "support/TestSupport.h"
 
 #include <gmock/gmock.h>
@@ -78,16 +79,7 @@ struct TReferencesRow {
 
 class ReferencesTest : public ::testing::TestWithParam<TReferencesRow> {
 protected:
-  void SetUp() override {
-    TDeclarationTableBuilder builder(Temp / "lib-root");
-    TDeclarationScanner scanner;
-    for (const auto& [path, text] : Library) {
-      Temp.WriteFile(std::string("lib-root/") + path, text);
-      const auto& found = scanner.Scan(text, IsIncludeFileName(path));
-      builder.AddFile(path, 1, 1, found, scanner.Links(), scanner.NameHashes());
-    }
-    Table = std::make_shared<const TDeclarationTable>(builder.Finish());
-  }
+  void SetUp() override { Table = VantryTest::WriteLibrary(Temp, "lib-root", Library); }
   std::vector<std::string> Found(const TReferenceTarget& ATarget, bool AOverrideUses) {
     TReferenceSearch search(Table, *ParseTarget("x86_64-linux"));
     TReferenceOptions options;

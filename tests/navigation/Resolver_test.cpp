@@ -5,6 +5,7 @@
 #include "navigation/Resolver.h"
 
 #include "finder/DeclarationScanner.h"
+#include "LibraryOnDisk.h"
 #include "support/TestSupport.h"
 
 #include <gmock/gmock.h>
@@ -55,16 +56,7 @@ struct TResolveRow {
 
 class ResolverTest : public ::testing::TestWithParam<TResolveRow> {
 protected:
-  void SetUp() override {
-    TDeclarationTableBuilder builder(Temp / "lib-root");
-    TDeclarationScanner scanner;
-    for (const auto& [path, text] : Library) {
-      Temp.WriteFile(std::string("lib-root/") + path, text);
-      const auto& found = scanner.Scan(text, IsIncludeFileName(path));
-      builder.AddFile(path, 1, 1, found, scanner.Links());
-    }
-    Table = std::make_shared<const TDeclarationTable>(builder.Finish());
-  }
+  void SetUp() override { Table = VantryTest::WriteLibrary(Temp, "lib-root", Library); }
   // The first answer, its path relative to the temporary folder.
   std::string Relative(const TAnswer& AAnswer) const {
     std::string path = AAnswer.Path;

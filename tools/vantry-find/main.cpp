@@ -279,13 +279,21 @@ void Note(const std::string& AText) {
   if (!AText.empty()) std::fprintf(stderr, "vantry-find: %s\n", AText.c_str());
 }
 
-size_t FindDefinition(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
-  const TAskedText asked = ReadPlace(ALine.Definition);
+// What the name at APlace means, the place's text read into AAsked; its
+// note on standard error.
+TResolution ResolvePlace(const TLibraryIndex& AIndex, const std::string& APlace, TAskedText& AAsked) {
+  AAsked = ReadPlace(APlace);
   const auto table = AIndex.Declarations();
-  if (!table) return 0;
+  if (!table) return {};
   TResolver resolver(table, AIndex.Target());
-  const TResolution resolution = resolver.Resolve(asked.Path, asked.Text, asked.Offset);
+  TResolution resolution = resolver.Resolve(AAsked.Path, AAsked.Text, AAsked.Offset);
   Note(resolution.Note);
+  return resolution;
+}
+
+size_t FindDefinition(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
+  TAskedText asked;
+  const TResolution resolution = ResolvePlace(AIndex, ALine.Definition, asked);
   for (const TAnswer& a : resolution.Answers)
     std::printf("%s:%u:%u: %s %s\n", a.Path.c_str(), a.Line, a.Column, a.Kind.c_str(), a.Name.c_str());
   return resolution.Answers.size();
@@ -322,12 +330,8 @@ size_t FindReferences(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
 }
 
 size_t PrintPeek(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
-  const TAskedText asked = ReadPlace(ALine.Peek);
-  const auto table = AIndex.Declarations();
-  if (!table) return 0;
-  TResolver resolver(table, AIndex.Target());
-  const TResolution resolution = resolver.Resolve(asked.Path, asked.Text, asked.Offset);
-  Note(resolution.Note);
+  TAskedText asked;
+  const TResolution resolution = ResolvePlace(AIndex, ALine.Peek, asked);
   if (resolution.Answers.empty()) return 0;
   const TAnswer& answer = resolution.Answers.front();
   // The asked text as it stands, else the declaration's file.
