@@ -50,6 +50,7 @@
 #include "finder/DeclarationTable.h"
 #include "finder/LibraryIndex.h"
 #include "finder/UnitRanking.h"
+#include "navigation/References.h"
 #include "navigation/Resolver.h"
 #include "navigation/Target.h"
 
@@ -880,6 +881,47 @@ struct TDefinitionFigures {
   size_t Checked = 0, First = 0, Top5 = 0, NameFirst = 0;
 };
 
+// References: for the declarations the most checked uses are bound to, the
+// share of those uses (the compiler's own bindings) that the references
+// search lists. A use counts as listed when a reference stands on its line
+// of its file.
+void MeasureReferences(const std::vector<TUseCheck>& AChecks, const std::shared_ptr<const TDeclarationTable>& ATable) {
+  std::map<std::pair<std::string, uint32_t>, std::vector<const TUseCheck*>> byDeclaration;
+  for (const TUseCheck& c : AChecks)
+    if (c.Scope != "built in" && !c.Places.empty()) byDeclaration[c.Places.front()].push_back(&c);
+  std::vector<std::pair<size_t, std::pair<std::string, uint32_t>>> most;
+  for (const auto& [place, uses] : byDeclaration) most.emplace_back(uses.size(), place);
+  std::sort(most.rbegin(), most.rend());
+  if (most.size() > 25) most.resize(25);
+  const std::string rootSlash = ATable->Root() + "/";
+  size_t uses = 0, listed = 0;
+  std::printf("\n  references: the uses of the %zu declarations most used in the sample, listed by the references search\n",
+              most.size());
+  for (const auto& [count, place] : most) {
+    // The table's declaration at the compiler's place.
+    uint32_t declaration = TDeclarationTable::None;
+    for (uint32_t f = 0; f < ATable->FileCount() && declaration == TDeclarationTable::None; ++f)
+      if (ATable->FilePath(f) == place.first)
+        for (uint32_t d = ATable->File(f).FirstEntry; d < ATable->File(f + 1).FirstEntry; ++d)
+          if (ATable->Entry(d).Line == place.second) declaration = d;
+    if (declaration == TDeclarationTable::None) continue;
+    TReferenceSearch search(ATable, ChosenTarget({}));
+    const auto t0 = std::chrono::steady_clock::now();
+    std::set<std::pair<std::string, uint32_t>> found;
+    for (const TReference& r : search.Find(search.TargetOf(declaration)))
+      found.emplace(r.Path.substr(r.Path.rfind(rootSlash, 0) == 0 ? rootSlash.size() : 0), r.Line);
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    size_t hit = 0;
+    for (const TUseCheck* c : byDeclaration[place]) hit += found.count({c->Path, c->Line});
+    uses += count;
+    listed += hit;
+    std::printf("  %-28s %4zu uses, %4zu listed  (%zu references in %.0f ms)\n",
+                ATable->QualifiedName(declaration).c_str(), count, hit, found.size(), ms);
+  }
+  std::printf("  recall: %zu of %zu uses listed (%.1f%%; target: at least 99%%)\n", listed, uses,
+              uses ? 100.0 * static_cast<double>(listed) / static_cast<double>(uses) : 0.0);
+}
+
 void MeasureDefinitions(size_t AMostUses, size_t AExamples, const std::string& AUnitsFolder, const std::map<std::string, std::vector<fs::path>>& ACompiledUnits,
                         const std::unordered_map<std::string, std::vector<std::string>>& AByName, TTexts& ATexts,
                         const TJudgeTarget& AJudgeTarget, const std::shared_ptr<const TDeclarationTable>& ATable) {
@@ -1278,6 +1320,7 @@ void MeasureDefinitions(size_t AMostUses, size_t AExamples, const std::string& A
       if (!c.Note.empty()) std::printf("      note:     %s\n", c.Note.c_str());
     }
   }
+  MeasureReferences(checks, ATable);
   std::printf("\n  definitions measured in %.1f s\n", std::chrono::duration<double>(TClock::now() - start).count());
 }
 
