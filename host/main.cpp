@@ -106,13 +106,16 @@ std::string InstallationRoot() {
   return (std::filesystem::is_directory(installed, error) ? installed.lexically_normal() : folder).string();
 }
 
-// On its first start the IDE records where it is installed; a RootDir that
-// is already there is never replaced.
+// At each start the IDE records where it is installed, so that the add-in
+// finds this copy's Source folder: a user who ran another copy before (a
+// build tree, an unpacked package) or moved this one must not be left with
+// that copy's. The value is written only when it changed.
 void RecordInstallation(const std::string& AFolder) {
   try {
     TRegistry reg;
     reg.SetRootKey(HKEY_LOCAL_MACHINE);
-    if (reg.OpenKey("\\SOFTWARE\\BORLAND\\DELPHI\\3.0", true) && !reg.ValueExists("RootDir"))
+    if (reg.OpenKey("\\SOFTWARE\\BORLAND\\DELPHI\\3.0", true) &&
+        (!reg.ValueExists("RootDir") || reg.ReadString("RootDir") != AFolder))
       reg.WriteString("RootDir", AFolder);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vantry-host: cannot record the installation folder: %s\n", e.what());

@@ -51,6 +51,8 @@ protected:
 
 private:
   std::string FListedFolder;  // the folder whose folders the completer offers
+  std::string FListedPrefix;  // the start of the names listed
+  bool FListCut = false;      // there were more of them than were offered
 };
 
 }  // namespace Vantry
