@@ -197,16 +197,20 @@ constexpr uint32_t FormatVersion = 13;
 
 // The file: the header, then the canonical root, the target, the names
 // (with their NamePadding zero bytes), the entries, letters, word masks,
-// first bytes, files, paths and links, each starting at a multiple of 8
-// bytes so that a mapped file is read in place.
+// first bytes, files, paths, links and the files' standing for the target,
+// each starting at a multiple of 8 bytes so that a mapped file is read in
+// place. The standing is kept as it reads the packages' build descriptions,
+// which a query from a shell should not read again; those are among the
+// table's files, so a change to one makes a new table and a new standing.
 struct THeader {
   char Magic[8];
   uint32_t Version;
   uint32_t RootLength;
   uint32_t TargetLength;
-  uint64_t NameBytes, Entries, Files, PathBytes, LinkBytes;
+  uint64_t NameBytes, Entries, Files, PathBytes, LinkBytes, Standings;
   uint64_t Checksum;  // of everything after the header
 };
+static_assert(sizeof(TFileStanding) == 3, "the standing is stored as it lies in memory");
 static_assert(sizeof(THeader) % 8 == 0);
 
 size_t Aligned(size_t ASize) { return (ASize + 7) & ~size_t{7}; }
@@ -289,6 +293,8 @@ bool TDeclarationTable::Save(const std::string& AFileName) const {
   Put(body, FFiles.data(), FFiles.size() * sizeof(TSourceFile));
   Put(body, FPaths.data(), FPaths.size());
   Put(body, FLinks.data(), FLinks.size());
+  const std::vector<TFileStanding> standing = StandingFor(ParseTarget(FTarget).value_or(TTarget()));
+  Put(body, standing.data(), standing.size() * sizeof(TFileStanding));
   THeader header{};
   std::memcpy(header.Magic, Magic, sizeof Magic);
   header.Version = FormatVersion;
@@ -299,6 +305,7 @@ bool TDeclarationTable::Save(const std::string& AFileName) const {
   header.Files = FFiles.size();
   header.PathBytes = FPaths.size();
   header.LinkBytes = FLinks.size();
+  header.Standings = standing.size();
   header.Checksum = Checksum(body.data(), body.size());
 
   // A temporary file of this writer's own, in the same folder: another
@@ -342,12 +349,14 @@ bool TDeclarationTable::Load(const std::string& AFileName, const std::string& AR
   const uint64_t* letters;
   const TWordMasks* words;
   const TSourceFile* files;
+  const TFileStanding* standing;
   TReader r(body, bodySize);
   if (!r.Get(root, h.RootLength) || std::string_view(root, h.RootLength) != CanonicalFolder(ARoot) ||
       !r.Get(target, h.TargetLength) || std::string_view(target, h.TargetLength) != ATarget ||
       h.NameBytes > SIZE_MAX - NamePadding || !r.Get(names, h.NameBytes + NamePadding) || !r.Get(entries, h.Entries) ||
       !r.Get(letters, h.Entries) || !r.Get(words, h.Entries) || !r.Get(firstBytes, h.Entries) || !r.Get(files, h.Files) ||
-      !r.Get(paths, h.PathBytes) || !r.Get(links, h.LinkBytes) || !r.Empty())
+      !r.Get(paths, h.PathBytes) || !r.Get(links, h.LinkBytes) || h.Standings != h.Files - 1 ||
+      !r.Get(standing, h.Standings) || !r.Empty())
     return false;
   // Every index must stay inside the table: the checksum tells damage, this
   // tells a file made by a faulty writer.
@@ -361,6 +370,8 @@ bool TDeclarationTable::Load(const std::string& AFileName, const std::string& AR
     if (files[f].FirstEntry > files[f + 1].FirstEntry || files[f].PathStart > files[f + 1].PathStart ||
         files[f].LinksStart > files[f + 1].LinksStart)
       return false;
+  for (uint64_t f = 0; f < h.Standings; ++f)
+    if (standing[f].Place > MostFilePlace || standing[f].Rarity > MostRarity) return false;
   const TSourceFile &first = files[0], &last = files[h.Files - 1];
   if (first.FirstEntry != 0 || first.LinksStart != 0 || last.FirstEntry != h.Entries || last.PathStart != h.PathBytes ||
       last.LinksStart != h.LinkBytes)
@@ -376,6 +387,7 @@ bool TDeclarationTable::Load(const std::string& AFileName, const std::string& AR
   t.FPaths = {paths, h.PathBytes};
   t.FLinks = {links, h.LinkBytes};
   t.FMapping = std::move(mapping);
+  std::call_once(t.FStanding->Once, [&] { t.FStanding->Standing.assign(standing, standing + h.Standings); });
   *this = std::move(t);
   return true;
 }

@@ -191,7 +191,10 @@ void TFileTable::Append(const TFileTable& AOther) {
   FFolders.insert(FFolders.end(), AOther.FFolders.begin(), AOther.FFolders.end());
   FNames += AOther.FNames;
   FLowerNames += AOther.FLowerNames;
-  FFiles.reserve(FFiles.size() + AOther.FFiles.size());
+  // At least doubling: a walk appends a folder at a time, and growing to
+  // the exact size each time copied the whole table at every folder.
+  if (FFiles.capacity() < FFiles.size() + AOther.FFiles.size())
+    FFiles.reserve(std::max(FFiles.size() + AOther.FFiles.size(), 2 * FFiles.capacity()));
   for (TFile file : AOther.FFiles) {
     file.Folder += base;
     file.Name += nameBase;
