@@ -74,9 +74,13 @@ TEST_F(LibraryIndexTest, FollowsLinksOutOfTheTreeAndWalksEveryFolderOnce) {
   EXPECT_THAT(Walked(Temp / "Src", &report), ElementsAre("linked.pas", "Rtl/rtl.pas", "ext/file.pas", "ext/o.pas"));
   EXPECT_EQ(report.LinksInside, 2);
   EXPECT_EQ(report.Repeated, 1);
+  // A link to a hidden folder inside the tree is the only way to its files.
+  Temp.WriteFile("Src/.private/Units/Secret.pas");
+  ASSERT_EQ(symlink(".private/Units", (Temp / "Src/Units").c_str()), 0);
+  EXPECT_THAT(Walked(Temp / "Src"), ElementsAre("linked.pas", "Rtl/rtl.pas", "Units/Secret.pas", "ext/file.pas", "ext/o.pas"));
   // Walked through a link, the root's files keep the link's path.
   ASSERT_EQ(symlink((Temp / "Src").c_str(), (Temp / "SrcLink").c_str()), 0);
-  EXPECT_EQ(Walked(Temp / "SrcLink").size(), 4u);
+  EXPECT_EQ(Walked(Temp / "SrcLink").size(), 5u);
 }
 
 TEST_F(LibraryIndexTest, SkipsUnreadableFoldersAndGoesOn) {

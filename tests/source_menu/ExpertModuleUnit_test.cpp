@@ -195,6 +195,18 @@ TEST_F(SourceMenuTest, LinksInsideTheSourceAreLeftOutAndEachLevelShowsOnceAtItsP
   EXPECT_EQ(Menu.Find("ovsVantryMenuItem_D1_D0"), nullptr);
 }
 
+// A link to a hidden folder inside the tree shows that folder's files, the
+// only way to them; a link back from there to the link's own folder is a
+// loop and shows nothing.
+TEST_F(SourceMenuTest, ALinkToAHiddenFolderInsideShowsItsFiles) {
+  Temp.WriteFile("Source/.private/Units/Secret.pas");
+  ASSERT_EQ(symlink(".private/Units", (Temp / "Source/Units").c_str()), 0);
+  ASSERT_EQ(symlink("../../Units", (Temp / "Source/.private/Units/Back").c_str()), 0);
+  CreateModule(Temp / "Source");
+  EXPECT_THAT(Tree(), ElementsAre("Options... VantryConfigurationMenuItem", "- OrvalleVANTRYOptionSeparatorMenuItem",
+                                  "Units ovsVantryMenuItem_D0", "  Secret ovsVantryMenuItem_D0_F0"));
+}
+
 TEST_F(SourceMenuTest, AFolderOutsideReachedByManyLinksIsWalkedTheFirstTimeOnly) {
   MakeExplodingLevels(Temp, "Outside");
   Temp.MakeDir("Source");

@@ -54,6 +54,7 @@ Options:
                    When the scope cannot be worked out, the name's best
                    matches are printed and standard error says why
   -h, --help       show this help
+  --version        print the version and exit
 
 A declaration prints as
   PATH:LINE:COLUMN: KIND NAME
@@ -271,6 +272,10 @@ int Run(const TCommandLine& ALine) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("vantry-find %s\n", VANTRY_VERSION);
+    return 0;
+  }
   try {
     const TCommandLine line = Parse(argc, argv);
     if (line.Help) {
