@@ -23,7 +23,7 @@ packages=(
   python3 python3-aiosmtpd
   xvfb xauth
   fonts-liberation
-  universal-ctags
+  universal-ctags ripgrep
   # the compiler's own units and ppudump: the judge of the agreement benchmark
   fp-compiler-3.2.2 fp-utils-3.2.2 fp-units-rtl-3.2.2 fp-units-base-3.2.2 fp-units-fcl-3.2.2
   locales

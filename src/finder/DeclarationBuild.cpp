@@ -13,9 +13,9 @@ namespace {
 // No source is this large; a file that is gets read as far as this.
 constexpr off_t LargestSource = off_t{256} << 20;
 
-// Reads a whole file into ABuffer; false when it cannot be read. A file
-// that shrinks while it is read gives what was there.
-bool ReadFile(const std::string& APath, std::string& ABuffer, int64_t& ASize, int64_t& AModifiedNs) {
+}  // namespace
+
+bool ReadSourceFile(const std::string& APath, std::string& ABuffer, int64_t& ASize, int64_t& AModifiedNs) {
   const int fd = ::open(APath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat info;
@@ -36,7 +36,10 @@ bool ReadFile(const std::string& APath, std::string& ABuffer, int64_t& ASize, in
   return ok;
 }
 
-}  // namespace
+bool ReadSourceFile(const std::string& APath, std::string& ABuffer) {
+  int64_t size = 0, modifiedNs = 0;
+  return ReadSourceFile(APath, ABuffer, size, modifiedNs);
+}
 
 TDeclarationBuild::TDeclarationBuild(std::string ARoot, const TTarget& ATarget,
                                      std::shared_ptr<const TDeclarationTable> ABase, const std::atomic<bool>& ACancel)
@@ -123,9 +126,9 @@ void TDeclarationBuild::Scan(TFile& AFile, TScanner& AScanner) const {
   try {
     int64_t size = AFile.Size, modifiedNs = -1;
     TDeclarationTableBuilder builder({});  // a file's table, taken into the whole one by Finish
-    if (!FCancel.load(std::memory_order_relaxed) && ReadFile(FPrefix + AFile.Path, AScanner.Text, size, modifiedNs)) {
+    if (!FCancel.load(std::memory_order_relaxed) && ReadSourceFile(FPrefix + AFile.Path, AScanner.Text, size, modifiedNs)) {
       const auto& found = AScanner.Scanner.Scan(AScanner.Text, IsIncludeFileName(AFile.Path));
-      builder.AddFile(AFile.Path, size, modifiedNs, found, AScanner.Scanner.Links());
+      builder.AddFile(AFile.Path, size, modifiedNs, found, AScanner.Scanner.Links(), AScanner.Scanner.NameHashes());
     } else {
       builder.AddFile(AFile.Path, size, modifiedNs, {});
     }

@@ -21,6 +21,12 @@
 
 namespace Vantry {
 
+// Reads a whole source file into ABuffer (at most 256 MB of it), with its
+// size and modification time; false when it cannot be read. A file that
+// shrinks while it is read gives what was there.
+bool ReadSourceFile(const std::string& APath, std::string& ABuffer, int64_t& ASize, int64_t& AModifiedNs);
+bool ReadSourceFile(const std::string& APath, std::string& ABuffer);
+
 class TDeclarationBuild {
 public:
   // ATarget: the target whose conditional branches the scan follows; ABase:

@@ -93,13 +93,6 @@ bool StartsWith(std::string_view AText, std::string_view APrefix) {
   return AText.size() >= APrefix.size() && AText.compare(0, APrefix.size(), APrefix) == 0;
 }
 
-bool SameFolded(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t i = 0; i < A.size(); ++i)
-    if (LowerAscii(A[i]) != LowerAscii(B[i])) return false;
-  return true;
-}
-
 }  // namespace
 
 void TDeclarationSearch::SetPreferredUnits(const std::vector<std::string>& AUnits) {
@@ -234,9 +227,7 @@ void TDeclarationSearch::Marks(const TDeclarationTable& ATable, uint32_t ADeclar
 std::vector<uint32_t> TDeclarationSearch::Named(const TDeclarationTable& ATable, std::string_view AOwner,
                                                 std::string_view AName) {
   std::vector<uint32_t> found;
-  const uint64_t letters = LetterFilter(AName);
-  for (uint32_t d = 0; d < ATable.Count(); ++d) {
-    if (ATable.Letters(d) != letters || !SameFolded(ATable.Name(d), AName)) continue;
+  for (uint32_t d : ATable.Named(AName)) {
     const uint32_t owner = ATable.Entry(d).Owner;
     if (!AOwner.empty() && (owner == TDeclarationTable::None || !SameFolded(ATable.Name(owner), AOwner))) continue;
     found.push_back(d);

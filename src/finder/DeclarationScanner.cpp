@@ -1775,10 +1775,24 @@ bool IsIncludeFileName(std::string_view AName) {
   return ext[0] == '.' && Lower(ext[1]) == 'i' && Lower(ext[2]) == 'n' && Lower(ext[3]) == 'c';
 }
 
+// The distinct names of a text outside comments and strings, hashed.
+static void HashNames(std::string_view AText, std::vector<uint32_t>& AOut) {
+  AOut.clear();
+  TLexer lexer(AText);
+  TToken t;
+  for (lexer.Next(t); t.Kind != tkEnd; lexer.Next(t))
+    if (t.Kind == tkIdent) AOut.push_back(NameHash(AText.substr(t.Offset, t.Length)));
+  std::sort(AOut.begin(), AOut.end());
+  AOut.erase(std::unique(AOut.begin(), AOut.end()), AOut.end());
+}
+
 struct TDeclarationScanner::TState {
   std::vector<TFoundDeclaration> Found;
   std::unordered_set<std::string> InterfaceRoutines;
   std::string Links;
+  std::vector<uint32_t> NameHashes;
+  std::string_view Text;  // the text scanned last, for its names' hashes
+  bool Hashed = false;
   TConditionals Conditions;
 };
 
@@ -1792,10 +1806,24 @@ const std::vector<TFoundDeclaration>& TDeclarationScanner::Scan(std::string_view
   FState->Found.clear();
   TParser(AText, AInclude, FState->Found, FState->InterfaceRoutines, FState->Links, FState->Conditions).Run();
   PlaceDeclarations(AText, FState->Found);
+  FState->Text = AText;
+  FState->Hashed = false;
   return FState->Found;
 }
 
 const std::string& TDeclarationScanner::Links() const { return FState->Links; }
+
+const std::vector<uint32_t>& TDeclarationScanner::NameHashes() const {
+  if (!FState->Hashed) HashNames(FState->Text, FState->NameHashes);
+  FState->Hashed = true;
+  return FState->NameHashes;
+}
+
+uint32_t NameHash(std::string_view AName) {
+  uint32_t h = 0x811C9DC5u;  // FNV-1a over the lower-case bytes
+  for (const char c : AName) h = (h ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c)) * 0x01000193u;
+  return h;
+}
 
 void TDeclarationScanner::SetTarget(const TTargetSymbols* ASymbols) { FState->Conditions = TConditionals(ASymbols); }
 

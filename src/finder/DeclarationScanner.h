@@ -88,6 +88,11 @@ public:
   // case), the name as
   // written, and a zero byte; in text order.
   const std::string& Links() const;
+  // The names the last text holds outside comments and strings (reserved
+  // words among them), each once, as NameHash gives them, in ascending
+  // order: what tells a search for a name's references which files to read.
+  // Worked out when first asked for, while the text lives.
+  const std::vector<uint32_t>& NameHashes() const;
 
 private:
   struct TState;
@@ -106,6 +111,10 @@ struct TDeclaration {
   bool Skipped = false;
 };
 std::vector<TDeclaration> ScanDeclarations(std::string_view AText, bool AInclude);
+
+// A name's hash for the index of which files name what: the same for every
+// spelling of the name in upper and lower case.
+uint32_t NameHash(std::string_view AName);
 
 // Whether the file name is an include file's (*.inc), ignoring case.
 bool IsIncludeFileName(std::string_view AName);

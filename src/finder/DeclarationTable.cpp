@@ -59,10 +59,34 @@ std::vector<TFileStanding> TDeclarationTable::StandingFor(const TTarget& ATarget
   return FStanding->Standing;
 }
 
+std::vector<uint32_t> TDeclarationTable::Named(std::string_view AName) const {
+  TNameIndex& index = *FNameIndex;
+  std::call_once(index.Once, [&] {
+    std::vector<uint64_t> keyed(Count());
+    for (uint32_t d = 0; d < Count(); ++d) keyed[d] = uint64_t{NameHash(Name(d))} << 32 | d;
+    std::sort(keyed.begin(), keyed.end());
+    index.Hashes.resize(keyed.size());
+    index.Declarations.resize(keyed.size());
+    for (size_t i = 0; i < keyed.size(); ++i) {
+      index.Hashes[i] = static_cast<uint32_t>(keyed[i] >> 32);
+      index.Declarations[i] = static_cast<uint32_t>(keyed[i]);
+    }
+  });
+  const auto [first, last] = std::equal_range(index.Hashes.begin(), index.Hashes.end(), NameHash(AName));
+  std::vector<uint32_t> found;
+  for (auto it = first; it != last; ++it) {
+    const uint32_t d = index.Declarations[static_cast<size_t>(it - index.Hashes.begin())];
+    if (SameFolded(Name(d), AName)) found.push_back(d);
+  }
+  return found;
+}
+
 size_t TDeclarationTable::MemoryUsed() const {
   return FNames.size() + FPaths.size() + FEntries.size() * sizeof(TDeclarationEntry) +
          FLetters.size() * sizeof(uint64_t) + FWords.size() * sizeof(TWordMasks) + FFirstBytes.size() +
-         FFiles.size() * sizeof(TSourceFile) + FLinks.size() + FStanding->Standing.capacity() * sizeof(TFileStanding);
+         FFiles.size() * sizeof(TSourceFile) + FLinks.size() + FNameHashes.size() * sizeof(uint32_t) +
+         FStanding->Standing.capacity() * sizeof(TFileStanding) +
+         (FNameIndex->Hashes.capacity() + FNameIndex->Declarations.capacity()) * sizeof(uint32_t);
 }
 
 void TDeclarationTable::Bind() {
@@ -75,6 +99,7 @@ void TDeclarationTable::Bind() {
   FFiles = {s.Files.data(), s.Files.size()};
   FPaths = {s.Paths.data(), s.Paths.size()};
   FLinks = {s.Links.data(), s.Links.size()};
+  FNameHashes = {s.NameHashes.data(), s.NameHashes.size()};
   FMapping.reset();
 }
 
@@ -105,16 +130,24 @@ void TDeclarationTableBuilder::StartFile(std::string_view APath, int64_t ASize, 
                                          std::string_view ALinks) {
   TDeclarationTable::TStorage& t = *FTable.FStore;
   t.Files.push_back({static_cast<uint32_t>(t.Entries.size()), static_cast<uint32_t>(t.Paths.size()), ASize, AModifiedNs,
-                     static_cast<uint32_t>(t.Links.size())});
+                     static_cast<uint32_t>(t.Links.size()), static_cast<uint32_t>(t.NameHashes.size())});
   t.Paths += APath;
   t.Links += ALinks;
 }
 
+void TDeclarationTableBuilder::AddNameHashes(const uint32_t* AFirst, const uint32_t* ALast) {
+  std::vector<uint32_t>& hashes = FTable.FStore->NameHashes;
+  Grow(hashes, hashes.size() + static_cast<size_t>(ALast - AFirst));
+  hashes.insert(hashes.end(), AFirst, ALast);
+}
+
 void TDeclarationTableBuilder::AddFile(std::string_view APath, int64_t ASize, int64_t AModifiedNs,
-                                       const std::vector<TFoundDeclaration>& ADeclarations, std::string_view ALinks) {
+                                       const std::vector<TFoundDeclaration>& ADeclarations, std::string_view ALinks,
+                                       const std::vector<uint32_t>& ANameHashes) {
   TDeclarationTable::TStorage& t = *FTable.FStore;
   const auto first = static_cast<uint32_t>(t.Entries.size());
   StartFile(APath, ASize, AModifiedNs, ALinks);
+  AddNameHashes(ANameHashes.data(), ANameHashes.data() + ANameHashes.size());
   // Room for the file at once (a scanning thread builds a table a file):
   // growing as it goes was a copy and an allocation many times a file.
   size_t nameBytes = 0;
@@ -148,6 +181,8 @@ void TDeclarationTableBuilder::AddFile(const TDeclarationTable& AFrom, uint32_t 
   const uint32_t from = AFrom.File(AFile).FirstEntry, to = AFrom.File(AFile + 1).FirstEntry;
   const auto first = static_cast<uint32_t>(t.Entries.size());
   StartFile(AFrom.FilePath(AFile), AFrom.File(AFile).Size, AFrom.File(AFile).ModifiedNs, AFrom.FileLinks(AFile));
+  AddNameHashes(AFrom.FNameHashes.data() + AFrom.File(AFile).NamesStart,
+                AFrom.FNameHashes.data() + AFrom.File(AFile + 1).NamesStart);
   for (uint32_t i = from; i < to; ++i) {
     TDeclarationEntry e = AFrom.Entry(i);
     const std::string_view name = AFrom.Name(i);
@@ -164,13 +199,14 @@ void TDeclarationTableBuilder::AddFile(const TDeclarationTable& AFrom, uint32_t 
 TDeclarationTable TDeclarationTableBuilder::Finish() {
   TDeclarationTable::TStorage& t = *FTable.FStore;
   t.Files.push_back({static_cast<uint32_t>(t.Entries.size()), static_cast<uint32_t>(t.Paths.size()), 0, 0,
-                     static_cast<uint32_t>(t.Links.size())});
+                     static_cast<uint32_t>(t.Links.size()), static_cast<uint32_t>(t.NameHashes.size())});
   t.Names.append(NamePadding, '\0');
   t.Names.shrink_to_fit();
   t.Entries.shrink_to_fit();
   t.Letters.shrink_to_fit();
   t.Words.shrink_to_fit();
   t.FirstBytes.shrink_to_fit();
+  t.NameHashes.shrink_to_fit();
   FTable.Bind();
   TDeclarationTable table = std::move(FTable);
   FTable = TDeclarationTable();
@@ -193,11 +229,11 @@ namespace {
 // Bumped whenever the format or what the scanner finds changes: a cache of
 // another version is read as none.
 constexpr char Magic[8] = {'V', 'N', 'T', 'R', 'Y', 'D', 'X', '2'};
-constexpr uint32_t FormatVersion = 13;
+constexpr uint32_t FormatVersion = 14;
 
 // The file: the header, then the canonical root, the target, the names
 // (with their NamePadding zero bytes), the entries, letters, word masks,
-// first bytes, files, paths, links and the files' standing for the target,
+// first bytes, files, paths, links, the files' name hashes and their standing for the target,
 // each starting at a multiple of 8 bytes so that a mapped file is read in
 // place. The standing is kept as it reads the packages' build descriptions,
 // which a query from a shell should not read again; those are among the
@@ -207,7 +243,7 @@ struct THeader {
   uint32_t Version;
   uint32_t RootLength;
   uint32_t TargetLength;
-  uint64_t NameBytes, Entries, Files, PathBytes, LinkBytes, Standings;
+  uint64_t NameBytes, Entries, Files, PathBytes, LinkBytes, NameHashes, Standings;
   uint64_t Checksum;  // of everything after the header
 };
 static_assert(sizeof(TFileStanding) == 3, "the standing is stored as it lies in memory");
@@ -293,6 +329,7 @@ bool TDeclarationTable::Save(const std::string& AFileName) const {
   Put(body, FFiles.data(), FFiles.size() * sizeof(TSourceFile));
   Put(body, FPaths.data(), FPaths.size());
   Put(body, FLinks.data(), FLinks.size());
+  Put(body, FNameHashes.data(), FNameHashes.size() * sizeof(uint32_t));
   const std::vector<TFileStanding> standing = StandingFor(ParseTarget(FTarget).value_or(TTarget()));
   Put(body, standing.data(), standing.size() * sizeof(TFileStanding));
   THeader header{};
@@ -305,6 +342,7 @@ bool TDeclarationTable::Save(const std::string& AFileName) const {
   header.Files = FFiles.size();
   header.PathBytes = FPaths.size();
   header.LinkBytes = FLinks.size();
+  header.NameHashes = FNameHashes.size();
   header.Standings = standing.size();
   header.Checksum = Checksum(body.data(), body.size());
 
@@ -349,13 +387,15 @@ bool TDeclarationTable::Load(const std::string& AFileName, const std::string& AR
   const uint64_t* letters;
   const TWordMasks* words;
   const TSourceFile* files;
+  const uint32_t* nameHashes;
   const TFileStanding* standing;
   TReader r(body, bodySize);
   if (!r.Get(root, h.RootLength) || std::string_view(root, h.RootLength) != CanonicalFolder(ARoot) ||
       !r.Get(target, h.TargetLength) || std::string_view(target, h.TargetLength) != ATarget ||
       h.NameBytes > SIZE_MAX - NamePadding || !r.Get(names, h.NameBytes + NamePadding) || !r.Get(entries, h.Entries) ||
       !r.Get(letters, h.Entries) || !r.Get(words, h.Entries) || !r.Get(firstBytes, h.Entries) || !r.Get(files, h.Files) ||
-      !r.Get(paths, h.PathBytes) || !r.Get(links, h.LinkBytes) || h.Standings != h.Files - 1 ||
+      !r.Get(paths, h.PathBytes) || !r.Get(links, h.LinkBytes) || !r.Get(nameHashes, h.NameHashes) ||
+      h.Standings != h.Files - 1 ||
       !r.Get(standing, h.Standings) || !r.Empty())
     return false;
   // Every index must stay inside the table: the checksum tells damage, this
@@ -368,13 +408,13 @@ bool TDeclarationTable::Load(const std::string& AFileName, const std::string& AR
   }
   for (size_t f = 0; f + 1 < h.Files; ++f)
     if (files[f].FirstEntry > files[f + 1].FirstEntry || files[f].PathStart > files[f + 1].PathStart ||
-        files[f].LinksStart > files[f + 1].LinksStart)
+        files[f].LinksStart > files[f + 1].LinksStart || files[f].NamesStart > files[f + 1].NamesStart)
       return false;
   for (uint64_t f = 0; f < h.Standings; ++f)
     if (standing[f].Place > MostFilePlace || standing[f].Rarity > MostRarity) return false;
   const TSourceFile &first = files[0], &last = files[h.Files - 1];
-  if (first.FirstEntry != 0 || first.LinksStart != 0 || last.FirstEntry != h.Entries || last.PathStart != h.PathBytes ||
-      last.LinksStart != h.LinkBytes)
+  if (first.FirstEntry != 0 || first.LinksStart != 0 || first.NamesStart != 0 || last.FirstEntry != h.Entries ||
+      last.PathStart != h.PathBytes || last.LinksStart != h.LinkBytes || last.NamesStart != h.NameHashes)
     return false;
 
   TDeclarationTable t(ARoot, ATarget);
@@ -386,6 +426,7 @@ bool TDeclarationTable::Load(const std::string& AFileName, const std::string& AR
   t.FFiles = {files, h.Files};
   t.FPaths = {paths, h.PathBytes};
   t.FLinks = {links, h.LinkBytes};
+  t.FNameHashes = {nameHashes, h.NameHashes};
   t.FMapping = std::move(mapping);
   std::call_once(t.FStanding->Once, [&] { t.FStanding->Standing.assign(standing, standing + h.Standings); });
   *this = std::move(t);

@@ -12,6 +12,7 @@
 #include "finder/NameMatch.h"
 #include "navigation/FileStanding.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -81,6 +82,7 @@ public:
     int64_t Size;
     int64_t ModifiedNs;
     uint32_t LinksStart;
+    uint32_t NamesStart;  // in the name hashes
   };
   size_t FileCount() const { return FFiles.empty() ? 0 : FFiles.size() - 1; }
   const TSourceFile& File(uint32_t AFile) const { return FFiles[AFile]; }
@@ -93,6 +95,19 @@ public:
   std::string_view FileLinks(uint32_t AFile) const {
     return {FLinks.data() + FFiles[AFile].LinksStart, FFiles[AFile + 1].LinksStart - FFiles[AFile].LinksStart};
   }
+
+  // Whether the file may name AName outside its comments and strings (by
+  // the names' hashes: a namesake of the same hash passes too, so a reader
+  // of the file checks).
+  bool MayName(uint32_t AFile, uint32_t ANameHash) const {
+    const auto first = FNameHashes.begin() + FFiles[AFile].NamesStart, last = FNameHashes.begin() + FFiles[AFile + 1].NamesStart;
+    return std::binary_search(first, last, ANameHash);
+  }
+
+  // The declarations named AName exactly (case ignored), in walk order. The
+  // index behind it is built the first time it is asked for (from any
+  // thread): a resolver asks for many names.
+  std::vector<uint32_t> Named(std::string_view AName) const;
 
   // Where each file stands for ATarget (the target's or another's, the
   // library's own or not, how widely its unit is used, hidden or not):
@@ -142,6 +157,7 @@ private:
     std::vector<TSourceFile> Files;  // and one past the last
     std::string Paths;
     std::string Links;
+    std::vector<uint32_t> NameHashes;
   };
   // Points the views at the storage.
   void Bind();
@@ -158,6 +174,7 @@ private:
   TView<TSourceFile> FFiles;
   TView<char> FPaths;
   TView<char> FLinks;
+  TView<uint32_t> FNameHashes;  // each file's, as its scan gave them
   // The standing of the files for FTarget, once worked out; shared, as a
   // once_flag cannot move with the table.
   struct TStandingCache {
@@ -165,6 +182,12 @@ private:
     std::vector<TFileStanding> Standing;
   };
   std::shared_ptr<TStandingCache> FStanding = std::make_shared<TStandingCache>();
+  // The declarations in order of their names' hashes, with the hashes.
+  struct TNameIndex {
+    std::once_flag Once;
+    std::vector<uint32_t> Hashes, Declarations;
+  };
+  std::shared_ptr<TNameIndex> FNameIndex = std::make_shared<TNameIndex>();
 
   std::vector<TFileStanding> WorkOutStanding(const TTarget& ATarget) const;
 };
@@ -181,13 +204,15 @@ public:
 
   // A file and the declarations scanned from it.
   void AddFile(std::string_view APath, int64_t ASize, int64_t AModifiedNs,
-               const std::vector<TFoundDeclaration>& ADeclarations, std::string_view ALinks = {});
+               const std::vector<TFoundDeclaration>& ADeclarations, std::string_view ALinks = {},
+               const std::vector<uint32_t>& ANameHashes = {});
   // A file of an earlier table that has not changed since.
   void AddFile(const TDeclarationTable& AFrom, uint32_t AFile);
   TDeclarationTable Finish();
 
 private:
   void StartFile(std::string_view APath, int64_t ASize, int64_t AModifiedNs, std::string_view ALinks);
+  void AddNameHashes(const uint32_t* AFirst, const uint32_t* ALast);
 
   TDeclarationTable FTable;
 };

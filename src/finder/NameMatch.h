@@ -82,4 +82,12 @@ void GreedyMarks(std::string_view AQuery, std::string_view AText, size_t AOffset
 
 inline char LowerAscii(char C) { return (C >= 'A' && C <= 'Z') ? static_cast<char>(C - 'A' + 'a') : C; }
 
+// Whether two names are the same but for ASCII case.
+inline bool SameFolded(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  for (size_t i = 0; i < A.size(); ++i)
+    if (LowerAscii(A[i]) != LowerAscii(B[i])) return false;
+  return true;
+}
+
 }  // namespace Vantry

@@ -1,5 +1,6 @@
 #include "navigation/Resolver.h"
 
+#include "finder/DeclarationBuild.h"
 #include "finder/DeclarationRanking.h"
 #include "finder/DeclarationScanner.h"
 #include "navigation/FileStanding.h"
@@ -8,8 +9,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <unordered_map>
 
 namespace Vantry {
@@ -95,6 +94,7 @@ struct TResolver::TState {
   std::vector<TDeclaration> AskedDeclarations;
   std::vector<uint32_t> AskedIncludes;
   uint32_t AskedFile = None;
+  bool AskedFromTable = false;  // the asked text is a table's file as on disk: its links are the table's
 
   TState(std::shared_ptr<const TDeclarationTable> ATable, TTarget ATarget)
       : Table(std::move(ATable)), Target(std::move(ATarget)) {
@@ -193,10 +193,9 @@ struct TResolver::TState {
     if (Models.size() >= MostModels && !Models.count(AFile)) Models.clear();
     auto& model = Models[AFile];
     if (!model) {
-      std::ifstream in(T().FullPath(AFile), std::ios::binary);
-      std::ostringstream text;
-      text << in.rdbuf();
-      model = std::make_shared<TSourceModel>(text.str());
+      std::string text;
+      ReadSourceFile(T().FullPath(AFile), text);
+      model = std::make_shared<TSourceModel>(text);
     }
     return *model;
   }
@@ -232,7 +231,10 @@ struct TResolver::TState {
   TContext ContextOf(uint32_t AFile) {
     TContext context;
     std::vector<std::string> order;
-    if (AFile == Asked && (AskedFile == None || AskedModel->Module().Unit || !AskedModel->Module().Name.empty())) {
+    // A table's file is seen as the table's links say, unless it belongs to
+    // no unit there (an include file that holds "unit X;" itself).
+    if (AFile == Asked && !(AskedFromTable && UnitOf(AskedFile) != None) &&
+        (AskedFile == None || AskedModel->Module().Unit || !AskedModel->Module().Name.empty())) {
       context.AskedText = true;
       context.OwnFiles = AskedIncludes;
       const TModuleFacts& module = AskedModel->Module();
@@ -328,6 +330,15 @@ struct TResolver::TState {
           found.IsType = IsTypeKind(d.Kind);
         }
         found.Answers.push_back(std::move(answer));
+      }
+      // A routine's body in this text (an include file's) is bound to its
+      // heading where the unit has one.
+      const bool bodies = !found.Empty() && std::all_of(AskedDeclarations.begin(), AskedDeclarations.end(), [&](const TDeclaration& D) {
+        return !Same(D.Name, AName) || D.Definition || (!D.Owner.empty() && D.Kind != dkEnumValue);
+      });
+      if (bodies) {
+        TFound headings = InFiles(AName, AContext.OwnFiles, true, ATypes);
+        if (!headings.Empty() && !T().Entry(headings.Answers.front().Declaration).Definition()) found = std::move(headings);
       }
       if (!found.Empty()) {
         found.Via = "in " + (AContext.UnitName.empty() ? std::string("this file") : AContext.UnitName);
@@ -462,17 +473,33 @@ struct TResolver::TState {
     return APath;
   }
 
-  void ReadAsked(const std::string& APath, std::string_view AText) {
+  // Takes AText as the text asked about. AFile: its file in the table,
+  // whose declarations and links the table has already (None: scan it).
+  void ReadAsked(const std::string& APath, std::string_view AText, uint32_t AFile = None) {
+    AskedFromTable = AFile != None;
+    NamedCache.clear();
+    AskedDeclarations.clear();
     Path = APath;
     AskedModel = std::make_unique<TSourceModel>(AText);
+    std::string_view links;
     TDeclarationScanner scanner;
-    const bool include = IsIncludeFileName(APath);
-    for (const TFoundDeclaration& d : scanner.Scan(AText, include))
-      AskedDeclarations.push_back({std::string(d.Name), std::string(d.Owner), d.Line, d.Column, d.Kind, d.Definition, d.Hidden});
-    AskedFile = None;
-    const std::string relative = RelativeToRoot(APath);
-    if (const auto it = ByPath.find(relative); it != ByPath.end()) AskedFile = it->second;
-    AskedIncludes = IncludesOf(relative, scanner.Links());
+    const std::string relative = AFile == None ? RelativeToRoot(APath) : std::string(T().FilePath(AFile));
+    if (AFile == None) {
+      for (const TFoundDeclaration& d : scanner.Scan(AText, IsIncludeFileName(APath)))
+        AskedDeclarations.push_back(
+            {std::string(d.Name), std::string(d.Owner), d.Line, d.Column, d.Kind, d.Definition, d.Hidden});
+      links = scanner.Links();
+      if (const auto it = ByPath.find(relative); it != ByPath.end()) AFile = it->second;
+    } else {
+      for (uint32_t d = T().File(AFile).FirstEntry; d < T().File(AFile + 1).FirstEntry; ++d) {
+        const TDeclarationEntry& e = T().Entry(d);
+        AskedDeclarations.push_back({std::string(T().Name(d)), e.Owner == None ? std::string() : std::string(T().Name(e.Owner)),
+                                     e.Line, e.Column, e.Kind(), e.Definition(), e.Hidden()});
+      }
+      links = T().FileLinks(AFile);
+    }
+    AskedFile = AFile;
+    AskedIncludes = IncludesOf(relative, links);
     for (size_t i = 0; i < AskedIncludes.size() && i < 4096; ++i)
       for (uint32_t g : OwnFiles(AskedIncludes[i]))
         if (std::find(AskedIncludes.begin(), AskedIncludes.end(), g) == AskedIncludes.end()) AskedIncludes.push_back(g);
@@ -593,10 +620,46 @@ TResolver::TResolver(std::shared_ptr<const TDeclarationTable> ATable, TTarget AT
 TResolver::~TResolver() = default;
 
 TResolution TResolver::Resolve(const std::string& APath, std::string_view AText, uint32_t AOffset) {
+  Open(APath, AText);
+  return ResolveAt(AOffset);
+}
+
+void TResolver::Open(const std::string& APath, std::string_view AText) { F->ReadAsked(APath, AText); }
+
+bool TResolver::OpenFile(uint32_t AFile) {
+  std::string text;
+  if (!ReadSourceFile(F->T().FullPath(AFile), text)) return false;
+  F->ReadAsked(F->T().FullPath(AFile), text, AFile);
+  return true;
+}
+
+const TSourceModel& TResolver::OpenText() const { return *F->AskedModel; }
+
+uint32_t TResolver::OpenFileIndex() const { return F->AskedFile; }
+
+TResolution TResolver::InheritedAt(uint32_t AOffset) {
   TState& s = *F;
-  s.NamedCache.clear();
-  s.AskedDeclarations.clear();
-  s.ReadAsked(APath, AText);
+  TResolution resolution;
+  const uint32_t structure = s.AskedModel->StructureAt(AOffset);
+  uint32_t nameOffset = 0;
+  const std::vector<std::string> chain = s.AskedModel->ChainAt(AOffset, nameOffset);
+  if (structure == UINT32_MAX || chain.size() != 1) return resolution;
+  const TTypeShape shape = s.AskedModel->TypeAt(structure);
+  std::vector<TTypeName> ancestors = shape.Ancestors;
+  if (ancestors.empty() && shape.Class) ancestors.push_back({{}, "TObject"});
+  for (const TTypeName& ancestor : ancestors) {
+    TFound found = s.Member(s.TypeNamed(ancestor, Asked), chain[0]);
+    if (found.Empty()) continue;
+    resolution.Answers = std::move(found.Answers);
+    resolution.Scoped = true;
+    resolution.Via = std::move(found.Via);
+    break;
+  }
+  return resolution;
+}
+
+TResolution TResolver::ResolveAt(uint32_t AOffset, bool AGuess) {
+  TState& s = *F;
   uint32_t nameOffset = 0;
   const std::vector<std::string> chain = s.AskedModel->ChainAt(AOffset, nameOffset);
   TResolution resolution;
@@ -650,6 +713,7 @@ TResolution TResolver::Resolve(const std::string& APath, std::string_view AText,
   // The scope rules found nothing: by the name alone, as the finder ranks
   // it for the target; the compiler's own types and constants are declared
   // in no source.
+  if (!AGuess) return resolution;
   const std::string& name = chain.back();
   if (chain.size() == 1 && IsBuiltIn(name)) {
     resolution.Scoped = true;

@@ -15,6 +15,7 @@
 // reach into the library's index.
 
 #include "finder/DeclarationTable.h"
+#include "navigation/SourceModel.h"
 #include "navigation/Target.h"
 
 #include <cstdint>
@@ -55,6 +56,24 @@ public:
   // text's file (in the library or not; may be empty for a text of no
   // file). No name there: no answers.
   TResolution Resolve(const std::string& APath, std::string_view AText, uint32_t AOffset);
+
+  // The same in two steps, for many places of one text: Open reads the
+  // text, ResolveAt answers for a place in the text opened last.
+  void Open(const std::string& APath, std::string_view AText);
+  // Opens a file of the table as it is on disk, its declarations and links
+  // taken from the table; false when it cannot be read.
+  bool OpenFile(uint32_t AFile);
+  // AGuess: when the scope rules find nothing, answer by the name alone
+  // (else answer nothing).
+  TResolution ResolveAt(uint32_t AOffset, bool AGuess = true);
+  // For a member declared at AOffset of the open text, inside a class,
+  // object or record: the member of its ancestors it would override (no
+  // answers when none has that name).
+  TResolution InheritedAt(uint32_t AOffset);
+  // The text opened last, as read, and its file in the table (None when
+  // the table has no such file).
+  const TSourceModel& OpenText() const;
+  uint32_t OpenFileIndex() const;
 
 private:
   struct TState;

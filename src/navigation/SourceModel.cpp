@@ -443,10 +443,31 @@ const TModuleFacts& TSourceModel::Module() const {
   return FModule;
 }
 
+struct TSourceModel::TRoutines {
+  std::vector<TParsedRoutine> All;
+};
+
+const TSourceModel::TRoutines& TSourceModel::Routines() const {
+  if (!FRoutines) {
+    const TReader r(FText, FTokens);
+    FRoutines = std::make_shared<const TRoutines>(TRoutines{TRoutineReader(r).All()});
+  }
+  return *FRoutines;
+}
+
+void TSourceModel::ForEachRoutine(const std::function<void(const TRoutineScope&, int)>& AVisit) const {
+  const std::function<void(const std::vector<TParsedRoutine>&, int)> visit = [&](const auto& ARoutines, int ADepth) {
+    for (const TParsedRoutine& r : ARoutines) {
+      AVisit(r.Scope, ADepth);
+      visit(r.Nested, ADepth + 1);
+    }
+  };
+  visit(Routines().All, 0);
+}
+
 std::vector<TRoutineScope> TSourceModel::RoutinesAt(uint32_t AOffset) const {
-  const TReader r(FText, FTokens);
   std::vector<TRoutineScope> out;
-  Collect(TRoutineReader(r).All(), AOffset, out);
+  Collect(Routines().All, AOffset, out);
   return out;
 }
 
@@ -523,6 +544,12 @@ std::vector<std::string> TSourceModel::ChainAt(uint32_t AOffset, uint32_t& AName
 }
 
 TTypeShape TSourceModel::TypeAt(uint32_t ANameOffset) const {
+  // A resolver asks for the same types again and again.
+  if (const auto it = FShapes.find(ANameOffset); it != FShapes.end()) return it->second;
+  return FShapes[ANameOffset] = ReadTypeAt(ANameOffset);
+}
+
+TTypeShape TSourceModel::ReadTypeAt(uint32_t ANameOffset) const {
   const TReader r(FText, FTokens);
   TTypeShape shape;
   size_t i = TokenAt(FTokens, ANameOffset);
@@ -572,16 +599,25 @@ TTypeShape TSourceModel::TypeAt(uint32_t ANameOffset) const {
 }
 
 uint32_t TSourceModel::StructureAt(uint32_t AOffset) const {
-  const TReader r(FText, FTokens);
+  if (!FStructures) {
+    // Every "Name = [packed] class|record|object|interface ... end" of the
+    // text, in text order.
+    auto structures = std::make_shared<std::vector<TStructureSpan>>();
+    const TReader r(FText, FTokens);
+    for (size_t i = 2; i < r.Count(); ++i) {
+      size_t name = i - 2;
+      if (r.IsAny(i - 1, {"packed", "bitpacked"}) && i >= 3) --name;
+      if (!r.OpensStructure(i) || !r.IsName(name) || !r.IsSymbol(name + 1, '=')) continue;
+      const size_t end = r.SkipStructure(i);
+      const uint32_t to = end > 0 && end <= r.Count() ? r.At(end - 1).Offset : static_cast<uint32_t>(FText.size());
+      structures->push_back({r.At(name).Offset, r.At(i).Offset, to});
+    }
+    FStructures = std::move(structures);
+  }
   uint32_t found = UINT32_MAX;
-  for (size_t i = 2; i < r.Count() && r.At(i).Offset < AOffset; ++i) {
-    // "Name = [packed] class|record|object|interface ... end"
-    size_t name = i - 2;
-    if (r.IsAny(i - 1, {"packed", "bitpacked"}) && i >= 3) --name;
-    if (!r.OpensStructure(i) || !r.IsName(name) || !r.IsSymbol(name + 1, '=')) continue;
-    const size_t end = r.SkipStructure(i);
-    const uint32_t to = end > 0 && end <= r.Count() ? r.At(end - 1).Offset : static_cast<uint32_t>(FText.size());
-    if (AOffset < to) found = r.At(name).Offset;  // the innermost that holds it comes last
+  for (const TStructureSpan& s : *FStructures) {
+    if (s.Begin >= AOffset) break;
+    if (AOffset < s.End) found = s.Name;  // the innermost that holds it comes last
   }
   return found;
 }

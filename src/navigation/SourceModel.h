@@ -10,8 +10,11 @@
 #include "finder/DeclarationScanner.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace Vantry {
@@ -71,6 +74,9 @@ public:
   // Read the first time it is asked for.
   const TModuleFacts& Module() const;
 
+  // Every routine with a body, in text order, each followed by the routines
+  // nested in it (ADepth 1 and more).
+  void ForEachRoutine(const std::function<void(const TRoutineScope& ARoutine, int ADepth)>& AVisit) const;
   // The routines that hold AOffset, the outermost first.
   std::vector<TRoutineScope> RoutinesAt(uint32_t AOffset) const;
   // The with statements that hold AOffset between ABegin and AEnd (a
@@ -100,6 +106,19 @@ private:
   std::vector<uint32_t> FLineStarts;
   mutable TModuleFacts FModule;
   mutable bool FModuleRead = false;
+  // The text's routines, read the first time a place's are asked for: a
+  // search for references asks for many places of one text.
+  struct TRoutines;
+  mutable std::shared_ptr<const TRoutines> FRoutines;
+  const TRoutines& Routines() const;
+  // The structures' spans, read the first time one is asked for.
+  struct TStructureSpan {
+    uint32_t Name, Begin, End;  // the name's offset, the structure word's, the end's
+  };
+  mutable std::shared_ptr<const std::vector<TStructureSpan>> FStructures;
+  // The shapes of the types asked for, by their names' offsets.
+  mutable std::unordered_map<uint32_t, TTypeShape> FShapes;
+  TTypeShape ReadTypeAt(uint32_t ANameOffset) const;
 };
 
 }  // namespace Vantry

@@ -5,6 +5,9 @@
 #include "finder/DeclarationRanking.h"
 #include "finder/LibraryIndex.h"
 #include "finder/UnitRanking.h"
+#include "navigation/Outline.h"
+#include "navigation/Peek.h"
+#include "navigation/References.h"
 #include "navigation/Resolver.h"
 #include "navigation/SourceModel.h"
 #include "source_menu/Settings.h"
@@ -28,6 +31,9 @@ namespace {
 
 constexpr const char* Usage = R"(Usage: vantry-find [--root DIR] [--target CPU-OS] [--units | --declarations] [--limit N] [--list] [QUERY]
        vantry-find [--root DIR] [--target CPU-OS] --definition FILE:LINE:COLUMN
+       vantry-find [--root DIR] [--target CPU-OS] --references FILE:LINE:COLUMN|NAME [--override-uses]
+       vantry-find [--root DIR] [--target CPU-OS] --peek FILE:LINE:COLUMN
+       vantry-find --outline FILE
 
 Finds declarations (or units) in the Pascal library sources below a folder.
 
@@ -53,6 +59,24 @@ Options:
                    through declared types. FILE may lie outside the library.
                    When the scope cannot be worked out, the name's best
                    matches are printed and standard error says why
+  --references FILE:LINE:COLUMN | NAME
+                   print every place in the library that refers to what the
+                   name at that place means (or to the declaration NAME or
+                   OWNER.NAME, the best ranked of that name), resolved as
+                   --definition resolves: namesakes of other owners or units,
+                   comments and strings are left out. Overloads that differ
+                   only in their parameters count as one. Each place prints
+                   as PATH:LINE:COLUMN: followed by the line's text; the
+                   declaration, a routine's body and overrides in descendant
+                   classes are marked [declaration], [definition], [override]
+  --override-uses  with --references: the uses bound to an override too,
+                   marked [use of an override]
+  --peek FILE:LINE:COLUMN
+                   print the declaration the name at that place means: its
+                   PATH:LINE:COLUMN, the comment above it and its heading
+  --outline FILE   print the outline of FILE (its sections, uses clauses,
+                   types with their members, routines, constants and
+                   variables), indented, each item as LINE: KIND NAME
   -h, --help       show this help
   --version        print the version and exit
 
@@ -89,6 +113,10 @@ struct TCommandLine {
   bool Units = false;
   bool List = false;
   std::string Definition;  // FILE:LINE:COLUMN
+  std::string References;  // FILE:LINE:COLUMN or a declaration's name
+  bool OverrideUses = false;
+  std::string Peek;     // FILE:LINE:COLUMN
+  std::string Outline;  // FILE
   size_t Limit = 20;
   std::string Query;
   bool HasQuery = false;
@@ -130,6 +158,14 @@ TCommandLine Parse(int AArgc, char** AArgv) {
       line.Limit = ParseLimit(value());
     } else if (arg == "--definition") {
       line.Definition = value();
+    } else if (arg == "--references") {
+      line.References = value();
+    } else if (arg == "--override-uses") {
+      line.OverrideUses = true;
+    } else if (arg == "--peek") {
+      line.Peek = value();
+    } else if (arg == "--outline") {
+      line.Outline = value();
     } else if (arg == "--list") {
       line.List = true;
     } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
@@ -143,8 +179,12 @@ TCommandLine Parse(int AArgc, char** AArgv) {
       line.HasQuery = true;
     }
   }
-  if (!line.Definition.empty()) {
-    if (line.List || line.HasQuery || line.Units) throw EUsage("--definition takes no QUERY, --list or --units");
+  const int questions = !line.Definition.empty() + !line.References.empty() + !line.Peek.empty() + !line.Outline.empty();
+  if (questions > 1) throw EUsage("--definition, --references, --peek and --outline exclude each other");
+  if (line.OverrideUses && line.References.empty()) throw EUsage("--override-uses goes with --references");
+  if (questions == 1) {
+    if (line.List || line.HasQuery || line.Units)
+      throw EUsage("--definition, --references, --peek and --outline take no QUERY, --list or --units");
   } else if (!line.Help && line.List == line.HasQuery) {
     throw EUsage(line.List ? "--list takes no QUERY" : "a QUERY, --list or --definition is needed");
   }
@@ -226,7 +266,7 @@ TPlace ParsePlace(const std::string& AText) {
   };
   if (first == std::string::npos || first == 0 || !number(first + 1, second, place.Line) ||
       !number(second + 1, AText.size(), place.Column))
-    throw EUsage("--definition wants FILE:LINE:COLUMN (LINE and COLUMN from 1), not '" + AText + "'");
+    throw EUsage("wants FILE:LINE:COLUMN (LINE and COLUMN from 1), not '" + AText + "'");
   place.File = AText.substr(0, first);
   return place;
 }
@@ -239,23 +279,98 @@ std::string ReadText(const std::string& APath) {
   return text.str();
 }
 
+// A place's file read, its path made absolute, and the place's offset.
+struct TAskedText {
+  std::string Path, Text;
+  uint32_t Offset = 0;
+};
+TAskedText ReadPlace(const std::string& APlace) {
+  const TPlace place = ParsePlace(APlace);
+  TAskedText asked;
+  asked.Text = ReadText(place.File);
+  std::error_code error;
+  asked.Path = std::filesystem::absolute(place.File, error).lexically_normal().string();
+  asked.Offset = TSourceModel(asked.Text).OffsetOf(place.Line, place.Column);
+  return asked;
+}
+
+void Note(const std::string& AText) {
+  if (!AText.empty()) std::fprintf(stderr, "vantry-find: %s\n", AText.c_str());
+}
+
 size_t FindDefinition(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
-  const TPlace place = ParsePlace(ALine.Definition);
-  const std::string text = ReadText(place.File);
+  const TAskedText asked = ReadPlace(ALine.Definition);
   const auto table = AIndex.Declarations();
   if (!table) return 0;
-  std::error_code error;
-  const std::string path = std::filesystem::absolute(place.File, error).lexically_normal().string();
   TResolver resolver(table, AIndex.Target());
-  const TResolution resolution =
-      resolver.Resolve(path, text, TSourceModel(text).OffsetOf(place.Line, place.Column));
-  if (!resolution.Note.empty()) std::fprintf(stderr, "vantry-find: %s\n", resolution.Note.c_str());
+  const TResolution resolution = resolver.Resolve(asked.Path, asked.Text, asked.Offset);
+  Note(resolution.Note);
   for (const TAnswer& a : resolution.Answers)
     std::printf("%s:%u:%u: %s %s\n", a.Path.c_str(), a.Line, a.Column, a.Kind.c_str(), a.Name.c_str());
   return resolution.Answers.size();
 }
 
+// A place holds a ':' followed by digits at its end; a name does not.
+bool IsPlace(const std::string& AText) {
+  const size_t colon = AText.rfind(':');
+  return colon != std::string::npos && colon + 1 < AText.size() &&
+         AText.find_first_not_of("0123456789", colon + 1) == std::string::npos;
+}
+
+size_t FindReferences(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
+  const auto table = AIndex.Declarations();
+  if (!table) return 0;
+  TReferenceSearch search(table, AIndex.Target());
+  TReferenceTarget target;
+  if (IsPlace(ALine.References)) {
+    const TAskedText asked = ReadPlace(ALine.References);
+    target = search.TargetAt(asked.Path, asked.Text, asked.Offset);
+  } else {
+    target = search.TargetNamed(ALine.References);
+  }
+  Note(target.Note);
+  TReferenceOptions options;
+  options.OverrideUses = ALine.OverrideUses;
+  const std::vector<TReference> found = search.Find(target, options);
+  for (const TReference& r : found) {
+    std::printf("%s:%u:%u: %s", r.Path.c_str(), r.Line, r.Column, r.LineText.c_str());
+    if (r.Kind != rkUse) std::printf("  [%s]", ReferenceKindName(r.Kind));
+    std::putchar('\n');
+  }
+  return found.size();
+}
+
+size_t PrintPeek(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
+  const TAskedText asked = ReadPlace(ALine.Peek);
+  const auto table = AIndex.Declarations();
+  if (!table) return 0;
+  TResolver resolver(table, AIndex.Target());
+  const TResolution resolution = resolver.Resolve(asked.Path, asked.Text, asked.Offset);
+  Note(resolution.Note);
+  if (resolution.Answers.empty()) return 0;
+  const TAnswer& answer = resolution.Answers.front();
+  // The asked text as it stands, else the declaration's file.
+  const TPeek shown = answer.Path == asked.Path ? PeekAt(answer, asked.Text) : PeekAt(answer);
+  std::printf("%s:%u:%u: %s %s (%s)\n", shown.Path.c_str(), shown.Line, shown.Column, shown.Kind.c_str(),
+              shown.Name.c_str(), shown.Module.c_str());
+  if (!shown.Comment.empty()) std::printf("%s\n", shown.Comment.c_str());
+  std::printf("%s\n", shown.Heading.c_str());
+  return 1;
+}
+
+size_t PrintOutline(const std::string& AFile) {
+  const std::vector<TOutlineItem> items = OutlineOf(ReadText(AFile), IsIncludeFileName(AFile));
+  for (const TOutlineItem& item : items) {
+    std::printf("%*s%u: %s %s", item.Depth * 2, "", item.Line, item.Kind.c_str(), item.Name.c_str());
+    if (!item.Detail.empty()) std::printf(" %s", item.Detail.c_str());
+    std::putchar('\n');
+  }
+  return items.size();
+}
+
 int Run(const TCommandLine& ALine) {
+  // An outline reads one file alone: no index.
+  if (!ALine.Outline.empty()) return PrintOutline(ALine.Outline) ? 0 : ExitNone;
   TLibraryIndex index;
   index.SetTarget(ALine.Target ? *ALine.Target : ChosenTarget(ReadTargetChoice()));
   index.Refresh(SourceFolder(ALine), !ALine.Units);
@@ -264,6 +379,8 @@ int Run(const TCommandLine& ALine) {
   const std::string& error = index.LastReport().Error;
   if (!error.empty()) throw std::runtime_error("cannot read " + index.Files().Root() + ": " + error);
   const size_t printed = !ALine.Definition.empty() ? FindDefinition(index, ALine)
+                         : !ALine.References.empty() ? FindReferences(index, ALine)
+                         : !ALine.Peek.empty()       ? PrintPeek(index, ALine)
                          : ALine.Units               ? FindUnits(index, ALine)
                                                      : FindDeclarations(index, ALine);
   return printed ? 0 : ExitNone;
