@@ -1,8 +1,8 @@
 # Installation and the Debian package.
 #
 # The installed tree is relocatable: PREFIX/bin holds the programs,
-# PREFIX/lib/vantry the IDE's installation root (the host interface library,
-# the add-in folder "experts" with vantry.so, and the "Source" link to the
+# PREFIX/lib/vantry the IDE's installation root (the host interface library
+# in "lib", the add-in folder "experts" with vantry.so, and the "Source" link to the
 # Free Pascal sources); programs and add-ins find the library through run
 # paths relative to themselves ($ORIGIN), and the IDE finds its add-in folder
 # from its own executable.
