@@ -3,10 +3,12 @@
 #include "forms/QtApplication.h"
 #include "platform/Application.h"
 #include "platform/Streaming.h"
+#include "source_menu/Settings.h"
 
 #include <QCompleter>
 #include <QKeyEvent>
 #include <QStringListModel>
+#include <QStyle>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -87,6 +89,13 @@ TOptionsForm::TOptionsForm(TComponent* AOwner) : QDialog(ApplicationWindow()), T
   font.setPixelSize(13);
   ovsLabel3D1->setFont(font);
 
+  // In the margin left of the folder box, so the form keeps its layout.
+  FFolderProblem = new QLabel(this);
+  FFolderProblem->setObjectName(QStringLiteral("FolderProblem"));
+  FFolderProblem->setGeometry(5, 87, 16, 16);
+  FFolderProblem->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(16, 16));
+  FFolderProblem->hide();
+
   // Completes folder names as the user types, from the folder typed so
   // far; the popup is a window of its own, so the form keeps its size and
   // layout. The list is filled as the text changes, before the completer
@@ -143,7 +152,15 @@ void TOptionsForm::keyPressEvent(QKeyEvent* AEvent) {
 
 void TOptionsForm::reject() { done(mrCancel); }
 
-void TOptionsForm::RBClick(QObject*) { EDPath->setEnabled(RBPath->isChecked()); }
+void TOptionsForm::RBClick(QObject*) {
+  EDPath->setEnabled(RBPath->isChecked());
+  // The automatic folder is the IDE's: say, as the menu does, when it cannot
+  // be shown.
+  const std::string why = RBAutomatic->isChecked() ? SourceFolderProblem(TextToPath(EDPath->text())) : std::string();
+  FFolderProblem->setToolTip(PathToText(why));
+  FFolderProblem->setAccessibleName(PathToText(why));
+  FFolderProblem->setVisible(!why.empty());
+}
 
 void TOptionsForm::BTOKClick(QObject*) {
   // The folder is checked exactly as typed, byte for byte: no trimming.

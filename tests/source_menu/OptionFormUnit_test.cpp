@@ -232,6 +232,22 @@ TEST_F(OptionsCommandTest, ABigFolderOffersItsFirstFoldersInOrderAndSaysTheListI
   });
 }
 
+// In automatic mode a folder that cannot be shown is marked beside the box,
+// and the mark says why, as the menu does; a folder of one's own is not.
+TEST_F(OptionsCommandTest, TheAutomaticFolderSaysWhyItCannotBeShown) {
+  for (bool exists : {false, true}) {
+    if (exists) Temp.MakeDir("Delphi/Source");
+    RunCommand([&](TOptionsForm& AForm) {
+      auto* mark = AForm.findChild<QLabel*>("FolderProblem");
+      ASSERT_NE(mark, nullptr);
+      EXPECT_EQ(mark->isVisible(), !exists);
+      EXPECT_EQ(mark->toolTip().toStdString(), exists ? "" : "Source folder not found: " + Temp / "Delphi/Source");
+      Click(AForm.RBPath);
+      EXPECT_FALSE(mark->isVisible());
+    });
+  }
+}
+
 TEST_F(OptionsCommandTest, AChoiceThatCannotBeSavedIsReportedWithTheReason) {
   RunCommand([&](TOptionsForm& AForm) {
     std::ofstream(RegistryDir + "/machine.db", std::ios::trunc) << "not a registry";
