@@ -22,6 +22,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 using namespace Vantry;
 namespace fs = std::filesystem;
@@ -58,11 +59,11 @@ double Ripgrep(const std::string& ARoot, const std::string& AName) {
   return VantryBench::Measure(3, [&] { (void)std::system(command.c_str()); }).MedianSeconds;
 }
 
-void References(const std::string& ARoot, const fs::path& AScratch) {
+void References(const std::string& ARoot, const fs::path& AScratch, const std::vector<std::string>& ANames) {
   const auto table = Index(ARoot, (AScratch / "cache").string());
   const TTarget target = HostTarget();
   std::printf("references (one core, index warm; target: under 100 ms)\n");
-  for (const char* name : {"IntToStr", "TStringList.Add", "FreeAndNil", "TStrings.Add"}) {
+  for (const std::string& name : ANames) {
     TReferenceSearch search(table, target);
     const TReferenceTarget aim = search.TargetNamed(name);
     size_t count = 0;
@@ -70,9 +71,14 @@ void References(const std::string& ARoot, const fs::path& AScratch) {
       TReferenceSearch fresh(table, target);
       count = fresh.Find(aim).size();
     });
-    std::printf("  %-18s %5zu references  best %7.1f ms  median %7.1f ms\n", name, count, warm.BestSeconds * 1e3,
+    std::printf("  %-18s %5zu references  best %7.1f ms  median %7.1f ms\n", name.c_str(), count, warm.BestSeconds * 1e3,
                 warm.MedianSeconds * 1e3);
   }
+}
+
+void Cold(const std::string& ARoot, const fs::path& AScratch) {
+  const TTarget target = HostTarget();
+  const auto table = Index(ARoot, (AScratch / "cache").string());
   std::printf("references with a cold cache (index built, then searched; target: no slower than rg -w -i plus "
               "the cold index of the declarations alone)\n");
   for (const char* name : {"IntToStr", "FreeAndNil"}) {
@@ -136,7 +142,14 @@ int main(int argc, char** argv) {
     return 0;
   }
   const fs::path scratch = fs::temp_directory_path() / ("vantry-navigation-bench-" + std::to_string(::getpid()));
-  References(root, scratch);
+  // navigation_bench [ROOT [NAME...]]: with names, only their warm references.
+  if (argc > 2) {
+    References(root, scratch, std::vector<std::string>(argv + 2, argv + argc));
+    fs::remove_all(scratch);
+    return 0;
+  }
+  References(root, scratch, {"IntToStr", "TStringList.Add", "FreeAndNil", "TStrings.Add"});
+  Cold(root, scratch);
   Outline(root);
   fs::remove_all(scratch);
   return 0;

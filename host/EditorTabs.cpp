@@ -3,6 +3,8 @@
 #include "PascalHighlighter.h"
 
 #include <QFileInfo>
+#include <QMouseEvent>
+#include <QTimer>
 #include <QFontDatabase>
 #include <QPlainTextEdit>
 #include <QTextBlock>
@@ -165,6 +167,8 @@ bool TEditorTabs::OpenFile(const std::string& APath, std::string& AError) {
   doc.Editor->setPlainText(text);
   doc.Editor->document()->setModified(false);
   new TPascalHighlighter(doc.Editor->document());
+  doc.Editor->viewport()->setMouseTracking(true);
+  doc.Editor->viewport()->installEventFilter(this);
   QPlainTextEdit* editor = doc.Editor;
   FDocuments.push_back(std::move(doc));
   int index = addTab(editor, QString());
@@ -249,6 +253,47 @@ void TEditorTabs::GoTo(int ALine, int AColumn) {
   editor->setTextCursor(cursor);
   editor->centerCursor();
   editor->setFocus();
+}
+
+bool TEditorTabs::CursorPoint(QPoint& APoint) const {
+  if (currentIndex() < 0) return false;
+  const QPlainTextEdit* editor = EditorOf(currentIndex());
+  APoint = editor->viewport()->mapToGlobal(editor->cursorRect().bottomLeft());
+  return true;
+}
+
+bool TEditorTabs::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  // A mouse that moves over a text restarts the wait; one that leaves it,
+  // or a key or click, ends it.
+  const QEvent::Type type = AEvent->type();
+  if (type == QEvent::MouseMove) {
+    auto* editor = qobject_cast<QPlainTextEdit*>(AWatched->parent());
+    if (editor) {
+      FHovered = editor;
+      FHoverPoint = static_cast<QMouseEvent*>(AEvent)->position().toPoint();
+      if (!FHoverTimer) {
+        FHoverTimer = new QTimer(this);
+        FHoverTimer->setSingleShot(true);
+        FHoverTimer->setInterval(500);
+        connect(FHoverTimer, &QTimer::timeout, this, &TEditorTabs::HoverTimerTimeout);
+      }
+      FHoverTimer->start();
+    }
+  } else if ((type == QEvent::Leave || type == QEvent::MouseButtonPress || type == QEvent::KeyPress) && FHoverTimer) {
+    FHoverTimer->stop();
+  }
+  return QTabWidget::eventFilter(AWatched, AEvent);
+}
+
+void TEditorTabs::HoverTimerTimeout() {
+  const int index = FHovered ? IndexOfEditor(FHovered) : -1;
+  if (index < 0) return;
+  const QTextCursor cursor = FHovered->cursorForPosition(FHoverPoint);
+  // Only over the text itself, not the blank beyond a line's end.
+  if (!FHovered->cursorRect(cursor).adjusted(-8, -2, 8, 2).contains(FHoverPoint)) return;
+  const QString text = FHovered->toPlainText();
+  const size_t offset = static_cast<size_t>(text.left(cursor.position()).toUtf8().size());
+  emit Hovered(FDocuments[index].Path, text.toStdString(), offset, FHovered->viewport()->mapToGlobal(FHoverPoint));
 }
 
 bool TEditorTabs::CurrentText(std::string& AText, size_t& ACursor) const {

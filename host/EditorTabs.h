@@ -5,12 +5,14 @@
 // Text that is not valid UTF-8 is read and written back as Latin-1; a byte
 // order mark and CR LF line ends are kept as they were.
 
+#include <QPointer>
 #include <QTabWidget>
 
 #include <string>
 #include <vector>
 
 class QPlainTextEdit;
+class QTimer;
 
 namespace Vantry {
 
@@ -47,8 +49,18 @@ public:
   // The path as a person reads it (invalid UTF-8 shown as replacement marks).
   static QString DisplayPath(const std::string& APath);
 
+  // The current tab's cursor on the screen (the bottom left of its line);
+  // false when no tab is open.
+  bool CursorPoint(QPoint& APoint) const;
+
 signals:
   void CurrentPathChanged(const QString& ADisplayPath);
+  // The mouse rested half a second over a tab's text: its file, its text
+  // as UTF-8, the byte offset under the mouse, the mouse on the screen.
+  void Hovered(const std::string& APath, const std::string& AText, size_t AOffset, QPoint AGlobal);
+
+protected:
+  bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
 
 private:
   // How the file was written, so that saving writes it the same way.
@@ -68,7 +80,12 @@ private:
   int IndexOfEditor(const QWidget* AEditor) const;
   void UpdateTitle(int AIndex);
 
+  void HoverTimerTimeout();
+
   std::vector<TDocument> FDocuments;  // in tab order
+  QTimer* FHoverTimer = nullptr;     // restarted as the mouse moves over a text
+  QPointer<QPlainTextEdit> FHovered;  // the editor the mouse rests on
+  QPoint FHoverPoint;                 // in its viewport
 };
 
 // The canonical path of an existing file, or the path itself.

@@ -51,6 +51,14 @@ public:
   void ShowStatus(const std::string& AText) override {
     FWindow.statusBar()->showMessage(QString::fromStdString(AText));
   }
+  void SetHoverHandler(THoverHandler AHandler) override { FWindow.SetHoverHandler(std::move(AHandler)); }
+  bool GetCursorPoint(int& AX, int& AY) override {
+    QPoint point;
+    if (!FWindow.Editor().CursorPoint(point)) return false;
+    AX = point.x();
+    AY = point.y();
+    return true;
+  }
 
 private:
   THostWindow& FWindow;
@@ -121,6 +129,11 @@ THostWindow::THostWindow() : FEditor(new TEditorTabs(this)), FToolServices(new T
   connect(FEditor, &TEditorTabs::CurrentPathChanged, this, [this](const QString& APath) {
     statusBar()->showMessage(APath);
   });
+  connect(FEditor, &TEditorTabs::Hovered, this,
+          [this](const std::string& APath, const std::string& AText, size_t AOffset, QPoint AGlobal) {
+            // The handler is an add-in's: what it raises is shown, never lost in the event loop.
+            if (FHoverHandler) CallAddIn([&] { FHoverHandler(APath, AText, AOffset, AGlobal.x(), AGlobal.y()); });
+          });
   connect(FEditor, &QTabWidget::tabCloseRequested, this, [this](int AIndex) {
     if (ConfirmClose(AIndex)) FEditor->CloseTab(AIndex);
   });

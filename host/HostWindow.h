@@ -39,6 +39,9 @@ public:
   QImage Screenshot();
   // Whether message boxes may be shown (a person at a screen).
   static bool Interactive();
+  // Who hears that the mouse rests over the editor's text (an add-in's
+  // peek); empty for nobody.
+  void SetHoverHandler(TIToolServices::THoverHandler AHandler) { FHoverHandler = std::move(AHandler); }
 
 protected:
   void closeEvent(QCloseEvent* AEvent) override;
@@ -59,6 +62,7 @@ private:
   TEditorTabs* FEditor;
   TIToolServices* FToolServices;
   std::function<std::vector<TIExpert*>()> FExperts;
+  TIToolServices::THoverHandler FHoverHandler;
 };
 
 // The answers of each expert, read through the expert objects: name, author,

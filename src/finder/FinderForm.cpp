@@ -1,5 +1,7 @@
 #include "finder/FinderForm.h"
 
+#include "finder/PeekPopup.h"
+
 #include <QAbstractListModel>
 #include <QApplication>
 #include <QKeyEvent>
@@ -80,6 +82,7 @@ public:
     return FMode == fmUnits ? FUnits.Results()[row].File : FDeclarations.Results()[row].Declaration;
   }
   const TDeclarationTable* Table() const { return FTable.get(); }
+  const std::shared_ptr<const TDeclarationTable>& SharedTable() const { return FTable; }
 
   TRow Row(int ARow) const { return FMode == fmUnits ? UnitRow(ItemOf(ARow)) : DeclarationRow(ItemOf(ARow)); }
 
@@ -209,6 +212,7 @@ TFinderForm::TFinderForm(TLibraryIndex& AIndex, TOpenChoice AOpen, QWidget* APar
     : QDialog(AParent),
       EDSearch(new QLineEdit(this)),
       LVResults(new QListView(this)),
+      LBPeek(new QLabel(this)),
       LBStatus(new QLabel(this)),
       FIndex(AIndex),
       FOpen(std::move(AOpen)),
@@ -227,7 +231,14 @@ TFinderForm::TFinderForm(TLibraryIndex& AIndex, TOpenChoice AOpen, QWidget* APar
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(EDSearch);
   layout->addWidget(LVResults, 1);
+  layout->addWidget(LBPeek);
   layout->addWidget(LBStatus);
+  LBPeek->setObjectName(QStringLiteral("LBPeek"));
+  LBPeek->setTextFormat(Qt::RichText);
+  LBPeek->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+  LBPeek->setFrameShape(QFrame::StyledPanel);
+  LBPeek->hide();
+  connect(LBPeek, &QLabel::linkActivated, this, &TFinderForm::OpenSelected);
   resize(620, 420);
   ShowModeTexts();
 
@@ -237,6 +248,7 @@ TFinderForm::TFinderForm(TLibraryIndex& AIndex, TOpenChoice AOpen, QWidget* APar
   connect(LVResults, &QListView::doubleClicked, this, &TFinderForm::OpenSelected);
   connect(LVResults, &QListView::pressed, this, [this] { FUserChose = true; });
   connect(FPollTimer, &QTimer::timeout, this, &TFinderForm::PollTimerTimer);
+  connect(LVResults->selectionModel(), &QItemSelectionModel::currentChanged, this, &TFinderForm::ShowPeek);
   FPollTimer->start(50);
   PollTimerTimer();
 }
@@ -292,7 +304,16 @@ bool TFinderForm::eventFilter(QObject* AWatched, QEvent* AEvent) {
   // Up, Down and the page keys move through the results while the typing
   // stays in the search box.
   if (AWatched == EDSearch && AEvent->type() == QEvent::KeyPress) {
-    switch (static_cast<QKeyEvent*>(AEvent)->key()) {
+    const auto* key = static_cast<QKeyEvent*>(AEvent);
+    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+        key->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier)) {
+      if (const uint32_t d = SelectedDeclaration(); d != TDeclarationTable::None && FFindReferences) {
+        accept();
+        FFindReferences(SelectedTable(), d);
+      }
+      return true;
+    }
+    switch (key->key()) {
       case Qt::Key_Up:
       case Qt::Key_Down:
       case Qt::Key_PageUp:
@@ -326,6 +347,7 @@ void TFinderForm::PollTimerTimer() {
   if (IndexMoved()) Rank(true);
   if (!FIndex.Building()) FPollTimer->stop();
   ShowStatus();
+  ShowPeek();
 }
 
 bool TFinderForm::IndexMoved() const {
@@ -360,6 +382,7 @@ void TFinderForm::Rank(bool AKeepSelection) {
     if (FResults->ItemOf(i) == chosen) row = i;
   if (FResults->rowCount({}) > 0) LVResults->setCurrentIndex(FResults->index(row));
   ShowStatus();
+  ShowPeek();
 }
 
 void TFinderForm::ShowStatus() {
@@ -408,6 +431,28 @@ QString TFinderForm::DeclarationStatus(const QString& ARoot) const {
                  .arg(locale.toString(static_cast<qulonglong>(FDeclarationSearch.Results().size())));
   if (FIndex.Building()) status += QStringLiteral(" (still indexing...)");
   return status;
+}
+
+uint32_t TFinderForm::SelectedDeclaration() const {
+  const int row = SelectedRow();
+  if (FMode != fmDeclarations || row < 0 || !FResults->Table()) return TDeclarationTable::None;
+  return FResults->ItemOf(row);
+}
+
+std::shared_ptr<const TDeclarationTable> TFinderForm::SelectedTable() const {
+  return SelectedDeclaration() == TDeclarationTable::None ? nullptr : FResults->SharedTable();
+}
+
+void TFinderForm::ShowPeek() {
+  const uint32_t d = SelectedDeclaration();
+  LBPeek->setVisible(d != TDeclarationTable::None);
+  if (d == FPeeked) return;
+  FPeeked = d;
+  if (d == TDeclarationTable::None) return;
+  const TDeclarationTable& table = *FResults->Table();
+  const TDeclarationEntry& e = table.Entry(d);
+  LBPeek->setText(PeekHtml(PeekAt({table.FullPath(table.FileOf(d)), e.Line, e.Column, DeclarationKindName(e.Kind()),
+                                   table.QualifiedName(d), d})));
 }
 
 void TFinderForm::OpenSelected() {

@@ -16,6 +16,7 @@
 #include <QDialog>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 class QLabel;
@@ -53,8 +54,18 @@ public:
   QStringList Rows() const;
   int SelectedRow() const;
 
+  // Who searches the references of a declaration chosen with
+  // Shift+Ctrl+Enter (the declarations mode).
+  using TFindReferences = std::function<void(std::shared_ptr<const TDeclarationTable> ATable, uint32_t ADeclaration)>;
+  void SetFindReferences(TFindReferences AFind) { FFindReferences = std::move(AFind); }
+  // The chosen row's declaration, and the table it is one of; None (and
+  // null) in the units mode or with no row.
+  uint32_t SelectedDeclaration() const;
+  std::shared_ptr<const TDeclarationTable> SelectedTable() const;
+
   QLineEdit* EDSearch;
   QListView* LVResults;
+  QLabel* LBPeek;  // the chosen declaration's peek (the declarations mode)
   QLabel* LBStatus;
 
 protected:
@@ -69,6 +80,7 @@ private:
   // it is still among the results.
   void Rank(bool AKeepSelection);
   void ShowStatus();
+  void ShowPeek();
 
   // Whether what the index holds now differs from what was ranked.
   bool IndexMoved() const;
@@ -88,6 +100,8 @@ private:
   size_t FRankedFiles = 0;
   uint64_t FRankedDeclarations = 0;  // the declaration generation ranked
   bool FUserChose = false;  // the user moved through the results since typing
+  TFindReferences FFindReferences;
+  uint32_t FPeeked = UINT32_MAX;  // the declaration LBPeek shows
 };
 
 // A file name or folder, bytes as the file system has them, for display:

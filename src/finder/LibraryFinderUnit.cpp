@@ -7,6 +7,9 @@
 #include "platform/Streaming.h"
 #include "source_menu/ExpertModuleUnit.h"
 
+#include <QDockWidget>
+#include <QLabel>
+#include <QMainWindow>
 #include <QTimer>
 
 VANTRY_DESCRIPTION(LibraryFinderUnit);
@@ -21,6 +24,9 @@ const TClassInfo& TLibraryFinderModule::StaticClass() {
       Published::Method<&T::IMIOpenUnitAtCursorClick>("IMIOpenUnitAtCursorClick"),
       Published::Method<&T::IMIFindLibraryDeclarationClick>("IMIFindLibraryDeclarationClick"),
       Published::Method<&T::IMIFindDeclarationAtCursorClick>("IMIFindDeclarationAtCursorClick"),
+      Published::Method<&T::IMIFindReferencesClick>("IMIFindReferencesClick"),
+      Published::Method<&T::IMIPeekDeclarationClick>("IMIPeekDeclarationClick"),
+      Published::Method<&T::IMIUnitOutlineClick>("IMIUnitOutlineClick"),
   };
   static constexpr TFieldInfo Fields[] = {
       Published::Field<&T::IMIFinderSeparator>("IMIFinderSeparator"),
@@ -28,6 +34,9 @@ const TClassInfo& TLibraryFinderModule::StaticClass() {
       Published::Field<&T::IMIOpenUnitAtCursor>("IMIOpenUnitAtCursor"),
       Published::Field<&T::IMIFindLibraryDeclaration>("IMIFindLibraryDeclaration"),
       Published::Field<&T::IMIFindDeclarationAtCursor>("IMIFindDeclarationAtCursor"),
+      Published::Field<&T::IMIFindReferences>("IMIFindReferences"),
+      Published::Field<&T::IMIPeekDeclaration>("IMIPeekDeclaration"),
+      Published::Field<&T::IMIUnitOutline>("IMIUnitOutline"),
   };
   static constexpr TClassInfo Info = ClassInfoOf<T, TEtkModule>("TLibraryFinderModule")
                                          .WithMethods(Methods)
@@ -39,6 +48,18 @@ const TClassInfo& TLibraryFinderModule::StaticClass() {
 TLibraryFinderModule::TLibraryFinderModule(TComponent* AOwner)
     : TEtkModule(AOwner), FIndex(std::make_unique<TLibraryIndex>()), FWaitTimer(new QTimer) {
   QObject::connect(FWaitTimer, &QTimer::timeout, [this] { WaitTimerTimer(); });
+  FReferencesTimer = new QTimer;
+  QObject::connect(FReferencesTimer, &QTimer::timeout, [this] {
+    FIndex->Poll();
+    if (!FIndex->Declarations() && FIndex->Building()) return;
+    FReferencesTimer->stop();
+    FindReferences(std::move(FReferencesPending));
+  });
+  // The peek of a name the mouse rests on.
+  if (ToolServices)
+    ToolServices->SetHoverHandler([this](const std::string& APath, const std::string& AText, size_t AOffset, int AX, int AY) {
+      ShowPeek(APath, AText, AOffset, AX, AY + 16);
+    });
 }
 
 TLibraryFinderModule::~TLibraryFinderModule() { LibraryFinderModuleDestroy(this); }
@@ -46,7 +67,13 @@ TLibraryFinderModule::~TLibraryFinderModule() { LibraryFinderModuleDestroy(this)
 // Shut-down order: the finder first (it reads the index), then the timer,
 // then the walk, whose thread must be gone before the library can unload.
 void TLibraryFinderModule::LibraryFinderModuleDestroy(TObject*) {
+  if (ToolServices) ToolServices->SetHoverHandler({});
   delete FFinder.data();
+  delete FReferences.data();  // stops its search
+  delete FOutline.data();
+  delete FPeek.data();
+  delete FReferencesTimer;
+  FReferencesTimer = nullptr;
   delete FWaitTimer;
   FWaitTimer = nullptr;
   FPending = {};
@@ -121,6 +148,113 @@ void TLibraryFinderModule::IMIFindDeclarationAtCursorClick(TObject*) {
   }
 }
 
+void TLibraryFinderModule::IMIFindReferencesClick(TObject*) {
+  try {
+    // The declaration finder's chosen row when it has the focus, else the
+    // name at the editor's cursor.
+    TReferenceQuestion question;
+    if (FFinder && FFinder->isActiveWindow() && FFinder->SelectedDeclaration() != TDeclarationTable::None) {
+      question.Declaration = FFinder->SelectedDeclaration();
+      question.Table = FFinder->SelectedTable();
+    } else {
+      size_t cursor = 0;
+      if (!ToolServices || !ToolServices->GetEditorText(question.Text, cursor) ||
+          NameAt(question.Text, cursor).Name.empty()) {
+        Application().ShowMessage("There is no identifier at the cursor.");
+        return;
+      }
+      question.Path = ToolServices->GetCurrentFile();
+      question.Offset = static_cast<uint32_t>(std::min<size_t>(cursor, UINT32_MAX));
+    }
+    RefreshIndex(true);
+    FindReferences(std::move(question));
+  } catch (...) {
+    Application().HandleException(this);
+  }
+}
+
+void TLibraryFinderModule::FindReferences(TReferenceQuestion AQuestion) {
+  FIndex->Poll();
+  // A declaration is the table's that the finder showed.
+  const auto table = AQuestion.Table ? AQuestion.Table : FIndex->Declarations();
+  if (!FReferences) {
+    FReferences = new TReferencesPanel(
+        [this](const std::string& APath, int ALine, int AColumn) { OpenFile(APath, ALine, AColumn); }, ApplicationWindow());
+    Dock(FReferences, Qt::BottomDockWidgetArea);
+  }
+  if (!table) {  // the index is being built: search once it is there
+    FReferences->show();
+    FReferences->LBStatus->setText(QStringLiteral("Indexing the library..."));
+    FReferencesPending = std::move(AQuestion);
+    FReferencesTimer->start(50);
+    return;
+  }
+  FReferences->Search(table, FIndex->Target(), std::move(AQuestion));
+}
+
+void TLibraryFinderModule::IMIPeekDeclarationClick(TObject*) {
+  try {
+    std::string text;
+    size_t cursor = 0;
+    int x = 0, y = 0;
+    if (!ToolServices || !ToolServices->GetEditorText(text, cursor)) return;
+    if (!ToolServices->GetCursorPoint(x, y)) return;
+    if (!ShowPeek(ToolServices->GetCurrentFile(), text, cursor, x, y))
+      ToolServices->ShowStatus(FIndex->Declarations() ? "No declaration is known for the name at the cursor."
+                                                       : "The library is being indexed; try again in a moment.");
+  } catch (...) {
+    Application().HandleException(this);
+  }
+}
+
+bool TLibraryFinderModule::ShowPeek(const std::string& APath, const std::string& AText, size_t AOffset, int AX, int AY) {
+  FIndex->Poll();
+  const auto table = FIndex->Declarations();
+  if (!table) {
+    RefreshIndex(true);  // the next peek can answer
+    return false;
+  }
+  if (NameAt(AText, AOffset).Name.empty()) return false;
+  const TResolution resolution =
+      ResolverFor(table).Resolve(APath, AText, static_cast<uint32_t>(std::min<size_t>(AOffset, UINT32_MAX)));
+  if (!resolution.Scoped || resolution.Answers.empty()) return false;
+  const TAnswer& answer = resolution.Answers.front();
+  // The editor's own text, unsaved edits and all, when the name is declared in it.
+  const TPeek peek = answer.Path == APath ? PeekAt(answer, AText) : PeekAt(answer);
+  if (peek.Empty()) return false;
+  if (!FPeek)
+    FPeek = new TPeekPopup([this](const std::string& APath, int ALine, int AColumn) { OpenFile(APath, ALine, AColumn); },
+                           ApplicationWindow());
+  FPeek->ShowPeek(peek, QPoint(AX, AY));
+  return true;
+}
+
+void TLibraryFinderModule::IMIUnitOutlineClick(TObject*) {
+  try {
+    if (!FOutline) {
+      FOutline = new TOutlinePanel(ToolServices, ApplicationWindow());
+      Dock(FOutline, Qt::RightDockWidgetArea);
+      FOutline->show();
+      return;
+    }
+    FOutline->setVisible(!FOutline->isVisible());
+  } catch (...) {
+    Application().HandleException(this);
+  }
+}
+
+void TLibraryFinderModule::Dock(QDockWidget* APanel, Qt::DockWidgetArea AArea) {
+  if (auto* window = qobject_cast<QMainWindow*>(ApplicationWindow())) window->addDockWidget(AArea, APanel);
+}
+
+TResolver& TLibraryFinderModule::ResolverFor(const std::shared_ptr<const TDeclarationTable>& ATable) {
+  if (!FResolver || FResolverGeneration != FIndex->DeclarationGeneration()) {
+    FResolver = std::make_unique<TResolver>(ATable, FIndex->Target());
+    FResolverGeneration = FIndex->DeclarationGeneration();
+  }
+  return *FResolver;
+}
+
 void TLibraryFinderModule::RefreshIndex(bool ADeclarations) {
   bool automatic = true;
   std::string path;
@@ -138,6 +272,12 @@ TFinderForm* TLibraryFinderModule::ShowFinder(TFinderMode AMode) {
     FFinder = new TFinderForm(
         *FIndex, [this](const std::string& APath, int ALine, int AColumn) { OpenFile(APath, ALine, AColumn); },
         ApplicationWindow());
+  FFinder->SetFindReferences([this](std::shared_ptr<const TDeclarationTable> ATable, uint32_t ADeclaration) {
+    TReferenceQuestion question;
+    question.Table = std::move(ATable);
+    question.Declaration = ADeclaration;
+    FindReferences(std::move(question));
+  });
   FFinder->SetMode(AMode);
   FFinder->open();  // modal to the IDE's window, without a loop of its own
   FFinder->raise();
@@ -209,12 +349,8 @@ bool TLibraryFinderModule::ResolveName(const TLookup& ALookup, bool AFinal) {
 }
 
 bool TLibraryFinderModule::ResolveInScope(const TLookup& ALookup, const std::shared_ptr<const TDeclarationTable>& ATable) {
-  if (!FResolver || FResolverGeneration != FIndex->DeclarationGeneration()) {
-    FResolver = std::make_unique<TResolver>(ATable, FIndex->Target());
-    FResolverGeneration = FIndex->DeclarationGeneration();
-  }
   const TResolution resolution =
-      FResolver->Resolve(ALookup.Path, ALookup.Text, static_cast<uint32_t>(std::min<size_t>(ALookup.Cursor, UINT32_MAX)));
+      ResolverFor(ATable).Resolve(ALookup.Path, ALookup.Text, static_cast<uint32_t>(std::min<size_t>(ALookup.Cursor, UINT32_MAX)));
   if (!resolution.Scoped || resolution.Answers.empty()) {
     if (ToolServices && !resolution.Note.empty()) ToolServices->ShowStatus(resolution.Note);
     return false;

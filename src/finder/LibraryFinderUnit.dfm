@@ -48,4 +48,31 @@ object LibraryFinderModule: TLibraryFinderModule
     ShortCut = $C00D
     OnClick = IMIFindDeclarationAtCursorClick
   end
+  object IMIFindReferences: TecInterfaceMenuItem
+    AutomaticActivation = True
+    InsertPosition = eciaChildLast
+    TargetName = 'SearchMenu'
+    Caption = 'Find References'
+    MenuItemName = 'VantryFindReferencesMenuItem'
+    ShortCut = $600D
+    OnClick = IMIFindReferencesClick
+  end
+  object IMIPeekDeclaration: TecInterfaceMenuItem
+    AutomaticActivation = True
+    InsertPosition = eciaChildLast
+    TargetName = 'SearchMenu'
+    Caption = 'Peek Declaration'
+    MenuItemName = 'VantryPeekDeclarationMenuItem'
+    ShortCut = $6020
+    OnClick = IMIPeekDeclarationClick
+  end
+  object IMIUnitOutline: TecInterfaceMenuItem
+    AutomaticActivation = True
+    InsertPosition = eciaChildLast
+    TargetName = 'ViewMenu'
+    Caption = 'Unit Outline'
+    MenuItemName = 'VantryUnitOutlineMenuItem'
+    ShortCut = $604F
+    OnClick = IMIUnitOutlineClick
+  end
 end

@@ -10,6 +10,9 @@
 
 #include "expert/Etk.h"
 #include "finder/FinderForm.h"
+#include "finder/OutlinePanel.h"
+#include "finder/PeekPopup.h"
+#include "finder/ReferencesPanel.h"
 #include "finder/LibraryIndex.h"
 #include "menus/ecMenus.h"
 #include "navigation/Resolver.h"
@@ -19,6 +22,7 @@
 #include <memory>
 #include <string>
 
+class QDockWidget;
 class QTimer;
 
 namespace Vantry {
@@ -35,6 +39,9 @@ public:
   TecInterfaceMenuItem* IMIOpenUnitAtCursor = nullptr;  // "Open Library Unit at Cursor"
   TecInterfaceMenuItem* IMIFindLibraryDeclaration = nullptr;   // "Find Library Declaration..."
   TecInterfaceMenuItem* IMIFindDeclarationAtCursor = nullptr;  // "Find Declaration at Cursor"
+  TecInterfaceMenuItem* IMIFindReferences = nullptr;   // "Find References"
+  TecInterfaceMenuItem* IMIPeekDeclaration = nullptr;  // "Peek Declaration"
+  TecInterfaceMenuItem* IMIUnitOutline = nullptr;      // View > "Unit Outline"
 
   // OnDestroy: closes the finder and stops the index's walk.
   void LibraryFinderModuleDestroy(TObject* Sender);
@@ -48,6 +55,15 @@ public:
   // be worked out, to the declaration of that name (with its owner when
   // the text reads Owner.Name), through the finder when there are several.
   void IMIFindDeclarationAtCursorClick(TObject* Sender);
+  // Lists in the references panel every place in the library that refers
+  // to what the name under the editor's cursor means (or to the
+  // declaration chosen in the declaration finder, with Shift+Ctrl+Enter).
+  void IMIFindReferencesClick(TObject* Sender);
+  // Shows the peek of the name under the editor's cursor, as a mouse that
+  // rests on a name does.
+  void IMIPeekDeclarationClick(TObject* Sender);
+  // Shows or hides the outline of the unit being edited.
+  void IMIUnitOutlineClick(TObject* Sender);
 
   // Shows the finder (raising it when it is open) with what it held when it
   // was last closed, all of it selected, or with AQuery typed in. The
@@ -66,6 +82,16 @@ public:
 
   // For tools and tests.
   TFinderForm* Finder() const { return FFinder; }
+  TReferencesPanel* References() const { return FReferences; }
+  TOutlinePanel* Outline() const { return FOutline; }
+  TPeekPopup* Peek() const { return FPeek; }
+  // Searches the references of a declaration of the index's table, or of
+  // the name at AOffset of AText (APath's).
+  void FindReferences(TReferenceQuestion AQuestion);
+  // Shows the peek of the name at AOffset of AText at AX, AY on the
+  // screen; false when the name resolves to nothing (or the index is not
+  // there yet).
+  bool ShowPeek(const std::string& APath, const std::string& AText, size_t AOffset, int AX, int AY);
   TLibraryIndex& Index() { return *FIndex; }
   bool Waiting() const { return !FPending.Empty(); }
 
@@ -103,7 +129,17 @@ private:
   std::unique_ptr<TLibraryIndex> FIndex;
   std::unique_ptr<TResolver> FResolver;  // for the index's declarations of FResolverGeneration
   uint64_t FResolverGeneration = 0;
+  // The resolver of the table in hand (a new one for a new table).
+  TResolver& ResolverFor(const std::shared_ptr<const TDeclarationTable>& ATable);
+  // Docks APanel in the host's main window at AArea, when there is one.
+  void Dock(QDockWidget* APanel, Qt::DockWidgetArea AArea);
+
   QPointer<TFinderForm> FFinder;
+  QPointer<TReferencesPanel> FReferences;
+  QPointer<TOutlinePanel> FOutline;
+  QPointer<TPeekPopup> FPeek;
+  QTimer* FReferencesTimer = nullptr;  // while a references search waits for the index
+  TReferenceQuestion FReferencesPending;
   QTimer* FWaitTimer = nullptr;  // while a lookup waits for the walk
   TLookup FPending;              // the name it waits to look up
 };

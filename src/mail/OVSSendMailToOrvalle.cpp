@@ -1,15 +1,19 @@
 #include "mail/OVSSendMailToOrvalle.h"
 
 #include "forms/Dialogs.h"
+#include "forms/QtApplication.h"
 #include "platform/Application.h"
 #include "platform/SysUtils.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QFontInfo>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QScreen>
+#include <QTextDocument>
 #include <QTimer>
 
 namespace Vantry {
@@ -131,11 +135,19 @@ void TSendMailToOrvalleForm::resizeEvent(QResizeEvent* AEvent) {
 // after it closes, and with it the control and whatever it still sends.
 void TSendMailToOrvalleForm::closeEvent(QCloseEvent* AEvent) {
   if (SMTP1->Busy()) {
-    if (!Application().AskYesNo("A message is still being sent. Stop sending and close?")) {
+    FAskingToStop = true;
+    FStopQuestionWithdrawn = false;
+    QPointer<TSendMailToOrvalleForm> self(this);
+    const bool stop = Application().AskYesNo(StopQuestion);
+    if (!self) return;
+    FAskingToStop = false;
+    // The send ended while the question stood (and was withdrawn then):
+    // nothing is left to stop, and the form closes as asked.
+    if (!stop && !FStopQuestionWithdrawn) {
       AEvent->ignore();
       return;
     }
-    StopSending();
+    if (SMTP1->Busy()) StopSending();
   }
   FormClose();
   AEvent->accept();
@@ -170,15 +182,23 @@ void TSendMailToOrvalleForm::FormClose() {
 }
 
 // Gives up what the control still sends (a second Disconnect gives up at
-// once) and says in the status bar which messages did not go out.
+// once) and tells what became of each message in a box, since the status
+// line goes with the form. The first message in flight may have reached the
+// server whole, its end of data sent and only the reply missing: a server
+// usually delivers that, so it is not said to be unsent.
 void TSendMailToOrvalleForm::StopSending() {
-  if (!FInFlight.isEmpty()) {
-    const QString what = FInFlight.join(QStringLiteral(" and "));
-    SMTPStatus->showMessage(QStringLiteral("Sending stopped: %1 %2 not sent").arg(what, FInFlight.size() == 1 ? "was" : "were"));
-    SMTPStatus->repaint();
-  }
   FClosed = true;  // what the stopped send reports is no news now
   for (int i = 0; i < 2 && SMTP1->State() != stDisconnected; ++i) SMTP1->Disconnect();
+  if (FInFlight.isEmpty()) return;
+  // The sockets are shut by now: what has not gone out will not.
+  const bool endSent = SMTP1->DataEndSent();
+  QStringList outcomes;
+  for (qsizetype i = 0; i < FInFlight.size(); ++i)
+    outcomes << (i == 0 && endSent ? QStringLiteral("%1 may have been sent: the server did not confirm it").arg(FInFlight[i])
+                                   : QStringLiteral("%1 was not sent").arg(FInFlight[i]));
+  const QString text = QStringLiteral("Sending stopped: ") + outcomes.join(QStringLiteral("; "));
+  SMTPStatus->showMessage(text);
+  Application().ShowMessage(S(text));
 }
 
 void TSendMailToOrvalleForm::ClearBtnClick() {
@@ -198,7 +218,7 @@ void TSendMailToOrvalleForm::cbSendFileClick() {
   if (cbSendFile->isChecked()) {
     if (OpenDialog->Execute()) {
       // A '&' in the path is shown as itself, not taken as an accelerator.
-      QString path = QFile::decodeName(QByteArray::fromStdString(OpenDialog->FileName));
+      QString path = PathToText(OpenDialog->FileName);
       cbSendFile->setText(cbSendFile->text() + QStringLiteral(": ") + path.replace(QLatin1Char('&'), QStringLiteral("&&")));
     } else {
       // Clearing the box counts as a click of its own, as it would from the keyboard.
@@ -265,50 +285,83 @@ void TSendMailToOrvalleForm::SendBtnClick() {
   if (FWaitLoop) return;  // a send is already waiting (its button is disabled)
   AddressesVerified = false;
   TransferAborted = false;
-  QString addresses = eTo->text();
-  if (!eCC->text().isEmpty()) addresses += QStringLiteral(", ") + eCC->text();
+  SMTPStatus->clearMessage();  // the last send's outcome is not this one's
+  // The editor's text as typed: no-break spaces and other characters stay
+  // themselves (the plain-text export would turn them into spaces); its
+  // paragraph ends become line ends, which the control sends as CR LF.
+  QString text = reMessageText->document()->toRawText();
+  text.replace(QChar::ParagraphSeparator, QLatin1Char('\n')).replace(QChar::LineSeparator, QLatin1Char('\n'));
+  FOutgoing = {eTo->text(),      eCC->text(), eHomeAddr->text(),        eSubject->text(),
+               EDRealName->text(), text,       cbSendFile->isChecked(), OpenDialog->FileName};
+  QString addresses = FOutgoing.To;
+  if (!FOutgoing.CC.isEmpty()) addresses += QStringLiteral(", ") + FOutgoing.CC;
   QPointer<TSendMailToOrvalleForm> self(this);
+  // No clicks that would start a second send, or clear what is being sent,
+  // until both messages are over; closing the form is still possible and
+  // ends the wait.
+  LockSendControls(true);
   SMTP1->Verify(addresses);
   // The control's events, SMTP1Verify among them, run inside this wait.
   WaitWhileBusy();
-  if (!self || FClosed) return;
-  if (!AddressesVerified) {
-    ErrorDialog("Incorrect address format");
-    return;
-  }
+  if (!self) return;
+  if (FClosed) return LockSendControls(false);
+  // A list the control refused has been named in its error box already.
+  if (!AddressesVerified && !TransferAborted) ErrorDialog("Incorrect address format");
   // The file goes out as a second message only behind a text message that
   // arrived: on its own it would reach the vendor without a word.
-  if (!cbSendFile->isChecked()) return;
-  if (!TransferAborted) return SendMailFile(OpenDialog->FileName);
-  SMTPStatus->showMessage(QStringLiteral("Transfer aborted: the attached file was not sent either"));
+  if (AddressesVerified && FOutgoing.AttachFile) {
+    if (TransferAborted) {
+      SMTPStatus->showMessage(QStringLiteral("Transfer aborted: the attached file was not sent either"));
+    } else {
+      SendMailFile();
+      WaitWhileBusy();
+      if (!self) return;
+    }
+  }
+  LockSendControls(false);
+}
+
+void TSendMailToOrvalleForm::LockSendControls(bool ALocked) {
+  for (QWidget* w : {static_cast<QWidget*>(SendBtn), static_cast<QWidget*>(ClearBtn), static_cast<QWidget*>(cbSendFile)})
+    w->setEnabled(!ALocked);
+  if (ALocked)
+    SMTPConnectBtn->setEnabled(false);
+  else
+    eSMTPServerChange();
 }
 
 void TSendMailToOrvalleForm::WaitWhileBusy() {
   if (!SMTP1->Busy()) return;
-  // No clicks that would start a second operation, or clear what is being
-  // sent, while the first waits; closing the form is still possible and ends
-  // the wait.
-  QWidget* const locked[] = {SendBtn, ClearBtn, cbSendFile, SMTPConnectBtn};
-  for (QWidget* w : locked) w->setEnabled(false);
   QPointer<TSendMailToOrvalleForm> self(this);
   QEventLoop loop;
   FWaitLoop = &loop;
   loop.exec();
   if (!self) return;
   FWaitLoop = nullptr;
-  SendBtn->setEnabled(true);
-  ClearBtn->setEnabled(true);
-  cbSendFile->setEnabled(true);
-  eSMTPServerChange();
 }
 
 void TSendMailToOrvalleForm::ControlEventDone() {
-  if (!FWaitLoop) return;
+  if (!FWaitLoop && !FAskingToStop) return;
   // The control clears Busy right after the event that ends its operation;
   // look once the event has returned to the loop.
   QTimer::singleShot(0, this, [this] {
-    if (FWaitLoop && !SMTP1->Busy()) FWaitLoop->quit();
+    if (SMTP1->Busy()) return;
+    if (FWaitLoop) FWaitLoop->quit();
+    if (FAskingToStop) WithdrawStopQuestion();
   });
+}
+
+// Whether to stop sending is no question once the send is over (it ended
+// while the question stood, an error box perhaps shown over it): the
+// question's box goes, and the close it came from goes ahead.
+void TSendMailToOrvalleForm::WithdrawStopQuestion() {
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    if (!box || !box->isVisible() || box->text() != QString::fromUtf8(StopQuestion)) continue;
+    FStopQuestionWithdrawn = true;
+    box->reject();
+  }
 }
 
 void TSendMailToOrvalleForm::SMTP1Verify(TObject*) {
@@ -319,10 +372,10 @@ void TSendMailToOrvalleForm::SMTP1Verify(TObject*) {
 void TSendMailToOrvalleForm::SetMailHeaders() {
   TDocHeaders* headers = SMTP1->DocInput()->Headers();
   headers->Clear();
-  headers->Add(QStringLiteral("To"), eTo->text());
-  headers->Add(QStringLiteral("From"), eHomeAddr->text());
-  headers->Add(QStringLiteral("CC"), eCC->text());
-  headers->Add(QStringLiteral("Subject"), QStringLiteral("Orvalle AUTOMSG: ") + eSubject->text());
+  headers->Add(QStringLiteral("To"), FOutgoing.To);
+  headers->Add(QStringLiteral("From"), FOutgoing.From);
+  headers->Add(QStringLiteral("CC"), FOutgoing.CC);
+  headers->Add(QStringLiteral("Subject"), QStringLiteral("Orvalle AUTOMSG: ") + FOutgoing.Subject);
   headers->Add(QStringLiteral("Content-Type"), QStringLiteral("TEXT/PLAIN; charset=US-ASCII"));
   headers->Add(QStringLiteral("X-Mailer"), QStringLiteral("Orvalle X-Mailer version 1.0"));
 }
@@ -331,23 +384,24 @@ void TSendMailToOrvalleForm::SendMailText() {
   SetMailHeaders();
   TStringList lines;
   lines.Add("%%% BEGIN OF AUTOMATIC MESSAGE ");
-  lines.Add("%%% SENT FROM: " + S(EDRealName->text()));
+  lines.Add("%%% SENT FROM: " + S(FOutgoing.RealName));
   for (const std::string& line : *FAutomaticMessage) lines.Add(line);
   lines.Add("%%% END OF AUTOMATIC MESSAGE");
   lines.Add("   ");
   lines.Add("   ");
   std::string body;
   for (const std::string& line : lines) body += line + "\r\n";
-  // The editor's plain text, as typed; the control sends its line ends as CR LF.
-  const QString text = Q(body) + reMessageText->toPlainText();
-  FInFlight << QStringLiteral("the message \"%1\"").arg(eSubject->text());
+  const QString text = Q(body) + FOutgoing.Text;
+  FInFlight << QStringLiteral("the message \"%1\"").arg(FOutgoing.Subject);
   SMTP1->SendDocument(std::nullopt, SMTP1->DocInput()->Headers(), text, QString(), QString());
 }
 
-void TSendMailToOrvalleForm::SendMailFile(const std::string& AFileName) {
+// The path's bytes travel as text with each byte that is not UTF-8 escaped
+// (PathToText), which the control takes back byte for byte.
+void TSendMailToOrvalleForm::SendMailFile() {
   SetMailHeaders();
   TDocInput* doc = SMTP1->DocInput();
-  doc->SetFileName(QFile::decodeName(QByteArray::fromStdString(AFileName)));
+  doc->SetFileName(PathToText(FOutgoing.FileName));
   FInFlight << QStringLiteral("the file %1").arg(doc->FileName());
   SMTP1->SendDocument(std::nullopt, doc->Headers(), std::nullopt, doc->FileName(), QString());
 }
@@ -376,7 +430,7 @@ std::optional<QString> TSendMailToOrvalleForm::DocInputStatusText(int16_t AState
 void TSendMailToOrvalleForm::SMTP1DocInput(TObject*, TDocInput* DocInput) {
   if (DocInput->State() == disEnd && !FInFlight.isEmpty()) FInFlight.removeFirst();
   if (auto text = DocInputStatusText(DocInput->State(), DocInput->BytesTransferred(), DocInput->BytesTotal(),
-                                     TransferAborted, eTo->text()))
+                                     TransferAborted, FOutgoing.To))
     SMTPStatus->showMessage(*text);
   // At once: the send handler is waiting, and progress must show meanwhile.
   SMTPStatus->repaint();
@@ -384,9 +438,17 @@ void TSendMailToOrvalleForm::SMTP1DocInput(TObject*, TDocInput* DocInput) {
 
 std::string TSendMailToOrvalleForm::ErrorText(int16_t ANumber, const WideString& ADescription,
                                               const std::vector<WideString>& AItems) {
+  WideString description = ADescription;
+  std::vector<WideString> details = AItems;
+  if (details.size() > 1 && description == QStringList(details.begin(), details.end()).join(QLatin1Char(' '))) {
+    description = details.front();
+    details.erase(details.begin());
+  }
   std::string items;
-  for (const WideString& item : AItems) items += Format("\r(%s)", {S(item)});
-  return Format("%d - %s%s", {int(ANumber), S(ADescription), Trim(items)});
+  const size_t shown = std::min(details.size(), size_t(MaxErrorLines - 1));
+  for (size_t i = 0; i < shown; ++i) items += Format("\r(%s)", {S(details[i])});
+  if (details.size() > shown) items += Format("\r\u2026 (%d more lines)", {int(details.size() - shown)});
+  return Format("%d - %s%s", {int(ANumber), S(description), Trim(items)});
 }
 
 void TSendMailToOrvalleForm::SMTP1Error(TObject*, int16_t Number, WideString& Description, int32_t, const WideString&,

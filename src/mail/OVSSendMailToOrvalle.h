@@ -77,7 +77,11 @@ public:
   static std::optional<QString> DocInputStatusText(int16_t AState, int32_t ABytesTransferred, int32_t ABytesTotal,
                                                    bool ATransferAborted, const QString& AMailTo);
   // The error box's text: the number, the description, then each detail in
-  // parentheses, the details separated by carriage returns.
+  // parentheses, the details separated by carriage returns. A description
+  // that only joins the details (a server's reply, line by line) gives way
+  // to its first line, so that no line shows twice; at most MaxErrorLines
+  // lines are shown, then how many more there are.
+  static constexpr int MaxErrorLines = 20;
   static std::string ErrorText(int16_t ANumber, const WideString& ADescription, const std::vector<WideString>& AItems);
 
   // Whether a send is waiting for the control (the send controls are
@@ -94,12 +98,21 @@ protected:
   void showEvent(QShowEvent* AEvent) override;
 
 private:
+  // What a send sends, taken from the fields once when Send is pressed: both
+  // messages of one send carry the same values, whatever is typed meanwhile.
+  struct TOutgoing {
+    QString To, CC, From, Subject, RealName, Text;
+    bool AttachFile = false;
+    std::string FileName;  // the attachment's path, bytes as given
+  };
   void SetMailHeaders();
   void SendMailText();
-  void SendMailFile(const std::string& AFileName);
+  void SendMailFile();
   void WaitWhileBusy();
+  void LockSendControls(bool ALocked);
   void StopSending();
   void ControlEventDone();
+  void WithdrawStopQuestion();
   void ErrorDialog(const std::string& AText);
 
   std::unique_ptr<TStringList> FAutomaticMessage;
@@ -108,11 +121,17 @@ private:
   bool FCentred = false;
   // Set by closing, cleared by showing: a send in progress stops at once.
   bool FClosed = false;
+  // Closing asks whether to stop a send; the question is withdrawn when the
+  // send ends first.
+  static constexpr const char* StopQuestion = "A message is still being sent. Stop sending and close?";
+  bool FAskingToStop = false;
+  bool FStopQuestionWithdrawn = false;
   // The event loop of a send waiting for the control, null when none waits.
   QEventLoop* FWaitLoop = nullptr;
   // What the control has been handed and not yet ended, oldest first, as
   // the status names it: "the message "Subject"", "the file /path".
   QStringList FInFlight;
+  TOutgoing FOutgoing;
 };
 
 }  // namespace Vantry

@@ -6,6 +6,8 @@
 
 #include <QThread>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 
 // How the control works
@@ -37,6 +39,19 @@ using namespace Isp3;
 namespace {
 
 std::string Utf8(const QString& S) { return S.toStdString(); }
+
+// Keeps the shared object that holds this code loaded until the process
+// ends. A session thread left to end on its own runs this code when it
+// wakes; if the control lives in an add-in the IDE unloads at exit, the
+// thread would wake into unmapped memory. Within an executable it changes
+// nothing.
+void PinThisLibrary() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&PinThisLibrary), &info) == 0 || !info.dli_fname) return;
+  // RTLD_NOLOAD: the object is loaded already; RTLD_NODELETE: no dlclose
+  // unloads it from now on.
+  (void)dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
 
 }  // namespace
 
@@ -81,6 +96,7 @@ public:
 
   int16_t State() const { return FState; }
   bool Busy() const { return FOperations > 0; }
+  bool DataEndSent() const { return FSockets->DataEndSent(); }
 
   void Connect();
   void Disconnect();
@@ -147,7 +163,8 @@ void TSMTPEngine::ToSession(std::function<void(TSMTPSession&)> A) {
 // session cannot be stuck inside libcurl waiting for a server; the wait is
 // still bounded, since a read of the body file on a hung network file
 // system cannot be woken: such a thread is left to end on its own and frees
-// itself then, and what it reports reaches nobody.
+// itself then, and what it reports reaches nobody. Its code must outlive it:
+// the library that holds it stays loaded from then on.
 TSMTPEngine::~TSMTPEngine() {
   FAlive.reset();
   FRelay->Detach();
@@ -156,6 +173,7 @@ TSMTPEngine::~TSMTPEngine() {
   FThread->quit();
   constexpr int StopLimit = 1000;  // milliseconds
   if (FThread->wait(StopLimit)) return;
+  PinThisLibrary();
   QThread* stuck = FThread.release();
   QObject::connect(stuck, &QThread::finished, stuck, &QObject::deleteLater);
   if (stuck->isFinished()) delete stuck;
@@ -370,6 +388,7 @@ TSMTP::~TSMTP() = default;
 
 int16_t TSMTP::State() const { return FEngine->State(); }
 bool TSMTP::Busy() const { return FEngine->Busy(); }
+bool TSMTP::DataEndSent() const { return FEngine->DataEndSent(); }
 
 void TSMTP::Connect(const std::optional<WideString>& ARemoteHost, const std::optional<int>& ARemotePort) {
   if (ARemoteHost) FRemoteHost = *ARemoteHost;

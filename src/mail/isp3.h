@@ -19,7 +19,9 @@
 //     Rejected: OnError (one Errors item per bad entry), then Busy false.
 //     The check is local: each entry must be local@domain, alone or after a
 //     name in angle brackets, without spaces, line breaks or unbalanced
-//     quotes and brackets. The server judges the recipients when the message
+//     quotes and brackets; a comment in parentheses may follow it, and
+//     names an address that has no name ("a@example.org (Ann)" goes out
+//     as "Ann <a@example.org>"). The server judges the recipients when the message
 //     goes out (most servers answer VRFY with nothing useful): a refused one
 //     is an OnError with the server's code, and nothing is sent.
 //   Inside OnVerify (or any time in state 4):
@@ -45,8 +47,10 @@
 //
 // Time-outs: ConnectTimeout (30 s) bounds resolving the name, connecting,
 // the greeting, EHLO and STARTTLS; ResponseTimeout (60 s) bounds each reply
-// (a reply counts once it is whole) and each stall of the data, from the last
-// byte sent. On expiry: OnError 20003 or 20004 naming the time, state 5 on
+// (a reply counts once it is whole) and each stall of the data: a time in
+// which the server takes no byte, however slowly it reads. The answer to
+// QUIT has 5 s at most. Progress (BytesTransferred) counts what the server
+// has taken, not what waits in the system's send buffer. On expiry: OnError 20003 or 20004 naming the time, state 5 on
 // the document of a message in flight (nothing is reported sent), then
 // states 5 and 6; a new Connect may follow at once. A server that accepted a
 // message and does not answer QUIT ends the session without an error.
@@ -229,6 +233,11 @@ public:
   int16_t State() const;
   // True while a Verify or a SendDocument is in flight or queued.
   bool Busy() const;
+  // Whether the end of the data of the message in flight (or of the last
+  // one) has been handed to the network. After a Disconnect that gave up, a
+  // message whose end was handed over may still have reached the server
+  // whole, its reply lost: it may have been sent; otherwise it was not.
+  bool DataEndSent() const;
   TDocInput* DocInput() { return &FDocInput; }
   TSMTPErrors* Errors() { return &FErrors; }
 
@@ -263,7 +272,9 @@ public:
   // Sends one message over the open session. ADocumentURL and AOutputFile are
   // not used (leave them out or empty). AHeaders: the header lines, null for
   // DocInput()->Headers(). The body: AInputData when given, otherwise the
-  // content of the file AInputFile names. The envelope's sender is the
+  // content of the file AInputFile names; a byte of the path that is not
+  // UTF-8 is written as a lone surrogate U+DC80..U+DCFF (U+DC00 plus the
+  // byte, as the forms' PathToText does), so that any path can be named. The envelope's sender is the
   // address in "From", its recipients every address in "To" and "CC".
   void SendDocument(const std::optional<WideString>& ADocumentURL = std::nullopt, const TDocHeaders* AHeaders = nullptr,
                     const std::optional<WideString>& AInputData = std::nullopt,

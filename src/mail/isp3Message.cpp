@@ -87,10 +87,9 @@ std::string CheckAddrSpec(std::string_view A) {
   return {};
 }
 
-// Parses one entry: an addr-spec alone or a display name with the address
-// in angle brackets. Returns the reason it is bad, or empty.
-std::string ParseEntry(std::string_view AEntry, TMailbox& AOut) {
-  if (AEntry.find_first_of("\r\n") != std::string_view::npos) return "it holds a line break";
+// An entry without a comment: an addr-spec alone or a display name with
+// the address in angle brackets. Returns the reason it is bad, or empty.
+std::string ParseEntryWithoutComment(std::string_view AEntry, TMailbox& AOut) {
   size_t open = std::string_view::npos;
   bool quoted = false;
   int opens = 0, closes = 0;
@@ -118,6 +117,57 @@ std::string ParseEntry(std::string_view AEntry, TMailbox& AOut) {
     AOut.Address = std::string(AEntry);
   }
   return CheckAddrSpec(AOut.Address);
+}
+
+// Takes a comment off the end of an entry, as the old form writes a name
+// ("vendor@example.org (Vendor)", RFC 5322 3.2.2): the comment's text, its
+// escapes undone, goes to AComment and AEntry keeps what comes before it.
+// Returns the reason the entry's parentheses cannot be used, or empty.
+std::string TakeTrailingComment(std::string_view& AEntry, std::string& AComment) {
+  bool quoted = false;
+  for (size_t i = 0; i < AEntry.size(); ++i) {
+    char c = AEntry[i];
+    if (c == '\\' && quoted) {
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (!quoted && c == ')') {
+      return "it has unbalanced parentheses";
+    } else if (!quoted && c == '(') {
+      int depth = 0;
+      std::string text;
+      size_t j = i;
+      for (; j < AEntry.size(); ++j) {
+        char d = AEntry[j];
+        if (d == '\\' && j + 1 < AEntry.size()) {
+          text += AEntry[++j];
+          continue;
+        }
+        if (d == '(' && depth++ == 0) continue;
+        if (d == ')' && --depth == 0) break;
+        text += d;
+      }
+      if (j >= AEntry.size()) return "it has unbalanced parentheses";
+      if (!Trim(AEntry.substr(j + 1)).empty()) return "a comment in parentheses may only come last";
+      AComment = std::string(Trim(text));
+      AEntry = Trim(AEntry.substr(0, i));
+      return {};
+    }
+  }
+  return {};
+}
+
+// Parses one entry: an addr-spec alone or a display name with the address
+// in angle brackets, either followed by a comment. An address with only a
+// comment takes the comment for its name. Returns the reason it is bad, or
+// empty.
+std::string ParseEntry(std::string_view AEntry, TMailbox& AOut) {
+  if (AEntry.find_first_of("\r\n") != std::string_view::npos) return "it holds a line break";
+  std::string comment;
+  if (std::string why = TakeTrailingComment(AEntry, comment); !why.empty()) return why;
+  if (std::string why = ParseEntryWithoutComment(AEntry, AOut); !why.empty()) return why;
+  if (AOut.Name.empty()) AOut.Name = comment;
+  return {};
 }
 
 const char* const Base64Chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -306,11 +356,15 @@ std::vector<std::pair<std::string_view, std::string_view>> Words(std::string_vie
 }
 
 // Adds a text as it stands, folded at its blanks; the first word also gets
-// the blank that follows the colon.
+// the blank that follows the colon, and stays on the header's first line:
+// a fold right after the colon reads as a blank that starts the value.
 void AddFoldedText(THeaderLine& ALine, std::string_view AText) {
   bool first = true;
   for (auto [blanks, word] : Words(AText)) {
-    ALine.Add(first ? " " + std::string(blanks) : std::string(blanks), word);
+    if (first)
+      ALine.Append(" " + std::string(blanks) + std::string(word));
+    else
+      ALine.Add(blanks, word);
     first = false;
   }
 }
@@ -375,14 +429,18 @@ std::vector<TMailbox> ParseAddressList(std::string_view AList, bool AAllowEmpty,
   if (AAllowEmpty && Trim(AList).empty()) return result;
   std::vector<std::string_view> entries;
   bool quoted = false;
-  int depth = 0;
+  int depth = 0, comment = 0;  // a comma inside a comment separates nothing
   size_t start = 0;
   for (size_t i = 0; i < AList.size(); ++i) {
     char c = AList[i];
-    if (c == '\\' && quoted) {
+    if (c == '\\' && (quoted || comment)) {
       ++i;
+    } else if (comment) {
+      comment += c == '(' ? 1 : c == ')' ? -1 : 0;
     } else if (c == '"') {
       quoted = !quoted;
+    } else if (!quoted && c == '(') {
+      comment = 1;
     } else if (!quoted && c == '<') {
       ++depth;
     } else if (!quoted && c == '>') {

@@ -11,6 +11,8 @@
 #include <QUrl>
 
 #include <fcntl.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
 #include <sys/stat.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -72,6 +74,27 @@ int Seconds(int AMilliseconds) { return std::max(1, (AMilliseconds + 999) / 1000
 constexpr size_t ChunkSize = 64 * 1024;
 constexpr size_t MaxReplyLine = 510;  // octets, without the line end
 constexpr int ProgressInterval = 50;  // milliseconds between progress events: at most 20 a second
+constexpr int QuitTimeout = 5000;     // milliseconds for the server's answer to QUIT, at most
+constexpr int ReplyBackstop = 24 * 3600;  // seconds: libcurl's own limit for a reply
+// How often the deadline watch looks at what the server has taken.
+constexpr std::chrono::milliseconds TakenInterval{200};
+
+// A file name as the control takes it: text whose lone surrogates
+// U+DC80..U+DCFF each stand for a byte that is not UTF-8 (the escape the
+// forms use for paths), so that any path of bytes can be named.
+QByteArray PathBytes(const QString& AText) {
+  QByteArray path;
+  qsizetype start = 0;
+  for (qsizetype i = 0; i <= AText.size(); ++i) {
+    bool escaped = i < AText.size() && AText[i].unicode() >= 0xDC80 && AText[i].unicode() <= 0xDCFF &&
+                   (i == 0 || !AText[i - 1].isHighSurrogate());
+    if (!escaped && i < AText.size()) continue;
+    path += AText.mid(start, i - start).toUtf8();
+    if (escaped) path += static_cast<char>(AText[i].unicode() - 0xDC00);
+    start = i + 1;
+  }
+  return path;
+}
 
 }  // namespace
 
@@ -100,9 +123,11 @@ struct TTransfer {
   std::string Pending;
   size_t PendingPos = 0;
   bool HeadersQueued = false, BodyStarted = false, BodyDone = false;
-  int64_t Total = 0, Done = 0, Reported = -1;
-  QElapsedTimer SinceProgress;
+  int64_t Total = 0, Done = 0;
+  uint64_t DataStart = 0;  // what the server had taken when the data began
+  int64_t WireQueued = 0;  // bytes of the data handed over, as on the wire
   std::string ReadError;
+  std::string FileName;    // the body file's name, for messages
   std::string ReadBuffer;  // one chunk of the file, reused
 
   ~TTransfer() {
@@ -191,6 +216,19 @@ void TSocketRegistry::Close(curl_socket_t ASocket) {
   ::close(ASocket);
 }
 
+uint64_t TSocketRegistry::BytesTaken() {
+  std::lock_guard lock(FLock);
+  uint64_t taken = 0;
+  for (curl_socket_t s : FSockets) {
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (::getsockopt(s, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
+        size >= offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked)
+      taken += info.tcpi_bytes_acked;
+  }
+  return taken;
+}
+
 void TSocketRegistry::ShutDownAll() {
   std::lock_guard lock(FLock);
   for (curl_socket_t s : FSockets) ::shutdown(s, SHUT_RDWR);
@@ -198,8 +236,8 @@ void TSocketRegistry::ShutDownAll() {
 
 // ---- the deadline watch
 
-TDeadlineWatch::TDeadlineWatch(TSocketRegistry& ASockets, TExpiry AOnExpiry)
-    : FSockets(ASockets), FOnExpiry(std::move(AOnExpiry)), FThread([this] { Run(); }) {}
+TDeadlineWatch::TDeadlineWatch(TSocketRegistry& ASockets, TExpiry AOnExpiry, TTaken AOnTaken)
+    : FSockets(ASockets), FOnExpiry(std::move(AOnExpiry)), FOnTaken(std::move(AOnTaken)), FThread([this] { Run(); }) {}
 
 TDeadlineWatch::~TDeadlineWatch() {
   {
@@ -216,19 +254,20 @@ uint64_t TDeadlineWatch::Arm(TWaitKind AKind, int AMilliseconds) {
     std::lock_guard lock(FLock);
     FKind = AKind;
     FExpired = TWaitKind::None;
-    FDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(1, AMilliseconds));
+    FSpan = std::chrono::milliseconds(std::max(1, AMilliseconds));
+    FDeadline = std::chrono::steady_clock::now() + FSpan;
+    FTaken = FSockets.BytesTaken();
     wait = ++FWait;
   }
   FWake.notify_one();
   return wait;
 }
 
-void TDeadlineWatch::Extend(int AMilliseconds) {
+void TDeadlineWatch::Extend() {
   // A later deadline needs no wake-up: the watch looks again when the
   // earlier one comes.
   std::lock_guard lock(FLock);
-  if (FKind != TWaitKind::None)
-    FDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(1, AMilliseconds));
+  if (FKind != TWaitKind::None) FDeadline = std::chrono::steady_clock::now() + FSpan;
 }
 
 TWaitKind TDeadlineWatch::Disarm() {
@@ -254,8 +293,21 @@ void TDeadlineWatch::Run() {
       FWake.wait(lock);
       continue;
     }
-    if (std::chrono::steady_clock::now() < FDeadline) {
-      FWake.wait_until(lock, FDeadline);
+    // A response wait looks at what the server has taken every little
+    // while: data it goes on taking, however slowly, is progress, even
+    // while libcurl has nothing more to hand over or waits inside for the
+    // reply. A stall moves nothing and runs into the deadline.
+    const auto now = std::chrono::steady_clock::now();
+    if (FKind == TWaitKind::Response) {
+      uint64_t taken = FSockets.BytesTaken();
+      if (taken > FTaken) {
+        FDeadline = now + FSpan;
+        FOnTaken(taken);  // under the lock: Disarm waits for it
+      }
+      FTaken = taken;
+    }
+    if (now < FDeadline) {
+      FWake.wait_until(lock, FKind == TWaitKind::Response ? std::min(FDeadline, now + TakenInterval) : FDeadline);
       continue;
     }
     FExpired = std::exchange(FKind, TWaitKind::None);
@@ -281,9 +333,12 @@ TSMTPSession::TSMTPSession(std::shared_ptr<TSessionReports> AReports, std::share
     : FReports(std::move(AReports)),
       FSockets(std::move(ASockets)),
       FLocalName(LocalHostName()),
-      FWatch(*FSockets, [this](uint64_t AWait) { Later([this, AWait] { DeadlinePassed(AWait); }); }) {
+      FWatch(
+          *FSockets, [this](uint64_t AWait) { Later([this, AWait] { DeadlinePassed(AWait); }); },
+          [this](uint64_t ATaken) { ReportTaken(ATaken); }) {
   FCurlTimer.setSingleShot(true);
   QObject::connect(&FCurlTimer, &QTimer::timeout, &FContext, [this] { SocketAction(CURL_SOCKET_TIMEOUT, 0); });
+
   FLookup.OnResult = [this](const QHostInfo& AInfo) {
     if (AInfo.lookupId() == FLookupId) LookedUp(AInfo);
   };
@@ -458,6 +513,7 @@ void TSMTPSession::Abort(uint64_t AConnect, bool AReportEnd) {
   FConnect = AConnect;
   FLookupId = -1;
   FWatch.Disarm();
+  DataEnded();
   bool open = FState != stDisconnected;
   if (FTransfer && FTransfer->Kind == TTransferKind::Message)
     FReports->Failed({smtpErrConnectionLost, "The transfer was stopped by a disconnection.", {}, false},
@@ -517,7 +573,8 @@ void TSMTPSession::StartNext() {
 // end. It is opened without blocking and checked before anything is read.
 bool TSMTPSession::OpenBodyFile(const QString& AName, TTransfer& ATransfer, TBodyScan& AScan, std::string& AError) {
   std::string name = Utf8(AName);
-  int fd = ::open(QFile::encodeName(AName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int fd = ::open(PathBytes(AName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ATransfer.FileName = name;
   struct stat& info = ATransfer.FileInfo;
   if (fd < 0 || ::fstat(fd, &info) != 0) {
     AError = "The file \"" + name + "\" cannot be read: " + std::strerror(errno);
@@ -556,6 +613,7 @@ bool TSMTPSession::OpenBodyFile(const QString& AName, TTransfer& ATransfer, TBod
 // before anything went out (its failure is posted).
 bool TSMTPSession::StartMessage(std::unique_ptr<TQueuedMessage> AMessage) {
   auto transfer = NewTransfer(TTransferKind::Message);
+  FSockets->SetDataEndSent(false);
   TBodyScan scan;
   if (AMessage->FromFile) {
     std::string error;
@@ -594,6 +652,8 @@ size_t TTransfer::Read(char* ABuffer, size_t AMax) {
   while (Pending.size() - PendingPos < AMax && !BodyDone)
     if (!Refill()) return CURL_READFUNC_ABORT;
   size_t n = std::min(AMax, Pending.size() - PendingPos);
+  // Nothing more to hand over: libcurl sends the end of the data next.
+  if (n == 0 && BodyDone) Session->DataEnding();
   std::memcpy(ABuffer, Pending.data() + PendingPos, n);
   PendingPos += n;
   if (PendingPos == Pending.size()) {
@@ -612,7 +672,7 @@ size_t TTransfer::Read(char* ABuffer, size_t AMax) {
 // before its end, so the server never takes it.
 std::string_view TTransfer::ReadFileChunk() {
   auto changed = [this] {
-    ReadError = "The file \"" + Utf8(File->fileName()) + "\" changed while it was being sent: the message was not sent.";
+    ReadError = "The file \"" + FileName + "\" changed while it was being sent: the message was not sent.";
     return std::string_view();
   };
   int64_t left = Expected.Size - Done;
@@ -620,7 +680,7 @@ std::string_view TTransfer::ReadFileChunk() {
   // At the expected end one more byte is asked for: if it comes, the file grew.
   qint64 n = File->read(ReadBuffer.data(), static_cast<qint64>(std::clamp<int64_t>(left, 1, ChunkSize)));
   if (n < 0) {
-    ReadError = "The file \"" + Utf8(File->fileName()) + "\" cannot be read: " + Utf8(File->errorString());
+    ReadError = "The file \"" + FileName + "\" cannot be read: " + Utf8(File->errorString());
     return {};
   }
   if ((left > 0 && n == 0) || (left == 0 && n > 0)) return changed();
@@ -639,17 +699,20 @@ std::string_view TTransfer::ReadFileChunk() {
 bool TTransfer::Refill() {
   if (!HeadersQueued) {
     HeadersQueued = true;
+    // The server has answered DATA: what it took before is commands.
+    DataStart = Session->Sockets().BytesTaken();
     Pending += HeaderBlock;
     Pending += "\r\n";
+    WireQueued += static_cast<int64_t>(HeaderBlock.size() + 2);
     Session->Reports().DocInput(disHeaders, Total, 0);
     return true;
   }
   if (!BodyStarted) {
     BodyStarted = true;
-    SinceProgress.start();
     Session->Reports().DocInput(disData, Total, 0);
-    Reported = 0;
+    Session->DataStarted(DataStart, WireQueued, Total);
   }
+  const size_t queued = Pending.size();
   std::string_view chunk;
   if (File) {
     chunk = ReadFileChunk();
@@ -664,12 +727,58 @@ bool TTransfer::Refill() {
     Encoder->Finish(Pending);
     BodyDone = true;
   }
-  if (Done != Reported && (BodyDone || SinceProgress.elapsed() >= ProgressInterval)) {
-    Session->Reports().DocInput(disData, Total, Done);
-    Reported = Done;
-    SinceProgress.restart();
-  }
+  WireQueued += static_cast<int64_t>(Pending.size() - queued);
+  Session->DataQueued(WireQueued, Done);
   return true;
+}
+
+// ---- the progress of the data
+
+// The progress shown follows what the server took, not what libcurl was
+// handed: the kernel's send buffer may hold megabytes for a slow server.
+void TSMTPSession::DataStarted(uint64_t ADataStart, int64_t AHeaderWire, int64_t ATotal) {
+  std::lock_guard lock(FProgress.Lock);
+  FProgress.Active = true;
+  FProgress.DataStart = ADataStart;
+  FProgress.Marks = {{AHeaderWire, 0}};
+  FProgress.Total = ATotal;
+  FProgress.Done = FProgress.Reported = 0;
+  FProgress.Since.start();
+}
+
+void TSMTPSession::DataQueued(int64_t AWire, int64_t ADone) {
+  {
+    std::lock_guard lock(FProgress.Lock);
+    FProgress.Marks.emplace_back(AWire, ADone);
+    FProgress.Done = ADone;
+  }
+  ReportTaken(FSockets->BytesTaken());
+}
+
+int64_t TSMTPSession::DataEnded() {
+  std::lock_guard lock(FProgress.Lock);
+  FProgress.Active = false;
+  return FProgress.Reported;
+}
+
+void TSMTPSession::ReportTaken(uint64_t ATaken) {
+  std::lock_guard lock(FProgress.Lock);
+  TProgress& p = FProgress;
+  if (!p.Active || p.Since.elapsed() < ProgressInterval) return;
+  const int64_t wire = static_cast<int64_t>(ATaken - std::min(ATaken, p.DataStart));
+  while (p.Marks.size() > 1 && p.Marks[1].first <= wire) p.Marks.pop_front();
+  const auto [wire0, body0] = p.Marks.front();
+  int64_t taken = body0;
+  if (wire < wire0) taken = 0;  // still in the header block
+  else if (p.Marks.size() > 1) {
+    const auto [wire1, body1] = p.Marks[1];
+    taken = body0 + (wire - wire0) * (body1 - body0) / std::max<int64_t>(1, wire1 - wire0);
+  }
+  taken = std::min(taken, p.Done);
+  if (taken <= p.Reported) return;
+  FReports->DocInput(disData, p.Total, taken);
+  p.Reported = taken;
+  p.Since.restart();
 }
 
 // ---- what a transfer tells of its progress
@@ -684,11 +793,16 @@ void TSMTPSession::CommandSent(TTransfer& ATransfer, std::string_view ACommand) 
   if (ATransfer.Kind == TTransferKind::Open && ACommand.starts_with("NOOP"))
     FWatch.Arm(TWaitKind::Response, FSettings.ResponseTimeout);
   else if (FWatch.Kind() == TWaitKind::Response)
-    FWatch.Extend(FSettings.ResponseTimeout);
+    FWatch.Extend();
 }
 
 void TSMTPSession::DataSent() {
-  if (FWatch.Kind() == TWaitKind::Response) FWatch.Extend(FSettings.ResponseTimeout);
+  if (FWatch.Kind() == TWaitKind::Response) FWatch.Extend();
+}
+
+int TSMTPSession::ResponseSpan() const {
+  if (FTransfer && FTransfer->Kind == TTransferKind::Quit) return std::min(FSettings.ResponseTimeout, QuitTimeout);
+  return FSettings.ResponseTimeout;
 }
 
 // libcurl, asked only to try TLS, goes on in plaintext when the server
@@ -702,7 +816,7 @@ void TSMTPSession::ReplyReceived(TTransfer& ATransfer, int ACode) {
       FSockets->ShutDownAll();
     }
   }
-  if (FWatch.Kind() == TWaitKind::Response) FWatch.Extend(FSettings.ResponseTimeout);
+  if (FWatch.Kind() == TWaitKind::Response) FWatch.Extend();
 }
 
 // ---- libcurl plumbing
@@ -735,9 +849,13 @@ std::unique_ptr<TTransfer> TSMTPSession::NewTransfer(TTransferKind AKind) {
   if (!FSettings.CAFile.isEmpty()) curl_easy_setopt(e, CURLOPT_CAINFO, QFile::encodeName(FSettings.CAFile).constData());
   if (FResolve) curl_easy_setopt(e, CURLOPT_RESOLVE, FResolve);
   // The deadlines are the watch's (TDeadlineWatch); libcurl's own are a
-  // backstop a little later.
+  // backstop a little later. libcurl counts a reply's time from the end of
+  // the data it wrote, while the send buffer may still be draining to a slow
+  // server that the watch rightly waits for: its reply time-out only stops
+  // a session that nothing else would.
   curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(FSettings.ConnectTimeout) + 5000);
-  curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(Seconds(FSettings.ResponseTimeout) + 5));
+  curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT,
+                   static_cast<long>(std::max(Seconds(FSettings.ResponseTimeout) + 5, ReplyBackstop)));
   curl_easy_setopt(e, CURLOPT_MAXAGE_CONN, 7L * 24 * 3600);  // the session lasts until Disconnect
   curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t->ErrorBuffer);
   // The sockets are opened and closed through the registry, so that the
@@ -773,7 +891,7 @@ void TSMTPSession::Start(std::unique_ptr<TTransfer> ATransfer) {
   // The first Open of a session runs under the deadline Connect armed; a
   // reopened session gets a connect deadline of its own.
   if (FTransfer->Kind != TTransferKind::Open)
-    FWatch.Arm(TWaitKind::Response, FSettings.ResponseTimeout);
+    FWatch.Arm(TWaitKind::Response, ResponseSpan());
   else if (FState >= stConnected)
     FWatch.Arm(TWaitKind::Connect, FSettings.ConnectTimeout);
   if (!FTransfer->Easy || !FMulti || curl_multi_add_handle(FMulti, FTransfer->Easy) != CURLM_OK) {
@@ -873,6 +991,7 @@ TFailure TSMTPSession::Classify(CURLcode AResult, const TTransfer& T, TWaitKind 
 void TSMTPSession::TransferDone(CURLcode AResult) {
   std::unique_ptr<TTransfer> t = std::move(FTransfer);
   TWaitKind expired = FWatch.Disarm();
+  const int64_t reported = DataEnded();
   curl_socket_t socket = CURL_SOCKET_BAD;
   if (AResult == CURLE_OK && expired == TWaitKind::None) curl_easy_getinfo(t->Easy, CURLINFO_ACTIVESOCKET, &socket);
   if (FMulti) curl_multi_remove_handle(FMulti, t->Easy);
@@ -893,7 +1012,9 @@ void TSMTPSession::TransferDone(CURLcode AResult) {
       break;
     case TTransferKind::Message:
       if (AResult == CURLE_OK) {
-        // The server has accepted the message: only now is it reported sent.
+        // The server has accepted the message: it took it all, which the
+        // last progress may not have seen yet; only now is it reported sent.
+        if (t->BodyDone && reported < t->Done) FReports->DocInput(disData, t->Total, t->Done);
         FReports->MessageSent(t->Total, t->Done);
         // Its deadline ran out just as the reply came: the connection is cut.
         if (expired != TWaitKind::None) return SessionLost(TimeoutFailure(expired));
@@ -975,6 +1096,7 @@ void TSMTPSession::Teardown() {
       }
   FNotifiers.clear();
   FCurlTimer.stop();
+  DataEnded();
   if (FResolve) curl_slist_free_all(FResolve);
   FResolve = nullptr;
 }

@@ -148,11 +148,21 @@ public:
   }
   bool Interrupted() const { return FInterrupted; }
   void Resume() { FInterrupted = false; }
+  // Bytes of all the open sockets that the peer has acknowledged (TCP_INFO):
+  // what the server has taken, not what was handed to the kernel. It moves
+  // while the kernel's send buffer drains to a slow server.
+  uint64_t BytesTaken();
+  // Whether the message in flight has handed the end of its data to
+  // libcurl, which sends it: from then on the server may hold the whole
+  // message. Set by the session's thread, read by the control's.
+  void SetDataEndSent(bool AValue) { FDataEndSent = AValue; }
+  bool DataEndSent() const { return FDataEndSent; }
 
 private:
   std::mutex FLock;
   std::set<curl_socket_t> FSockets;
   std::atomic<bool> FInterrupted = false;
+  std::atomic<bool> FDataEndSent = false;
 };
 
 // What a wait for the server is bounded by.
@@ -165,14 +175,19 @@ enum class TWaitKind { None, Connect, Response };
 class TDeadlineWatch {
 public:
   using TExpiry = std::function<void(uint64_t AWait)>;
-  TDeadlineWatch(TSocketRegistry& ASockets, TExpiry AOnExpiry);
+  using TTaken = std::function<void(uint64_t ATaken)>;
+  // AOnTaken hears of each growth of what the server has taken during a
+  // response wait, on the watch's thread; never after Disarm returned.
+  TDeadlineWatch(TSocketRegistry& ASockets, TExpiry AOnExpiry, TTaken AOnTaken);
   ~TDeadlineWatch();
 
-  // Starts a new wait of AMilliseconds; returns its number.
+  // Starts a new wait of AMilliseconds; returns its number. While a
+  // response wait runs, bytes the server takes from the socket (a slow
+  // server draining the send buffer) count as progress and restart it.
   uint64_t Arm(TWaitKind AKind, int AMilliseconds);
-  // Moves the present wait's deadline to AMilliseconds from now: the server
+  // Moves the present wait's deadline to its length from now: the server
   // moved a byte.
-  void Extend(int AMilliseconds);
+  void Extend();
   // Ends the present wait; returns its kind when its deadline had passed.
   TWaitKind Disarm();
   // The number of the present (or last) wait.
@@ -183,9 +198,12 @@ private:
   void Run();
   TSocketRegistry& FSockets;
   TExpiry FOnExpiry;
+  TTaken FOnTaken;
   mutable std::mutex FLock;
   std::condition_variable FWake;
   std::chrono::steady_clock::time_point FDeadline;
+  std::chrono::milliseconds FSpan{0};
+  uint64_t FTaken = 0;  // BytesTaken at the last look
   TWaitKind FKind = TWaitKind::None;
   TWaitKind FExpired = TWaitKind::None;
   uint64_t FWait = 0;
@@ -237,6 +255,20 @@ public:
   TSessionReports& Reports() { return *FReports; }
   void CommandSent(TTransfer& ATransfer, std::string_view ACommand);
   void DataSent();
+  // The message's data is all handed over: its end goes out next.
+  void DataEnding() { FSockets->SetDataEndSent(true); }
+  // The body's progress as the server takes it: ADataStart is what the
+  // sockets' peer had acknowledged when the data began, AHeaderWire the
+  // header block's size on the wire. DataQueued marks where the body's
+  // first ADone bytes end on the wire; DataEnded stops the reports and
+  // returns the last one's count.
+  void DataStarted(uint64_t ADataStart, int64_t AHeaderWire, int64_t ATotal);
+  void DataQueued(int64_t AWire, int64_t ADone);
+  int64_t DataEnded();
+  // Reports how much of the body the server has taken, given what the
+  // sockets' peer has acknowledged; at most 20 times a second. Any thread.
+  void ReportTaken(uint64_t ATaken);
+  TSocketRegistry& Sockets() { return *FSockets; }
   void ReplyReceived(TTransfer& ATransfer, int ACode);
   void TlsInUse() { FTlsUsed = true; }
   // The server sent something that is no reply: nothing more goes to it.
@@ -263,6 +295,10 @@ private:
   void SocketAction(curl_socket_t ASocket, int AEvents);
   void TransferDone(CURLcode AResult);
   TFailure Classify(CURLcode AResult, const TTransfer& ATransfer, TWaitKind AExpired) const;
+  // The response time-out of the present transfer: QUIT has a short one of
+  // its own, since the message is out and a silent farewell must not hold
+  // anyone up.
+  int ResponseSpan() const;
   bool TlsRequired() const { return FSettings.RequireTls || !FSettings.CAFile.isEmpty() || FTlsUsed; }
   void WatchSocket(curl_socket_t ASocket, int AWhat);
   void ArmIdleWatch();
@@ -290,6 +326,20 @@ private:
   bool FTlsUsed = false;  // the session has spoken TLS: it never goes on without
   CURLM* FMulti = nullptr;
   QTimer FCurlTimer;
+  // The progress of the message's data in flight, reported from the
+  // session's thread as data is handed over and from the watch's while the
+  // server takes it (libcurl may wait inside meanwhile). Where the body's
+  // chunks end on the wire ((wire offset, body offset) from the start of
+  // the data) turns acknowledged bytes into body bytes, read between two
+  // marks in proportion.
+  struct TProgress {
+    std::mutex Lock;
+    bool Active = false;
+    uint64_t DataStart = 0;
+    std::deque<std::pair<int64_t, int64_t>> Marks;
+    int64_t Total = 0, Done = 0, Reported = 0;
+    QElapsedTimer Since;
+  } FProgress;
   std::map<curl_socket_t, std::pair<QSocketNotifier*, QSocketNotifier*>> FNotifiers;
   std::unique_ptr<TTransfer> FTransfer;
   std::deque<std::unique_ptr<TQueuedMessage>> FQueue;

@@ -151,6 +151,14 @@ TReferenceTarget TReferenceSearch::TargetNamed(std::string_view AName) {
   const std::string_view name = dot == std::string_view::npos ? AName : AName.substr(dot + 1);
   for (const TRankedDeclaration& r : search.Results())
     if (r.Kind == mkExact && SameText(F->Table->Name(r.Declaration), name)) return TargetOf(r.Declaration);
+  // Unit.Name: a declaration of the unit's own file.
+  if (dot != std::string_view::npos) {
+    const TDeclarationTable& t = *F->Table;
+    for (uint32_t d : TDeclarationSearch::Named(t, {}, name)) {
+      const uint32_t first = t.File(t.FileOf(d)).FirstEntry;
+      if (t.Entry(first).Kind() == dkUnit && SameText(t.Name(first), AName.substr(0, dot))) return TargetOf(d);
+    }
+  }
   TReferenceTarget target;
   target.Note = "no declaration is named " + std::string(AName);
   return target;
@@ -165,10 +173,17 @@ std::vector<TReference> TReferenceSearch::Find(const TReferenceTarget& ATarget, 
   std::unordered_set<std::string> targets;
   for (const TAnswer& d : ATarget.Declarations) targets.insert(KeyOf(d));
 
+  // A unit-level declaration is seen only where its unit is used: the
+  // other files that name it need not be read.
+  uint32_t declaring = None;
+  const bool unitLevel = std::all_of(ATarget.Declarations.begin(), ATarget.Declarations.end(), [&](const TAnswer& A) {
+    return A.Declaration != None && t.Entry(A.Declaration).Owner == None;
+  });
+  if (unitLevel) declaring = t.FileOf(ATarget.Declarations.front().Declaration);
   std::vector<uint32_t> files;
   const uint32_t hash = NameHash(ATarget.Name);
   for (uint32_t f = 0; f < t.FileCount(); ++f)
-    if (t.MayName(f, hash)) files.push_back(f);
+    if (t.MayName(f, hash) && (declaring == None || F->Resolver.MaySee(f, declaring))) files.push_back(f);
 
   std::vector<TElsewhere> elsewhere;
   std::vector<TOverride> overrides;

@@ -67,7 +67,7 @@ public:
   // A declaration of the table (a row of the declaration finder).
   TReferenceTarget TargetOf(uint32_t ADeclaration);
   // The best ranked declaration named "Name" or "Owner.Name", for the
-  // target.
+  // target; or "Unit.Name", one the unit's file declares.
   TReferenceTarget TargetNamed(std::string_view AName);
 
   // The references to ATarget in the library, file by file in walk order,

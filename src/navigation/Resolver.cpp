@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <unordered_map>
 
 namespace Vantry {
@@ -95,6 +96,7 @@ struct TResolver::TState {
   std::vector<uint32_t> AskedIncludes;
   uint32_t AskedFile = None;
   bool AskedFromTable = false;  // the asked text is a table's file as on disk: its links are the table's
+  std::optional<TContext> AskedContext;
 
   TState(std::shared_ptr<const TDeclarationTable> ATable, TTarget ATarget)
       : Table(std::move(ATable)), Target(std::move(ATarget)) {
@@ -477,6 +479,7 @@ struct TResolver::TState {
   // whose declarations and links the table has already (None: scan it).
   void ReadAsked(const std::string& APath, std::string_view AText, uint32_t AFile = None) {
     AskedFromTable = AFile != None;
+    AskedContext.reset();
     NamedCache.clear();
     AskedDeclarations.clear();
     Path = APath;
@@ -518,7 +521,8 @@ struct TResolver::TState {
   // first AWiths with statements count (a with's own expressions are read
   // outside it).
   TFound First(std::string_view AName, bool AMore, const TScopes& AScopes, size_t AWiths) {
-    const TContext asked = ContextOf(Asked);
+    if (!AskedContext) AskedContext = ContextOf(Asked);  // the same for every place of the text
+    const TContext& asked = *AskedContext;
     const std::vector<TRoutineScope>& ARoutines = AScopes.Routines;
     for (size_t k = AWiths; k-- > 0;) {
       const auto& expressions = AScopes.Withs[k];
@@ -636,6 +640,19 @@ bool TResolver::OpenFile(uint32_t AFile) {
 const TSourceModel& TResolver::OpenText() const { return *F->AskedModel; }
 
 uint32_t TResolver::OpenFileIndex() const { return F->AskedFile; }
+
+bool TResolver::MaySee(uint32_t AFile, uint32_t ADeclarationFile) {
+  TState& s = *F;
+  const uint32_t unit = s.UnitOf(AFile), declaring = s.UnitOf(ADeclarationFile);
+  if (unit == None || declaring == None || unit == declaring) return true;
+  const std::string_view name = s.T().Name(s.T().File(declaring).FirstEntry);
+  if (Same(name, "system") || Same(name, "objpas")) return true;  // every unit uses them
+  bool uses = false;
+  ForEachLink(s.T().FileLinks(unit), [&](char AKind, std::string_view AUnit) {
+    uses |= (AKind == 'u' || AKind == 'm') && Same(AUnit, name);
+  });
+  return uses;
+}
 
 TResolution TResolver::InheritedAt(uint32_t AOffset) {
   TState& s = *F;

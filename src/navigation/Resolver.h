@@ -74,6 +74,10 @@ public:
   // the table has no such file).
   const TSourceModel& OpenText() const;
   uint32_t OpenFileIndex() const;
+  // Whether a file of the table may see the unit-level declarations of
+  // another: it belongs to their unit, or its unit uses that unit (System
+  // and objpas are seen from everywhere; a file of no unit may see all).
+  bool MaySee(uint32_t AFile, uint32_t ADeclarationFile);
 
 private:
   struct TState;

@@ -15,6 +15,7 @@ protected:
     Temp.WriteFile("Src/rtl/classesh.inc",
                    "type\n  TStringList = class\n    procedure Sort;\n    property Sorted: Boolean;\n  end;\n");
     Temp.WriteFile("Src/rtl/sysutils.pp", "unit SysUtils;\ninterface\nconst MaxInt = 1;\n");
+    Temp.WriteFile("Src/rtl/user.pp", "unit User;\ninterface\nuses SysUtils;\nconst Two = MaxInt + 1; { MaxInt }\n");
     Temp.WriteFile("Mine/demo.pp", "program Demo;\nuses SysUtils;\nvar Sort: Integer;\nbegin\n  MaxInt;\n  Move;\nend.\n");
     Temp.WriteFile("Src/rtl/linux/system.pp", "unit System;\ninterface\nprocedure Move;\n");
     Temp.WriteFile("Src/rtl/amiga/system.pp", "unit System;\ninterface\nprocedure Move;\n");
@@ -38,7 +39,8 @@ TEST_F(FindToolTest, PrintsWhereEditorsJumpAndExitsLikeGrep) {
       {{"--root", "SRC", "--list"}, 0,
        "SRC/rtl/classesh.inc:2:3: class TStringList\nSRC/rtl/classesh.inc:3:15: procedure TStringList.Sort\n"
        "SRC/rtl/classesh.inc:4:14: property TStringList.Sorted\nSRC/rtl/sysutils.pp:1:6: unit SysUtils\n"
-       "SRC/rtl/sysutils.pp:3:7: const MaxInt\nSRC/rtl/amiga/system.pp:1:6: unit System\n"
+       "SRC/rtl/sysutils.pp:3:7: const MaxInt\nSRC/rtl/user.pp:1:6: unit User\nSRC/rtl/user.pp:4:7: const Two\n"
+       "SRC/rtl/amiga/system.pp:1:6: unit System\n"
        "SRC/rtl/amiga/system.pp:3:11: procedure Move\nSRC/rtl/linux/system.pp:1:6: unit System\n"
        "SRC/rtl/linux/system.pp:3:11: procedure Move\n"},
       {{"maxint"}, 0, "SRC/rtl/sysutils.pp:3:7: const MaxInt\n"},  // the folder the settings name
@@ -51,6 +53,16 @@ TEST_F(FindToolTest, PrintsWhereEditorsJumpAndExitsLikeGrep) {
       {{"--root", "SRC", "--target", "m68k-amiga", "--definition", "MINE/demo.pp:6:3"}, 0,
        "SRC/rtl/amiga/system.pp:3:11: procedure Move\n"},
       {{"--root", "SRC", "--target", "m68k-amiga", "--units", "sysu"}, 0, "SRC/rtl/sysutils.pp\n"},
+      // References, by name or by place; not in the comment.
+      {{"--root", "SRC", "--references", "MaxInt"}, 0,
+       "SRC/rtl/sysutils.pp:3:7: const MaxInt = 1;  [declaration]\nSRC/rtl/user.pp:4:13: const Two = MaxInt + 1; { MaxInt }\n"},
+      {{"--root", "SRC", "--references", "MINE/demo.pp:5:4"}, 0,
+       "SRC/rtl/sysutils.pp:3:7: const MaxInt = 1;  [declaration]\nSRC/rtl/user.pp:4:13: const Two = MaxInt + 1; { MaxInt }\n"},
+      {{"--root", "SRC", "--references", "zzqq"}, 1, ""},
+      {{"--outline", "MINE/demo.pp"}, 0, "1: program Demo\n2: uses SysUtils\n3: var Sort\n"},
+      {{"--root", "SRC", "--peek", "MINE/demo.pp:5:4"}, 0, "SRC/rtl/sysutils.pp:3:7: const MaxInt (SysUtils)\nconst MaxInt = 1;\n"},
+      {{"--outline", "MINE/demo.pp", "--references", "MaxInt"}, 2, ""},
+      {{"--root", "SRC", "--override-uses", "sort"}, 2, ""},
       {{"--root", "SRC", "--definition", "MINE/demo.pp:x:1"}, 2, ""},
       {{"--root", "SRC", "--definition", "MINE/missing.pp:1:1"}, 2, ""},
       {{"--root", "SRC", "--definition", "MINE/demo.pp:1:1", "sort"}, 2, ""},

@@ -77,7 +77,9 @@ TEST_F(LibraryFinderTest, PutsItsItemsWithTheirShortCutsIntoTheSearchMenu) {
                                  "Find Library Unit... VantryFindLibraryUnitMenuItem 49237",  // Ctrl+Alt+U
                                  "Open Library Unit at Cursor VantryOpenLibraryUnitMenuItem 16397",  // Ctrl+Enter
                                  "Find Library Declaration... VantryFindLibraryDeclarationMenuItem 49220",  // Ctrl+Alt+D
-                                 "Find Declaration at Cursor VantryFindDeclarationAtCursorMenuItem 49165"));  // Ctrl+Alt+Enter
+                                 "Find Declaration at Cursor VantryFindDeclarationAtCursorMenuItem 49165",  // Ctrl+Alt+Enter
+                                 "Find References VantryFindReferencesMenuItem 24589",  // Shift+Ctrl+Enter
+                                 "Peek Declaration VantryPeekDeclarationMenuItem 24608"));  // Shift+Ctrl+Space
   Module->Free();  // the items leave with the module
   Module = nullptr;
   EXPECT_EQ(Menu.Find("SearchMenu")->Children.size(), 2u);

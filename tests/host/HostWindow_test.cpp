@@ -7,6 +7,13 @@
 
 #include <QAction>
 #include <QDialog>
+#include <QDir>
+#include <QPainter>
+#include <QDockWidget>
+#include <QFileInfo>
+#include <QFrame>
+#include <QTreeWidget>
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -24,6 +31,19 @@
 using namespace Vantry;
 
 namespace {
+
+// With VANTRY_SCREENSHOTS naming a folder, saves the window there as a
+// person sees it, with AOver (a popup of its own) drawn where it stands.
+void SaveScreenshot(QWidget& AWindow, const char* AName, QWidget* AOver = nullptr) {
+  const QString dir = qEnvironmentVariable("VANTRY_SCREENSHOTS");
+  if (dir.isEmpty()) return;
+  QPixmap picture = AWindow.grab();
+  if (AOver) {
+    QPainter painter(&picture);
+    painter.drawPixmap(AWindow.mapFromGlobal(AOver->mapToGlobal(QPoint(0, 0))), AOver->grab());
+  }
+  picture.save(QDir(dir).filePath(QString::fromLatin1(AName) + ".png"));
+}
 
 class HostWindowTest : public VantryTest::TIsolatedTest {
 protected:
@@ -223,6 +243,85 @@ TEST_F(HostWindowTest, TheFinderShortCutsWorkFromTheEditor) {
   EXPECT_EQ(at.block().text().mid(at.positionInBlock(), 11), "soBeginning");
   // The status bar says where the name came from.
   EXPECT_EQ(Window.statusBar()->currentMessage(), "TSeekOrigin.soBeginning: from Classes");
+  loader.Unload();
+}
+
+// The references panel, the outline and the peek, driven as a user drives
+// them, over a small library: keys in the editor, Enter in the panel, the
+// mouse resting on a name.
+TEST_F(HostWindowTest, ReferencesOutlineAndPeekAreDrivenFromTheEditor) {
+  Temp.WriteFile("Lib/lists.pp",
+                 "unit Lists;\ninterface\ntype\n  TList = class\n    // Adds an item.\n    procedure Add(I: Integer);\n"
+                 "  end;\n  TBag = class\n    procedure Add(I: Integer);\n  end;\nimplementation\n"
+                 "procedure TList.Add(I: Integer);\nbegin\nend;\nend.\n");
+  const std::string user = Temp.WriteFile(
+      "Lib/user.pp", "program User;\nuses Lists;\nvar L: TList; B: TBag;\nbegin\n  L.Add(1); { L.Add }\n  B.Add(3);\n  L.Add(2);\nend.\n");
+  WriteSettings(false, Temp / "Lib");
+  TAddInLoader loader(Window.ToolServices(), nullptr);
+  ASSERT_TRUE(loader.Load(VANTRY_ADDIN));
+  ASSERT_TRUE(Window.OpenFile(user));
+  Window.resize(900, 600);
+  Window.show();
+  Window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&Window));
+  QPlainTextEdit* editor = Window.Editor().EditorOf(0);
+  editor->setFocus();
+  QTextCursor cursor = editor->textCursor();
+  cursor.setPosition(static_cast<int>(editor->toPlainText().indexOf("Add(1)")));
+  editor->setTextCursor(cursor);
+
+  // Shift+Ctrl+Enter: the panel lists TList.Add's declaration, its body and
+  // the two calls, by file; not TBag.Add, not the comment.
+  QTest::keyClick(editor, Qt::Key_Return, Qt::ControlModifier | Qt::ShiftModifier);
+  auto* panel = Window.findChild<QDockWidget*>("VantryReferencesPanel");
+  ASSERT_NE(panel, nullptr);
+  auto* status = panel->findChild<QLabel*>();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return status->text().contains("references in"); }, 20000)) << status->text().toStdString();
+  EXPECT_EQ(status->text(), "TList.Add: 4 references in 2 files");
+  auto* tree = panel->findChild<QTreeWidget*>();
+  QStringList rows;
+  for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+    rows << tree->topLevelItem(i)->text(0);
+    for (int k = 0; k < tree->topLevelItem(i)->childCount(); ++k) rows << tree->topLevelItem(i)->child(k)->text(0);
+  }
+  EXPECT_EQ(rows, QStringList({"lists.pp (2)", "6:15:     procedure Add(I: Integer);  [declaration]",
+                               "12:17: procedure TList.Add(I: Integer);  [definition]", "user.pp (2)",
+                               "5:5:   L.Add(1); { L.Add }", "7:5:   L.Add(2);"}));
+  SaveScreenshot(Window, "ide-references");
+  // Enter on the last row goes there.
+  tree->setFocus();
+  tree->setCurrentItem(tree->topLevelItem(1)->child(1));
+  QTest::keyClick(tree, Qt::Key_Return);
+  EXPECT_EQ(editor->textCursor().block().blockNumber() + 1, 7);
+  EXPECT_EQ(editor->textCursor().positionInBlock(), 4);
+
+  // View > Unit Outline follows the cursor.
+  QTest::keyClick(&Window, Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+  auto* outline = Window.findChild<QDockWidget*>("VantryOutlinePanel");
+  ASSERT_NE(outline, nullptr);
+  EXPECT_TRUE(outline->isVisible());
+  auto* items = outline->findChild<QTreeWidget*>();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return items->topLevelItemCount() > 0; }));
+  EXPECT_EQ(items->topLevelItem(0)->text(0), "program User");
+  EXPECT_EQ(items->topLevelItem(1)->text(0), "uses Lists");
+
+  // The mouse resting on "Add" of B.Add shows TBag.Add's peek.
+  editor->setFocus();
+  const QTextCursor bAdd(editor->document()->findBlockByNumber(5));
+  QTextCursor onAdd = bAdd;
+  onAdd.setPosition(bAdd.position() + 5);
+  const QPoint point = editor->cursorRect(onAdd).center() + QPoint(2, 0);
+  QTest::mouseMove(editor->viewport(), point);
+  QFrame* peek = nullptr;
+  ASSERT_TRUE(QTest::qWaitFor([&] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->objectName() == "VantryPeek" && w->isVisible()) peek = qobject_cast<QFrame*>(w);
+    return peek != nullptr;
+  }, 5000));
+  const QString text = peek->findChild<QLabel*>()->text();
+  EXPECT_TRUE(text.contains("TBag.Add")) << text.toStdString();
+  EXPECT_TRUE(text.contains("procedure Add(I: Integer);")) << text.toStdString();
+  SaveScreenshot(Window, "ide-outline-and-peek", peek);
   loader.Unload();
 }
 

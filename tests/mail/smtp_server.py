@@ -31,6 +31,13 @@ parser.add_argument("--reject-data", action="store_true", help="answer the end o
 parser.add_argument("--silent-data", action="store_true", help="never answer the end of the first message's data")
 parser.add_argument("--close-in-data", type=int, default=0,
                     help="close the connection after this many bytes of the first message's data")
+parser.add_argument("--store-first", action="store_true",
+                    help="keep a message as soon as its data has ended, before any --slow eod or --silent-data wait, "
+                         "as a real server keeps what it took even when the client hangs up before the reply")
+parser.add_argument("--read-rate", type=int, default=0, metavar="BYTES",
+                    help="take a message's data at most this many bytes a second, through small socket buffers")
+parser.add_argument("--read-stall-after", type=int, default=0, metavar="BYTES",
+                    help="with --read-rate: stop taking data after this many bytes, keeping the connection")
 parser.add_argument("--idle-timeout", type=float, default=30, help="say 421 and close a session idle this long")
 parser.add_argument("--tls", action="store_true", help="offer STARTTLS with a certificate made for 127.0.0.1 (OUT/cert.pem)")
 parser.add_argument("--tls-once", action="store_true", help="offer STARTTLS on the first connection only")
@@ -139,15 +146,24 @@ class Handler:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
-        global count, data_commands
+        global data_commands
         data_commands += 1
         log("DATA %d" % len(envelope.original_content))
+        if args.store_first:
+            store(session, envelope)
         if await misbehave(server, "eod"):
             return "250 Message accepted"
         if args.silent_data and data_commands == 1:
             await asyncio.sleep(3600)
         if args.reject_data and data_commands == 1:
             return "554 5.6.0 Message refused"
+        if not args.store_first:
+            store(session, envelope)
+        return "250 Message accepted"
+
+
+def store(session, envelope):
+        global count
         count += 1
         base = os.path.join(args.out, "msg-%d" % count)
         with open(base + ".eml", "wb") as f:
@@ -156,7 +172,6 @@ class Handler:
             json.dump({"from": envelope.mail_from, "to": envelope.rcpt_tos, "options": envelope.mail_options,
                        "client_port": session.peer[1], "size": len(envelope.original_content),
                        "tls": session.ssl is not None, "reader": read_back(envelope.original_content)}, f)
-        return "250 Message accepted"
 
 
 connections = 0
@@ -210,6 +225,8 @@ class Server(SMTP):
     async def smtp_DATA(self, arg):
         if await misbehave(self, "data"):
             return
+        if args.read_rate and self.envelope.rcpt_tos:
+            return await self.read_slowly()
         global data_commands
         if not args.close_in_data or not self.envelope.rcpt_tos or data_commands:
             return await super().smtp_DATA(arg)
@@ -223,6 +240,32 @@ class Server(SMTP):
             received += len(chunk)
         log("CLOSED IN DATA")
         self.transport.close()
+
+    async def read_slowly(self):
+        """The data at --read-rate bytes a second, a tenth of that at a time;
+        the socket's and the reader's buffers are small, so what the client
+        sees taken is about what was read."""
+        await self.push("354 End data with <CR><LF>.<CR><LF>")
+        self._reader._limit = 1024
+        data = b""
+        while not data.endswith(b"\r\n.\r\n"):
+            if args.read_stall_after and len(data) >= args.read_stall_after:
+                log("STALLED IN DATA")
+                await asyncio.sleep(3600)
+            chunk = await self._reader.read(max(1, args.read_rate // 10))
+            if not chunk:
+                log("CLOSED IN DATA")
+                return
+            data += chunk
+            await asyncio.sleep(0.1)
+        content = data[:-3].replace(b"\r\n..", b"\r\n.")
+        if content.startswith(b".."):
+            content = content[1:]
+        self.envelope.original_content = content
+        log("DATA %d" % len(content))
+        store(self.session, self.envelope)
+        self._set_post_data_state()
+        await self.push("250 Message accepted")
 
 
 tls_context = None
@@ -238,8 +281,15 @@ if args.tls:
 
 async def main():
     loop = asyncio.get_running_loop()
+    sock = None
+    if args.read_rate:
+        import socket
+        sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)  # accepted sockets inherit it
+        sock.bind(("127.0.0.1", 0))
     server = await loop.create_server(
-        lambda: Server(Handler(), data_size_limit=0, tls_context=tls_context, timeout=args.idle_timeout), "127.0.0.1", 0)
+        lambda: Server(Handler(), data_size_limit=0, tls_context=tls_context, timeout=args.idle_timeout),
+        *(("127.0.0.1", 0) if sock is None else ()), sock=sock)
     print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
     # Runs until the test closes our standard input (or kills us).
     await loop.run_in_executor(None, sys.stdin.read)

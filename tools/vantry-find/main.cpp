@@ -361,7 +361,8 @@ size_t PrintPeek(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
 size_t PrintOutline(const std::string& AFile) {
   const std::vector<TOutlineItem> items = OutlineOf(ReadText(AFile), IsIncludeFileName(AFile));
   for (const TOutlineItem& item : items) {
-    std::printf("%*s%u: %s %s", item.Depth * 2, "", item.Line, item.Kind.c_str(), item.Name.c_str());
+    std::printf("%*s%u: %s", item.Depth * 2, "", item.Line, item.Kind.c_str());
+    if (item.Name != item.Kind) std::printf(" %s", item.Name.c_str());
     if (!item.Detail.empty()) std::printf(" %s", item.Detail.c_str());
     std::putchar('\n');
   }

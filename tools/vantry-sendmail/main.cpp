@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QStringList>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -30,8 +32,10 @@ const char* const Usage =
     "  --to ADDRESS[,...]     the recipients\n"
     "  --cc ADDRESS[,...]     more recipients, named in a CC header\n"
     "  --subject TEXT         the subject\n"
-    "  --file PATH            the body: this file's bytes (default: standard input's bytes);\n"
-    "                         UTF-8 when valid, otherwise read as ISO-8859-1\n"
+    "  --file PATH            the body: this file's bytes, sent as they are (quoted-printable\n"
+    "                         when not ASCII, with charset UTF-8 when valid, else ISO-8859-1)\n"
+    "                         default: standard input, read as UTF-8 when valid, otherwise as\n"
+    "                         ISO-8859-1, and sent as UTF-8\n"
     "  --cafile PATH          check the server's certificate against these CA certificates\n"
     "                         instead of the system's; TLS is then required\n"
     "  --require-tls          send nothing unless the server offers STARTTLS and it succeeds\n"
@@ -77,6 +81,8 @@ int ParseArguments(const QStringList& AArgs, TOptions& AOptions) {
       AOptions.RequireTls = true;
       continue;
     }
+    static const QStringList Valued = {"--server", "--from", "--to", "--cc", "--subject", "--file", "--cafile", "--timeout"};
+    if (!Valued.contains(a)) return Fail("unknown option " + a.toStdString());
     if (i + 1 >= AArgs.size()) return Fail("missing value after " + a.toStdString());
     QString v = AArgs[++i];
     if (a == "--server") AOptions.Server = v;
@@ -97,6 +103,23 @@ int ParseArguments(const QStringList& AArgs, TOptions& AOptions) {
   }
   if (AOptions.Server.isEmpty() || AOptions.From.isEmpty() || AOptions.To.isEmpty())
     return Fail("--server, --from and --to are required");
+  // What cannot be sent is found before any server is troubled.
+  const std::pair<const char*, const QString*> lists[] = {{"--from", &AOptions.From}, {"--to", &AOptions.To}, {"--cc", &AOptions.CC}};
+  for (const auto& [name, list] : lists) {
+    std::vector<std::string> errors;
+    std::vector<Isp3::TMailbox> boxes = Isp3::ParseAddressList(list->toStdString(), list == &AOptions.CC, errors);
+    if (!errors.empty()) return Fail(std::string(name) + ": " + errors.front());
+    if (list == &AOptions.From && boxes.size() != 1) return Fail("--from takes one address");
+  }
+  if (AOptions.Subject.contains('\r') || AOptions.Subject.contains('\n') || AOptions.Subject.contains(QChar(0)))
+    return Fail("--subject holds a line break");
+  if (AOptions.HaveFile) {
+    const QByteArray path = QFile::encodeName(AOptions.File);
+    struct stat info {};
+    QFile probe(AOptions.File);
+    if (::stat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode) || !probe.open(QIODevice::ReadOnly))
+      return Fail("--file: \"" + AOptions.File.toStdString() + "\" is not a file that can be read");
+  }
   return -1;
 }
 
@@ -137,7 +160,8 @@ int main(int argc, char** argv) {
       h->Clear();
       h->Add("To", options.To);
       h->Add("From", options.From);
-      h->Add("CC", options.CC);
+      // No CC header when there is no copy: an empty one says nothing.
+      if (!options.CC.trimmed().isEmpty()) h->Add("CC", options.CC);
       h->Add("Subject", options.Subject);
       h->Add("Content-Type", "TEXT/PLAIN; charset=US-ASCII");
       h->Add("X-Mailer", "Orvalle X-Mailer version 1.0");

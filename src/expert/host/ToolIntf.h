@@ -103,6 +103,21 @@ public:
   // bar); a host without one shows nothing.
   virtual void ShowStatus(const std::string& AText) { (void)AText; }
 
+  // Called when the mouse rests half a second over the editor's text: the
+  // file (may be empty), its text as UTF-8, the byte offset under the
+  // mouse, and where the mouse is on the screen. An empty handler stops the
+  // calls; a host without an editor never calls it.
+  using THoverHandler =
+      std::function<void(const std::string& APath, const std::string& AText, size_t AOffset, int AX, int AY)>;
+  virtual void SetHoverHandler(THoverHandler AHandler) { (void)AHandler; }
+  // Where the editor's cursor is on the screen (the bottom left of its
+  // line); false when no file is being edited.
+  virtual bool GetCursorPoint(int& AX, int& AY) {
+    (void)AX;
+    (void)AY;
+    return false;
+  }
+
 protected:
   ~TIToolServices() override;
 };
