@@ -31,8 +31,14 @@ test-sanitize: setup $(SANITIZE_BUILD)/build.ninja
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
 
-install: build
-	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+# Installing changes nothing on the machine but the files it installs: it
+# builds with the packages that are there, or names those missing and stops.
+# The programs go in stripped, as in the package.
+install:
+	@bash scripts/setup.sh --check
+	@test -f $(BUILD)/build.ninja || cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)" --strip
 
 # build/vantry_<version>_<arch>.deb
 package: build

@@ -1,14 +1,18 @@
 # Installation and the Debian package.
 #
 # The installed tree is relocatable: PREFIX/bin holds the programs,
-# PREFIX/lib/vantry the IDE's installation root (the host interface library,
-# the add-in folder "experts" with vantry.so, and the "Source" link to the
+# PREFIX/lib/vantry the IDE's installation root (the host interface library
+# in "lib", the add-in folder "experts" with vantry.so, and the "Source" link to the
 # Free Pascal sources); programs and add-ins find the library through run
 # paths relative to themselves ($ORIGIN), and the IDE finds its add-in folder
 # from its own executable.
 
 set(VANTRY_INSTALL_ROOT lib/vantry)
 set(VANTRY_ADDIN_FOLDER ${VANTRY_INSTALL_ROOT}/experts)
+# The host interface library's private folder: below the installation root,
+# so that it is nobody else's library and the system's loader cache (and so
+# the package's maintainer scripts) never deal with it.
+set(VANTRY_LIBRARY_FOLDER ${VANTRY_INSTALL_ROOT}/lib)
 
 # A manual page, compressed as Debian wants it, installed into section 1.
 function(vantry_install_man_page page)
@@ -21,8 +25,10 @@ function(vantry_install_man_page page)
   install(FILES ${compressed} DESTINATION share/man/man1)
 endfunction()
 
-# A program a user runs, with its manual page.
+# A program a user runs, with its manual page; it answers --version with
+# VANTRY_VERSION.
 function(vantry_install_program target page)
+  target_compile_definitions(${target} PRIVATE VANTRY_VERSION="${PROJECT_VERSION}")
   install(TARGETS ${target} RUNTIME DESTINATION bin)
   vantry_install_man_page(${page})
 endfunction()

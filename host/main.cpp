@@ -40,19 +40,20 @@ struct TOptions {
 };
 
 const char* Usage =
-    "usage: vantry-host [--expert LIBRARY]... [--open FILE]... [--dump-menu] [--list-experts]\n"
+    "usage: vantry-host [--expert LIBRARY]... [--open] [FILE]... [--dump-menu] [--list-experts]\n"
     "                   [--screenshot FILE.png [--open-menu ITEM]] [--report-startup]\n"
     "The IDE loads the expert libraries in its add-in folder (PREFIX/lib/vantry/experts),\n"
     "then those named under HKEY_CURRENT_USER\\Software\\Borland\\Delphi\\3.0\\Experts,\n"
     "then those given with --expert.\n"
     "  --expert LIBRARY   load this expert library too (after the configured ones)\n"
-    "  --open FILE        open the file in the editor\n"
+    "  --open FILE...     open the files in the editor (as do FILEs named without it)\n"
     "  --dump-menu        print the main menu tree and exit\n"
     "  --list-experts     print what every registered expert answers and exit\n"
     "  --screenshot FILE  save a PNG of the main window and exit\n"
     "  --open-menu ITEM   with --screenshot: open the menus down to ITEM first\n"
     "  --report-startup   print the time from start to menus ready, and the peak memory\n"
-    "  -h, --help         show this help\n";
+    "  -h, --help         show this help\n"
+    "  --version          print the version and exit\n";
 
 bool ParseOptions(int argc, char** argv, TOptions& AOptions) {
   for (int i = 1; i < argc; ++i) {
@@ -64,7 +65,11 @@ bool ParseOptions(int argc, char** argv, TOptions& AOptions) {
     };
     std::string text;
     if (arg == "--expert" && value(text)) AOptions.Experts.push_back(text);
-    else if (arg == "--open" && value(text)) AOptions.Files.push_back(text);
+    else if (arg == "--open" && value(text)) {
+      // Every file up to the next option: the desktop passes several at once.
+      AOptions.Files.push_back(text);
+      while (i + 1 < argc && argv[i + 1][0] != '-') AOptions.Files.push_back(argv[++i]);
+    } else if (!arg.empty() && arg[0] != '-') AOptions.Files.push_back(arg);
     else if (arg == "--dump-menu") AOptions.DumpMenu = true;
     else if (arg == "--list-experts") AOptions.ListExperts = true;
     else if (arg == "--report-startup") AOptions.ReportStartup = true;
@@ -106,13 +111,16 @@ std::string InstallationRoot() {
   return (std::filesystem::is_directory(installed, error) ? installed.lexically_normal() : folder).string();
 }
 
-// On its first start the IDE records where it is installed; a RootDir that
-// is already there is never replaced.
+// At each start the IDE records where it is installed, so that the add-in
+// finds this copy's Source folder: a user who ran another copy before (a
+// build tree, an unpacked package) or moved this one must not be left with
+// that copy's. The value is written only when it changed.
 void RecordInstallation(const std::string& AFolder) {
   try {
     TRegistry reg;
     reg.SetRootKey(HKEY_LOCAL_MACHINE);
-    if (reg.OpenKey("\\SOFTWARE\\BORLAND\\DELPHI\\3.0", true) && !reg.ValueExists("RootDir"))
+    if (reg.OpenKey("\\SOFTWARE\\BORLAND\\DELPHI\\3.0", true) &&
+        (!reg.ValueExists("RootDir") || reg.ReadString("RootDir") != AFolder))
       reg.WriteString("RootDir", AFolder);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vantry-host: cannot record the installation folder: %s\n", e.what());
@@ -163,6 +171,10 @@ int main(int argc, char** argv) {
   TOptions options;
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::fputs(Usage, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("vantry-host %s\n", VANTRY_VERSION);
     return 0;
   }
   if (!ParseOptions(argc, argv, options)) {

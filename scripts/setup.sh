@@ -2,23 +2,46 @@
 # Installs every Debian package Vantry needs to build, test and run.
 # Idempotent and non-interactive: it asks apt only for what is missing, and
 # refreshes the package lists at most once per run.
+#
+# With --check it changes nothing: it names the packages a build needs that
+# are missing and fails if there are any (what `make install` runs, as an
+# installation must not change the system beyond the files it installs).
 set -euo pipefail
 
-packages=(
+# What a build of the programs needs.
+build_packages=(
   build-essential cmake ninja-build pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev sqlite3
+  libgtest-dev libgmock-dev
+  libsqlite3-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libcurl4-openssl-dev curl openssl
+  libcurl4-openssl-dev
+  fpc-source-3.2.2
+)
+packages=(
+  "${build_packages[@]}"
+  libbenchmark-dev sqlite3 curl openssl
   python3 python3-aiosmtpd
   xvfb xauth
   fonts-liberation
-  fpc-source-3.2.2 universal-ctags ripgrep
+  universal-ctags ripgrep
   # the compiler's own units and ppudump: the judge of the agreement benchmark
   fp-compiler-3.2.2 fp-utils-3.2.2 fp-units-rtl-3.2.2 fp-units-base-3.2.2 fp-units-fcl-3.2.2
   locales
   dpkg-dev lintian desktop-file-utils man-db
 )
+
+if [ "${1:-}" = --check ]; then
+  missing=()
+  for p in "${build_packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if [ "${#missing[@]}" -ne 0 ]; then
+    echo "Building Vantry needs these packages, which are not installed: ${missing[*]}" >&2
+    echo "Install them (sudo apt install ${missing[*]}) or run 'make build', which installs them." >&2
+    exit 1
+  fi
+  exit 0
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -48,10 +48,7 @@ TDeclarationBuild::TDeclarationBuild(std::string ARoot, const TTarget& ATarget,
       FTarget(ATarget.Os.empty() ? std::string() : ATarget.Name()),
       FSymbols(SymbolsOf(ATarget)),
       FBase(ABase && ABase->Target() == FTarget ? std::move(ABase) : nullptr),
-      FCancel(ACancel) {
-  if (FBase)
-    for (uint32_t f = 0; f < FBase->FileCount(); ++f) FBaseFiles.emplace(FBase->FilePath(f), f);
-}
+      FCancel(ACancel) {}
 
 TDeclarationBuild::~TDeclarationBuild() {
   {
@@ -65,9 +62,19 @@ TDeclarationBuild::~TDeclarationBuild() {
 
 void TDeclarationBuild::Add(std::string APath, int64_t ASize, int64_t AModifiedNs) {
   int64_t reuse = -1;
-  if (auto it = FBaseFiles.find(APath); it != FBaseFiles.end()) {
-    const TDeclarationTable::TSourceFile& before = FBase->File(it->second);
-    if (before.Size == ASize && before.ModifiedNs == AModifiedNs) reuse = it->second;
+  // Mostly the walk meets the files in the earlier table's order: the file
+  // at this place is tried before the map.
+  int64_t earlier = -1;
+  if (const size_t next = FFiles.size(); FBase && next < FBase->FileCount() && FBase->FilePath(next) == APath)
+    earlier = static_cast<int64_t>(next);
+  else if (FBase) {
+    if (FBaseFiles.empty())  // made at the first file out of place
+      for (uint32_t f = 0; f < FBase->FileCount(); ++f) FBaseFiles.emplace(FBase->FilePath(f), f);
+    if (auto it = FBaseFiles.find(APath); it != FBaseFiles.end()) earlier = it->second;
+  }
+  if (earlier >= 0) {
+    const TDeclarationTable::TSourceFile& before = FBase->File(static_cast<uint32_t>(earlier));
+    if (before.Size == ASize && before.ModifiedNs == AModifiedNs) reuse = earlier;
   }
   {
     std::lock_guard lock(FLock);
@@ -154,8 +161,8 @@ std::shared_ptr<TDeclarationTable> TDeclarationBuild::Finish() {
     }
     while (!file.Ready.load(std::memory_order_acquire))
       if (!ScanNext(scanner)) std::this_thread::yield();  // the helper has it, and is nearly done
-    builder.AddFile(file.Scanned, 0);
-    file.Scanned = {};
+    builder.AddFile(*file.Scanned, 0);
+    file.Scanned.reset();
   }
   return std::make_shared<TDeclarationTable>(builder.Finish());
 }

@@ -14,6 +14,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -49,7 +50,7 @@ private:
     int64_t Size;
     int64_t ModifiedNs;
     int64_t Reuse;              // its file in the earlier table, or -1 to scan it
-    TDeclarationTable Scanned;  // what the scan found, once Ready
+    std::optional<TDeclarationTable> Scanned;  // what the scan found, once Ready (none for a file reused)
     std::atomic<bool> Ready{false};
   };
 

@@ -4,10 +4,12 @@
 #include "finder/NameMatch.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -80,11 +82,25 @@ std::vector<uint32_t> TDeclarationTable::Named(std::string_view AName) const {
 }
 
 size_t TDeclarationTable::MemoryUsed() const {
-  return FNames.capacity() + FPaths.capacity() + FEntries.capacity() * sizeof(TDeclarationEntry) +
-         FLetters.capacity() * sizeof(uint64_t) + FWords.capacity() * sizeof(TWordMasks) + FFirstBytes.capacity() +
-         FFiles.capacity() * sizeof(TSourceFile) + FLinks.capacity() + FNameHashes.capacity() * sizeof(uint32_t) +
+  return FNames.size() + FPaths.size() + FEntries.size() * sizeof(TDeclarationEntry) +
+         FLetters.size() * sizeof(uint64_t) + FWords.size() * sizeof(TWordMasks) + FFirstBytes.size() +
+         FFiles.size() * sizeof(TSourceFile) + FLinks.size() + FNameHashes.size() * sizeof(uint32_t) +
          FStanding->Standing.capacity() * sizeof(TFileStanding) +
          (FNameIndex->Hashes.capacity() + FNameIndex->Declarations.capacity()) * sizeof(uint32_t);
+}
+
+void TDeclarationTable::Bind() {
+  const TStorage& s = *FStore;
+  FNames = {s.Names.data(), s.Names.size()};
+  FEntries = {s.Entries.data(), s.Entries.size()};
+  FLetters = {s.Letters.data(), s.Letters.size()};
+  FWords = {s.Words.data(), s.Words.size()};
+  FFirstBytes = {s.FirstBytes.data(), s.FirstBytes.size()};
+  FFiles = {s.Files.data(), s.Files.size()};
+  FPaths = {s.Paths.data(), s.Paths.size()};
+  FLinks = {s.Links.data(), s.Links.size()};
+  FNameHashes = {s.NameHashes.data(), s.NameHashes.size()};
+  FMapping.reset();
 }
 
 // ---- building
@@ -102,181 +118,224 @@ void Grow(T& AItems, size_t ASize) {
 
 TDeclarationTableBuilder::TDeclarationTableBuilder(std::string ARoot, size_t AExpected, std::string ATarget)
     : FTable(std::move(ARoot), std::move(ATarget)) {
-  FTable.FEntries.reserve(AExpected);
-  FTable.FLetters.reserve(AExpected);
-  FTable.FWords.reserve(AExpected);
-  FTable.FFirstBytes.reserve(AExpected);
-  FTable.FNames.reserve(AExpected * 12);
+  TDeclarationTable::TStorage& t = *FTable.FStore;
+  t.Entries.reserve(AExpected);
+  t.Letters.reserve(AExpected);
+  t.Words.reserve(AExpected);
+  t.FirstBytes.reserve(AExpected);
+  t.Names.reserve(AExpected * 12);
 }
 
 void TDeclarationTableBuilder::StartFile(std::string_view APath, int64_t ASize, int64_t AModifiedNs,
                                          std::string_view ALinks) {
-  FTable.FFiles.push_back({static_cast<uint32_t>(FTable.FEntries.size()), static_cast<uint32_t>(FTable.FPaths.size()),
-                           ASize, AModifiedNs, static_cast<uint32_t>(FTable.FLinks.size()),
-                           static_cast<uint32_t>(FTable.FNameHashes.size())});
-  FTable.FPaths += APath;
-  FTable.FLinks += ALinks;
+  TDeclarationTable::TStorage& t = *FTable.FStore;
+  t.Files.push_back({static_cast<uint32_t>(t.Entries.size()), static_cast<uint32_t>(t.Paths.size()), ASize, AModifiedNs,
+                     static_cast<uint32_t>(t.Links.size()), static_cast<uint32_t>(t.NameHashes.size())});
+  t.Paths += APath;
+  t.Links += ALinks;
 }
 
 void TDeclarationTableBuilder::AddNameHashes(const uint32_t* AFirst, const uint32_t* ALast) {
-  Grow(FTable.FNameHashes, FTable.FNameHashes.size() + static_cast<size_t>(ALast - AFirst));
-  FTable.FNameHashes.insert(FTable.FNameHashes.end(), AFirst, ALast);
+  std::vector<uint32_t>& hashes = FTable.FStore->NameHashes;
+  Grow(hashes, hashes.size() + static_cast<size_t>(ALast - AFirst));
+  hashes.insert(hashes.end(), AFirst, ALast);
 }
 
 void TDeclarationTableBuilder::AddFile(std::string_view APath, int64_t ASize, int64_t AModifiedNs,
                                        const std::vector<TFoundDeclaration>& ADeclarations, std::string_view ALinks,
                                        const std::vector<uint32_t>& ANameHashes) {
-  const auto first = static_cast<uint32_t>(FTable.FEntries.size());
+  TDeclarationTable::TStorage& t = *FTable.FStore;
+  const auto first = static_cast<uint32_t>(t.Entries.size());
   StartFile(APath, ASize, AModifiedNs, ALinks);
   AddNameHashes(ANameHashes.data(), ANameHashes.data() + ANameHashes.size());
-  TDeclarationTable& t = FTable;
   // Room for the file at once (a scanning thread builds a table a file):
   // growing as it goes was a copy and an allocation many times a file.
   size_t nameBytes = 0;
   for (const TFoundDeclaration& d : ADeclarations) nameBytes += std::min<size_t>(d.Name.size(), 255);
   const size_t entries = first + ADeclarations.size();
-  Grow(t.FNames, t.FNames.size() + nameBytes + NamePadding);
-  Grow(t.FEntries, entries);
-  Grow(t.FLetters, entries);
-  Grow(t.FWords, entries);
-  Grow(t.FFirstBytes, entries);
+  Grow(t.Names, t.Names.size() + nameBytes + NamePadding);
+  Grow(t.Entries, entries);
+  Grow(t.Letters, entries);
+  Grow(t.Words, entries);
+  Grow(t.FirstBytes, entries);
   for (const TFoundDeclaration& d : ADeclarations) {
     const std::string_view name = d.Name.substr(0, 255);
     TDeclarationEntry e;
-    e.NameStart = static_cast<uint32_t>(t.FNames.size());
+    e.NameStart = static_cast<uint32_t>(t.Names.size());
     e.NameLength = static_cast<uint8_t>(name.size());
     e.Owner = d.OwnerIndex >= 0 ? first + static_cast<uint32_t>(d.OwnerIndex) : TDeclarationTable::None;
     e.Line = d.Line;
     e.Column = static_cast<uint16_t>(std::min<uint32_t>(d.Column, UINT16_MAX));
     e.KindAndFlags = static_cast<uint8_t>(d.Kind | (d.Skipped ? 0x20 : 0) | (d.Definition ? 0x40 : 0) | (d.Hidden ? 0x80 : 0));
-    t.FNames += name;
-    t.FEntries.push_back(e);
+    t.Names += name;
+    t.Entries.push_back(e);
     const uint64_t starts = WordStarts(name);
-    t.FLetters.push_back(LetterFilter(name));
-    t.FWords.push_back({starts, WordLetterMask(name, starts)});
-    t.FFirstBytes += name.empty() ? '\0' : LowerAscii(name[0]);
+    t.Letters.push_back(LetterFilter(name));
+    t.Words.push_back({starts, WordLetterMask(name, starts)});
+    t.FirstBytes += name.empty() ? '\0' : LowerAscii(name[0]);
   }
 }
 
 void TDeclarationTableBuilder::AddFile(const TDeclarationTable& AFrom, uint32_t AFile) {
-  TDeclarationTable& t = FTable;
+  TDeclarationTable::TStorage& t = *FTable.FStore;
   const uint32_t from = AFrom.File(AFile).FirstEntry, to = AFrom.File(AFile + 1).FirstEntry;
-  const auto first = static_cast<uint32_t>(t.FEntries.size());
+  const auto first = static_cast<uint32_t>(t.Entries.size());
   StartFile(AFrom.FilePath(AFile), AFrom.File(AFile).Size, AFrom.File(AFile).ModifiedNs, AFrom.FileLinks(AFile));
   AddNameHashes(AFrom.FNameHashes.data() + AFrom.File(AFile).NamesStart,
                 AFrom.FNameHashes.data() + AFrom.File(AFile + 1).NamesStart);
   for (uint32_t i = from; i < to; ++i) {
     TDeclarationEntry e = AFrom.Entry(i);
     const std::string_view name = AFrom.Name(i);
-    e.NameStart = static_cast<uint32_t>(t.FNames.size());
+    e.NameStart = static_cast<uint32_t>(t.Names.size());
     if (e.Owner != TDeclarationTable::None) e.Owner = e.Owner - from + first;
-    t.FNames += name;
-    t.FEntries.push_back(e);
+    t.Names += name;
+    t.Entries.push_back(e);
   }
-  t.FLetters.insert(t.FLetters.end(), AFrom.FLetters.begin() + from, AFrom.FLetters.begin() + to);
-  t.FWords.insert(t.FWords.end(), AFrom.FWords.begin() + from, AFrom.FWords.begin() + to);
-  t.FFirstBytes.append(AFrom.FFirstBytes, from, to - from);
+  t.Letters.insert(t.Letters.end(), AFrom.FLetters.begin() + from, AFrom.FLetters.begin() + to);
+  t.Words.insert(t.Words.end(), AFrom.FWords.begin() + from, AFrom.FWords.begin() + to);
+  t.FirstBytes.append(AFrom.FFirstBytes.data() + from, to - from);
 }
 
 TDeclarationTable TDeclarationTableBuilder::Finish() {
-  TDeclarationTable& t = FTable;
-  t.FFiles.push_back({static_cast<uint32_t>(t.FEntries.size()), static_cast<uint32_t>(t.FPaths.size()), 0, 0,
-                      static_cast<uint32_t>(t.FLinks.size()), static_cast<uint32_t>(t.FNameHashes.size())});
-  t.FNames.append(NamePadding, '\0');
-  t.FNames.shrink_to_fit();
-  t.FEntries.shrink_to_fit();
-  t.FLetters.shrink_to_fit();
-  t.FWords.shrink_to_fit();
-  t.FFirstBytes.shrink_to_fit();
-  t.FNameHashes.shrink_to_fit();
-  return std::move(t);
+  TDeclarationTable::TStorage& t = *FTable.FStore;
+  t.Files.push_back({static_cast<uint32_t>(t.Entries.size()), static_cast<uint32_t>(t.Paths.size()), 0, 0,
+                     static_cast<uint32_t>(t.Links.size()), static_cast<uint32_t>(t.NameHashes.size())});
+  t.Names.append(NamePadding, '\0');
+  t.Names.shrink_to_fit();
+  t.Entries.shrink_to_fit();
+  t.Letters.shrink_to_fit();
+  t.Words.shrink_to_fit();
+  t.FirstBytes.shrink_to_fit();
+  t.NameHashes.shrink_to_fit();
+  FTable.Bind();
+  TDeclarationTable table = std::move(FTable);
+  FTable = TDeclarationTable();
+  return table;
 }
 
 // ---- the cache
+
+std::string CanonicalFolder(const std::string& AFolder) {
+  if (AFolder.empty()) return {};
+  char* resolved = ::realpath(AFolder.c_str(), nullptr);
+  if (!resolved) return {};
+  std::string path(resolved);
+  std::free(resolved);
+  return path;
+}
 
 namespace {
 
 // Bumped whenever the format or what the scanner finds changes: a cache of
 // another version is read as none.
 constexpr char Magic[8] = {'V', 'N', 'T', 'R', 'Y', 'D', 'X', '2'};
-constexpr uint32_t FormatVersion = 13;
+constexpr uint32_t FormatVersion = 14;
 
+// The file: the header, then the canonical root, the target, the names
+// (with their NamePadding zero bytes), the entries, letters, word masks,
+// first bytes, files, paths, links, the files' name hashes and their standing for the target,
+// each starting at a multiple of 8 bytes so that a mapped file is read in
+// place. The standing is kept as it reads the packages' build descriptions,
+// which a query from a shell should not read again; those are among the
+// table's files, so a change to one makes a new table and a new standing.
 struct THeader {
   char Magic[8];
   uint32_t Version;
   uint32_t RootLength;
   uint32_t TargetLength;
-  uint64_t NameBytes, Entries, Files, PathBytes, LinkBytes, NameHashes;
+  uint64_t NameBytes, Entries, Files, PathBytes, LinkBytes, NameHashes, Standings;
   uint64_t Checksum;  // of everything after the header
 };
+static_assert(sizeof(TFileStanding) == 3, "the standing is stored as it lies in memory");
+static_assert(sizeof(THeader) % 8 == 0);
 
-// A fast checksum of 64-bit words: enough to tell a damaged file.
+size_t Aligned(size_t ASize) { return (ASize + 7) & ~size_t{7}; }
+
+// A fast checksum of 64-bit words, enough to tell a damaged file: four
+// lanes, so that it runs at the speed memory is read. ASize is a multiple
+// of 8.
 uint64_t Checksum(const char* AData, size_t ASize) {
-  uint64_t h = 0xCBF29CE484222325ull;
+  uint64_t lanes[4] = {0xCBF29CE484222325ull, 0x84222325CBF29CE4ull, 0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full};
+  constexpr uint64_t Prime = 0x100000001B3ull;
   size_t i = 0;
-  for (; i + 8 <= ASize; i += 8) {
+  for (; i + 32 <= ASize; i += 32)
+    for (int l = 0; l < 4; ++l) {
+      uint64_t w;
+      std::memcpy(&w, AData + i + 8 * l, 8);
+      lanes[l] = (lanes[l] ^ w) * Prime;
+      lanes[l] ^= lanes[l] >> 29;
+    }
+  for (int l = 0; i + 8 <= ASize; i += 8, ++l) {
     uint64_t w;
     std::memcpy(&w, AData + i, 8);
-    h = (h ^ w) * 0x100000001B3ull;
-    h ^= h >> 29;
+    lanes[l] = (lanes[l] ^ w) * Prime;
   }
-  for (; i < ASize; ++i) h = (h ^ static_cast<unsigned char>(AData[i])) * 0x100000001B3ull;
+  uint64_t h = ASize;
+  for (uint64_t lane : lanes) h = ((h ^ lane) * Prime) ^ (h >> 31);
   return h;
 }
 
-template <class T>
-void Put(std::string& AOut, const std::vector<T>& AItems) {
-  AOut.append(reinterpret_cast<const char*>(AItems.data()), AItems.size() * sizeof(T));
+void Put(std::string& AOut, const void* AData, size_t ABytes) {
+  AOut.append(static_cast<const char*>(AData), ABytes);
+  AOut.append(Aligned(AOut.size()) - AOut.size(), '\0');
 }
 
-// Reads arrays back from a buffer, answering false once it runs short.
+// Takes the sections of a mapped file in turn, answering false once it
+// runs short.
 class TReader {
 public:
-  TReader(const char* AData, size_t ASize) : FData(AData), FLeft(ASize) {}
+  TReader(const char* AData, size_t ASize) : FData(AData), FEnd(AData + ASize) {}
   template <class T>
-  bool Get(std::vector<T>& AItems, uint64_t ACount) {
-    if (ACount > FLeft / sizeof(T)) return false;
-    AItems.resize(ACount);
-    std::memcpy(AItems.data(), FData, ACount * sizeof(T));
-    FData += ACount * sizeof(T);
-    FLeft -= ACount * sizeof(T);
+  bool Get(const T*& AItems, uint64_t ACount) {
+    if (ACount > static_cast<size_t>(FEnd - FData) / sizeof(T)) return false;
+    AItems = reinterpret_cast<const T*>(FData);
+    const size_t bytes = Aligned(ACount * sizeof(T));
+    FData += std::min<size_t>(bytes, static_cast<size_t>(FEnd - FData));
     return true;
   }
-  bool Get(std::string& AText, uint64_t ALength) {
-    if (ALength > FLeft) return false;
-    AText.assign(FData, ALength);
-    FData += ALength;
-    FLeft -= ALength;
-    return true;
-  }
-  bool Empty() const { return FLeft == 0; }
+  bool Empty() const { return FData == FEnd; }
 
 private:
   const char* FData;
-  size_t FLeft;
+  const char* FEnd;
 };
+
+// Writes the whole of AData to AFd.
+bool WriteAll(int AFd, const char* AData, size_t ASize) {
+  for (size_t at = 0; at < ASize;) {
+    const ssize_t n = ::write(AFd, AData + at, ASize - at);
+    if (n <= 0) return false;
+    at += static_cast<size_t>(n);
+  }
+  return true;
+}
 
 }  // namespace
 
 bool TDeclarationTable::Save(const std::string& AFileName) const {
+  const std::string root = CanonicalFolder(FRoot);
+  if (root.empty()) return false;  // a folder that cannot be reached has nothing to keep
   std::string body;
-  body.reserve(MemoryUsed() + FRoot.size() + FTarget.size());
-  body += FRoot;
-  body += FTarget;
+  body.reserve(MemoryUsed() + root.size() + FTarget.size() + 128);
+  Put(body, root.data(), root.size());
+  Put(body, FTarget.data(), FTarget.size());
   const size_t nameBytes = FNames.size() - std::min(FNames.size(), NamePadding);
-  body.append(FNames, 0, nameBytes);
-  Put(body, FEntries);
-  Put(body, FLetters);
-  Put(body, FWords);
-  body += FFirstBytes;
-  Put(body, FFiles);
-  body += FPaths;
-  body += FLinks;
-  Put(body, FNameHashes);
+  Put(body, FNames.data(), nameBytes);
+  body.append(NamePadding, '\0');
+  Put(body, FEntries.data(), FEntries.size() * sizeof(TDeclarationEntry));
+  Put(body, FLetters.data(), FLetters.size() * sizeof(uint64_t));
+  Put(body, FWords.data(), FWords.size() * sizeof(TWordMasks));
+  Put(body, FFirstBytes.data(), FFirstBytes.size());
+  Put(body, FFiles.data(), FFiles.size() * sizeof(TSourceFile));
+  Put(body, FPaths.data(), FPaths.size());
+  Put(body, FLinks.data(), FLinks.size());
+  Put(body, FNameHashes.data(), FNameHashes.size() * sizeof(uint32_t));
+  const std::vector<TFileStanding> standing = StandingFor(ParseTarget(FTarget).value_or(TTarget()));
+  Put(body, standing.data(), standing.size() * sizeof(TFileStanding));
   THeader header{};
   std::memcpy(header.Magic, Magic, sizeof Magic);
   header.Version = FormatVersion;
-  header.RootLength = static_cast<uint32_t>(FRoot.size());
+  header.RootLength = static_cast<uint32_t>(root.size());
   header.TargetLength = static_cast<uint32_t>(FTarget.size());
   header.NameBytes = nameBytes;
   header.Entries = FEntries.size();
@@ -284,74 +343,92 @@ bool TDeclarationTable::Save(const std::string& AFileName) const {
   header.PathBytes = FPaths.size();
   header.LinkBytes = FLinks.size();
   header.NameHashes = FNameHashes.size();
+  header.Standings = standing.size();
   header.Checksum = Checksum(body.data(), body.size());
 
+  // A temporary file of this writer's own, in the same folder: another
+  // writer's never replaces it half-written, nor is removed by this one.
   std::error_code error;
   std::filesystem::create_directories(std::filesystem::path(AFileName).parent_path(), error);
-  const std::string temporary = AFileName + ".new";
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  std::string temporary = AFileName + ".XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return false;
-  bool ok = ::write(fd, &header, sizeof header) == static_cast<ssize_t>(sizeof header);
-  for (size_t at = 0; ok && at < body.size();) {
-    ssize_t n = ::write(fd, body.data() + at, body.size() - at);
-    ok = n > 0;
-    at += ok ? static_cast<size_t>(n) : 0;
-  }
+  bool ok = WriteAll(fd, reinterpret_cast<const char*>(&header), sizeof header) && WriteAll(fd, body.data(), body.size());
   ok = ::close(fd) == 0 && ok;
   if (ok) ok = std::rename(temporary.c_str(), AFileName.c_str()) == 0;
-  if (!ok) std::remove(temporary.c_str());
+  if (!ok) ::unlink(temporary.c_str());
   return ok;
 }
 
 bool TDeclarationTable::Load(const std::string& AFileName, const std::string& ARoot, const std::string& ATarget) {
-  int fd = ::open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(AFileName.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info {};
-  std::string data;
+  void* address = MAP_FAILED;
+  size_t size = 0;
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= static_cast<off_t>(sizeof(THeader))) {
-    data.resize(static_cast<size_t>(info.st_size));
-    for (size_t at = 0; at < data.size();) {
-      ssize_t n = ::read(fd, data.data() + at, data.size() - at);
-      if (n <= 0) {
-        data.clear();
-        break;
-      }
-      at += static_cast<size_t>(n);
-    }
+    size = static_cast<size_t>(info.st_size);
+    address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
   }
   ::close(fd);
-  if (data.size() < sizeof(THeader)) return false;
+  if (address == MAP_FAILED) return false;
+  std::shared_ptr<const void> mapping(address, [size](const void* A) { ::munmap(const_cast<void*>(A), size); });
+  const char* data = static_cast<const char*>(address);
   THeader h;
-  std::memcpy(&h, data.data(), sizeof h);
-  const char* body = data.data() + sizeof h;
-  const size_t size = data.size() - sizeof h;
+  std::memcpy(&h, data, sizeof h);
+  const char* body = data + sizeof h;
+  const size_t bodySize = size - sizeof h;
   if (std::memcmp(h.Magic, Magic, sizeof Magic) != 0 || h.Version != FormatVersion || h.Files == 0 ||
-      Checksum(body, size) != h.Checksum)
+      bodySize % 8 != 0 || Checksum(body, bodySize) != h.Checksum)
     return false;
 
-  TDeclarationTable t;
-  TReader r(body, size);
-  if (!r.Get(t.FRoot, h.RootLength) || t.FRoot != ARoot || !r.Get(t.FTarget, h.TargetLength) || t.FTarget != ATarget ||
-      !r.Get(t.FNames, h.NameBytes) ||
-      !r.Get(t.FEntries, h.Entries) || !r.Get(t.FLetters, h.Entries) || !r.Get(t.FWords, h.Entries) || !r.Get(t.FFirstBytes, h.Entries) ||
-      !r.Get(t.FFiles, h.Files) || !r.Get(t.FPaths, h.PathBytes) || !r.Get(t.FLinks, h.LinkBytes) ||
-      !r.Get(t.FNameHashes, h.NameHashes) || !r.Empty())
+  const char *root, *target, *names, *firstBytes, *paths, *links;
+  const TDeclarationEntry* entries;
+  const uint64_t* letters;
+  const TWordMasks* words;
+  const TSourceFile* files;
+  const uint32_t* nameHashes;
+  const TFileStanding* standing;
+  TReader r(body, bodySize);
+  if (!r.Get(root, h.RootLength) || std::string_view(root, h.RootLength) != CanonicalFolder(ARoot) ||
+      !r.Get(target, h.TargetLength) || std::string_view(target, h.TargetLength) != ATarget ||
+      h.NameBytes > SIZE_MAX - NamePadding || !r.Get(names, h.NameBytes + NamePadding) || !r.Get(entries, h.Entries) ||
+      !r.Get(letters, h.Entries) || !r.Get(words, h.Entries) || !r.Get(firstBytes, h.Entries) || !r.Get(files, h.Files) ||
+      !r.Get(paths, h.PathBytes) || !r.Get(links, h.LinkBytes) || !r.Get(nameHashes, h.NameHashes) ||
+      h.Standings != h.Files - 1 ||
+      !r.Get(standing, h.Standings) || !r.Empty())
     return false;
   // Every index must stay inside the table: the checksum tells damage, this
   // tells a file made by a faulty writer.
-  for (const TDeclarationEntry& e : t.FEntries)
+  for (uint64_t i = 0; i < h.Entries; ++i) {
+    const TDeclarationEntry& e = entries[i];
     if (uint64_t{e.NameStart} + e.NameLength > h.NameBytes || (e.Owner != None && e.Owner >= h.Entries) ||
         e.Kind() >= dkKindCount)
       return false;
-  for (size_t f = 0; f + 1 < t.FFiles.size(); ++f)
-    if (t.FFiles[f].FirstEntry > t.FFiles[f + 1].FirstEntry || t.FFiles[f].PathStart > t.FFiles[f + 1].PathStart ||
-        t.FFiles[f].LinksStart > t.FFiles[f + 1].LinksStart || t.FFiles[f].NamesStart > t.FFiles[f + 1].NamesStart)
+  }
+  for (size_t f = 0; f + 1 < h.Files; ++f)
+    if (files[f].FirstEntry > files[f + 1].FirstEntry || files[f].PathStart > files[f + 1].PathStart ||
+        files[f].LinksStart > files[f + 1].LinksStart || files[f].NamesStart > files[f + 1].NamesStart)
       return false;
-  if (t.FFiles.front().FirstEntry != 0 || t.FFiles.front().LinksStart != 0 || t.FFiles.back().FirstEntry != h.Entries ||
-      t.FFiles.back().PathStart != h.PathBytes || t.FFiles.back().LinksStart != h.LinkBytes ||
-      t.FFiles.front().NamesStart != 0 || t.FFiles.back().NamesStart != h.NameHashes)
+  for (uint64_t f = 0; f < h.Standings; ++f)
+    if (standing[f].Place > MostFilePlace || standing[f].Rarity > MostRarity) return false;
+  const TSourceFile &first = files[0], &last = files[h.Files - 1];
+  if (first.FirstEntry != 0 || first.LinksStart != 0 || first.NamesStart != 0 || last.FirstEntry != h.Entries ||
+      last.PathStart != h.PathBytes || last.LinksStart != h.LinkBytes || last.NamesStart != h.NameHashes)
     return false;
-  t.FNames.append(NamePadding, '\0');
+
+  TDeclarationTable t(ARoot, ATarget);
+  t.FNames = {names, h.NameBytes + NamePadding};
+  t.FEntries = {entries, h.Entries};
+  t.FLetters = {letters, h.Entries};
+  t.FWords = {words, h.Entries};
+  t.FFirstBytes = {firstBytes, h.Entries};
+  t.FFiles = {files, h.Files};
+  t.FPaths = {paths, h.PathBytes};
+  t.FLinks = {links, h.LinkBytes};
+  t.FNameHashes = {nameHashes, h.NameHashes};
+  t.FMapping = std::move(mapping);
+  std::call_once(t.FStanding->Once, [&] { t.FStanding->Standing.assign(standing, standing + h.Standings); });
   *this = std::move(t);
   return true;
 }

@@ -5,7 +5,8 @@
 // ranking filters and matches by, grouped by file in walk order; and each file's
 // path, size and modification time, which tell the next build what it may
 // reuse. A table never changes once built; a refresh builds a new one. It
-// is saved to and read back from the user's cache folder whole.
+// is saved to the user's cache folder whole, and read back by mapping that
+// file: a query from a shell then costs no copy of the table.
 
 #include "finder/DeclarationScanner.h"
 #include "finder/NameMatch.h"
@@ -116,27 +117,64 @@ public:
 
   size_t MemoryUsed() const;
 
-  // The cache: a file holding the table whole. Save writes it beside and
-  // renames it into place; Load answers false, leaving the table as it
-  // was, for a file that is missing, of another version, for another root
-  // or target, damaged or cut short.
+  // The cache: a file holding the table whole, for the root's canonical
+  // path (so that every path reaching the same folder shares it). Save
+  // writes a temporary file of its own beside it and renames it into
+  // place, so that writers running at once never mix their files; Load maps
+  // the file and answers false, leaving the table as it was, for a file
+  // that is missing, of another version, for another folder or target,
+  // damaged or cut short. A loaded table keeps ARoot as its root, the
+  // folder as the user named it.
   bool Save(const std::string& AFileName) const;
   bool Load(const std::string& AFileName, const std::string& ARoot, const std::string& ATarget = {});
 
 private:
   friend class TDeclarationTableBuilder;
 
+  // A run of items the table reads: in its own storage, or in a mapped
+  // cache file.
+  template <class T>
+  struct TView {
+    const T* Data = nullptr;
+    size_t Count = 0;
+    const T& operator[](size_t AIndex) const { return Data[AIndex]; }
+    const T* data() const { return Data; }
+    size_t size() const { return Count; }
+    bool empty() const { return Count == 0; }
+    const T* begin() const { return Data; }
+    const T* end() const { return Data + Count; }
+    const T& front() const { return Data[0]; }
+    const T& back() const { return Data[Count - 1]; }
+  };
+  // What a built table owns. Held through a pointer, so that the views stay
+  // where they point when the table moves.
+  struct TStorage {
+    std::string Names;  // the declarations' names, back to back, then NamePadding zero bytes
+    std::vector<TDeclarationEntry> Entries;
+    std::vector<uint64_t> Letters;
+    std::vector<TWordMasks> Words;
+    std::string FirstBytes;
+    std::vector<TSourceFile> Files;  // and one past the last
+    std::string Paths;
+    std::string Links;
+    std::vector<uint32_t> NameHashes;
+  };
+  // Points the views at the storage.
+  void Bind();
+
   std::string FRoot;
   std::string FTarget;
-  std::string FNames;  // the declarations' names, back to back, then NamePadding zero bytes
-  std::vector<TDeclarationEntry> FEntries;
-  std::vector<uint64_t> FLetters;
-  std::vector<TWordMasks> FWords;
-  std::string FFirstBytes;
-  std::vector<TSourceFile> FFiles;  // and one past the last
-  std::string FPaths;
-  std::string FLinks;
-  std::vector<uint32_t> FNameHashes;  // each file's, as its scan gave them
+  std::shared_ptr<TStorage> FStore = std::make_shared<TStorage>();
+  std::shared_ptr<const void> FMapping;  // the mapped cache file the views point into, if any
+  TView<char> FNames;  // with NamePadding zero bytes after the last name
+  TView<TDeclarationEntry> FEntries;
+  TView<uint64_t> FLetters;
+  TView<TWordMasks> FWords;
+  TView<char> FFirstBytes;
+  TView<TSourceFile> FFiles;
+  TView<char> FPaths;
+  TView<char> FLinks;
+  TView<uint32_t> FNameHashes;  // each file's, as its scan gave them
   // The standing of the files for FTarget, once worked out; shared, as a
   // once_flag cannot move with the table.
   struct TStandingCache {
@@ -153,6 +191,10 @@ private:
 
   std::vector<TFileStanding> WorkOutStanding(const TTarget& ATarget) const;
 };
+
+// The folder's absolute path with every link and '..' resolved, which names
+// its cache; empty when the folder cannot be reached.
+std::string CanonicalFolder(const std::string& AFolder);
 
 // Builds a table file by file, in walk order.
 class TDeclarationTableBuilder {

@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <memory>
+#include <tuple>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -189,7 +191,10 @@ void TFileTable::Append(const TFileTable& AOther) {
   FFolders.insert(FFolders.end(), AOther.FFolders.begin(), AOther.FFolders.end());
   FNames += AOther.FNames;
   FLowerNames += AOther.FLowerNames;
-  FFiles.reserve(FFiles.size() + AOther.FFiles.size());
+  // At least doubling: a walk appends a folder at a time, and growing to
+  // the exact size each time copied the whole table at every folder.
+  if (FFiles.capacity() < FFiles.size() + AOther.FFiles.size())
+    FFiles.reserve(std::max(FFiles.size() + AOther.FFiles.size(), 2 * FFiles.capacity()));
   for (TFile file : AOther.FFiles) {
     file.Folder += base;
     file.Name += nameBase;
@@ -289,11 +294,13 @@ std::string TLibraryIndex::DefaultCacheFolder() {
 }
 
 std::string TLibraryIndex::CacheFile(const std::string& ARoot, const std::string& ATarget) const {
-  if (FCacheFolder.empty() || ARoot.empty()) return {};
-  // The root's bytes and the target's, hashed: one file per source folder
-  // and target.
+  // The canonical root's bytes and the target's, hashed: one file per
+  // source folder and target, however the folder is reached (a relative
+  // path, a link). A folder that cannot be reached has none.
+  const std::string root = CanonicalFolder(ARoot);
+  if (FCacheFolder.empty() || root.empty()) return {};
   uint64_t h = 0xCBF29CE484222325ull;
-  for (char c : ARoot + '\0' + ATarget) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
+  for (char c : root + '\0' + ATarget) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
   char name[48];
   std::snprintf(name, sizeof name, "/declarations-%016llx.idx", static_cast<unsigned long long>(h));
   return FCacheFolder + name;
@@ -352,32 +359,55 @@ void TLibraryIndex::Run(std::string ARoot, TTarget ATarget, bool ADeclarations,
   TWalkReport report;
   std::shared_ptr<TDeclarationTable> built;
   try {
-    if (ADeclarations && !ABase && !ACacheFile.empty()) {
-      auto cached = std::make_shared<TDeclarationTable>();
-      if (cached->Load(ACacheFile, ARoot, target)) {
-        ABase = cached;
-        std::lock_guard lock(FLock);
-        FBoxDeclarations = std::move(cached);
-      }
-    }
+    // The cache is read (mapped and checked) on a thread of its own while
+    // the walk goes on; the walk's files wait for it, as it tells which of
+    // them need no scan.
+    std::future<std::shared_ptr<TDeclarationTable>> loading;
+    if (ADeclarations && !ABase && !ACacheFile.empty())
+      loading = std::async(std::launch::async, [&]() -> std::shared_ptr<TDeclarationTable> {
+        auto cached = std::make_shared<TDeclarationTable>();
+        return cached->Load(ACacheFile, ARoot, target) ? cached : nullptr;
+      });
     std::optional<TDeclarationBuild> build;
-    if (ADeclarations) build.emplace(ARoot, ATarget, ABase, FCancel);
+    std::vector<std::tuple<std::string, int64_t, int64_t>> waiting;  // files found before the cache was read
+    auto startBuild = [&] {
+      if (loading.valid()) {
+        if (auto cached = loading.get()) {
+          ABase = cached;
+          std::lock_guard lock(FLock);
+          FBoxDeclarations = std::move(cached);
+        }
+      }
+      build.emplace(ARoot, ATarget, ABase, FCancel);
+      for (auto& [path, size, modified] : waiting) build->Add(std::move(path), size, modified);
+      waiting.clear();
+    };
     TFileTable folder;
     report = WalkLibrary(ARoot, FCancel, [&](std::string_view ARelative, std::vector<TWalkedFile>& AFiles) {
       folder.Clear();
       uint32_t f = folder.AddFolder(ARelative);
+      if (ADeclarations && !build &&
+          (!loading.valid() || loading.wait_for(std::chrono::seconds(0)) == std::future_status::ready))
+        startBuild();
       for (const TWalkedFile& file : AFiles) {
         folder.AddFile(f, file.Name);
-        if (build) build->Add(std::string(ARelative) + file.Name, file.Size, file.ModifiedNs);
+        if (build)
+          build->Add(std::string(ARelative) + file.Name, file.Size, file.ModifiedNs);
+        else if (ADeclarations)
+          waiting.emplace_back(std::string(ARelative) + file.Name, file.Size, file.ModifiedNs);
       }
       std::lock_guard lock(FLock);
       FBox.Append(folder);
     }, ADeclarations);
+    if (ADeclarations && !build) startBuild();
     {
       std::lock_guard lock(FLock);
       FBoxReport = report;
       FWalkDone = true;
     }
+    // A root that could not be read has no declarations to keep: its cache
+    // file would only stand for a failure.
+    if (!report.Error.empty()) ACacheFile.clear();
     if (build && !FCancel) built = build->Finish();
     if (built) {
       // Given to the index first, then saved: the user need not wait for the disk.

@@ -205,6 +205,10 @@ private:
   void Run(std::string ARoot, TTarget ATarget, bool ADeclarations, std::shared_ptr<const TDeclarationTable> ABase,
            std::string ACacheFile);
   void Join();
+  // Where the declaration table of ARoot for ATarget is kept: named by the
+  // folder's canonical path, so that a relative path and a link share the
+  // cache of the folder they reach. Empty when there is no cache folder or
+  // ARoot cannot be reached.
   std::string CacheFile(const std::string& ARoot, const std::string& ATarget) const;
 
   TFileTable FTable;

@@ -47,6 +47,15 @@ void TVantryExpertModule::ExpertModuleCreate(TObject*) {
   ExpertModuleDestroy(this);
   BuildDirectoryMenu(path, IMIVantry, nullptr);
   FWalk = TTreeRules();
+  // A folder that cannot be shown leaves a word why below Options...,
+  // rather than a menu that is empty for no reason the user can see.
+  if (const std::string why = SourceFolderProblem(path); !why.empty()) {
+    IMIVantry->SetActive(true);
+    TecInterfaceMenuItem* note = NewChild(IMIVantry, why, "_N", 0);
+    note->SetEnabled(false);
+    note->SetActive(true);
+    FMenuItems.push_back(note);
+  }
 }
 
 void TVantryExpertModule::ExpertModuleDestroy(TObject*) {

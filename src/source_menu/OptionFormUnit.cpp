@@ -3,10 +3,12 @@
 #include "forms/QtApplication.h"
 #include "platform/Application.h"
 #include "platform/Streaming.h"
+#include "source_menu/Settings.h"
 
 #include <QCompleter>
 #include <QKeyEvent>
 #include <QStringListModel>
+#include <QStyle>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -21,31 +23,35 @@ namespace {
 constexpr int mrOk = 1;
 constexpr int mrCancel = 2;
 
-// Most folders listed for one completion: a folder of many thousands is not
-// read to the end at a keystroke.
+// Most folders offered for one completion: a folder of many thousands
+// offers the first of them in order, and says that the list was cut.
 constexpr int MostFolders = 2000;
 
-// The folders inside AFolder (a path ending in '/'), as full paths ending in
-// '/'. Only this one folder is read, when the user types in it: nothing runs
-// in the background, and nothing is left that closing the dialog would wait
-// for (a model that watches the file system keeps a thread that closing
-// must join, which a dead network mount can hold up for ever).
-QStringList FoldersIn(const std::string& AFolder) {
+// The folders inside AFolder (a path ending in '/') whose names begin with
+// APrefix, as full paths ending in '/', sorted and cut to MostFolders;
+// AFound tells how many there were. Only this one folder is read, when the
+// user types in it: nothing runs in the background, and nothing is left
+// that closing the dialog would wait for (a model that watches the file
+// system keeps a thread that closing must join, which a dead network mount
+// can hold up for ever).
+QStringList FoldersIn(const std::string& AFolder, const std::string& APrefix, qsizetype& AFound) {
   QStringList folders;
+  AFound = 0;
   std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(AFolder.c_str()), closedir);
   if (!dir) return folders;
   while (dirent* entry = readdir(dir.get())) {
     std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
+    if (name == "." || name == ".." || name.compare(0, APrefix.size(), APrefix) != 0) continue;
     bool folder = entry->d_type == DT_DIR;
     if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
       struct stat info;
       folder = stat((AFolder + name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
     }
     if (folder) folders << PathToText(AFolder + name + "/");
-    if (folders.size() >= MostFolders) break;
   }
   folders.sort();
+  AFound = folders.size();
+  if (folders.size() > MostFolders) folders.erase(folders.begin() + MostFolders, folders.end());
   return folders;
 }
 
@@ -83,6 +89,13 @@ TOptionsForm::TOptionsForm(TComponent* AOwner) : QDialog(ApplicationWindow()), T
   font.setPixelSize(13);
   ovsLabel3D1->setFont(font);
 
+  // In the margin left of the folder box, so the form keeps its layout.
+  FFolderProblem = new QLabel(this);
+  FFolderProblem->setObjectName(QStringLiteral("FolderProblem"));
+  FFolderProblem->setGeometry(5, 87, 16, 16);
+  FFolderProblem->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(16, 16));
+  FFolderProblem->hide();
+
   // Completes folder names as the user types, from the folder typed so
   // far; the popup is a window of its own, so the form keeps its size and
   // layout. The list is filled as the text changes, before the completer
@@ -90,12 +103,25 @@ TOptionsForm::TOptionsForm(TComponent* AOwner) : QDialog(ApplicationWindow()), T
   auto* folders = new QStringListModel(this);
   auto* completer = new QCompleter(folders, this);
   EDPath->setCompleter(completer);
+  // The folders listed are those whose names begin with what is typed of
+  // the last name: a folder is read again when the user types in another,
+  // types less of the name than was listed, or the list was cut (then the
+  // box's tip says so).
   connect(EDPath, &QLineEdit::textEdited, this, [this, folders](const QString& AText) {
     const std::string typed = TextToPath(AText);
-    const std::string folder = typed.substr(0, typed.rfind('/') + 1);
-    if (folder.empty() || folder == FListedFolder) return;
+    const size_t slash = typed.rfind('/');
+    if (slash == std::string::npos) return;
+    const std::string folder = typed.substr(0, slash + 1), prefix = typed.substr(slash + 1);
+    if (folder == FListedFolder && prefix.compare(0, FListedPrefix.size(), FListedPrefix) == 0 && !FListCut) return;
     FListedFolder = folder;
-    folders->setStringList(FoldersIn(folder));
+    FListedPrefix = prefix;
+    qsizetype found = 0;
+    folders->setStringList(FoldersIn(folder, prefix, found));
+    FListCut = found > MostFolders;
+    EDPath->setToolTip(FListCut ? QStringLiteral("%1 of the %2 folders here are offered: type more of the name")
+                                      .arg(MostFolders)
+                                      .arg(found)
+                                : QString());
   });
 
   connect(RBAutomatic, &QRadioButton::clicked, this, [this] { Guarded(this, [&] { RBClick(RBAutomatic); }); });
@@ -126,7 +152,15 @@ void TOptionsForm::keyPressEvent(QKeyEvent* AEvent) {
 
 void TOptionsForm::reject() { done(mrCancel); }
 
-void TOptionsForm::RBClick(QObject*) { EDPath->setEnabled(RBPath->isChecked()); }
+void TOptionsForm::RBClick(QObject*) {
+  EDPath->setEnabled(RBPath->isChecked());
+  // The automatic folder is the IDE's: say, as the menu does, when it cannot
+  // be shown.
+  const std::string why = RBAutomatic->isChecked() ? SourceFolderProblem(TextToPath(EDPath->text())) : std::string();
+  FFolderProblem->setToolTip(PathToText(why));
+  FFolderProblem->setAccessibleName(PathToText(why));
+  FFolderProblem->setVisible(!why.empty());
+}
 
 void TOptionsForm::BTOKClick(QObject*) {
   // The folder is checked exactly as typed, byte for byte: no trimming.

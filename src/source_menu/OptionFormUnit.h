@@ -9,6 +9,7 @@
 #include "ui_OptionFormUnit.h"
 
 #include <QDialog>
+#include <QLabel>
 
 #include <string>
 
@@ -50,7 +51,12 @@ protected:
   void reject() override;
 
 private:
+  // Beside the folder box in automatic mode: a mark whose tip says why the
+  // folder cannot be shown, when it cannot.
+  QLabel* FFolderProblem = nullptr;
   std::string FListedFolder;  // the folder whose folders the completer offers
+  std::string FListedPrefix;  // the start of the names listed
+  bool FListCut = false;      // there were more of them than were offered
 };
 
 }  // namespace Vantry

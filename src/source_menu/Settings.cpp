@@ -2,6 +2,11 @@
 
 #include "platform/Registry.h"
 
+#include <dirent.h>
+
+#include <cerrno>
+#include <cstring>
+
 namespace Vantry {
 
 namespace {
@@ -46,6 +51,17 @@ bool WriteChoice(bool AAutomatic, const std::string& APath, std::string& AWhy) {
 void WriteSettings(bool AAutomatic, const std::string& APath) {
   std::string why;
   WriteChoice(AAutomatic, APath, why);
+}
+
+std::string SourceFolderProblem(const std::string& APath) {
+  if (APath.empty() || APath == " ") return "No source folder is set";
+  if (DIR* dir = opendir(APath.c_str())) {
+    closedir(dir);
+    return {};
+  }
+  const int error = errno;
+  if (error == ENOENT) return "Source folder not found: " + APath;
+  return "Source folder cannot be read: " + APath + ": " + std::strerror(error);
 }
 
 std::string ReadTargetChoice() {

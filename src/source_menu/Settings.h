@@ -18,6 +18,11 @@ void WriteSettings(bool AAutomatic, const std::string& APath);
 // when the key cannot be opened.
 bool WriteChoice(bool AAutomatic, const std::string& APath, std::string& AWhy);
 
+// Why the source folder APath cannot be shown, in words for the user
+// ("Source folder not found: PATH", or the system's reason), or empty when
+// it can be read.
+std::string SourceFolderProblem(const std::string& APath);
+
 // The target the library is read for ("x86_64-linux"), or empty for this
 // machine's; stored beside the source folder.
 std::string ReadTargetChoice();

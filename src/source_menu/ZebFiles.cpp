@@ -140,7 +140,20 @@ void TTreeRules::Start(const TDirectoryListing& ARoot) {
 
 bool TTreeRules::LeadsIntoTree(const TDirectoryListing& ADirectory, const std::string& AName) const {
   auto [link, target] = ADirectory.LinkedDirectory(AName);
-  return link && (Within(target, FRootPath) || Within(FRootPath, target));
+  if (!link) return false;
+  if (Within(FRootPath, target)) return true;  // it holds the whole tree: a loop
+  if (!Within(target, FRootPath)) return false;
+  // Inside the tree, its target shows at its own place, unless that place is
+  // hidden (a folder on the way down begins with '.'): then the link is the
+  // only way to its files. A link that leads back to a folder already met
+  // is a loop, which FirstVisit stops.
+  const std::string_view below = std::string_view(target).substr(FRootPath == "/" ? 1 : FRootPath.size());
+  for (size_t at = 0; at < below.size(); at = below.find('/', at) + 1) {
+    if (below[at] == '/') continue;
+    if (below[at] == '.') return false;
+    if (below.find('/', at) == std::string_view::npos) break;
+  }
+  return true;
 }
 
 void ListDirectories(const std::string& ADirectory, const std::string& AMask, int AAttr, TStrings* AList) {

@@ -95,8 +95,11 @@ public:
   void Start(const TDirectoryListing& ARoot);
   // True the first time the directory is met on this walk.
   bool FirstVisit(const TDirectoryListing& ADirectory) { return FSeen.insert(ADirectory.Id()).second; }
-  // Whether ADirectory's entry named AName is a link that leads into the
-  // tree or to a directory that holds it.
+  // Whether ADirectory's entry named AName is a link to leave out: one that
+  // leads to a directory holding the tree, or into the tree to a folder
+  // that shows at its own place. A link into a hidden part of the tree (a
+  // folder whose name begins with '.') is followed: its files show only
+  // through it.
   bool LeadsIntoTree(const TDirectoryListing& ADirectory, const std::string& AName) const;
 
 private:

@@ -50,7 +50,7 @@ const std::vector<TSourceRow> Sources = {
                    "  generic TList<T> = class\n    procedure Add(const AItem: T);\n  end;\n"
                    "  TShape = class(TObject)\n  private\n    FName: string;\n  public\n"
                    "    constructor Create;\n    destructor Destroy; override;\n"
-                   "    class function Count: Integer;\n    property Name: string read FName;\n  end;\n"
+                   "    class function Count: Integer;\n    property Name: string read FName; class property Total: Integer read Count;\n  end;\n"
                    "  IShape = interface\n    function Area: Double;\n  end;\n"
                    "  TPoint = record\n    X, Y: Integer;\n    function Len: Double;\n  end;\n"
                    "  TOld = object\n    procedure Run;\n  end;\n"
@@ -66,7 +66,8 @@ const std::vector<TSourceRow> Sources = {
                     "9:3 procedure type TNotify", "10:3 class reference TShapeClass", "11:3 array TInts",
                     "12:3 type TAlias", "13:11 class TList", "14:15 procedure TList.Add", "16:3 class TShape",
                     "20:17 constructor TShape.Create", "21:16 destructor TShape.Destroy",
-                    "22:20 class function TShape.Count", "23:14 property TShape.Name", "25:3 interface IShape",
+                    "22:20 class function TShape.Count", "23:14 property TShape.Name",
+                    "23:54 class property TShape.Total", "25:3 interface IShape",
                     "26:14 function IShape.Area", "28:3 record TPoint", "30:14 function TPoint.Len",
                     "32:3 object TOld", "33:15 procedure TOld.Run", "35:3 helper THelp",
                     "36:15 procedure THelp.Show", "39:3 const Limit", "41:3 resourcestring SHello",

@@ -69,6 +69,8 @@ TEST_F(FindToolTest, PrintsWhereEditorsJumpAndExitsLikeGrep) {
       {{"--root", "SRC", "--target", "vax-vms", "sort"}, 2, ""},
       {{"--root", "SRC", "zzqq"}, 1, ""},
       {{"--root", "SRC/missing", "sort"}, 2, ""},
+      {{"--root", "", "sort"}, 2, ""},  // an empty folder name is a mistake, not the settings'
+      {{"--version"}, 0, "vantry-find 1.0\n"},
       {{"--root", "SRC", "--limit", "many", "sort"}, 2, ""},
       {{"--root", "SRC", "--units", "--declarations", "sort"}, 2, ""},
       {{"--root", "SRC", "--list", "sort"}, 2, ""},

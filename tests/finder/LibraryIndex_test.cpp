@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 using namespace Vantry;
 using ::testing::ElementsAre;
@@ -73,9 +74,13 @@ TEST_F(LibraryIndexTest, FollowsLinksOutOfTheTreeAndWalksEveryFolderOnce) {
   EXPECT_THAT(Walked(Temp / "Src", &report), ElementsAre("linked.pas", "Rtl/rtl.pas", "ext/file.pas", "ext/o.pas"));
   EXPECT_EQ(report.LinksInside, 2);
   EXPECT_EQ(report.Repeated, 1);
+  // A link to a hidden folder inside the tree is the only way to its files.
+  Temp.WriteFile("Src/.private/Units/Secret.pas");
+  ASSERT_EQ(symlink(".private/Units", (Temp / "Src/Units").c_str()), 0);
+  EXPECT_THAT(Walked(Temp / "Src"), ElementsAre("linked.pas", "Rtl/rtl.pas", "Units/Secret.pas", "ext/file.pas", "ext/o.pas"));
   // Walked through a link, the root's files keep the link's path.
   ASSERT_EQ(symlink((Temp / "Src").c_str(), (Temp / "SrcLink").c_str()), 0);
-  EXPECT_EQ(Walked(Temp / "SrcLink").size(), 4u);
+  EXPECT_EQ(Walked(Temp / "SrcLink").size(), 5u);
 }
 
 TEST_F(LibraryIndexTest, SkipsUnreadableFoldersAndGoesOn) {
@@ -304,4 +309,101 @@ TEST_F(LibraryIndexTest, ADamagedCacheFileIsReadAsNone) {
   ASSERT_TRUE(loaded.Load(file, "/lib"));
   EXPECT_EQ(loaded.QualifiedName(2), "TList.Sort");
   EXPECT_EQ(loaded.File(0).ModifiedNs, 20);
+}
+
+namespace {
+
+// Sets the file's modification time (and access time) to ASeconds.
+void SetTime(const std::string& APath, time_t ASeconds) {
+  const timespec times[2] = {{ASeconds, 0}, {ASeconds, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, APath.c_str(), times, 0), 0) << APath;
+}
+
+// The names of the files in the cache folder.
+std::vector<std::string> CacheFiles(const std::string& AFolder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(AFolder, error)) names.push_back(entry.path().filename().string());
+  return names;
+}
+
+// Makes the working directory AFolder while it lives.
+struct TWorkingDirectory {
+  explicit TWorkingDirectory(const std::string& AFolder) : Before(fs::current_path()) { fs::current_path(AFolder); }
+  ~TWorkingDirectory() { fs::current_path(Before); }
+  fs::path Before;
+};
+
+}  // namespace
+
+// The cache is the folder's, not the text that named it: the same relative
+// path in two places, with files of the same sizes and times, gives each
+// place its own declarations (under the path as given); a link and its
+// target share one cache file; a folder that cannot be read leaves none.
+TEST_F(LibraryIndexTest, TheCacheBelongsToTheFolderReachedNotToItsName) {
+  const std::string cache = Temp / "cache";
+  for (const char* place : {"A", "B"}) {
+    Temp.WriteFile(std::string(place) + "/Src/u.pas", std::string("unit U;\ninterface\nconst ") + place + "1 = 1;\n");
+    SetTime(Temp / (std::string(place) + "/Src/u.pas"), 1000000000);
+  }
+  ASSERT_EQ(symlink((Temp / "A/Src").c_str(), (Temp / "Link").c_str()), 0);
+  struct TRow {
+    const char* WorkingDirectory;
+    std::string Root;
+    std::vector<std::string> Expected;  // "path name" of each declaration, or "error" for a root that fails
+  };
+  const std::vector<TRow> rows = {
+      {"A", "Src", {"Src/u.pas U", "Src/u.pas A1"}},
+      {"B", "Src", {"Src/u.pas U", "Src/u.pas B1"}},
+      {"B", "../Link", {"../Link/u.pas U", "../Link/u.pas A1"}},
+      {"B", "Missing", {"error"}},
+  };
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(std::string(row.WorkingDirectory) + " " + row.Root);
+    TWorkingDirectory here(Temp / row.WorkingDirectory);
+    TLibraryIndex index;
+    index.SetCacheFolder(cache);
+    index.Refresh(row.Root, true);
+    ASSERT_TRUE(index.WaitForWalk(std::chrono::seconds(20)));
+    if (row.Expected == std::vector<std::string>{"error"}) {
+      EXPECT_NE(index.LastReport().Error, "");
+      continue;
+    }
+    std::vector<std::string> found;
+    const auto table = index.Declarations();
+    ASSERT_NE(table, nullptr);
+    for (uint32_t d = 0; d < table->Count(); ++d)
+      found.push_back(table->FullPath(table->FileOf(d)) + " " + table->QualifiedName(d));
+    EXPECT_EQ(found, row.Expected);
+  }
+  EXPECT_EQ(CacheFiles(cache).size(), 2u);  // A's (also the link's) and B's: none for the missing folder
+}
+
+// Writers that save to one cache file at once never mix their files: each
+// writes a temporary file of its own, so the file in place is always one
+// whole table, and no temporary file is left behind.
+TEST_F(LibraryIndexTest, CacheWritersAtOnceLeaveOneWholeTable) {
+  Temp.MakeDir("lib");
+  std::vector<TDeclarationTable> tables;
+  TDeclarationScanner scanner;
+  for (int w = 0; w < 4; ++w) {
+    TDeclarationTableBuilder builder(Temp / "lib");
+    for (int f = 0; f < 400 * (w + 1); ++f)
+      builder.AddFile("f" + std::to_string(f) + ".pas", f, w, scanner.Scan("unit F;\ninterface\nconst C = 1;\n", false));
+    tables.push_back(builder.Finish());
+  }
+  const std::string file = Temp / "cache/declarations.idx";
+  std::atomic<int> failed{0};
+  std::vector<std::thread> writers;
+  for (int w = 0; w < 4; ++w)
+    writers.emplace_back([&, w] {
+      for (int i = 0; i < 25; ++i) failed += !tables[w].Save(file);
+    });
+  for (std::thread& t : writers) t.join();
+  EXPECT_EQ(failed, 0);
+  TDeclarationTable loaded;
+  ASSERT_TRUE(loaded.Load(file, Temp / "lib"));
+  EXPECT_EQ(loaded.FileCount() % 400, 0u);
+  EXPECT_EQ(loaded.Count(), 2 * loaded.FileCount());
+  EXPECT_THAT(CacheFiles(Temp / "cache"), ElementsAre("declarations.idx"));
 }

@@ -100,7 +100,7 @@ struct TBrokenRow {
 
 class BrokenAddInTest : public AddInLoaderTest, public ::testing::WithParamInterface<TBrokenRow> {};
 
-// None of these may hang, crash or register anything.
+// None of these may hang, crash, register anything or leave a menu item.
 TEST_P(BrokenAddInTest, IsReportedAndSkippedWhileTheOthersLoad) {
   std::string library = GetParam().Library(Temp);
   EXPECT_FALSE(Loader.Load(library));
@@ -108,6 +108,7 @@ TEST_P(BrokenAddInTest, IsReportedAndSkippedWhileTheOthersLoad) {
   EXPECT_THAT(Reports[0], HasSubstr(library));
   EXPECT_THAT(Reports[0], HasSubstr(GetParam().Reason));
   EXPECT_EQ(Loader.LibraryCount(), 0);
+  EXPECT_EQ(Menu.Find("LeftBehindItem"), nullptr);
   EXPECT_TRUE(Loader.Load(VANTRY_TEST_ADDIN));
   EXPECT_EQ(Loader.Experts().size(), 1u);
 }
@@ -118,6 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TBrokenRow{"NoEntryPoint", [](T) -> std::string { return VANTRY_NO_ENTRY_ADDIN; }, "no entry point INITEXPERT0017"},
         TBrokenRow{"EntryPointRaises", [](T) -> std::string { return VANTRY_THROWING_ADDIN; }, "broken on purpose"},
+        TBrokenRow{"EntryPointFailsLeavingAnItem", [](T) -> std::string { return VANTRY_FAILING_ADDIN; }, "answered false"},
         TBrokenRow{"NotALibrary", [](T A) { return A.WriteFile("text.so", "unit Text;\n"); }, "not a shared library"},
         TBrokenRow{"Missing", [](T) -> std::string { return "/nonexistent/expert.so"; }, "cannot be opened"},
         TBrokenRow{"Fifo", [](T A) { mkfifo((A / "fifo.so").c_str(), 0600); return A / "fifo.so"; }, "not a regular file"},

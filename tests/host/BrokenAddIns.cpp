@@ -1,5 +1,7 @@
-// Add-ins that go wrong, for the loader's failure paths. Built four times:
-// without an entry point; with one that raises; with start-up code that
+// Add-ins that go wrong, for the loader's failure paths. Built five times:
+// without an entry point; with one that raises; with one that puts an item
+// into the File menu and then answers that it failed, leaving the item
+// there (VANTRY_FAILING_ENTRY_POINT); with start-up code that
 // aborts (VANTRY_ABORTING_START); and as an add-in whose
 // handlers raise (VANTRY_RAISING_HANDLERS), written straight against the
 // host interface: one expert whose GetComment raises, one menu item whose
@@ -15,6 +17,28 @@
 extern "C" VANTRY_HOST_API bool INITEXPERT0017(Vantry::TIToolServices*, Vantry::TExpertRegisterProc,
                                                Vantry::TExpertTerminateProc*) {
   throw std::runtime_error("this expert is broken on purpose");
+}
+#elif defined(VANTRY_FAILING_ENTRY_POINT)
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+using namespace Vantry;
+
+extern "C" VANTRY_HOST_API bool INITEXPERT0017(TIToolServices* AToolServices, TExpertRegisterProc,
+                                               TExpertTerminateProc*) {
+  THostRef<TIMainMenuIntf> menu(AToolServices->GetMainMenu());
+  THostRef<TIMenuItemIntf> fileMenu(menu->FindMenuItem("FileMenu"));
+  // The item's reference is kept for ever, as a careless add-in keeps it:
+  // only the loader can take the item out again. The reference itself is
+  // this library's leak, on purpose.
+  TIMenuItemIntf* item =
+      fileMenu->InsertItem(-1, "Left Behind", "LeftBehindItem", "", 0, 0, 0, TIMenuFlags{mfEnabled, mfVisible}, nullptr);
+#if defined(__SANITIZE_ADDRESS__)
+  __lsan_ignore_object(item);
+#else
+  (void)item;
+#endif
+  return false;
 }
 #elif defined(VANTRY_RAISING_HANDLERS)
 using namespace Vantry;

@@ -189,16 +189,21 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TCollationRow{"C",
                       {"_under", "Alpha", "Apfel", "apfel", "b10", "b2", "back\\slash", "bad\xFFname", "beta", "gtk-x",
-                       "gtk_demo", "gtkglext", "sdl_gfx", "sdlutils", "ua", "Zeta", "\xC3\x84pfel", "\xC3\xBC" "ber",
+                       "gtk_demo", "gtkglext", "sdl_gfx", "sdlutils", "ua", "zebra", "Zeta", "\xC3\x84pfel",
+                       "\xC3\x89mile", "\xC3\x9C" "berblick", "\xC3\xA4pfel", "\xC3\xA9lan", "\xC3\xBC" "ber",
                        "\xFF\xFE.pas"}},
+        // Accented capitals fold as the locale folds them: beside their
+        // lower-case neighbours, not before every lower-case accented name.
         TCollationRow{"C.UTF-8",
                       {"_under", "Alpha", "Apfel", "apfel", "b10", "b2", "back\\slash", "bad\xFFname", "beta", "gtk-x",
-                       "gtk_demo", "gtkglext", "sdl_gfx", "sdlutils", "ua", "Zeta", "\xC3\x84pfel", "\xC3\xBC" "ber",
+                       "gtk_demo", "gtkglext", "sdl_gfx", "sdlutils", "ua", "zebra", "Zeta", "\xC3\x84pfel",
+                       "\xC3\xA4pfel", "\xC3\xA9lan", "\xC3\x89mile", "\xC3\xBC" "ber", "\xC3\x9C" "berblick",
                        "\xFF\xFE.pas"}},
         TCollationRow{"de_DE.UTF-8",
-                      {"Alpha", "Apfel", "apfel", "\xC3\x84pfel", "b10", "b2", "back\\slash", "bad\xFFname", "beta",
-                       "gtk_demo", "gtkglext", "gtk-x", "\xFF\xFE.pas", "sdl_gfx", "sdlutils", "ua", "\xC3\xBC" "ber",
-                       "_under", "Zeta"}}),
+                      {"Alpha", "Apfel", "apfel", "\xC3\x84pfel", "\xC3\xA4pfel", "b10", "b2", "back\\slash",
+                       "bad\xFFname", "beta", "\xC3\xA9lan", "\xC3\x89mile", "gtk_demo", "gtkglext", "gtk-x",
+                       "\xFF\xFE.pas", "sdl_gfx", "sdlutils", "ua", "\xC3\xBC" "ber", "\xC3\x9C" "berblick", "_under",
+                       "zebra", "Zeta"}}),
     [](const auto& info) {
       std::string locale = info.param.Locale;
       return locale == "C" ? std::string("C") : locale == "C.UTF-8" ? std::string("CUtf8") : std::string("German");

@@ -127,21 +127,36 @@ TEST_F(SourceMenuTest, FoldersWithoutSourcesBelowThemAreWithdrawn) {
                                   "Unit ovsVantryMenuItem_F0"));
 }
 
-TEST_F(SourceMenuTest, AnEmptyOrMissingSourceLeavesTheTopItemWithItsTwoChildren) {
-  for (std::string source : {std::string(), Temp / "missing", Temp.MakeDir("empty")}) {
+// An empty folder leaves the top item with its two children; a folder that
+// cannot be shown says why in a disabled item below them.
+TEST_F(SourceMenuTest, AMissingOrUnreadableSourceSaysWhyBelowOptions) {
+  const std::string locked = Temp.MakeDir("locked");
+  ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+  const bool root = geteuid() == 0;  // root reads any folder
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {Temp.MakeDir("empty"), ""},
+      {Temp / "missing", "Source folder not found: " + Temp / "missing"},
+      {std::string(), "No source folder is set"},
+      {locked, root ? "" : "Source folder cannot be read: " + locked + ": Permission denied"},
+  };
+  for (const auto& [source, note] : rows) {
+    SCOPED_TRACE(source);
     CreateModule(source);
-    EXPECT_THAT(Tree(), ElementsAre("Options... VantryConfigurationMenuItem",
-                                    "- OrvalleVANTRYOptionSeparatorMenuItem"))
-        << "source '" << source << "'";
+    std::vector<std::string> expected = {"Options... VantryConfigurationMenuItem", "- OrvalleVANTRYOptionSeparatorMenuItem"};
+    if (!note.empty()) expected.push_back(note + " ovsVantryMenuItem_N0");
+    EXPECT_THAT(Tree(), ElementsAreArray(expected));
+    if (THostMenuNode* item = Menu.Find("ovsVantryMenuItem_N0")) EXPECT_FALSE(item->Flags.Contains(mfEnabled));
     Module->Free();
     Module = nullptr;
   }
+  chmod(locked.c_str(), 0700);
 }
 
 TEST_F(SourceMenuTest, AnEmptyAutomaticPathWalksNothing) {
   // Automatic mode with no RootDir: the path is empty.
   Module = CreateComponent<TVantryExpertModule>(nullptr);
-  EXPECT_EQ(Tree().size(), 2u);
+  EXPECT_THAT(Tree(), ElementsAre("Options... VantryConfigurationMenuItem", "- OrvalleVANTRYOptionSeparatorMenuItem",
+                                  "No source folder is set ovsVantryMenuItem_N0"));
 }
 
 TEST_F(SourceMenuTest, ALinkBackToAnAncestorIsNotFollowed) {
@@ -178,6 +193,18 @@ TEST_F(SourceMenuTest, LinksInsideTheSourceAreLeftOutAndEachLevelShowsOnceAtItsP
   EXPECT_EQ(tree[24], "N9 ovsVantryMenuItem_D12");
   EXPECT_EQ(Menu.Find("ovsVantryMenuItem_D0"), nullptr);
   EXPECT_EQ(Menu.Find("ovsVantryMenuItem_D1_D0"), nullptr);
+}
+
+// A link to a hidden folder inside the tree shows that folder's files, the
+// only way to them; a link back from there to the link's own folder is a
+// loop and shows nothing.
+TEST_F(SourceMenuTest, ALinkToAHiddenFolderInsideShowsItsFiles) {
+  Temp.WriteFile("Source/.private/Units/Secret.pas");
+  ASSERT_EQ(symlink(".private/Units", (Temp / "Source/Units").c_str()), 0);
+  ASSERT_EQ(symlink("../../Units", (Temp / "Source/.private/Units/Back").c_str()), 0);
+  CreateModule(Temp / "Source");
+  EXPECT_THAT(Tree(), ElementsAre("Options... VantryConfigurationMenuItem", "- OrvalleVANTRYOptionSeparatorMenuItem",
+                                  "Units ovsVantryMenuItem_D0", "  Secret ovsVantryMenuItem_D0_F0"));
 }
 
 TEST_F(SourceMenuTest, AFolderOutsideReachedByManyLinksIsWalkedTheFirstTimeOnly) {

@@ -206,6 +206,48 @@ TEST_F(OptionsCommandTest, CompletionLeavesNothingThatClosingWaitsFor) {
   });
 }
 
+// A folder of more folders than are offered offers the first in order and
+// says that the list is cut; typing more of a name narrows it to all that match.
+TEST_F(OptionsCommandTest, ABigFolderOffersItsFirstFoldersInOrderAndSaysTheListIsCut) {
+  for (int i = 0; i < 2100; ++i) Temp.MakeDir("Many/d" + std::to_string(10000 + i));
+  RunCommand([&](TOptionsForm& AForm) {
+    Click(AForm.RBPath);
+    AForm.EDPath->clear();
+    auto offered = [&] {
+      QStringList names;
+      QAbstractItemModel* model = AForm.EDPath->completer()->completionModel();
+      for (int i = 0; i < model->rowCount(); ++i) names << model->index(i, 0).data().toString().section('/', -2, -2);
+      return names;
+    };
+    QTest::keyClicks(AForm.EDPath, QString::fromStdString(Temp / "Many/d"));
+    const QStringList first = offered();
+    ASSERT_EQ(first.size(), 2000);
+    EXPECT_EQ(first.front(), "d10000");
+    EXPECT_EQ(first.back(), "d11999");
+    EXPECT_THAT(AForm.EDPath->toolTip().toStdString(), ::testing::HasSubstr("2000 of the 2100 folders"));
+    QTest::keyClicks(AForm.EDPath, "120");
+    EXPECT_EQ(offered().size(), 100);
+    EXPECT_EQ(offered().back(), "d12099");
+    EXPECT_EQ(AForm.EDPath->toolTip(), "");
+  });
+}
+
+// In automatic mode a folder that cannot be shown is marked beside the box,
+// and the mark says why, as the menu does; a folder of one's own is not.
+TEST_F(OptionsCommandTest, TheAutomaticFolderSaysWhyItCannotBeShown) {
+  for (bool exists : {false, true}) {
+    if (exists) Temp.MakeDir("Delphi/Source");
+    RunCommand([&](TOptionsForm& AForm) {
+      auto* mark = AForm.findChild<QLabel*>("FolderProblem");
+      ASSERT_NE(mark, nullptr);
+      EXPECT_EQ(mark->isVisible(), !exists);
+      EXPECT_EQ(mark->toolTip().toStdString(), exists ? "" : "Source folder not found: " + Temp / "Delphi/Source");
+      Click(AForm.RBPath);
+      EXPECT_FALSE(mark->isVisible());
+    });
+  }
+}
+
 TEST_F(OptionsCommandTest, AChoiceThatCannotBeSavedIsReportedWithTheReason) {
   RunCommand([&](TOptionsForm& AForm) {
     std::ofstream(RegistryDir + "/machine.db", std::ios::trunc) << "not a registry";

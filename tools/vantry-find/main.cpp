@@ -39,7 +39,8 @@ Finds declarations (or units) in the Pascal library sources below a folder.
 
 Options:
   --root DIR       the source folder; without it, the one Vantry's settings name
-                   (File > Vantry > Options... in the IDE)
+                   (File > Vantry > Options... in the IDE), and before any is
+                   set the IDE's default: Source in its installation folder
   --target CPU-OS  the target whose declarations come first, as the Free Pascal
                    compiler names it (x86_64-linux, i386-win32, aarch64-darwin);
                    without it, the one the settings name, else this machine's
@@ -77,6 +78,7 @@ Options:
                    types with their members, routines, constants and
                    variables), indented, each item as LINE: KIND NAME
   -h, --help       show this help
+  --version        print the version and exit
 
 A declaration prints as
   PATH:LINE:COLUMN: KIND NAME
@@ -106,6 +108,7 @@ struct EUsage : std::runtime_error {
 
 struct TCommandLine {
   std::string Root;
+  bool RootGiven = false;
   std::optional<TTarget> Target;
   bool Units = false;
   bool List = false;
@@ -141,6 +144,8 @@ TCommandLine Parse(int AArgc, char** AArgv) {
       line.Help = true;
     } else if (arg == "--root") {
       line.Root = value();
+      if (line.Root.empty()) throw EUsage("--root wants a folder, not an empty name");
+      line.RootGiven = true;
     } else if (arg == "--target") {
       const std::string text = value();
       line.Target = ParseTarget(text);
@@ -186,11 +191,25 @@ TCommandLine Parse(int AArgc, char** AArgv) {
   return line;
 }
 
+// Where the IDE installed beside this program keeps its add-ins and its
+// Source link, found as the IDE finds its own: PREFIX/lib/vantry beside
+// PREFIX/bin; in a build tree, the IDE's folder (build/host).
+std::string InstallationRoot() {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path folder = fs::read_symlink("/proc/self/exe", error).parent_path();
+  for (const fs::path& root : {folder / "../lib/vantry", folder / "../../host"})
+    if (fs::is_directory(root, error)) return root.lexically_normal().string();
+  return folder.string();
+}
+
 std::string SourceFolder(const TCommandLine& ALine) {
-  if (!ALine.Root.empty()) return ALine.Root;
+  if (ALine.RootGiven) return ALine.Root;
   bool automatic = true;
   std::string path;
   ReadSettings(automatic, path);
+  // Before the IDE has run, nothing is stored: the IDE's own default then.
+  if (automatic && (path.empty() || path == " ")) path = InstallationRoot() + "/Source";
   if (path.empty() || path == " ")
     throw std::runtime_error("no source folder is set: choose one in the IDE (File > Vantry > Options...) or give --root");
   return path;
@@ -375,6 +394,10 @@ int Run(const TCommandLine& ALine) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("vantry-find %s\n", VANTRY_VERSION);
+    return 0;
+  }
   try {
     const TCommandLine line = Parse(argc, argv);
     if (line.Help) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Registry.h"
@@ -35,6 +36,7 @@ Options:
   --user       the current user's hive, HKEY_CURRENT_USER (the default)
   --machine    the machine's hive, HKEY_LOCAL_MACHINE
   -h, --help   show this help
+  --version    print the version and exit
 
 KEY is a path of names separated by '\', such as 'Software\Vantry'. It may
 start with the hive's name (HKEY_CURRENT_USER\, HKCU\, HKEY_LOCAL_MACHINE\,
@@ -346,6 +348,10 @@ int Run(TCommandLine& Line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    std::printf("vantry-reg %s\n", VANTRY_VERSION);
+    return 0;
+  }
   try {
     TCommandLine Line = ParseCommandLine(argc, argv);
     if (Line.Help) {

@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <iterator>
 #include <string>
@@ -40,6 +41,7 @@ const char* const Usage =
     "  --require-tls          send nothing unless the server offers STARTTLS and it succeeds\n"
     "  --timeout SECONDS      the connect and response time-outs (default 30 and 60)\n"
     "  -h, --help             this text\n"
+    "  --version              print the version and exit\n"
     "\n"
     "Exit status: 0 when the server accepted the message, 1 when it was not sent, 2 for a usage error.\n";
 
@@ -132,6 +134,10 @@ QString ReadStandardInput() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("vantry-sendmail %s\n", VANTRY_VERSION);
+    return 0;
+  }
   QCoreApplication app(argc, argv);
   TOptions options;
   if (int stop = ParseArguments(app.arguments(), options); stop >= 0) return stop;
