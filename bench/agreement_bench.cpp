@@ -66,6 +66,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -886,24 +887,31 @@ struct TDefinitionFigures {
 // search lists. A use counts as listed when a reference stands on its line
 // of its file.
 void MeasureReferences(const std::vector<TUseCheck>& AChecks, const std::shared_ptr<const TDeclarationTable>& ATable) {
-  std::map<std::pair<std::string, uint32_t>, std::vector<const TUseCheck*>> byDeclaration;
+  // By the declaration's place and name: one line may declare several
+  // names (an enumeration's values).
+  using TKey = std::tuple<std::string, uint32_t, std::string>;
+  std::map<TKey, std::vector<const TUseCheck*>> byDeclaration;
   for (const TUseCheck& c : AChecks)
-    if (c.Scope != "built in" && !c.Places.empty()) byDeclaration[c.Places.front()].push_back(&c);
-  std::vector<std::pair<size_t, std::pair<std::string, uint32_t>>> most;
+    if (c.Scope != "built in" && !c.Places.empty())
+      byDeclaration[{c.Places.front().first, c.Places.front().second, Lower(c.Name.substr(c.Name.rfind('.') + 1))}]
+          .push_back(&c);
+  std::vector<std::pair<size_t, TKey>> most;
   for (const auto& [place, uses] : byDeclaration) most.emplace_back(uses.size(), place);
   std::sort(most.rbegin(), most.rend());
   if (most.size() > 25) most.resize(25);
   const std::string rootSlash = ATable->Root() + "/";
   size_t uses = 0, listed = 0;
+  std::vector<std::string> misses;
   std::printf("\n  references: the uses of the %zu declarations most used in the sample, listed by the references search\n",
               most.size());
   for (const auto& [count, place] : most) {
     // The table's declaration at the compiler's place.
     uint32_t declaration = TDeclarationTable::None;
+    const auto& [path, line, name] = place;
     for (uint32_t f = 0; f < ATable->FileCount() && declaration == TDeclarationTable::None; ++f)
-      if (ATable->FilePath(f) == place.first)
+      if (ATable->FilePath(f) == path)
         for (uint32_t d = ATable->File(f).FirstEntry; d < ATable->File(f + 1).FirstEntry; ++d)
-          if (ATable->Entry(d).Line == place.second) declaration = d;
+          if (ATable->Entry(d).Line == line && Lower(ATable->Name(d)) == name) declaration = d;
     if (declaration == TDeclarationTable::None) continue;
     TReferenceSearch search(ATable, ChosenTarget({}));
     const auto t0 = std::chrono::steady_clock::now();
@@ -912,7 +920,11 @@ void MeasureReferences(const std::vector<TUseCheck>& AChecks, const std::shared_
       found.emplace(r.Path.substr(r.Path.rfind(rootSlash, 0) == 0 ? rootSlash.size() : 0), r.Line);
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
     size_t hit = 0;
-    for (const TUseCheck* c : byDeclaration[place]) hit += found.count({c->Path, c->Line});
+    for (const TUseCheck* c : byDeclaration[place]) {
+      const bool listed = found.count({c->Path, c->Line});
+      hit += listed;
+      if (!listed && misses.size() < 12) misses.push_back(c->Path + ":" + std::to_string(c->Line) + " " + c->Name);
+    }
     uses += count;
     listed += hit;
     std::printf("  %-28s %4zu uses, %4zu listed  (%zu references in %.0f ms)\n",
@@ -920,6 +932,7 @@ void MeasureReferences(const std::vector<TUseCheck>& AChecks, const std::shared_
   }
   std::printf("  recall: %zu of %zu uses listed (%.1f%%; target: at least 99%%)\n", listed, uses,
               uses ? 100.0 * static_cast<double>(listed) / static_cast<double>(uses) : 0.0);
+  for (const std::string& miss : misses) std::printf("    not listed: %s\n", miss.c_str());
 }
 
 void MeasureDefinitions(size_t AMostUses, size_t AExamples, const std::string& AUnitsFolder, const std::map<std::string, std::vector<fs::path>>& ACompiledUnits,

@@ -493,14 +493,17 @@ struct TResolver::TState {
             {std::string(d.Name), std::string(d.Owner), d.Line, d.Column, d.Kind, d.Definition, d.Hidden});
       links = scanner.Links();
       if (const auto it = ByPath.find(relative); it != ByPath.end()) AFile = it->second;
-    } else {
+    } else if (UnitOf(AFile) == None) {
+      // A file of no unit in the table (an include file that holds "unit
+      // X;" itself) is read as a text of its own: its declarations first.
+      // A unit's file needs none: the table answers for its own files.
       for (uint32_t d = T().File(AFile).FirstEntry; d < T().File(AFile + 1).FirstEntry; ++d) {
         const TDeclarationEntry& e = T().Entry(d);
         AskedDeclarations.push_back({std::string(T().Name(d)), e.Owner == None ? std::string() : std::string(T().Name(e.Owner)),
                                      e.Line, e.Column, e.Kind(), e.Definition(), e.Hidden()});
       }
-      links = T().FileLinks(AFile);
     }
+    if (AFile != None && AskedFromTable) links = T().FileLinks(AFile);
     AskedFile = AFile;
     AskedIncludes = IncludesOf(relative, links);
     for (size_t i = 0; i < AskedIncludes.size() && i < 4096; ++i)
