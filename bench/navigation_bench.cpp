@@ -68,12 +68,15 @@ void References(const std::string& ARoot, const std::string& ACache, const std::
     TReferenceSearch search(table, target);
     const TReferenceTarget aim = search.TargetNamed(name);
     size_t count = 0;
-    const auto warm = VantryBench::Measure(3, [&] {
+    // A new search reads the library's files it looks into; a search that
+    // goes on serving (the IDE's panel, the language server) keeps them.
+    const auto first = VantryBench::Measure(3, [&] {
       TReferenceSearch fresh(table, target);
       count = fresh.Find(aim).size();
     });
-    std::printf("  %-18s %5zu references  best %7.1f ms  median %7.1f ms\n", name.c_str(), count, warm.BestSeconds * 1e3,
-                warm.MedianSeconds * 1e3);
+    const auto again = VantryBench::Measure(3, [&] { count = search.Find(aim).size(); });
+    std::printf("  %-18s %5zu references  new search: median %7.1f ms   search kept: best %7.1f ms  median %7.1f ms\n",
+                name.c_str(), count, first.MedianSeconds * 1e3, again.BestSeconds * 1e3, again.MedianSeconds * 1e3);
   }
 }
 

@@ -103,14 +103,18 @@ void TReferencesPanel::Search(std::shared_ptr<const TDeclarationTable> ATable, T
   TReferenceOptions options;
   options.OverrideUses = CBOverrideUses->isChecked();
   FDone = false;
-  FWorker = std::thread([this, table = std::move(ATable), target = std::move(ATarget), question = std::move(AQuestion),
-                         options] {
-    TReferenceSearch search(table, target);
+  // One search serves while the table stays: it keeps what it has read of
+  // the library's files for the next question.
+  if (!FSearch || FSearchTable != ATable) {
+    FSearch = std::make_shared<TReferenceSearch>(ATable, ATarget);
+    FSearchTable = ATable;
+  }
+  FWorker = std::thread([this, search = FSearch, question = std::move(AQuestion), options] {
     const TReferenceTarget aim = question.Declaration != TDeclarationTable::None
-                                     ? search.TargetOf(question.Declaration)
-                                     : search.TargetAt(question.Path, question.Text, question.Offset);
+                                     ? search->TargetOf(question.Declaration)
+                                     : search->TargetAt(question.Path, question.Text, question.Offset);
     auto last = std::chrono::steady_clock::now();
-    std::vector<TReference> found = search.Find(aim, options, &FCancel, [&](size_t ADone, size_t ATotal) {
+    std::vector<TReference> found = search->Find(aim, options, &FCancel, [&](size_t ADone, size_t ATotal) {
       // At most every 50 ms: the panel need not hear of every file.
       const auto now = std::chrono::steady_clock::now();
       if (now - last < std::chrono::milliseconds(50)) return;

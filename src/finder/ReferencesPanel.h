@@ -65,6 +65,9 @@ private:
   std::shared_ptr<const TDeclarationTable> FTable;
   TTarget FTarget;
   TReferenceQuestion FQuestion;
+  // The search, used by one worker at a time, for FSearchTable.
+  std::shared_ptr<TReferenceSearch> FSearch;
+  std::shared_ptr<const TDeclarationTable> FSearchTable;
 };
 
 }  // namespace Vantry

@@ -173,17 +173,23 @@ std::vector<TReference> TReferenceSearch::Find(const TReferenceTarget& ATarget, 
   std::unordered_set<std::string> targets;
   for (const TAnswer& d : ATarget.Declarations) targets.insert(KeyOf(d));
 
-  // A unit-level declaration is seen only where its unit is used: the
-  // other files that name it need not be read.
-  uint32_t declaring = None;
-  const bool unitLevel = std::all_of(ATarget.Declarations.begin(), ATarget.Declarations.end(), [&](const TAnswer& A) {
-    return A.Declaration != None && t.Entry(A.Declaration).Owner == None;
-  });
-  if (unitLevel) declaring = t.FileOf(ATarget.Declarations.front().Declaration);
+  // A declaration is seen only where its unit is used (a member, also
+  // where a unit that exposes its types is): the other files that name it
+  // need not be read.
+  std::vector<bool> maySee(t.FileCount(), true);
+  const TAnswer& first = ATarget.Declarations.front();
+  uint32_t declaring = first.Declaration != None ? t.FileOf(first.Declaration) : None;
+  if (declaring == None)  // a member: its file by its path
+    for (uint32_t f = 0; f < t.FileCount() && declaring == None; ++f)
+      if (t.FullPath(f) == first.Path) declaring = f;
+  if (declaring != None) {
+    const bool member = first.Declaration == None || t.Entry(first.Declaration).Owner != None;
+    maySee = F->Resolver.FilesThatMaySee(declaring, member);
+  }
   std::vector<uint32_t> files;
   const uint32_t hash = NameHash(ATarget.Name);
   for (uint32_t f = 0; f < t.FileCount(); ++f)
-    if (t.MayName(f, hash) && (declaring == None || F->Resolver.MaySee(f, declaring))) files.push_back(f);
+    if (maySee[f] && t.MayName(f, hash)) files.push_back(f);
 
   std::vector<TElsewhere> elsewhere;
   std::vector<TOverride> overrides;

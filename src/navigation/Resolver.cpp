@@ -97,6 +97,7 @@ struct TResolver::TState {
   uint32_t AskedFile = None;
   bool AskedFromTable = false;  // the asked text is a table's file as on disk: its links are the table's
   std::optional<TContext> AskedContext;
+  std::unordered_map<uint64_t, std::vector<bool>> Seeing;  // FilesThatMaySee's answers, by unit and kind
 
   TState(std::shared_ptr<const TDeclarationTable> ATable, TTarget ATarget)
       : Table(std::move(ATable)), Target(std::move(ATarget)) {
@@ -644,17 +645,42 @@ const TSourceModel& TResolver::OpenText() const { return *F->AskedModel; }
 
 uint32_t TResolver::OpenFileIndex() const { return F->AskedFile; }
 
-bool TResolver::MaySee(uint32_t AFile, uint32_t ADeclarationFile) {
+std::vector<bool> TResolver::FilesThatMaySee(uint32_t ADeclarationFile, bool AMember) {
   TState& s = *F;
-  const uint32_t unit = s.UnitOf(AFile), declaring = s.UnitOf(ADeclarationFile);
-  if (unit == None || declaring == None || unit == declaring) return true;
-  const std::string_view name = s.T().Name(s.T().File(declaring).FirstEntry);
-  if (Same(name, "system") || Same(name, "objpas")) return true;  // every unit uses them
-  bool uses = false;
-  ForEachLink(s.T().FileLinks(unit), [&](char AKind, std::string_view AUnit) {
-    uses |= (AKind == 'u' || AKind == 'm') && Same(AUnit, name);
-  });
-  return uses;
+  const TDeclarationTable& t = s.T();
+  std::vector<bool> files(t.FileCount(), true);
+  const uint32_t declaring = s.UnitOf(ADeclarationFile);
+  if (declaring == None) return files;
+  // Worked out once for a unit: the table does not change.
+  const uint64_t key = uint64_t{declaring} << 1 | AMember;
+  if (const auto it = s.Seeing.find(key); it != s.Seeing.end()) return it->second;
+  const std::string_view name = t.Name(t.File(declaring).FirstEntry);
+  if (Same(name, "system") || Same(name, "objpas")) return files;  // every unit uses them
+  // The units that expose the declaring unit's types: itself, and those
+  // whose interface uses one that does (for a member only).
+  std::vector<bool> exposes(t.FileCount(), false), sees(t.FileCount(), false);
+  exposes[declaring] = true;
+  const auto usesAny = [&](uint32_t AUnit, bool AInterfaceOnly, const std::vector<bool>& AUnits) {
+    bool found = false;
+    ForEachLink(t.FileLinks(AUnit), [&](char AKind, std::string_view AUsed) {
+      if (found || !(AKind == 'u' || (AKind == 'm' && !AInterfaceOnly))) return;
+      const auto it = s.Units.find(Lower(AUsed));
+      found = it != s.Units.end() && AUnits[it->second];
+    });
+    return found;
+  };
+  for (bool more = AMember; more;) {
+    more = false;
+    for (uint32_t u = 0; u < t.FileCount(); ++u)
+      if (!exposes[u] && s.IsUnitFile(u) && usesAny(u, true, exposes)) exposes[u] = more = true;
+  }
+  for (uint32_t u = 0; u < t.FileCount(); ++u)
+    sees[u] = exposes[u] || (s.IsUnitFile(u) && usesAny(u, false, exposes));
+  for (uint32_t f = 0; f < t.FileCount(); ++f) {
+    const uint32_t unit = s.UnitOf(f);
+    files[f] = unit == None || sees[unit];
+  }
+  return s.Seeing[key] = std::move(files);
 }
 
 TResolution TResolver::InheritedAt(uint32_t AOffset) {

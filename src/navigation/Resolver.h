@@ -74,10 +74,13 @@ public:
   // the table has no such file).
   const TSourceModel& OpenText() const;
   uint32_t OpenFileIndex() const;
-  // Whether a file of the table may see the unit-level declarations of
-  // another: it belongs to their unit, or its unit uses that unit (System
-  // and objpas are seen from everywhere; a file of no unit may see all).
-  bool MaySee(uint32_t AFile, uint32_t ADeclarationFile);
+  // Which files of the table may refer to a declaration of
+  // ADeclarationFile: those of its unit and of the units that use it; for a
+  // member (AMember), also those of the units that use a unit whose
+  // interface uses it, however deep, since a member is reached through the
+  // types such units expose. Files of no unit may, and every file may see
+  // System's and objpas's declarations.
+  std::vector<bool> FilesThatMaySee(uint32_t ADeclarationFile, bool AMember);
 
 private:
   struct TState;

@@ -412,12 +412,26 @@ size_t TokenAt(const TTokens& ATokens, uint32_t AOffset) {
 
 }  // namespace
 
-TSourceModel::TSourceModel(std::string_view AText) : FText(AText), FTokens(Tokenize(FText)) {
+TSourceModel::TSourceModel(std::string_view AText) : FText(AText) {}
+
+// The tokens and the lines are read the first time they are needed: a
+// resolver reads a declaration's file often only to find its line.
+const std::vector<TPascalToken>& TSourceModel::Tokens() const {
+  if (!FTokensRead) {
+    FTokens = Tokenize(FText);
+    FTokensRead = true;
+  }
+  return FTokens;
+}
+
+const std::vector<uint32_t>& TSourceModel::LineStarts() const {
+  if (!FLineStarts.empty()) return FLineStarts;
   FLineStarts.push_back(0);
   for (uint32_t i = 0; i < FText.size(); ++i) {
     // A lone CR ends a line as a LF or CR LF does.
     if (FText[i] == '\n' || (FText[i] == '\r' && (i + 1 >= FText.size() || FText[i + 1] != '\n'))) FLineStarts.push_back(i + 1);
   }
+  return FLineStarts;
 }
 
 // The module's facts as the index reads them: the scanner's module
@@ -449,7 +463,7 @@ struct TSourceModel::TRoutines {
 
 const TSourceModel::TRoutines& TSourceModel::Routines() const {
   if (!FRoutines) {
-    const TReader r(FText, FTokens);
+    const TReader r(FText, Tokens());
     FRoutines = std::make_shared<const TRoutines>(TRoutines{TRoutineReader(r).All()});
   }
   return *FRoutines;
@@ -473,9 +487,9 @@ std::vector<TRoutineScope> TSourceModel::RoutinesAt(uint32_t AOffset) const {
 
 std::vector<std::vector<std::vector<std::string>>> TSourceModel::WithsAt(uint32_t AOffset, uint32_t ABegin,
                                                                         uint32_t AEnd) const {
-  const TReader r(FText, FTokens);
+  const TReader r(FText, Tokens());
   std::vector<std::vector<std::vector<std::string>>> out;
-  size_t i = TokenAt(FTokens, ABegin);
+  size_t i = TokenAt(Tokens(), ABegin);
   for (; i < r.Count() && r.At(i).Offset < AEnd; ++i) {
     if (!r.Is(i, "with")) continue;
     std::vector<std::vector<std::string>> expressions(1);
@@ -509,8 +523,8 @@ std::vector<std::vector<std::vector<std::string>>> TSourceModel::WithsAt(uint32_
 }
 
 std::vector<std::string> TSourceModel::ChainAt(uint32_t AOffset, uint32_t& ANameOffset) const {
-  const TReader r(FText, FTokens);
-  size_t i = TokenAt(FTokens, AOffset);
+  const TReader r(FText, Tokens());
+  size_t i = TokenAt(Tokens(), AOffset);
   // Just after a name, before a symbol that touches it ("Name|;"): the name.
   if (i < r.Count() && !r.IsName(i) && i > 0 && r.IsName(i - 1) && r.At(i - 1).Offset + r.At(i - 1).Length == AOffset) --i;
   if (i >= r.Count() || !r.IsName(i)) return {};
@@ -550,9 +564,9 @@ TTypeShape TSourceModel::TypeAt(uint32_t ANameOffset) const {
 }
 
 TTypeShape TSourceModel::ReadTypeAt(uint32_t ANameOffset) const {
-  const TReader r(FText, FTokens);
+  const TReader r(FText, Tokens());
   TTypeShape shape;
-  size_t i = TokenAt(FTokens, ANameOffset);
+  size_t i = TokenAt(Tokens(), ANameOffset);
   if (i >= r.Count()) return shape;
   ++i;
   if (r.IsSymbol(i, '<')) i = r.SkipBrackets(i);
@@ -603,7 +617,7 @@ uint32_t TSourceModel::StructureAt(uint32_t AOffset) const {
     // Every "Name = [packed] class|record|object|interface ... end" of the
     // text, in text order.
     auto structures = std::make_shared<std::vector<TStructureSpan>>();
-    const TReader r(FText, FTokens);
+    const TReader r(FText, Tokens());
     for (size_t i = 2; i < r.Count(); ++i) {
       size_t name = i - 2;
       if (r.IsAny(i - 1, {"packed", "bitpacked"}) && i >= 3) --name;
@@ -623,8 +637,8 @@ uint32_t TSourceModel::StructureAt(uint32_t AOffset) const {
 }
 
 TTypeName TSourceModel::DeclaredTypeAt(uint32_t ANameOffset) const {
-  const TReader r(FText, FTokens);
-  size_t i = TokenAt(FTokens, ANameOffset);
+  const TReader r(FText, Tokens());
+  size_t i = TokenAt(Tokens(), ANameOffset);
   if (i >= r.Count()) return {};
   ++i;
   while (r.IsSymbol(i, ',') && r.IsName(i + 1)) i += 2;  // A, B: T
@@ -636,15 +650,17 @@ TTypeName TSourceModel::DeclaredTypeAt(uint32_t ANameOffset) const {
 }
 
 uint32_t TSourceModel::OffsetOf(uint32_t ALine, uint32_t AColumn) const {
-  if (ALine == 0 || ALine > FLineStarts.size()) return static_cast<uint32_t>(FText.size());
-  return std::min<uint32_t>(FLineStarts[ALine - 1] + (AColumn > 0 ? AColumn - 1 : 0), static_cast<uint32_t>(FText.size()));
+  const std::vector<uint32_t>& starts = LineStarts();
+  if (ALine == 0 || ALine > starts.size()) return static_cast<uint32_t>(FText.size());
+  return std::min<uint32_t>(starts[ALine - 1] + (AColumn > 0 ? AColumn - 1 : 0), static_cast<uint32_t>(FText.size()));
 }
 
 void TSourceModel::LineColumnOf(uint32_t AOffset, uint32_t& ALine, uint32_t& AColumn) const {
-  const auto it = std::upper_bound(FLineStarts.begin(), FLineStarts.end(), AOffset);
-  const size_t line = static_cast<size_t>(it - FLineStarts.begin());
+  const std::vector<uint32_t>& starts = LineStarts();
+  const auto it = std::upper_bound(starts.begin(), starts.end(), AOffset);
+  const size_t line = static_cast<size_t>(it - starts.begin());
   ALine = static_cast<uint32_t>(line);
-  AColumn = AOffset - FLineStarts[line - 1] + 1;
+  AColumn = AOffset - starts[line - 1] + 1;
 }
 
 }  // namespace Vantry

@@ -70,7 +70,7 @@ public:
   explicit TSourceModel(std::string_view AText);
 
   std::string_view Text() const { return FText; }
-  const std::vector<TPascalToken>& Tokens() const { return FTokens; }
+  const std::vector<TPascalToken>& Tokens() const;
   // Read the first time it is asked for.
   const TModuleFacts& Module() const;
 
@@ -102,8 +102,10 @@ public:
 
 private:
   std::string FText;
-  std::vector<TPascalToken> FTokens;
-  std::vector<uint32_t> FLineStarts;
+  mutable std::vector<TPascalToken> FTokens;
+  mutable bool FTokensRead = false;
+  mutable std::vector<uint32_t> FLineStarts;
+  const std::vector<uint32_t>& LineStarts() const;
   mutable TModuleFacts FModule;
   mutable bool FModuleRead = false;
   // The text's routines, read the first time a place's are asked for: a
