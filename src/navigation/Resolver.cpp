@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace Vantry {
 
@@ -80,9 +81,11 @@ struct TResolver::TState {
   std::vector<TFileStanding> Standing;
   std::unordered_map<std::string, std::vector<uint32_t>> ByBase;  // lower base name: files
   std::unordered_map<std::string, uint32_t> Units;                // lower unit name: its file for the target
+  std::unordered_set<uint32_t> UnitsByFileName;                   // units known by their file's name alone
   std::unordered_map<std::string, uint32_t> ByPath;               // relative path: file
   std::unordered_map<uint32_t, std::vector<uint32_t>> OwnCache;
   std::unordered_map<uint32_t, uint32_t> Includer;                // include file: the file that includes it
+  std::unordered_map<uint32_t, std::vector<uint32_t>> IncludedBy;  // include file: every file that includes it
   bool IncludersKnown = false;
   std::unordered_map<uint32_t, std::shared_ptr<TSourceModel>> Models;
   std::unordered_map<std::string, std::vector<uint32_t>> NamedCache;
@@ -113,13 +116,48 @@ struct TResolver::TState {
       auto [it, added] = Units.emplace(Lower(t.Name(first)), f);
       if (!added && Standing[f].Place < Standing[it->second].Place) it->second = f;
     }
+    // A unit whose file only includes the file that declares it
+    // (convutils.pp: {$i convutil.inc}, which starts "unit ConvUtils;") is
+    // known by its file's name.
+    for (uint32_t f = 0; f < t.FileCount(); ++f) {
+      const std::string_view path = t.FilePath(f);
+      bool includes = false;
+      ForEachLink(t.FileLinks(f), [&](char AKind, std::string_view) { includes |= AKind == 'i'; });
+      if (t.File(f).FirstEntry != t.File(f + 1).FirstEntry || IsIncludeFileName(path) || !includes) continue;
+      std::string name = LowerBaseName(path);
+      name = name.substr(0, name.rfind('.'));
+      if (Units.emplace(name, f).second) UnitsByFileName.insert(f);
+    }
   }
 
   const TDeclarationTable& T() const { return *Table; }
 
   bool IsUnitFile(uint32_t AFile) const {
     const uint32_t first = T().File(AFile).FirstEntry;
-    return first < T().File(AFile + 1).FirstEntry && T().Entry(first).Kind() <= dkLibrary;
+    return (first < T().File(AFile + 1).FirstEntry && T().Entry(first).Kind() <= dkLibrary) ||
+           UnitsByFileName.count(AFile);
+  }
+
+  // The units a unit uses ('u' in its interface or a program, 'm' in its
+  // implementation), its own file's clauses first, then those of the files
+  // it includes (a unit may keep its uses clause in one).
+  template <class F>
+  void ForEachUse(uint32_t AUnit, F AVisit) {
+    std::vector<uint32_t> files{AUnit};
+    for (uint32_t f : OwnFiles(AUnit))
+      if (f != AUnit) files.push_back(f);
+    for (uint32_t f : files)
+      ForEachLink(T().FileLinks(f), [&](char AKind, std::string_view AName) {
+        if (AKind == 'u' || AKind == 'm') AVisit(AKind, AName);
+      });
+  }
+
+  // A unit's (or program's) name, given its file.
+  std::string UnitName(uint32_t AUnit) const {
+    if (!UnitsByFileName.count(AUnit)) return std::string(T().Name(T().File(AUnit).FirstEntry));
+    const std::string_view path = T().FilePath(AUnit);
+    const std::string_view file = path.substr(path.rfind('/') + 1);
+    return std::string(file.substr(0, file.rfind('.')));
   }
 
   // The file an include directive of AFrom names: in AFrom's own folder
@@ -175,6 +213,7 @@ struct TResolver::TState {
     if (!IncludersKnown) {
       for (uint32_t f = 0; f < T().FileCount(); ++f)
         for (uint32_t g : IncludesOf(T().FilePath(f), T().FileLinks(f))) {
+          IncludedBy[g].push_back(f);
           auto [it, added] = Includer.emplace(g, f);
           if (!added && Standing[f].Place < Standing[it->second].Place) it->second = f;
         }
@@ -253,11 +292,10 @@ struct TResolver::TState {
       } else {
         context.OwnFiles = OwnFiles(unit);
         std::vector<std::string> interface, implementation;
-        ForEachLink(T().FileLinks(unit), [&](char AKind, std::string_view AName) {
-          if (AKind == 'u') interface.emplace_back(AName);
-          if (AKind == 'm') implementation.emplace_back(AName);
+        ForEachUse(unit, [&](char AKind, std::string_view AName) {
+          (AKind == 'u' ? interface : implementation).emplace_back(AName);
         });
-        context.UnitName = std::string(T().Name(T().File(unit).FirstEntry));
+        context.UnitName = UnitName(unit);
         SearchOrder(interface, implementation, ObjectPascalIn(context.OwnFiles), order);
       }
     }
@@ -357,7 +395,7 @@ struct TResolver::TState {
       if (file == None) continue;
       found = InFiles(AName, OwnFiles(file), false, ATypes);
       if (!found.Empty()) {
-        found.Via = "from " + std::string(T().Name(T().File(file).FirstEntry));
+        found.Via = "from " + UnitName(file);
         return found;
       }
     }
@@ -592,8 +630,10 @@ struct TResolver::TState {
       const auto unit = std::find_if(asked.Used.begin(), asked.Used.end(), [&](const auto& U) { return Same(U.first, AName); });
       if (unit != asked.Used.end() && unit->second != None) {
         TFound found;
-        const uint32_t first = T().File(unit->second).FirstEntry;
-        found.Answers.push_back(AnswerOf(first));
+        if (UnitsByFileName.count(unit->second))
+          found.Answers.push_back({T().FullPath(unit->second), 1, 1, "unit", unit->first, None});
+        else
+          found.Answers.push_back(AnswerOf(T().File(unit->second).FirstEntry));
         found.IsUnit = true;
         found.UnitFile = unit->second;
         found.Via = "the unit " + unit->first;
@@ -615,7 +655,7 @@ struct TResolver::TState {
   TFound Next(const TFound& APrevious, std::string_view AName) {
     if (APrevious.IsUnit) {
       TFound found = InFiles(AName, OwnFiles(APrevious.UnitFile), false, false);
-      if (!found.Empty()) found.Via = "from " + std::string(T().Name(T().File(APrevious.UnitFile).FirstEntry));
+      if (!found.Empty()) found.Via = "from " + UnitName(APrevious.UnitFile);
       return found;
     }
     return Member(TypeOf(APrevious), AName);
@@ -654,16 +694,25 @@ std::vector<bool> TResolver::FilesThatMaySee(uint32_t ADeclarationFile, bool AMe
   // Worked out once for a unit: the table does not change.
   const uint64_t key = uint64_t{declaring} << 1 | AMember;
   if (const auto it = s.Seeing.find(key); it != s.Seeing.end()) return it->second;
-  const std::string_view name = t.Name(t.File(declaring).FirstEntry);
+  const std::string name = s.UnitName(declaring);
   if (Same(name, "system") || Same(name, "objpas")) return files;  // every unit uses them
   // The units that expose the declaring unit's types: itself, and those
   // whose interface uses one that does (for a member only).
   std::vector<bool> exposes(t.FileCount(), false), sees(t.FileCount(), false);
+  // Every unit whose files hold the declaration (convutils.pp and
+  // convutil.pp both include convutil.inc).
+  std::vector<uint32_t> up{ADeclarationFile};
+  for (size_t i = 0; i < up.size() && i < 4096; ++i) {
+    if (s.IsUnitFile(up[i])) exposes[up[i]] = true;
+    if (const auto it = s.IncludedBy.find(up[i]); it != s.IncludedBy.end())
+      for (uint32_t f : it->second)
+        if (std::find(up.begin(), up.end(), f) == up.end()) up.push_back(f);
+  }
   exposes[declaring] = true;
   const auto usesAny = [&](uint32_t AUnit, bool AInterfaceOnly, const std::vector<bool>& AUnits) {
     bool found = false;
-    ForEachLink(t.FileLinks(AUnit), [&](char AKind, std::string_view AUsed) {
-      if (found || !(AKind == 'u' || (AKind == 'm' && !AInterfaceOnly))) return;
+    s.ForEachUse(AUnit, [&](char AKind, std::string_view AUsed) {
+      if (found || (AKind == 'm' && AInterfaceOnly)) return;
       const auto it = s.Units.find(Lower(AUsed));
       found = it != s.Units.end() && AUnits[it->second];
     });

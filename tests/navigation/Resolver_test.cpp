@@ -43,6 +43,9 @@ const std::vector<std::pair<const char*, const char*>> Library = {
     {"lib/a.pp", "unit A;\ninterface\nfunction Clash: Integer;\nimplementation\nend.\n"},
     {"lib/b.pp", "unit B;\ninterface\nconst Clash = 2;\nimplementation\nend.\n"},
     {"lib/unused.pp", "unit Unused;\ninterface\nconst Faraway = 3;\nimplementation\nend.\n"},
+    // A unit whose file only includes the file that declares it.
+    {"lib/wrap.pp", "{$i wrapped.inc}\n"},
+    {"lib/wrapped.inc", "unit Wrap;\ninterface\nuses Shapes;\nfunction Wrapped: TShape;\nimplementation\nend.\n"},
 };
 
 struct TResolveRow {
@@ -87,6 +90,10 @@ INSTANTIATE_TEST_SUITE_P(
         TResolveRow{"ALocalHidesTheUnitsName", "x86_64-linux",
                     "program P;\nuses Shapes;\nprocedure Run;\nvar\n  Area: Integer;\nbegin\n  Ar|ea := 1;\nend;\nbegin\nend.\n",
                     "user.pp:5 var Area"},
+        TResolveRow{"AUnitKnownByItsFilesNameAlone", "x86_64-linux",
+                    "program P;\nuses Wrap;\nbegin\n  Wrap|ped;\nend.\n", "lib/wrapped.inc:4 function Wrapped"},
+        TResolveRow{"TheUsesClauseOfTheFileAUnitIncludes", "x86_64-linux",
+                    "program P;\nuses Wrap;\nbegin\n  Wrapped.Res|ize;\nend.\n", "lib/shapes.pp:10 procedure TShape.Resize"},
         TResolveRow{"AParameter", "x86_64-linux",
                     "program P;\nuses Shapes;\nprocedure Run(Area: Integer);\nbegin\n  Ar|ea := 1;\nend;\nbegin\nend.\n",
                     "user.pp:3 parameter Area"},
