@@ -158,7 +158,7 @@ int main() {
   TClient client(root);
   client.Request("initialize", Initialize);
   client.Send(R"({"jsonrpc":"2.0","method":"initialized","params":{}})");
-  const char* uri = "file:///tmp/bench.pp";
+  const char* uri = "file:///bench/program.pp";
   client.Send(std::string(R"({"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":")") + uri +
               R"(","languageId":"pascal","version":1,"text":)" + Quoted(Program) + "}}}");
   const std::string big = root + "/packages/fcl-report/src/fpreport.pp";  // 12,642 lines
