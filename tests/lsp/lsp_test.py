@@ -262,6 +262,16 @@ def test_hostile_frames(library):
     answer = client.answer(id)
     check(answer is not None and ("result" in answer or answer.get("error", {}).get("code") == -32800),
           "a cancelled search is answered: %s" % answer)
+    # A search cancelled while it waits its turn behind another is answered as
+    # cancelled (the three frames go in one write: the server reads them together).
+    params = text_params(library, PLACES[1], False)
+    frames = [{"jsonrpc": "2.0", "id": 501, "method": "textDocument/references", "params": params},
+              {"jsonrpc": "2.0", "id": 502, "method": "textDocument/references", "params": params},
+              {"jsonrpc": "2.0", "method": "$/cancelRequest", "params": {"id": 502}}]
+    client.raw(b"".join(frame(json.dumps(f).encode()) for f in frames))
+    check(len(client.answer(501).get("result", [])) == 2, "the search before the cancelled one answers")
+    answer = client.answer(502)
+    check(answer.get("error", {}).get("code") == -32800, "a cancelled search waiting its turn: %s" % answer)
     check(client.request("shutdown", None).get("result", 1) is None, "shutdown answers null")
     check(client.request("workspace/symbol", {"query": "x"}).get("error", {}).get("code") == -32600,
           "a request after shutdown is refused")

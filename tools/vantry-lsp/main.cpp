@@ -1020,6 +1020,7 @@ private:
     FWorker.Add(KeyOf(AId), [this, AId, table, target = FIndex.Target(), path = document.Path, text = document.Text.Text,
                              offset, withDeclaration, token, utf8 = FUtf8](const std::atomic<bool>& ACancel) {
       try {
+        if (ACancel) return FOutput.Fail(AId, ecRequestCancelled, "cancelled");  // while it waited its turn
         if (FReferenceTable != table) {
           FReferenceSearch = std::make_unique<TReferenceSearch>(table, target);
           FReferenceTable = table;
