@@ -48,8 +48,9 @@ mails the vendor.
 
 The package holds the IDE (vantry-host) with the add-in in its add-in
 folder, vantry-reg to read and change its registry, vantry-sendmail to
-check a mail server, and vantry-find to find the library's declarations
-from a shell or another editor.")
+check a mail server, vantry-find to find the library's declarations
+from a shell or another editor, and vantry-lsp, a language server that
+brings the same navigation to any editor with a language client.")
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fpc-source)

@@ -24,6 +24,8 @@ packages=(
   xvfb xauth
   fonts-liberation
   universal-ctags ripgrep
+  # the editor whose built-in client drives the language server in the tests
+  neovim
   # the compiler's own units and ppudump: the judge of the agreement benchmark
   fp-compiler-3.2.2 fp-utils-3.2.2 fp-units-rtl-3.2.2 fp-units-base-3.2.2 fp-units-fcl-3.2.2
   locales

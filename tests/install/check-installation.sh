@@ -50,7 +50,7 @@ check_tree() {
     grep -q 'BIND_NOW\|FLAGS.*NOW' <<< "$dynamic" || fail "$(basename "$binary") is not linked with -z now"
   done
   # Every program answers --version.
-  for program in vantry-host vantry-reg vantry-sendmail vantry-find; do
+  for program in vantry-host vantry-reg vantry-sendmail vantry-find vantry-lsp; do
     run "$tree/bin/$program" --version | grep -q "^$program 1\." || fail "$program does not answer --version"
   done
   desktop-file-validate "$tree/share/applications/vantry.desktop"
@@ -59,7 +59,7 @@ check_tree() {
     [ -s "$tree/share/icons/hicolor/${size}x${size}/apps/vantry.png" ] || fail "no ${size}x${size} icon"
   done
   # Each program has a manual page, and the page names every option --help does.
-  for program in vantry-host vantry-reg vantry-sendmail vantry-find; do
+  for program in vantry-host vantry-reg vantry-sendmail vantry-find vantry-lsp; do
     local page="$tree/share/man/man1/$program.1.gz"
     [ -s "$page" ] || fail "no manual page for $program"
     MANWIDTH=200 man -l "$page" 2> /dev/null | sed 's/‐/-/g' > "$tmp/page"
