@@ -484,6 +484,20 @@ public:
     }
     FWake.notify_one();
   }
+  // While held, no queued job starts (the one running goes on): the server
+  // holds the worker while it reads the frames that have arrived together,
+  // so that a cancellation among them reaches a job queued before it.
+  void Hold() {
+    std::lock_guard<std::mutex> lock(FLock);
+    FHeld = true;
+  }
+  void Release() {
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      FHeld = false;
+    }
+    FWake.notify_one();
+  }
   // True when the job is queued or running (it then answers as cancelled).
   bool Cancel(const QString& AKey) {
     std::lock_guard<std::mutex> lock(FLock);
@@ -504,7 +518,7 @@ private:
       TQueued next;
       {
         std::unique_lock<std::mutex> lock(FLock);
-        FWake.wait(lock, [this] { return FStop || !FJobs.empty(); });
+        FWake.wait(lock, [this] { return FStop || (!FHeld && !FJobs.empty()); });
         if (FJobs.empty()) return;
         next = std::move(FJobs.front());
         FJobs.pop_front();
@@ -520,6 +534,7 @@ private:
   std::deque<TQueued> FJobs;
   std::map<QString, std::shared_ptr<std::atomic<bool>>> FFlags;
   bool FStop = false;
+  bool FHeld = false;
   std::thread FThread;
 };
 
@@ -550,6 +565,7 @@ public:
     TFrameReader reader;
     while (!FExit) {
       std::string body, error;
+      FWorker.Hold();
       for (;;) {
         const TFrameReader::TResult result = reader.Next(body, error);
         if (result == TFrameReader::frMessage) {
@@ -562,6 +578,7 @@ public:
           break;
         }
       }
+      FWorker.Release();
       if (FExit) break;
       if (reader.Ended() || FOutput.Broken()) {
         Log("the client closed the connection without exit");
