@@ -300,10 +300,11 @@ void TDeadlineWatch::Run() {
     const auto now = std::chrono::steady_clock::now();
     if (FKind == TWaitKind::Response) {
       uint64_t taken = FSockets.BytesTaken();
-      if (taken > FTaken) {
-        FDeadline = now + FSpan;
-        FOnTaken(taken);  // under the lock: Disarm waits for it
-      }
+      if (taken > FTaken) FDeadline = now + FSpan;
+      // Told at every look, not only when more was taken: the last of the
+      // data may have been taken while progress reports were held back,
+      // and would otherwise never be shown.
+      FOnTaken(taken);  // under the lock: Disarm waits for it
       FTaken = taken;
     }
     if (now < FDeadline) {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 namespace Vantry {
 
@@ -51,6 +52,19 @@ bool WriteChoice(bool AAutomatic, const std::string& APath, std::string& AWhy) {
 void WriteSettings(bool AAutomatic, const std::string& APath) {
   std::string why;
   WriteChoice(AAutomatic, APath, why);
+}
+
+std::string ToolSourceFolder() {
+  bool automatic = true;
+  std::string path;
+  ReadSettings(automatic, path);
+  if (!automatic || !(path.empty() || path == " ")) return path;
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path folder = fs::read_symlink("/proc/self/exe", error).parent_path();
+  for (const fs::path& root : {folder / "../lib/vantry", folder / "../../host"})
+    if (fs::is_directory(root, error)) return (root.lexically_normal() / "Source").string();
+  return (folder / "Source").string();
 }
 
 std::string SourceFolderProblem(const std::string& APath) {

@@ -18,6 +18,13 @@ void WriteSettings(bool AAutomatic, const std::string& APath);
 // when the key cannot be opened.
 bool WriteChoice(bool AAutomatic, const std::string& APath, std::string& AWhy);
 
+// The source folder for a tool installed beside the IDE (vantry-find,
+// vantry-lsp): the stored choice; before the IDE has run, when nothing is
+// stored, the IDE's own default, the Source link in its installation root
+// (PREFIX/lib/vantry beside PREFIX/bin; in a build tree, the IDE's folder).
+// Empty, or " ", when none is set.
+std::string ToolSourceFolder();
+
 // Why the source folder APath cannot be shown, in words for the user
 // ("Source folder not found: PATH", or the system's reason), or empty when
 // it can be read.

@@ -191,25 +191,9 @@ TCommandLine Parse(int AArgc, char** AArgv) {
   return line;
 }
 
-// Where the IDE installed beside this program keeps its add-ins and its
-// Source link, found as the IDE finds its own: PREFIX/lib/vantry beside
-// PREFIX/bin; in a build tree, the IDE's folder (build/host).
-std::string InstallationRoot() {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  const fs::path folder = fs::read_symlink("/proc/self/exe", error).parent_path();
-  for (const fs::path& root : {folder / "../lib/vantry", folder / "../../host"})
-    if (fs::is_directory(root, error)) return root.lexically_normal().string();
-  return folder.string();
-}
-
 std::string SourceFolder(const TCommandLine& ALine) {
   if (ALine.RootGiven) return ALine.Root;
-  bool automatic = true;
-  std::string path;
-  ReadSettings(automatic, path);
-  // Before the IDE has run, nothing is stored: the IDE's own default then.
-  if (automatic && (path.empty() || path == " ")) path = InstallationRoot() + "/Source";
+  const std::string path = ToolSourceFolder();
   if (path.empty() || path == " ")
     throw std::runtime_error("no source folder is set: choose one in the IDE (File > Vantry > Options...) or give --root");
   return path;

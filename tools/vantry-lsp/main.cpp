@@ -545,17 +545,6 @@ struct TCommandLine {
   std::optional<TTarget> Target;
 };
 
-// Where the IDE installed beside this program keeps its Source link, found
-// as the IDE and vantry-find find it.
-std::string InstallationRoot() {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  const fs::path folder = fs::read_symlink("/proc/self/exe", error).parent_path();
-  for (const fs::path& root : {folder / "../lib/vantry", folder / "../../host"})
-    if (fs::is_directory(root, error)) return root.lexically_normal().string();
-  return folder.string();
-}
-
 class TServer {
 public:
   explicit TServer(TCommandLine ALine) : FLine(std::move(ALine)) {}
@@ -746,12 +735,7 @@ private:
       if (!target) throw EInvalidParams("initializationOptions.target wants CPU-OS as the compiler names them (x86_64-linux), not '" + text + "'");
     }
     std::string root = options.value("root").isString() ? S(options.value("root").toString()) : FLine.Root;
-    if (root.empty()) {
-      bool automatic = true;
-      ReadSettings(automatic, root);
-      // Before the IDE has run, nothing is stored: the IDE's own default then.
-      if (automatic && (root.empty() || root == " ")) root = InstallationRoot() + "/Source";
-    }
+    if (root.empty()) root = ToolSourceFolder();
     if (root.empty() || root == " ")
       throw EInvalidParams("no source folder is set: choose one in the IDE (File > Vantry > Options...) or give initializationOptions.root");
     FRoot = root;
