@@ -47,6 +47,20 @@ void SaveScreenshot(QWidget& AWindow, const char* AName, QWidget* AOver = nullpt
 
 class HostWindowTest : public VantryTest::TIsolatedTest {
 protected:
+  // Shows the window, active, and puts the first tab's cursor at
+  // APosition, the editor focused; the editor.
+  QPlainTextEdit* ShowWithCursorAt(int APosition) {
+    Window.show();
+    Window.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&Window));
+    QPlainTextEdit* editor = Window.Editor().EditorOf(0);
+    editor->setFocus();
+    QTextCursor cursor = editor->textCursor();
+    cursor.setPosition(APosition);
+    editor->setTextCursor(cursor);
+    return editor;
+  }
+
   THostWindow Window;
 };
 
@@ -204,14 +218,8 @@ TEST_F(HostWindowTest, TheFinderShortCutsWorkFromTheEditor) {
   TAddInLoader loader(Window.ToolServices(), nullptr);
   ASSERT_TRUE(loader.Load(VANTRY_ADDIN));
   ASSERT_TRUE(Window.OpenFile(Temp.WriteFile("u.pas", "uses TypInfo;\n")));
-  Window.show();
-  Window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&Window));
-  QPlainTextEdit* editor = Window.Editor().EditorOf(0);
-  editor->setFocus();
-  QTextCursor cursor = editor->textCursor();
-  cursor.setPosition(7);
-  editor->setTextCursor(cursor);
+  QPlainTextEdit* editor = ShowWithCursorAt(7);
+  QTextCursor cursor;
   QTest::keyClick(editor, Qt::Key_Return, Qt::ControlModifier);
   ASSERT_TRUE(QTest::qWaitFor([&] { return Window.Editor().count() == 2; }, 20000));
   EXPECT_EQ(CanonicalPath(Window.Editor().PathOf(1)), CanonicalPath(std::string(VANTRY_FPC_SOURCE) + "/rtl/objpas/typinfo.pp"));
@@ -254,21 +262,15 @@ TEST_F(HostWindowTest, ReferencesOutlineAndPeekAreDrivenFromTheEditor) {
                  "unit Lists;\ninterface\ntype\n  TList = class\n    // Adds an item.\n    procedure Add(I: Integer);\n"
                  "  end;\n  TBag = class\n    procedure Add(I: Integer);\n  end;\nimplementation\n"
                  "procedure TList.Add(I: Integer);\nbegin\nend;\nend.\n");
-  const std::string user = Temp.WriteFile(
-      "Lib/user.pp", "program User;\nuses Lists;\nvar L: TList; B: TBag;\nbegin\n  L.Add(1); { L.Add }\n  B.Add(3);\n  L.Add(2);\nend.\n");
+  const std::string userText =
+      "program User;\nuses Lists;\nvar L: TList; B: TBag;\nbegin\n  L.Add(1); { L.Add }\n  B.Add(3);\n  L.Add(2);\nend.\n";
+  const std::string user = Temp.WriteFile("Lib/user.pp", userText);
   WriteSettings(false, Temp / "Lib");
   TAddInLoader loader(Window.ToolServices(), nullptr);
   ASSERT_TRUE(loader.Load(VANTRY_ADDIN));
   ASSERT_TRUE(Window.OpenFile(user));
   Window.resize(900, 600);
-  Window.show();
-  Window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&Window));
-  QPlainTextEdit* editor = Window.Editor().EditorOf(0);
-  editor->setFocus();
-  QTextCursor cursor = editor->textCursor();
-  cursor.setPosition(static_cast<int>(editor->toPlainText().indexOf("Add(1)")));
-  editor->setTextCursor(cursor);
+  QPlainTextEdit* editor = ShowWithCursorAt(static_cast<int>(userText.find("Add(1)")));
 
   // Shift+Ctrl+Enter: the panel lists TList.Add's declaration, its body and
   // the two calls, by file; not TBag.Add, not the comment.
