@@ -87,22 +87,32 @@ std::string CheckAddrSpec(std::string_view A) {
   return {};
 }
 
+// The first byte at or after AFrom outside quoted strings (a backslash in
+// quotes escapes the next byte) that is one of AStops; npos when none is.
+// AQuoted tells whether a quote is left open at the end.
+size_t FindUnquoted(std::string_view AText, std::string_view AStops, size_t AFrom, bool& AQuoted) {
+  AQuoted = false;
+  for (size_t i = AFrom; i < AText.size(); ++i) {
+    const char c = AText[i];
+    if (c == '\\' && AQuoted) ++i;
+    else if (c == '"') AQuoted = !AQuoted;
+    else if (!AQuoted && AStops.find(c) != std::string_view::npos) return i;
+  }
+  return std::string_view::npos;
+}
+
 // An entry without a comment: an addr-spec alone or a display name with
 // the address in angle brackets. Returns the reason it is bad, or empty.
 std::string ParseEntryWithoutComment(std::string_view AEntry, TMailbox& AOut) {
   size_t open = std::string_view::npos;
   bool quoted = false;
   int opens = 0, closes = 0;
-  for (size_t i = 0; i < AEntry.size(); ++i) {
-    char c = AEntry[i];
-    if (c == '\\' && quoted) {
-      ++i;
-    } else if (c == '"') {
-      quoted = !quoted;
-    } else if (!quoted && c == '<') {
+  for (size_t i = FindUnquoted(AEntry, "<>", 0, quoted); i != std::string_view::npos;
+       i = FindUnquoted(AEntry, "<>", i + 1, quoted)) {
+    if (AEntry[i] == '<') {
       ++opens;
       open = i;
-    } else if (!quoted && c == '>') {
+    } else {
       ++closes;
     }
   }
@@ -125,35 +135,26 @@ std::string ParseEntryWithoutComment(std::string_view AEntry, TMailbox& AOut) {
 // Returns the reason the entry's parentheses cannot be used, or empty.
 std::string TakeTrailingComment(std::string_view& AEntry, std::string& AComment) {
   bool quoted = false;
-  for (size_t i = 0; i < AEntry.size(); ++i) {
-    char c = AEntry[i];
-    if (c == '\\' && quoted) {
-      ++i;
-    } else if (c == '"') {
-      quoted = !quoted;
-    } else if (!quoted && c == ')') {
-      return "it has unbalanced parentheses";
-    } else if (!quoted && c == '(') {
-      int depth = 0;
-      std::string text;
-      size_t j = i;
-      for (; j < AEntry.size(); ++j) {
-        char d = AEntry[j];
-        if (d == '\\' && j + 1 < AEntry.size()) {
-          text += AEntry[++j];
-          continue;
-        }
-        if (d == '(' && depth++ == 0) continue;
-        if (d == ')' && --depth == 0) break;
-        text += d;
-      }
-      if (j >= AEntry.size()) return "it has unbalanced parentheses";
-      if (!Trim(AEntry.substr(j + 1)).empty()) return "a comment in parentheses may only come last";
-      AComment = std::string(Trim(text));
-      AEntry = Trim(AEntry.substr(0, i));
-      return {};
+  const size_t i = FindUnquoted(AEntry, "()", 0, quoted);
+  if (i == std::string_view::npos) return {};
+  if (AEntry[i] == ')') return "it has unbalanced parentheses";
+  int depth = 0;
+  std::string text;
+  size_t j = i;
+  for (; j < AEntry.size(); ++j) {
+    char d = AEntry[j];
+    if (d == '\\' && j + 1 < AEntry.size()) {
+      text += AEntry[++j];
+      continue;
     }
+    if (d == '(' && depth++ == 0) continue;
+    if (d == ')' && --depth == 0) break;
+    text += d;
   }
+  if (j >= AEntry.size()) return "it has unbalanced parentheses";
+  if (!Trim(AEntry.substr(j + 1)).empty()) return "a comment in parentheses may only come last";
+  AComment = std::string(Trim(text));
+  AEntry = Trim(AEntry.substr(0, i));
   return {};
 }
 
