@@ -1,14 +1,11 @@
 #include "EditorTabs.h"
 
-#include "PascalHighlighter.h"
-
 #include <QFileInfo>
-#include <QMouseEvent>
-#include <QTimer>
-#include <QFontDatabase>
-#include <QPlainTextEdit>
-#include <QTextBlock>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
 #include <QStringDecoder>
+#include <QVBoxLayout>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -120,6 +117,7 @@ TEditorTabs::TEditorTabs(QWidget* AParent) : QTabWidget(AParent) {
   setMovable(false);
   connect(this, &QTabWidget::currentChanged, this, [this](int AIndex) {
     emit CurrentPathChanged(AIndex < 0 ? QString() : DisplayPath(FDocuments[AIndex].Path));
+    emit CurrentStateChanged();
   });
 }
 
@@ -133,7 +131,7 @@ int TEditorTabs::IndexOf(const std::string& ACanonical) const {
   return -1;
 }
 
-int TEditorTabs::IndexOfEditor(const QWidget* AEditor) const {
+int TEditorTabs::IndexOfEditor(const QObject* AEditor) const {
   for (size_t i = 0; i < FDocuments.size(); ++i)
     if (FDocuments[i].Editor == AEditor) return static_cast<int>(i);
   return -1;
@@ -141,7 +139,28 @@ int TEditorTabs::IndexOfEditor(const QWidget* AEditor) const {
 
 bool TEditorTabs::IsFileOpen(const std::string& APath) const { return IndexOf(CanonicalPath(APath)) >= 0; }
 
-bool TEditorTabs::OpenFile(const std::string& APath, std::string& AError) {
+QWidget* TEditorTabs::NewReadOnlyBar(TDocument& ADocument, bool AWritable) {
+  auto* bar = new QWidget;
+  bar->setAutoFillBackground(true);
+  QPalette palette = bar->palette();
+  palette.setColor(QPalette::Window, QColor(0xFF, 0xF4, 0xCE));
+  bar->setPalette(palette);
+  auto* layout = new QHBoxLayout(bar);
+  layout->setContentsMargins(8, 3, 8, 3);
+  layout->addWidget(new QLabel(AWritable ? QStringLiteral("This file is a library source: it is open for reading only.")
+                                         : QStringLiteral("You cannot write this file: it is open for reading only."),
+                               bar),
+                    1);
+  if (AWritable) {
+    auto* edit = new QPushButton(QStringLiteral("&Edit anyway"), bar);
+    TSourceEditor* editor = ADocument.Editor;
+    connect(edit, &QPushButton::clicked, this, [this, editor] { MakeEditable(IndexOfEditor(editor)); });
+    layout->addWidget(edit);
+  }
+  return bar;
+}
+
+bool TEditorTabs::OpenFile(const std::string& APath, std::string& AError, bool ALibrary) {
   const std::string canonical = CanonicalPath(APath);
   if (int open = IndexOf(canonical); open >= 0) {
     setCurrentIndex(open);
@@ -150,7 +169,7 @@ bool TEditorTabs::OpenFile(const std::string& APath, std::string& AError) {
   std::string bytes;
   if (!ReadFile(APath, bytes, AError)) return false;
 
-  TDocument doc{APath, canonical, {}, new QPlainTextEdit};
+  TDocument doc{APath, canonical, {}, new TSourceEditor};
   doc.Format.Bom = std::string_view(bytes).substr(0, Utf8Bom.size()) == Utf8Bom;
   QByteArrayView body(bytes.data() + (doc.Format.Bom ? Utf8Bom.size() : 0),
                       static_cast<qsizetype>(bytes.size() - (doc.Format.Bom ? Utf8Bom.size() : 0)));
@@ -162,20 +181,47 @@ bool TEditorTabs::OpenFile(const std::string& APath, std::string& AError) {
   }
   doc.Format.Crlf = text.contains(QStringLiteral("\r\n"));
   if (doc.Format.Crlf) text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  doc.Editor->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  doc.Editor->setLineWrapMode(QPlainTextEdit::NoWrap);
-  doc.Editor->setPlainText(text);
-  doc.Editor->document()->setModified(false);
-  new TPascalHighlighter(doc.Editor->document());
-  doc.Editor->viewport()->setMouseTracking(true);
-  doc.Editor->viewport()->installEventFilter(this);
-  QPlainTextEdit* editor = doc.Editor;
+  doc.Editor->SetSourceText(text);
+  const bool writable = access(APath.c_str(), W_OK) == 0;
+  const bool library = ALibrary || (FIsLibrary && FIsLibrary(canonical));
+  doc.Page = new QWidget;
+  auto* layout = new QVBoxLayout(doc.Page);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  if (library || !writable) {
+    doc.Editor->setReadOnly(true);
+    doc.ReadOnlyBar = NewReadOnlyBar(doc, writable);
+    layout->addWidget(doc.ReadOnlyBar);
+  }
+  layout->addWidget(doc.Editor, 1);
+  doc.Page->setFocusProxy(doc.Editor);
+  TSourceEditor* editor = doc.Editor;
   FDocuments.push_back(std::move(doc));
-  int index = addTab(editor, QString());
-  UpdateTitle(index);
-  connect(editor->document(), &QTextDocument::modificationChanged, this,
-          [this, editor] { UpdateTitle(IndexOfEditor(editor)); });
+  int index = addTab(FDocuments.back().Page, QString());
+  UpdateTitles();
+  connect(editor, &QsciScintilla::modificationChanged, this, [this] { UpdateTitles(); });
+  connect(editor, &QsciScintilla::cursorPositionChanged, this, [this, editor] {
+    if (editor == CurrentEditor()) emit CurrentStateChanged();
+  });
+  connect(editor, &QsciScintillaBase::SCN_DWELLSTART, this, [this, editor](int APosition, int AX, int AY) {
+    const int at = IndexOfEditor(editor);
+    if (at < 0 || APosition < 0) return;  // beyond the text, or the tab went meanwhile
+    emit Hovered(FDocuments[at].Path, editor->Utf8Text(), static_cast<size_t>(APosition),
+                 editor->viewport()->mapToGlobal(QPoint(AX, AY)));
+  });
   setCurrentIndex(index);
+  return true;
+}
+
+bool TEditorTabs::MakeEditable(int AIndex) {
+  if (AIndex < 0) return false;
+  TDocument& doc = FDocuments[AIndex];
+  if (access(doc.Path.c_str(), W_OK) != 0) return false;
+  doc.Editor->setReadOnly(false);
+  delete doc.ReadOnlyBar;
+  doc.ReadOnlyBar = nullptr;
+  doc.Editor->setFocus();
+  if (AIndex == currentIndex()) emit CurrentStateChanged();
   return true;
 }
 
@@ -183,7 +229,7 @@ bool TEditorTabs::Save(int AIndex, std::string& AError) { return SaveAs(AIndex, 
 
 bool TEditorTabs::SaveAs(int AIndex, const std::string& APath, std::string& AError) {
   TDocument& doc = FDocuments[AIndex];
-  QString text = doc.Editor->toPlainText();
+  QString text = doc.Editor->text();
   if (doc.Format.Crlf) text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
   // Latin-1 holds the first 256 code points only; the encoder would quietly
   // write '?' for the others.
@@ -197,121 +243,122 @@ bool TEditorTabs::SaveAs(int AIndex, const std::string& APath, std::string& AErr
   if (!WriteFileAtomically(APath, content, AError)) return false;
   doc.Path = APath;
   doc.Canonical = CanonicalPath(APath);
-  doc.Editor->document()->setModified(false);
-  UpdateTitle(AIndex);
+  doc.Editor->setModified(false);
+  UpdateTitles();
   if (AIndex == currentIndex()) emit CurrentPathChanged(DisplayPath(doc.Path));
   return true;
 }
 
 void TEditorTabs::CloseTab(int AIndex) {
-  QPlainTextEdit* editor = FDocuments[AIndex].Editor;
+  QWidget* page = FDocuments[AIndex].Page;
   FDocuments.erase(FDocuments.begin() + AIndex);
   removeTab(AIndex);
-  delete editor;
+  delete page;
+  UpdateTitles();
 }
 
-bool TEditorTabs::IsModified(int AIndex) const { return FDocuments[AIndex].Editor->document()->isModified(); }
+bool TEditorTabs::IsModified(int AIndex) const { return FDocuments[AIndex].Editor->isModified(); }
 
 const std::string& TEditorTabs::PathOf(int AIndex) const { return FDocuments[AIndex].Path; }
 
-QPlainTextEdit* TEditorTabs::EditorOf(int AIndex) const { return FDocuments[AIndex].Editor; }
+TSourceEditor* TEditorTabs::EditorOf(int AIndex) const { return FDocuments[AIndex].Editor; }
+
+QString TEditorTabs::EncodingOf(int AIndex) const {
+  const TFileFormat& format = FDocuments[AIndex].Format;
+  QString name = format.Latin1 ? QStringLiteral("Latin-1") : format.Bom ? QStringLiteral("UTF-8 with BOM")
+                                                                         : QStringLiteral("UTF-8");
+  return format.Crlf ? name + QStringLiteral(", CRLF") : name;
+}
+
+QString TEditorTabs::TitleOf(int AIndex) const {
+  const QFileInfo file(DisplayPath(FDocuments[AIndex].Path));
+  return QStringLiteral("%1 (%2)").arg(file.fileName(), file.absolutePath());
+}
 
 std::string TEditorTabs::IdentifierAtCursor() const {
-  if (currentIndex() < 0) return {};
-  const QTextCursor cursor = EditorOf(currentIndex())->textCursor();
-  const QString line = cursor.block().text();
-  auto inIdentifier = [&](qsizetype I) {
-    return I >= 0 && I < line.size() && line[I].unicode() < 128 && (line[I].isLetterOrNumber() || line[I] == u'_');
+  const TSourceEditor* editor = CurrentEditor();
+  if (!editor) return {};
+  const std::string text = editor->Utf8Text();
+  auto inIdentifier = [&](size_t I) {
+    const char c = I < text.size() ? text[I] : '\0';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
   };
-  qsizetype at = cursor.positionInBlock();
-  if (!inIdentifier(at)) --at;  // just after the word
-  if (!inIdentifier(at)) return {};
-  qsizetype begin = at, end = at + 1;
-  while (inIdentifier(begin - 1)) --begin;
+  size_t at = editor->CursorOffset();
+  if (!inIdentifier(at)) {
+    if (at == 0 || !inIdentifier(at - 1)) return {};
+    --at;  // just after the word
+  }
+  size_t begin = at, end = at + 1;
+  while (begin > 0 && inIdentifier(begin - 1)) --begin;
   while (inIdentifier(end)) ++end;
-  if (line[begin].isDigit()) return {};  // a number, not a name
-  return line.mid(begin, end - begin).toStdString();
+  if (text[begin] >= '0' && text[begin] <= '9') return {};  // a number, not a name
+  return text.substr(begin, end - begin);
 }
 
 void TEditorTabs::GoTo(int ALine, int AColumn) {
-  if (currentIndex() < 0) return;
-  QPlainTextEdit* editor = EditorOf(currentIndex());
-  QTextBlock block = editor->document()->findBlockByNumber(std::max(ALine, 1) - 1);
-  if (!block.isValid()) block = editor->document()->lastBlock();
-  // Columns count the file's bytes: a UTF-8 character of several bytes is
-  // one character here, a Latin-1 byte one.
-  const QString line = block.text();
-  const bool latin1 = FDocuments[static_cast<size_t>(currentIndex())].Format.Latin1;
-  qsizetype at = 0;
-  for (int bytes = 1; at < line.size() && bytes < AColumn; ++at) {
-    const char16_t c = line[at].unicode();
-    bytes += latin1 || c < 0x80 ? 1 : c < 0x800 ? 2 : QChar::isHighSurrogate(c) ? 4 : 3;
-    if (QChar::isHighSurrogate(c)) ++at;
-  }
-  QTextCursor cursor(block);
-  cursor.setPosition(block.position() + static_cast<int>(std::min(at, line.size())));
-  editor->setTextCursor(cursor);
-  editor->centerCursor();
+  TSourceEditor* editor = CurrentEditor();
+  if (!editor) return;
+  const long lines = editor->SendScintilla(QsciScintilla::SCI_GETLINECOUNT);
+  const long line = std::clamp<long>(ALine, 1, lines) - 1;
+  const long start = editor->SendScintilla(QsciScintilla::SCI_POSITIONFROMLINE, line);
+  const long lineEnd = editor->SendScintilla(QsciScintilla::SCI_GETLINEENDPOSITION, line);
+  // Columns count the file's bytes: UTF-8 files have the editor's bytes, a
+  // Latin-1 file one byte a character.
+  long at = start;
+  if (FDocuments[static_cast<size_t>(currentIndex())].Format.Latin1)
+    for (int column = 1; column < AColumn && at < lineEnd; ++column)
+      at = editor->SendScintilla(QsciScintilla::SCI_POSITIONAFTER, at);
+  else
+    at = std::min<long>(start + std::max(AColumn, 1) - 1, lineEnd);
+  editor->SetCursorOffset(static_cast<size_t>(at), true);
   editor->setFocus();
 }
 
 bool TEditorTabs::CursorPoint(QPoint& APoint) const {
-  if (currentIndex() < 0) return false;
-  const QPlainTextEdit* editor = EditorOf(currentIndex());
-  APoint = editor->viewport()->mapToGlobal(editor->cursorRect().bottomLeft());
+  const TSourceEditor* editor = CurrentEditor();
+  if (!editor) return false;
+  const long at = editor->SendScintilla(QsciScintilla::SCI_GETCURRENTPOS);
+  const QPoint point(static_cast<int>(editor->SendScintilla(QsciScintilla::SCI_POINTXFROMPOSITION, 0, at)),
+                     static_cast<int>(editor->SendScintilla(QsciScintilla::SCI_POINTYFROMPOSITION, 0, at) +
+                                      editor->SendScintilla(QsciScintilla::SCI_TEXTHEIGHT, 0)));
+  APoint = editor->viewport()->mapToGlobal(point);
   return true;
-}
-
-bool TEditorTabs::eventFilter(QObject* AWatched, QEvent* AEvent) {
-  // A mouse that moves over a text restarts the wait; one that leaves it,
-  // or a key or click, ends it.
-  const QEvent::Type type = AEvent->type();
-  if (type == QEvent::MouseMove) {
-    auto* editor = qobject_cast<QPlainTextEdit*>(AWatched->parent());
-    if (editor) {
-      FHovered = editor;
-      FHoverPoint = static_cast<QMouseEvent*>(AEvent)->position().toPoint();
-      if (!FHoverTimer) {
-        FHoverTimer = new QTimer(this);
-        FHoverTimer->setSingleShot(true);
-        FHoverTimer->setInterval(500);
-        connect(FHoverTimer, &QTimer::timeout, this, &TEditorTabs::HoverTimerTimeout);
-      }
-      FHoverTimer->start();
-    }
-  } else if ((type == QEvent::Leave || type == QEvent::MouseButtonPress || type == QEvent::KeyPress) && FHoverTimer) {
-    FHoverTimer->stop();
-  }
-  return QTabWidget::eventFilter(AWatched, AEvent);
-}
-
-void TEditorTabs::HoverTimerTimeout() {
-  const int index = FHovered ? IndexOfEditor(FHovered) : -1;
-  if (index < 0) return;
-  const QTextCursor cursor = FHovered->cursorForPosition(FHoverPoint);
-  // Only over the text itself, not the blank beyond a line's end.
-  if (!FHovered->cursorRect(cursor).adjusted(-8, -2, 8, 2).contains(FHoverPoint)) return;
-  const QString text = FHovered->toPlainText();
-  const size_t offset = static_cast<size_t>(text.left(cursor.position()).toUtf8().size());
-  emit Hovered(FDocuments[index].Path, text.toStdString(), offset, FHovered->viewport()->mapToGlobal(FHoverPoint));
 }
 
 bool TEditorTabs::CurrentText(std::string& AText, size_t& ACursor) const {
-  if (currentIndex() < 0) return false;
-  const QPlainTextEdit* editor = EditorOf(currentIndex());
-  const QString text = editor->toPlainText();
-  const int position = editor->textCursor().position();
-  AText = text.toStdString();
-  ACursor = static_cast<size_t>(text.left(position).toUtf8().size());
+  const TSourceEditor* editor = CurrentEditor();
+  if (!editor) return false;
+  AText = editor->Utf8Text();
+  ACursor = editor->CursorOffset();
   return true;
 }
 
-void TEditorTabs::UpdateTitle(int AIndex) {
-  if (AIndex < 0) return;
-  const TDocument& doc = FDocuments[AIndex];
-  QString title = QFileInfo(DisplayPath(doc.Path)).fileName();
-  setTabText(AIndex, IsModified(AIndex) ? title + " *" : title);
-  setTabToolTip(AIndex, DisplayPath(doc.Path));
+void TEditorTabs::UpdateTitles() {
+  // Files of one name show the last folders of their paths, as many as tell
+  // them apart.
+  std::vector<QStringList> folders(FDocuments.size());
+  std::vector<QString> names(FDocuments.size());
+  for (size_t i = 0; i < FDocuments.size(); ++i) {
+    QStringList parts = DisplayPath(FDocuments[i].Path).split(u'/', Qt::SkipEmptyParts);
+    names[i] = parts.isEmpty() ? QString() : parts.takeLast();
+    folders[i] = parts;
+  }
+  for (size_t i = 0; i < FDocuments.size(); ++i) {
+    QString title = names[i];
+    std::vector<size_t> namesakes;
+    for (size_t j = 0; j < FDocuments.size(); ++j)
+      if (j != i && names[j] == names[i]) namesakes.push_back(j);
+    if (!namesakes.empty()) {
+      auto tail = [&](size_t AOf, qsizetype ADepth) { return folders[AOf].mid(std::max<qsizetype>(0, folders[AOf].size() - ADepth)).join(u'/'); };
+      qsizetype depth = 1;
+      while (depth < folders[i].size() &&
+             std::any_of(namesakes.begin(), namesakes.end(), [&](size_t J) { return tail(J, depth) == tail(i, depth); }))
+        ++depth;
+      title += QStringLiteral(" \u2014 ") + tail(i, depth);
+    }
+    setTabText(static_cast<int>(i), IsModified(static_cast<int>(i)) ? title + " *" : title);
+    setTabToolTip(static_cast<int>(i), DisplayPath(FDocuments[i].Path));
+  }
 }
 
 }  // namespace Vantry

@@ -3,16 +3,19 @@
 // bytes, exactly as the file system has it (a name need not be valid UTF-8),
 // and two paths are the same file when their canonical forms are equal.
 // Text that is not valid UTF-8 is read and written back as Latin-1; a byte
-// order mark and CR LF line ends are kept as they were.
+// order mark and CR LF line ends are kept as they were. Library sources and
+// files this user cannot write open read-only, under a bar that says so.
 
-#include <QPointer>
+#include "SourceEditor.h"
+
 #include <QTabWidget>
 
+#include <functional>
 #include <string>
 #include <vector>
 
-class QPlainTextEdit;
-class QTimer;
+class QLabel;
+class QPushButton;
 
 namespace Vantry {
 
@@ -23,9 +26,12 @@ public:
   explicit TEditorTabs(QWidget* AParent = nullptr);
 
   bool IsFileOpen(const std::string& APath) const;
-  // Opens the file in a new tab, or shows the tab that has it already.
+  // Which files are library sources, read but not edited (by canonical path).
+  void SetLibraryTest(std::function<bool(const std::string&)> AIsLibrary) { FIsLibrary = std::move(AIsLibrary); }
+  // Opens the file in a new tab, or shows the tab that has it already; a
+  // library source (ALibrary, or one SetLibraryTest names) opens read-only.
   // False, with the reason in AError, when it cannot be read.
-  bool OpenFile(const std::string& APath, std::string& AError);
+  bool OpenFile(const std::string& APath, std::string& AError, bool ALibrary = false);
   // Writes the tab's text to its file (to APath for SaveAs), replacing the
   // file only once the new content is safely on disk.
   bool Save(int AIndex, std::string& AError);
@@ -45,7 +51,14 @@ public:
 
   bool IsModified(int AIndex) const;
   const std::string& PathOf(int AIndex) const;
-  QPlainTextEdit* EditorOf(int AIndex) const;
+  TSourceEditor* EditorOf(int AIndex) const;
+  TSourceEditor* CurrentEditor() const { return currentIndex() < 0 ? nullptr : EditorOf(currentIndex()); }
+  // "UTF-8", "UTF-8 with BOM" or "Latin-1", with ", CRLF" for CR LF line ends.
+  QString EncodingOf(int AIndex) const;
+  // Lets a read-only library file be edited, when the user may write it.
+  bool MakeEditable(int AIndex);
+  // The file's name and folder for the window's title.
+  QString TitleOf(int AIndex) const;
   // The path as a person reads it (invalid UTF-8 shown as replacement marks).
   static QString DisplayPath(const std::string& APath);
 
@@ -55,12 +68,11 @@ public:
 
 signals:
   void CurrentPathChanged(const QString& ADisplayPath);
+  // The current tab's cursor moved, its text changed or it became writable.
+  void CurrentStateChanged();
   // The mouse rested half a second over a tab's text: its file, its text
   // as UTF-8, the byte offset under the mouse, the mouse on the screen.
   void Hovered(const std::string& APath, const std::string& AText, size_t AOffset, QPoint AGlobal);
-
-protected:
-  bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
 
 private:
   // How the file was written, so that saving writes it the same way.
@@ -73,19 +85,19 @@ private:
     std::string Path;       // as opened or saved as
     std::string Canonical;  // for comparisons
     TFileFormat Format;
-    QPlainTextEdit* Editor = nullptr;
+    TSourceEditor* Editor = nullptr;
+    QWidget* Page = nullptr;          // the tab: the read-only bar above the editor
+    QWidget* ReadOnlyBar = nullptr;
   };
 
   int IndexOf(const std::string& ACanonical) const;
-  int IndexOfEditor(const QWidget* AEditor) const;
-  void UpdateTitle(int AIndex);
-
-  void HoverTimerTimeout();
+  int IndexOfEditor(const QObject* AEditor) const;
+  // Names every tab, with the folder that tells apart files of one name.
+  void UpdateTitles();
+  QWidget* NewReadOnlyBar(TDocument& ADocument, bool AWritable);
 
   std::vector<TDocument> FDocuments;  // in tab order
-  QTimer* FHoverTimer = nullptr;     // restarted as the mouse moves over a text
-  QPointer<QPlainTextEdit> FHovered;  // the editor the mouse rests on
-  QPoint FHoverPoint;                 // in its viewport
+  std::function<bool(const std::string&)> FIsLibrary;
 };
 
 // The canonical path of an existing file, or the path itself.

@@ -5,6 +5,9 @@
 #include <QMenu>
 #include <QMenuBar>
 
+#include <cctype>
+#include <set>
+
 namespace Vantry {
 
 namespace {
@@ -28,6 +31,8 @@ int KeyOf(int AVirtualKey) {
     case 0x28: return Qt::Key_Down;
     case 0x2D: return Qt::Key_Insert;
     case 0x2E: return Qt::Key_Delete;
+    case 0xBB: return Qt::Key_Equal;  // the "=+" key
+    case 0xBD: return Qt::Key_Minus;
     default: return 0;
   }
 }
@@ -63,6 +68,7 @@ QKeySequence ShortCutToKeySequence(int AShortCut) {
 TQtMenuView::TQtMenuView(THostMenuModel& AModel, QMenuBar* AMenuBar) : FModel(AModel), FMenuBar(AMenuBar) {
   FEntries[&FModel.Root()];
   ShowChildren(FModel.Root());  // the menu bar is always shown
+  ShowShortCuts(FModel.Root());
   FModel.SetObserver(this);
 }
 
@@ -98,8 +104,57 @@ void TQtMenuView::MakeMenu(const THostMenuNode& ANode, TEntry& AEntry) {
   AEntry.Menu->setToolTipsVisible(true);
   AEntry.ChildrenShown = false;
   const THostMenuNode* node = &ANode;
-  QObject::connect(AEntry.Menu, &QMenu::aboutToShow, [this, node] { ShowChildren(*node); });
+  QObject::connect(AEntry.Menu, &QMenu::aboutToShow, [this, node] {
+    ShowChildren(*node);
+    GiveAccelerators(*node);
+  });
   AEntry.Action->setMenu(AEntry.Menu);
+}
+
+namespace {
+
+// The caption's accelerator letter in lower case: the character after a
+// single '&' ("&&" is an ampersand), or 0.
+char AcceleratorOf(const std::string& ACaption) {
+  for (size_t i = 0; i + 1 < ACaption.size(); ++i)
+    if (ACaption[i] == '&') {
+      if (ACaption[i + 1] != '&') return static_cast<char>(std::tolower(static_cast<unsigned char>(ACaption[i + 1])));
+      ++i;
+    }
+  return 0;
+}
+
+bool IsAcceleratorCandidate(char C) { return std::isalnum(static_cast<unsigned char>(C)); }
+
+}  // namespace
+
+void TQtMenuView::GiveAccelerators(const THostMenuNode& AMenu) {
+  // As Windows chooses an item without an accelerator by its first letter,
+  // such an item (an add-in's, whose caption is its own) gets the first
+  // letter of its caption that no other item of the menu takes, the starts
+  // of its words first.
+  std::set<char> taken;
+  for (const auto& child : AMenu.Children)
+    if (char letter = AcceleratorOf(child->Caption)) taken.insert(letter);
+  constexpr size_t Letters = 36;
+  for (const auto& child : AMenu.Children) {
+    if (taken.size() >= Letters) break;
+    const std::string& caption = child->Caption;
+    QAction* action = ActionOf(*child);
+    if (!action || child->IsSeparator() || caption.find('&') != std::string::npos) continue;
+    size_t chosen = std::string::npos;
+    for (bool wordStarts : {true, false})
+      for (size_t i = 0; i < caption.size() && chosen == std::string::npos; ++i) {
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(caption[i])));
+        const bool wordStart = i == 0 || caption[i - 1] == ' ';
+        if (IsAcceleratorCandidate(c) && (wordStart || !wordStarts) && !taken.count(c)) chosen = i;
+      }
+    if (chosen == std::string::npos) continue;
+    taken.insert(static_cast<char>(std::tolower(static_cast<unsigned char>(caption[chosen]))));
+    std::string shown = caption;
+    shown.insert(chosen, 1, '&');
+    action->setText(QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size())));
+  }
 }
 
 QWidget* TQtMenuView::ContainerFor(const THostMenuNode& AParent) {
@@ -147,6 +202,13 @@ void TQtMenuView::ItemChanged(const THostMenuNode& ANode) {
     Apply(ANode, it->second);
   else if (ANode.ShortCut)
     ShowPathTo(ANode);
+}
+
+void TQtMenuView::ShowShortCuts(const THostMenuNode& ANode) {
+  for (const auto& child : ANode.Children) {
+    if (child->ShortCut) ShowPathTo(*child);
+    ShowShortCuts(*child);
+  }
 }
 
 void TQtMenuView::ShowPathTo(const THostMenuNode& ANode) {

@@ -58,6 +58,10 @@ private:
     bool ChildrenShown = false;                // whether the children have their actions
   };
 
+  // Makes the actions of the items below ANode that have short cuts.
+  void ShowShortCuts(const THostMenuNode& ANode);
+  // Underlines a free letter of each item of the menu that has no accelerator.
+  void GiveAccelerators(const THostMenuNode& AMenu);
   // Makes the node's action (and its submenu, left empty until shown).
   void AddAction(const THostMenuNode& ANode);
   // Makes the actions of every menu on the way to the node, and so its own:

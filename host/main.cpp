@@ -195,6 +195,7 @@ int main(int argc, char** argv) {
   if (machineHive) RecordInstallation(root);
 
   THostWindow window;
+  window.SetLibraryFolder(root + "/Source");
   Application().SetHandle(&window);
   TAddInLoader loader(
       window.ToolServices(), [](const std::string& AMessage) { Application().ShowMessage(AMessage); }, &window.Menu());
@@ -210,6 +211,13 @@ int main(int argc, char** argv) {
   for (const std::string& library : TAddInLoader::FolderLibraries(root + "/experts")) loader.Load(library);
   for (const std::string& library : configured) loader.Load(library);
   for (const std::string& library : options.Experts) loader.Load(library);
+  // An interactive run takes up the last session and keeps its own.
+  if (userHive && !headless) {
+    std::string error;
+    window.RestoreSession(LoadSession(error));
+    if (!error.empty()) std::fprintf(stderr, "vantry-host: %s\n", error.c_str());
+    window.KeepSessionOnClose(true);
+  }
   for (const std::string& file : options.Files) window.OpenFile(file);
 
   if (options.ReportStartup) {

@@ -14,6 +14,7 @@ build_packages=(
   libgtest-dev libgmock-dev
   libsqlite3-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  libqscintilla2-qt6-dev
   libcurl4-openssl-dev
   fpc-source-3.2.2
 )

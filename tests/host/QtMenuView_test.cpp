@@ -39,7 +39,8 @@ protected:
       SCOPED_TRACE(n.Name);
       EXPECT_EQ(a->isSeparator(), n.IsSeparator());
       if (!n.IsSeparator()) {
-        EXPECT_EQ(a->text().toStdString(), n.Caption);
+        // The view may underline a letter of a caption that has no accelerator.
+        EXPECT_EQ(QString(a->text()).remove(u'&'), QString::fromStdString(n.Caption).remove(u'&'));
       }
       EXPECT_EQ(a->isEnabled(), n.Flags.Contains(mfEnabled));
       EXPECT_EQ(a->isVisible(), n.Flags.Contains(mfVisible));
@@ -159,7 +160,7 @@ TEST_F(QtMenuViewTest, ASubmenuGetsItsActionsWhenFirstShownAndFollowsChangesAfte
   items[5]->SetCaption("Changed while hidden");
   items[7].Reset();
   emit topMenu->aboutToShow();
-  EXPECT_EQ(View.ActionOf(*Menu.Find("Item5"))->text(), "Changed while hidden");
+  EXPECT_EQ(View.ActionOf(*Menu.Find("Item5"))->text().remove(u'&'), "Changed while hidden");
   EXPECT_EQ(View.ActionOf(*Menu.Find("Deep")), nullptr);  // Item0's own submenu still waits
   ExpectAgreement();
   // Once shown, every change shows at once.
