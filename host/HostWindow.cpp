@@ -142,6 +142,10 @@ THostWindow::THostWindow() : FEditor(new TEditorTabs), FToolServices(new THostTo
   FEncodingLabel = new QLabel;
   FAccessLabel = new QLabel;
   statusBar()->addWidget(FPathLabel, 1);
+  FPositionLabel->setMinimumWidth(FPositionLabel->fontMetrics().horizontalAdvance(QStringLiteral("99999:999")));
+  FEncodingLabel->setMinimumWidth(FEncodingLabel->fontMetrics().horizontalAdvance(QStringLiteral("UTF-8 with BOM, CRLF")));
+  FAccessLabel->setMinimumWidth(FAccessLabel->fontMetrics().horizontalAdvance(QStringLiteral("Read-only  ")));
+  FPositionLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   for (QLabel* label : {FPositionLabel, FEncodingLabel, FAccessLabel}) statusBar()->addPermanentWidget(label);
   connect(FFindBar, &TFindBar::Message, this, [this](const QString& AText) { statusBar()->showMessage(AText, 5000); });
   connect(FEditor, &TEditorTabs::CurrentStateChanged, this, &THostWindow::UpdateStatus);

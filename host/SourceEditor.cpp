@@ -173,6 +173,9 @@ TSourceEditor::TSourceEditor(QWidget* AParent) : QsciScintilla(AParent) {
   setUtf8(true);
   setLexer(new TPascalLexer(this));
   setWrapMode(WrapNone);
+  // The horizontal scroll bar spans the longest line drawn so far, not a fixed width.
+  SendScintilla(SCI_SETSCROLLWIDTH, 1);
+  SendScintilla(SCI_SETSCROLLWIDTHTRACKING, true);
   setTabWidth(8);
   setIndentationsUseTabs(false);
   setCaretLineVisible(true);

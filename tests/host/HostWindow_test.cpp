@@ -65,6 +65,7 @@ protected:
     Window.show();
     Window.activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(&Window));
+    Window.Editor().setCurrentIndex(ATab);
     TSourceEditor* editor = Window.Editor().EditorOf(ATab);
     editor->setFocus();
     editor->SetCursorOffset(AOffset, false);
