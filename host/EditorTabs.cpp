@@ -115,10 +115,7 @@ TEditorTabs::TEditorTabs(QWidget* AParent) : QTabWidget(AParent) {
   setDocumentMode(true);
   setTabsClosable(true);
   setMovable(false);
-  connect(this, &QTabWidget::currentChanged, this, [this](int AIndex) {
-    emit CurrentPathChanged(AIndex < 0 ? QString() : DisplayPath(FDocuments[AIndex].Path));
-    emit CurrentStateChanged();
-  });
+  connect(this, &QTabWidget::currentChanged, this, &TEditorTabs::CurrentStateChanged);
 }
 
 QString TEditorTabs::DisplayPath(const std::string& APath) {
@@ -245,7 +242,7 @@ bool TEditorTabs::SaveAs(int AIndex, const std::string& APath, std::string& AErr
   doc.Canonical = CanonicalPath(APath);
   doc.Editor->setModified(false);
   UpdateTitles();
-  if (AIndex == currentIndex()) emit CurrentPathChanged(DisplayPath(doc.Path));
+  if (AIndex == currentIndex()) emit CurrentStateChanged();
   return true;
 }
 

@@ -67,8 +67,8 @@ public:
   bool CursorPoint(QPoint& APoint) const;
 
 signals:
-  void CurrentPathChanged(const QString& ADisplayPath);
-  // The current tab's cursor moved, its text changed or it became writable.
+  // Another tab became current, or the current one's cursor moved, its path
+  // changed or it became writable.
   void CurrentStateChanged();
   // The mouse rested half a second over a tab's text: its file, its text
   // as UTF-8, the byte offset under the mouse, the mouse on the screen.

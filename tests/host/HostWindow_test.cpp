@@ -608,6 +608,22 @@ TEST_F(HostWindowTest, TheEditorMatchesBlocksAndReadsPascal) {
   EXPECT_EQ(editor->tabWidth(), 8);
   EXPECT_EQ(editor->wrapMode(), QsciScintilla::WrapNone);
   EXPECT_GT(editor->marginWidth(0), 0) << "line numbers";
+  EXPECT_TRUE(editor->SendScintilla(QsciScintilla::SCI_GETCARETLINEVISIBLE));
+  // The procedure's body folds from its begin to its end.
+  const long beginLine = editor->SendScintilla(QsciScintilla::SCI_LINEFROMPOSITION, static_cast<long>(word("begin\n").first));
+  EXPECT_TRUE(editor->SendScintilla(QsciScintilla::SCI_GETFOLDLEVEL, beginLine) & QsciScintilla::SC_FOLDLEVELHEADERFLAG);
+  EXPECT_EQ(editor->SendScintilla(QsciScintilla::SCI_GETLASTCHILD, beginLine, -1), beginLine + 3);
+  // Ctrl+= and Ctrl+- zoom, Ctrl+0 goes back.
+  for (const auto& [key, zoom] : {std::pair{Qt::Key_Equal, 1}, std::pair{Qt::Key_Equal, 2}, std::pair{Qt::Key_Minus, 1},
+                                  std::pair{Qt::Key_0, 0}}) {
+    QTest::keyClick(editor, key, Qt::ControlModifier);
+    EXPECT_EQ(editor->SendScintilla(QsciScintilla::SCI_GETZOOM), zoom);
+  }
+  // The file's path comes back to the status bar after a menu's hint.
+  Window.statusBar()->showMessage("a hint");
+  Window.statusBar()->clearMessage();
+  EXPECT_TRUE(Window.statusBar()->findChild<QLabel*>()->isVisible());
+  EXPECT_EQ(Window.statusBar()->findChild<QLabel*>()->text().toStdString(), Window.Editor().PathOf(0));
 }
 
 TEST_F(HostWindowTest, OpeningAMenuPathShowsEachMenuOnTheWay) {
