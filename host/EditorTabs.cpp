@@ -178,6 +178,7 @@ bool TEditorTabs::OpenFile(const std::string& APath, std::string& AError, bool A
   }
   doc.Format.Crlf = text.contains(QStringLiteral("\r\n"));
   if (doc.Format.Crlf) text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  doc.Editor->setTabWidth(FTabWidth);
   doc.Editor->SetSourceText(text);
   const bool writable = access(APath.c_str(), W_OK) == 0;
   const bool library = ALibrary || (FIsLibrary && FIsLibrary(canonical));
@@ -208,6 +209,11 @@ bool TEditorTabs::OpenFile(const std::string& APath, std::string& AError, bool A
   });
   setCurrentIndex(index);
   return true;
+}
+
+void TEditorTabs::SetTabWidth(int AColumns) {
+  FTabWidth = AColumns;
+  for (const TDocument& doc : FDocuments) doc.Editor->setTabWidth(AColumns);
 }
 
 bool TEditorTabs::MakeEditable(int AIndex) {

@@ -26,6 +26,8 @@ public:
   explicit TEditorTabs(QWidget* AParent = nullptr);
 
   bool IsFileOpen(const std::string& APath) const;
+  // The tab width in columns of every editor, open and to come.
+  void SetTabWidth(int AColumns);
   // Which files are library sources, read but not edited (by canonical path).
   void SetLibraryTest(std::function<bool(const std::string&)> AIsLibrary) { FIsLibrary = std::move(AIsLibrary); }
   // Opens the file in a new tab, or shows the tab that has it already; a
@@ -98,6 +100,7 @@ private:
 
   std::vector<TDocument> FDocuments;  // in tab order
   std::function<bool(const std::string&)> FIsLibrary;
+  int FTabWidth = 8;
 };
 
 // The canonical path of an existing file, or the path itself.

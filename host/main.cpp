@@ -212,6 +212,7 @@ int main(int argc, char** argv) {
   for (const std::string& library : configured) loader.Load(library);
   for (const std::string& library : options.Experts) loader.Load(library);
   // An interactive run takes up the last session and keeps its own.
+  if (userHive) window.Editor().SetTabWidth(TabWidthSetting());
   if (userHive && !headless) {
     std::string error;
     window.RestoreSession(LoadSession(error));

@@ -1,6 +1,7 @@
 #include "AddInLoader.h"
 #include "HostWindow.h"
 #include "forms/QtApplication.h"
+#include "platform/Registry.h"
 #include "source_menu/ExpertModuleUnit.h"
 
 #include "support/TestSupport.h"
@@ -471,15 +472,17 @@ TEST_F(HostWindowTest, TheSessionIsKeptAndTakenUp) {
   Window.GoToLine("40:3");
   Window.FindBar().SetQuery({"needle", true, false, false});
   Window.Editor().setCurrentIndex(0);
+  const size_t cursor = Window.Editor().EditorOf(1)->CursorOffset();
+  Window.KeepSessionOnClose(true);
+  ASSERT_TRUE(Window.close());
   std::string error;
-  ASSERT_TRUE(SaveSession(Window.CurrentSession(), error)) << error;
 
   THostWindow next;
   next.RestoreSession(LoadSession(error));
   EXPECT_EQ(error, "");
   ASSERT_EQ(next.Editor().count(), 2);
   EXPECT_EQ(next.Editor().currentIndex(), 0);
-  EXPECT_EQ(next.Editor().EditorOf(1)->CursorOffset(), Window.Editor().EditorOf(1)->CursorOffset());
+  EXPECT_EQ(next.Editor().EditorOf(1)->CursorOffset(), cursor);
   EXPECT_EQ(next.FindBar().Query().Text, "needle");
   EXPECT_TRUE(next.FindBar().Query().MatchCase);
   EXPECT_EQ(next.CurrentSession().Recent, (std::vector<std::string>{b, a}));
@@ -500,6 +503,14 @@ TEST_F(HostWindowTest, TheSessionIsKeptAndTakenUp) {
   bytes.Tabs.push_back({"/tmp/Caf\xe9 & 100%.pas", 7, 2});
   ASSERT_TRUE(SessionFromJson(SessionToJson(bytes), session));
   EXPECT_EQ(session.Tabs.at(0).Path, bytes.Tabs[0].Path);
+  // The tab width is a setting of 1 to 16 columns, else 8.
+  for (const auto& [stored, width] : {std::pair{4, 4}, std::pair{0, 8}, std::pair{17, 8}}) {
+    TRegistry reg;
+    reg.SetRootKey(HKEY_CURRENT_USER);
+    ASSERT_TRUE(reg.OpenKey("\\Software\\Vantry\\IDE", true));
+    reg.WriteInteger("TabWidth", stored);
+    EXPECT_EQ(TabWidthSetting(), width) << stored;
+  }
   for (int i = 0; i < 12; ++i) session.AddRecent(std::to_string(i % 11));
   EXPECT_EQ(session.Recent.size(), TSession::MostRecent);
   EXPECT_EQ(session.Recent.front(), "0");
