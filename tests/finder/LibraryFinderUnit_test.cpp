@@ -69,20 +69,24 @@ protected:
 };
 
 TEST_F(LibraryFinderTest, PutsItsItemsWithTheirShortCutsIntoTheSearchMenu) {
-  std::vector<std::string> items;
-  for (const auto& child : Menu.Find("SearchMenu")->Children)
-    items.push_back(child->Caption + " " + child->Name + " " + std::to_string(child->ShortCut));
-  EXPECT_THAT(items, ElementsAre("&Find... SearchFindItem 0", "&Replace... SearchReplaceItem 0",
-                                 "- VantryFinderSeparatorMenuItem 0",
-                                 "Find Library Unit... VantryFindLibraryUnitMenuItem 49237",  // Ctrl+Alt+U
-                                 "Open Library Unit at Cursor VantryOpenLibraryUnitMenuItem 16397",  // Ctrl+Enter
-                                 "Find Library Declaration... VantryFindLibraryDeclarationMenuItem 49220",  // Ctrl+Alt+D
-                                 "Find Declaration at Cursor VantryFindDeclarationAtCursorMenuItem 49165",  // Ctrl+Alt+Enter
-                                 "Find References VantryFindReferencesMenuItem 24589",  // Shift+Ctrl+Enter
-                                 "Peek Declaration VantryPeekDeclarationMenuItem 24608"));  // Shift+Ctrl+Space
+  // The add-in's items, after the IDE's own.
+  auto vantryItems = [&] {
+    std::vector<std::string> items;
+    for (const auto& child : Menu.Find("SearchMenu")->Children)
+      if (child->Name.rfind("Vantry", 0) == 0 || !items.empty())
+        items.push_back(child->Caption + " " + child->Name + " " + std::to_string(child->ShortCut));
+    return items;
+  };
+  EXPECT_THAT(vantryItems(), ElementsAre("- VantryFinderSeparatorMenuItem 0",
+                                         "Find Library Unit... VantryFindLibraryUnitMenuItem 49237",  // Ctrl+Alt+U
+                                         "Open Library Unit at Cursor VantryOpenLibraryUnitMenuItem 16397",  // Ctrl+Enter
+                                         "Find Library Declaration... VantryFindLibraryDeclarationMenuItem 49220",  // Ctrl+Alt+D
+                                         "Find Declaration at Cursor VantryFindDeclarationAtCursorMenuItem 49165",  // Ctrl+Alt+Enter
+                                         "Find References VantryFindReferencesMenuItem 24589",  // Shift+Ctrl+Enter
+                                         "Peek Declaration VantryPeekDeclarationMenuItem 24608"));  // Shift+Ctrl+Space
   Module->Free();  // the items leave with the module
   Module = nullptr;
-  EXPECT_EQ(Menu.Find("SearchMenu")->Children.size(), 2u);
+  EXPECT_THAT(vantryItems(), ::testing::IsEmpty());
 }
 
 struct TCursorRow {

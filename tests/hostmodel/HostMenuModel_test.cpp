@@ -103,7 +103,7 @@ TEST_P(HostMenuInsertTest, InsertsAtTheIndexOrAppends) {
   EXPECT_EQ(node->Parent, Model.Find("FileMenu"));
   EXPECT_EQ(node->Index(), row.Position);
   EXPECT_EQ(added->GetIndex(), row.Position);
-  EXPECT_EQ(node->Parent->Children.size(), 11u);
+  EXPECT_EQ(node->Parent->Children.size(), 13u);
   EXPECT_EQ(node->Caption, "&Tidy");
   EXPECT_EQ(node->Hint, "Tidies");
   EXPECT_EQ(node->ShortCut, 0x4054);
@@ -114,9 +114,9 @@ TEST_P(HostMenuInsertTest, InsertsAtTheIndexOrAppends) {
 
 INSTANTIATE_TEST_SUITE_P(Positions, HostMenuInsertTest,
                          ::testing::Values(TInsertRow{"First", 0, 0}, TInsertRow{"Middle", 3, 3},
-                                           TInsertRow{"AtCount", 10, 10}, TInsertRow{"MinusOne", -1, 10},
-                                           TInsertRow{"PastEnd", 11, 10}, TInsertRow{"FarPastEnd", 99, 10},
-                                           TInsertRow{"OtherNegative", -7, 10}),
+                                           TInsertRow{"AtCount", 12, 12}, TInsertRow{"MinusOne", -1, 12},
+                                           TInsertRow{"PastEnd", 13, 12}, TInsertRow{"FarPastEnd", 99, 12},
+                                           TInsertRow{"OtherNegative", -7, 12}),
                          RowName);
 
 TEST_F(HostMenuModelTest, ClickHandsTheHandlerTheVeryObjectInsertItemReturned) {
@@ -272,8 +272,8 @@ TEST_P(HostMenuFailTest, AFailingOperationRaisesUntilCleared) {
   EXPECT_TRUE(Model.Fails(GetParam().Name));
   EXPECT_THROW(GetParam().Call(*mainMenu.Get(), *file.Get()), Exception);
   EXPECT_EQ(Model.Find("FileMenu")->Caption, "&File");
-  EXPECT_EQ(Model.Find("FileMenu")->Children.size(), 10u) << "a failed call changes nothing";
-  EXPECT_EQ(file->GetItemCount(), 10) << "other operations still work";
+  EXPECT_EQ(Model.Find("FileMenu")->Children.size(), 12u) << "a failed call changes nothing";
+  EXPECT_EQ(file->GetItemCount(), 12) << "other operations still work";
   Model.ClearFailures();
   EXPECT_NO_THROW(GetParam().Call(*mainMenu.Get(), *file.Get()));
 }

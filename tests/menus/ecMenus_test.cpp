@@ -148,14 +148,14 @@ TEST_P(ecMenusPlaceTest, ActivationInsertsBesideOrUnderTheTargetAndReleasesParen
 
 INSTANTIATE_TEST_SUITE_P(
     Positions, ecMenusPlaceTest,
-    ::testing::Values(TPlaceRow{"BeforeItem", eciaBefore, "FileSaveItem", "FileMenu", 3, 3},
-                      TPlaceRow{"AfterItem", eciaAfter, "FileSaveItem", "FileMenu", 4, 4},
+    ::testing::Values(TPlaceRow{"BeforeItem", eciaBefore, "FileSaveItem", "FileMenu", 5, 5},
+                      TPlaceRow{"AfterItem", eciaAfter, "FileSaveItem", "FileMenu", 6, 6},
                       TPlaceRow{"BeforeFirstItem", eciaBefore, "FileNewItem", "FileMenu", 0, 0},
-                      TPlaceRow{"AfterLastItem", eciaAfter, "FileExitItem", "FileMenu", 10, 10},
+                      TPlaceRow{"AfterLastItem", eciaAfter, "FileExitItem", "FileMenu", 12, 12},
                       TPlaceRow{"AfterMenu", eciaAfter, "FileMenu", "(unnamed)", 1, 1},
                       TPlaceRow{"BeforeMenu", eciaBefore, "HelpMenu", "(unnamed)", 7, 7},
                       TPlaceRow{"ChildFirst", eciaChildFirst, "FileMenu", "FileMenu", 0, 0},
-                      TPlaceRow{"ChildLast", eciaChildLast, "FileMenu", "FileMenu", -1, 10},
+                      TPlaceRow{"ChildLast", eciaChildLast, "FileMenu", "FileMenu", -1, 12},
                       TPlaceRow{"UnderAnItem", eciaChildFirst, "FileSaveItem", "FileSaveItem", 0, 0}),
     RowName);
 
