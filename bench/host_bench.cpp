@@ -126,6 +126,22 @@ void MeasureOpening(THostWindow& AWindow, const std::filesystem::path& AScratch)
     });
     VantryBench::Report(label, timing);
   }
+  // Matching a begin with its end after each change of the text: the pairs
+  // are worked out anew over the whole file.
+  AWindow.OpenFile(large);
+  TSourceEditor* editor = AWindow.Editor().CurrentEditor();
+  const std::string text = editor->Utf8Text();
+  const size_t begin = text.rfind("begin");
+  if (begin == std::string::npos) return;
+  size_t shift = 0;
+  auto match = VantryBench::Measure(7, [&] {
+    editor->SendScintilla(QsciScintilla::SCI_INSERTTEXT, static_cast<unsigned long>(0), " ");
+    ++shift;
+    editor->SetCursorOffset(begin + shift + 1, false);
+    editor->repaint();
+  });
+  VantryBench::Report("type, then mark a begin's end in the 5 MB source", match);
+  if (editor->BlockMarks().size() != 2) std::printf("  (no end was marked)\n");
 }
 
 int main(int argc, char** argv) {
