@@ -66,6 +66,9 @@ public:
   // The declarations named AName exactly (case ignored), and, when AOwner
   // is not empty, owned by a declaration named AOwner; in walk order.
   static std::vector<uint32_t> Named(const TDeclarationTable& ATable, std::string_view AOwner, std::string_view AName);
+  // ADeclarations without the routines' bodies among them, unless bodies
+  // are all there is: a routine's heading stands for the routine.
+  static std::vector<uint32_t> HeadingsOf(const TDeclarationTable& ATable, std::vector<uint32_t> ADeclarations);
 
 private:
   void RankFiles(const TDeclarationTable& ATable);
