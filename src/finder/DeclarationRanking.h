@@ -14,10 +14,9 @@
 // rtl/amiga for x86_64-linux); then those in the preferred units (the ones
 // the current source uses); then the library's own before programs,
 // examples, tests and the compiler's sources; then declarations before
-// definitions (the interface's heading before the routine's body in an
-// include file); then those of more widely used units; then those in the
-// target's own folders before those in folders of no target; then shorter
-// names, and walk order.
+// definitions (a routine's heading before its body); then those of more
+// widely used units; then those in the target's own folders before those
+// in folders of no target; then shorter names, and walk order.
 
 #include "finder/BestKeys.h"
 #include "finder/DeclarationTable.h"
