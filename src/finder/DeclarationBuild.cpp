@@ -132,7 +132,7 @@ void TDeclarationBuild::Scan(TFile& AFile, TScanner& AScanner) const {
     } else {
       builder.AddFile(AFile.Path, size, modifiedNs, {});
     }
-    AFile.Scanned = builder.Finish();
+    AFile.Scanned = builder.Finish(false);  // its methods' bodies are linked to their types in the whole table
   } catch (const std::exception&) {
     TDeclarationTableBuilder empty({});
     empty.AddFile(AFile.Path, AFile.Size, -1, {});

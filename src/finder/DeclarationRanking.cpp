@@ -235,4 +235,11 @@ std::vector<uint32_t> TDeclarationSearch::Named(const TDeclarationTable& ATable,
   return found;
 }
 
+std::vector<uint32_t> TDeclarationSearch::HeadingsOf(const TDeclarationTable& ATable, std::vector<uint32_t> ADeclarations) {
+  const auto body = [&](uint32_t D) { return ATable.Entry(D).Definition(); };
+  if (!std::all_of(ADeclarations.begin(), ADeclarations.end(), body))
+    ADeclarations.erase(std::remove_if(ADeclarations.begin(), ADeclarations.end(), body), ADeclarations.end());
+  return ADeclarations;
+}
+
 }  // namespace Vantry

@@ -14,10 +14,9 @@
 // rtl/amiga for x86_64-linux); then those in the preferred units (the ones
 // the current source uses); then the library's own before programs,
 // examples, tests and the compiler's sources; then declarations before
-// definitions (the interface's heading before the routine's body in an
-// include file); then those of more widely used units; then those in the
-// target's own folders before those in folders of no target; then shorter
-// names, and walk order.
+// definitions (a routine's heading before its body); then those of more
+// widely used units; then those in the target's own folders before those
+// in folders of no target; then shorter names, and walk order.
 
 #include "finder/BestKeys.h"
 #include "finder/DeclarationTable.h"
@@ -66,6 +65,9 @@ public:
   // The declarations named AName exactly (case ignored), and, when AOwner
   // is not empty, owned by a declaration named AOwner; in walk order.
   static std::vector<uint32_t> Named(const TDeclarationTable& ATable, std::string_view AOwner, std::string_view AName);
+  // ADeclarations without the routines' bodies among them, unless bodies
+  // are all there is: a routine's heading stands for the routine.
+  static std::vector<uint32_t> HeadingsOf(const TDeclarationTable& ATable, std::vector<uint32_t> ADeclarations);
 
 private:
   void RankFiles(const TDeclarationTable& ATable);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <unordered_set>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -754,10 +753,10 @@ struct TOwner {
 class TParser {
 public:
   TParser(std::string_view AText, bool AInclude, std::vector<TFoundDeclaration>& AOut,
-          std::unordered_set<std::string>& AInterfaceRoutines, std::string& ALinks, TConditionals& AConditions)
+          std::vector<size_t>& AStructures, std::string& ALinks, TConditionals& AConditions)
       : FLexer(AText), FText(AText), FOut(AOut), FSection(AInclude ? sInclude : sProgram),
-        FInterfaceRoutines(AInterfaceRoutines), FLinks(ALinks), FConditions(AConditions) {
-    FInterfaceRoutines.clear();
+        FStructures(AStructures), FLinks(ALinks), FConditions(AConditions) {
+    FStructures.clear();
     FLinks.clear();
     FConditions.Reset();
     FLexer.NoteIncludes(&FLinks);
@@ -874,6 +873,8 @@ private:
     d.Skipped = FConditions.SkippedAt(AToken.Offset);
     d.Line = AToken.Offset;
     FOut.push_back(std::move(d));
+    if (AKind == dkClass || AKind == dkObject || AKind == dkRecord || AKind == dkInterface || AKind == dkHelper)
+      FStructures.push_back(FOut.size() - 1);
     return static_cast<long>(FOut.size()) - 1;
   }
   // Records a type, under its name and under the names that other branches
@@ -1598,22 +1599,38 @@ private:
     if (FToken.Kind != tkIdent || !IsRoutineKeyword(FToken.Keyword)) return;
     const TKeyword keyword = FToken.Keyword;
     Next();
-    TToken name = FToken;
+    const TToken first = FToken;  // the name as it starts, which another branch's heading repeats
+    TToken name = FToken, owner{}, outer{};
     bool named = false, dotted = false;
-    if (keyword == kwOperator) {
-      named = OperatorName(name);  // not "TFoo.Add": the body of a class's operator
+    if (keyword == kwOperator && !(IsName(FToken) && Is(Peek(), '.'))) {
+      named = OperatorName(name);
     } else if (IsName(FToken)) {
       named = true;
       Next();
       // "{$ifdef A} TFoo {$else} TFooA {$endif}.Create": the owner each
-      // branch names
-      if (IsName(FToken) && Is(Peek(), '.')) Next();
+      // branch names; the last is taken.
+      if (IsName(FToken) && Is(Peek(), '.')) name = FToken, Next();
       if (Is('<')) SkipAngles(true);
-      while (Is('.') && IsName(Peek())) {  // a method's body, or a qualified name
+      // A method's body names its owner, and the types around that:
+      // "TOuter.TInner.Run", "TList<T>.Add", and for an operator
+      // "TComplex.+".
+      while (Is('.')) {
+        if (IsName(Peek())) {
+          outer = owner, owner = name;
+          Next();
+          name = FToken;
+          Next();
+          if (Is('<')) SkipAngles(true);
+        } else if (keyword == kwOperator) {
+          Next();
+          TToken symbol;
+          named = OperatorName(symbol);
+          outer = owner, owner = name, name = symbol;
+        } else {
+          break;
+        }
         dotted = true;
-        Next();
-        Next();
-        if (Is('<')) SkipAngles(true);
+        if (!named) break;
       }
     }
     SkipStatement();  // parameters and result
@@ -1632,21 +1649,53 @@ private:
     }
     TDeclarationKind kind = keyword == kwProcedure     ? (classRoutine ? dkClassProcedure : dkProcedure)
                             : keyword == kwFunction    ? (classRoutine ? dkClassFunction : dkFunction)
-                            : keyword == kwConstructor ? dkConstructor
-                            : keyword == kwDestructor  ? dkDestructor
+                            : keyword == kwConstructor ? (classRoutine ? dkClassConstructor : dkConstructor)
+                            : keyword == kwDestructor  ? (classRoutine ? dkClassDestructor : dkDestructor)
                             : classRoutine             ? dkClassOperator
                                                        : dkOperator;
-    std::string lower;
-    if (named) {
-      lower = Text(name);
-      for (char& c : lower) c = Lower(c);
-    }
-    const bool declaredBefore = FSection == sImplementation && FInterfaceRoutines.count(lower);
-    long recorded = named && !dotted && !declaredBefore ? Record(name, kind) : -1;
-    if (FSection == sInterface && named && !dotted) FInterfaceRoutines.insert(lower);
+    // A plain heading is recorded where it stands; a method's body once its
+    // block is found (a dotted heading without one declares nothing).
+    const long recorded = named && !dotted ? Record(name, kind) : -1;
     if (FSection == sInterface || FSection == sUnitHeading || forward) return;
-    if (Body(ANesting, name) && recorded >= 0 && FSection == sInclude)
+    if (!Body(ANesting, first) || !named) return;
+    if (dotted) {
+      RecordBody(name, kind, owner, outer);
+    } else if (recorded >= 0 && (FSection == sImplementation || FSection == sInclude)) {
+      // A program's routines are its declarations; elsewhere a heading
+      // with a body is the routine's body, its heading being in the
+      // interface, a forward declaration or nowhere else.
       FOut[static_cast<size_t>(recorded)].Definition = true;
+    }
+  }
+
+  // Records the body of a method AOwner.AName (AOuter: the type around
+  // AOwner, for a nested type's method), owned by AOwner's declaration when
+  // this text declares it; else the table links it to the declaration by
+  // name.
+  void RecordBody(const TToken& AName, TDeclarationKind AKind, const TToken& AOwner, const TToken& AOuter) {
+    const bool nested = AOuter.Kind == tkIdent;
+    TOwner owner{Text(AOwner), StructureNamed(Text(AOwner), nested ? Text(AOuter) : std::string_view())};
+    const long index = Record(AName, AKind, owner);
+    if (index < 0) return;
+    FOut[static_cast<size_t>(index)].Definition = true;
+    if (nested) FOut[static_cast<size_t>(index)].OuterOwner = Text(AOuter);
+  }
+
+  // The class, object, record or helper of this text named AName (inside
+  // one named AOuter, when that is not empty), the last declared; -1 for
+  // none.
+  long StructureNamed(std::string_view AName, std::string_view AOuter) const {
+    for (size_t i = FStructures.size(); i-- > 0;) {
+      const TFoundDeclaration& d = FOut[FStructures[i]];
+      if (SameFolded(d.Name, AName) && (AOuter.empty() || SameFolded(d.Owner, AOuter))) return static_cast<long>(FStructures[i]);
+    }
+    return AOuter.empty() ? -1 : StructureNamed(AName, {});
+  }
+  static bool SameFolded(std::string_view A, std::string_view B) {
+    if (A.size() != B.size()) return false;
+    for (size_t i = 0; i < A.size(); ++i)
+      if (Lower(A[i]) != Lower(B[i])) return false;
+    return true;
   }
 
   // What follows a heading that may have a body: local sections and nested
@@ -1655,8 +1704,9 @@ private:
   // and a routine's at the top level leaves its section open. A heading of
   // the routine's own name (AName) is another branch's heading of the
   // same routine ("{$ifdef A} procedure P(X: Word); {$else} procedure
-  // P(X: Byte); {$endif} begin"): this one has no body of its own. True
-  // when there was a body.
+  // P(X: Byte); {$endif} begin"): this one has no body of its own (an
+  // include file's heading before its body looks the same). True when
+  // there was a body.
   bool Body(int ANesting, const TToken& AName) {
     const size_t tentative = FOut.size();
     bool body = false;
@@ -1691,6 +1741,7 @@ private:
     }
     if (body) {
       FOut.resize(tentative);
+      while (!FStructures.empty() && FStructures.back() >= tentative) FStructures.pop_back();
       if (top) FCarried = csNone;  // what follows a body is no declaration of a section
     }
     return body;
@@ -1710,7 +1761,7 @@ private:
   std::array<TToken, MostAlternatives> FAlternatives;
   size_t FAlternativeCount = 0;
   std::vector<TToken> FNames;  // a var declaration's names
-  std::unordered_set<std::string>& FInterfaceRoutines;  // lower case
+  std::vector<size_t>& FStructures;  // the classes, objects, records and helpers in FOut, by index
   std::string& FLinks;
   TConditionals& FConditions;
 };
@@ -1788,7 +1839,7 @@ static void HashNames(std::string_view AText, std::vector<uint32_t>& AOut) {
 
 struct TDeclarationScanner::TState {
   std::vector<TFoundDeclaration> Found;
-  std::unordered_set<std::string> InterfaceRoutines;
+  std::vector<size_t> Structures;
   std::string Links;
   std::vector<uint32_t> NameHashes;
   std::string_view Text;  // the text scanned last, for its names' hashes
@@ -1804,7 +1855,7 @@ const std::vector<TFoundDeclaration>& TDeclarationScanner::Scan(std::string_view
   AText = WithoutByteOrderMark(AText);
   AText = AText.substr(0, std::min<size_t>(AText.size(), UINT32_MAX));
   FState->Found.clear();
-  TParser(AText, AInclude, FState->Found, FState->InterfaceRoutines, FState->Links, FState->Conditions).Run();
+  TParser(AText, AInclude, FState->Found, FState->Structures, FState->Links, FState->Conditions).Run();
   PlaceDeclarations(AText, FState->Found);
   FState->Text = AText;
   FState->Hashed = false;

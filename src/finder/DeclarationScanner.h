@@ -7,11 +7,17 @@
 // knows only the shapes of declarations and skips everything else.
 //
 // What it indexes: a unit's interface section; in its implementation
-// section only the routines the interface does not declare and the types;
-// a program's or library's declarations; an include file as it comes (it
-// has no section of its own: one that carries on its includer's type or
-// const section is read as that section), a routine with a body there
-// counting as a definition. A class's members are its methods, properties,
+// section the types, constants and variables and every routine's body
+// (marked as a definition: a body whose heading is in the interface, a
+// method's body, a routine the implementation alone declares); a
+// program's or library's declarations and its methods' bodies; an include
+// file as it comes (it has no section of its own: one that carries on its
+// includer's type or const section is read as that section), its routines'
+// and methods' bodies counting as definitions. A method's body
+// ("procedure TOuter.TInner.Run", "TList<T>.Add", "class operator
+// TComplex.+") is named by its last name and owned by its type, which is
+// linked by name: to the type of that name in the same text, else by the
+// table to the one in the library. A class's members are its methods, properties,
 // constants and nested types; Objective-C classes, protocols and categories
 // count as classes, interfaces and helpers; an operator is named by its
 // symbol (":=", "+") or word. Every branch of a conditional directive is
@@ -46,15 +52,17 @@ enum TDeclarationKind : uint8_t {
 // The kind as a user reads it: "class", "class function", "enum value".
 const char* DeclarationKindName(TDeclarationKind AKind);
 
-// One declaration as found: its name (and its owner's, for members and
-// enumeration values), both views into the scanned text, and the owner's
-// own declaration (its index among the file's, or -1); where its name
-// starts (1-based line; column in bytes, 1-based); and whether it is a
-// routine's definition (a routine with its body in an include file, which
-// may be declared elsewhere too); and whether it is hidden from other units.
+// One declaration as found: its name (and its owner's, for members,
+// methods' bodies and enumeration values), both views into the scanned
+// text, and the owner's own declaration (its index among the file's, or -1:
+// a method's body whose type another file declares); where its name starts
+// (1-based line; column in bytes, 1-based); and whether it is a routine's
+// definition (its body, which is declared elsewhere too, or declared
+// nowhere else); and whether it is hidden from other units.
 struct TFoundDeclaration {
   std::string_view Name;
   std::string_view Owner;
+  std::string_view OuterOwner;  // a nested type's method's body: the type around the owner ("TOuter")
   int32_t OwnerIndex = -1;
   uint32_t Line = 0;
   uint32_t Column = 0;

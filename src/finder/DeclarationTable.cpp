@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <unordered_map>
 
 namespace Vantry {
 
@@ -167,6 +168,8 @@ void TDeclarationTableBuilder::AddFile(std::string_view APath, int64_t ASize, in
     e.Line = d.Line;
     e.Column = static_cast<uint16_t>(std::min<uint32_t>(d.Column, UINT16_MAX));
     e.KindAndFlags = static_cast<uint8_t>(d.Kind | (d.Skipped ? 0x20 : 0) | (d.Definition ? 0x40 : 0) | (d.Hidden ? 0x80 : 0));
+    if (d.Definition && d.OwnerIndex < 0 && !d.Owner.empty())
+      t.OwnerLinks.push_back({static_cast<uint32_t>(t.Entries.size()), std::string(d.Owner), std::string(d.OuterOwner)});
     t.Names += name;
     t.Entries.push_back(e);
     const uint64_t starts = WordStarts(name);
@@ -187,19 +190,32 @@ void TDeclarationTableBuilder::AddFile(const TDeclarationTable& AFrom, uint32_t 
     TDeclarationEntry e = AFrom.Entry(i);
     const std::string_view name = AFrom.Name(i);
     e.NameStart = static_cast<uint32_t>(t.Names.size());
-    if (e.Owner != TDeclarationTable::None) e.Owner = e.Owner - from + first;
+    if (e.Owner != TDeclarationTable::None && (e.Owner < from || e.Owner >= to)) {
+      // A method's body whose type another file declares: linked again by
+      // name, as that file may have changed.
+      const uint32_t outer = AFrom.Entry(e.Owner).Owner;
+      t.OwnerLinks.push_back({static_cast<uint32_t>(t.Entries.size()), std::string(AFrom.Name(e.Owner)),
+                              outer == TDeclarationTable::None ? std::string() : std::string(AFrom.Name(outer))});
+      e.Owner = TDeclarationTable::None;
+    } else if (e.Owner != TDeclarationTable::None) {
+      e.Owner = e.Owner - from + first;
+    }
     t.Names += name;
     t.Entries.push_back(e);
   }
+  for (const TDeclarationTable::TStorage::TOwnerLink& link : AFrom.FStore->OwnerLinks)
+    if (link.Declaration >= from && link.Declaration < to)
+      t.OwnerLinks.push_back({link.Declaration - from + first, link.Owner, link.Outer});
   t.Letters.insert(t.Letters.end(), AFrom.FLetters.begin() + from, AFrom.FLetters.begin() + to);
   t.Words.insert(t.Words.end(), AFrom.FWords.begin() + from, AFrom.FWords.begin() + to);
   t.FirstBytes.append(AFrom.FFirstBytes.data() + from, to - from);
 }
 
-TDeclarationTable TDeclarationTableBuilder::Finish() {
+TDeclarationTable TDeclarationTableBuilder::Finish(bool ALinkOwners) {
   TDeclarationTable::TStorage& t = *FTable.FStore;
   t.Files.push_back({static_cast<uint32_t>(t.Entries.size()), static_cast<uint32_t>(t.Paths.size()), 0, 0,
                      static_cast<uint32_t>(t.Links.size()), static_cast<uint32_t>(t.NameHashes.size())});
+  if (ALinkOwners) LinkOwners();
   t.Names.append(NamePadding, '\0');
   t.Names.shrink_to_fit();
   t.Entries.shrink_to_fit();
@@ -211,6 +227,96 @@ TDeclarationTable TDeclarationTableBuilder::Finish() {
   TDeclarationTable table = std::move(FTable);
   FTable = TDeclarationTable();
   return table;
+}
+
+namespace {
+
+bool IsStructureKind(TDeclarationKind AKind) {
+  return AKind == dkClass || AKind == dkObject || AKind == dkRecord || AKind == dkInterface || AKind == dkHelper;
+}
+
+std::string LowerCopy(std::string_view AText) {
+  std::string lower(AText);
+  for (char& c : lower) c = LowerAscii(c);
+  return lower;
+}
+
+}  // namespace
+
+void TDeclarationTableBuilder::LinkOwners() {
+  TDeclarationTable::TStorage& t = *FTable.FStore;
+  if (t.OwnerLinks.empty()) return;
+  auto nameOf = [&](uint32_t D) { return std::string_view(t.Names.data() + t.Entries[D].NameStart, t.Entries[D].NameLength); };
+  auto fileOf = [&](uint32_t D) {
+    return static_cast<uint32_t>(std::upper_bound(t.Files.begin(), t.Files.end() - 1, D,
+                                                  [](uint32_t A, const TDeclarationTable::TSourceFile& F) { return A < F.FirstEntry; }) -
+                                 t.Files.begin()) - 1;
+  };
+  auto pathOf = [&](uint32_t F) {
+    return std::string_view(t.Paths.data() + t.Files[F].PathStart, t.Files[F + 1].PathStart - t.Files[F].PathStart);
+  };
+  // The types of the names asked for, by their names in lower case.
+  std::unordered_map<std::string, std::vector<uint32_t>> types;
+  for (const auto& link : t.OwnerLinks) types.emplace(LowerCopy(link.Owner), std::vector<uint32_t>());
+  std::string lower;
+  for (uint32_t d = 0; d < t.Entries.size(); ++d) {
+    if (!IsStructureKind(t.Entries[d].Kind())) continue;
+    lower = nameOf(d);
+    for (char& c : lower) c = LowerAscii(c);
+    if (const auto it = types.find(lower); it != types.end()) it->second.push_back(d);
+  }
+  // Of the types of that name, the one inside the type the heading names
+  // around it, then the one whose file shares the most folders with the
+  // body's (a unit's include files lie beside it), then one the target's
+  // compiler reads, then the first.
+  std::vector<bool> dropped;
+  for (const auto& link : t.OwnerLinks) {
+    const std::vector<uint32_t>& candidates = types[LowerCopy(link.Owner)];
+    const std::string_view bodyPath = pathOf(fileOf(link.Declaration));
+    uint32_t best = TDeclarationTable::None;
+    uint64_t bestScore = 0;
+    for (uint32_t c : candidates) {
+      const TDeclarationEntry& e = t.Entries[c];
+      const bool outer = !link.Outer.empty() && e.Owner != TDeclarationTable::None && SameFolded(nameOf(e.Owner), link.Outer);
+      const std::string_view path = pathOf(fileOf(c));
+      size_t shared = 0, folders = 0;
+      while (shared < path.size() && shared < bodyPath.size() && path[shared] == bodyPath[shared])
+        folders += path[shared++] == '/';
+      const uint64_t score = uint64_t{outer} << 40 | uint64_t{std::min<size_t>(folders, 0xFFFF)} << 20 |
+                             uint64_t{!e.Skipped()} << 19 | 1;
+      if (score > bestScore) best = c, bestScore = score;
+    }
+    if (best != TDeclarationTable::None) {
+      t.Entries[link.Declaration].Owner = best;
+    } else {
+      if (dropped.empty()) dropped.resize(t.Entries.size());
+      dropped[link.Declaration] = true;
+    }
+  }
+  t.OwnerLinks.clear();
+  t.OwnerLinks.shrink_to_fit();
+  if (dropped.empty()) return;
+  // The bodies whose type the library does not declare are left out; every
+  // index after one moves down (a body owns nothing).
+  std::vector<uint32_t> moved(t.Entries.size() + 1);
+  uint32_t kept = 0;
+  for (uint32_t d = 0; d < t.Entries.size(); ++d) {
+    moved[d] = kept;
+    if (dropped[d]) continue;
+    t.Entries[kept] = t.Entries[d];
+    t.Letters[kept] = t.Letters[d];
+    t.Words[kept] = t.Words[d];
+    t.FirstBytes[kept] = t.FirstBytes[d];
+    ++kept;
+  }
+  moved[t.Entries.size()] = kept;
+  t.Entries.resize(kept);
+  t.Letters.resize(kept);
+  t.Words.resize(kept);
+  t.FirstBytes.resize(kept);
+  for (TDeclarationEntry& e : t.Entries)
+    if (e.Owner != TDeclarationTable::None) e.Owner = moved[e.Owner];
+  for (TDeclarationTable::TSourceFile& f : t.Files) f.FirstEntry = moved[f.FirstEntry];
 }
 
 // ---- the cache
@@ -229,7 +335,7 @@ namespace {
 // Bumped whenever the format or what the scanner finds changes: a cache of
 // another version is read as none.
 constexpr char Magic[8] = {'V', 'N', 'T', 'R', 'Y', 'D', 'X', '2'};
-constexpr uint32_t FormatVersion = 14;
+constexpr uint32_t FormatVersion = 15;
 
 // The file: the header, then the canonical root, the target, the names
 // (with their NamePadding zero bytes), the entries, letters, word masks,

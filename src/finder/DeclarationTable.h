@@ -29,7 +29,8 @@ struct TDeclarationEntry {
   uint16_t Column;     // 65535 for a column further right
   uint8_t NameLength;  // names are cut at 255 bytes
   // The TDeclarationKind (low five bits); 0x20 when the target's compiler
-  // skips it, 0x40 for a definition, 0x80 when hidden in an implementation.
+  // skips it, 0x40 for a definition (a routine's body), 0x80 when hidden in
+  // an implementation.
   uint8_t KindAndFlags;
   TDeclarationKind Kind() const { return static_cast<TDeclarationKind>(KindAndFlags & 0x1F); }
   bool Skipped() const { return KindAndFlags & 0x20; }
@@ -158,6 +159,14 @@ private:
     std::string Paths;
     std::string Links;
     std::vector<uint32_t> NameHashes;
+    // While a table is built: the methods' bodies whose type is declared in
+    // another file, linked by name when the whole table is there. Never
+    // saved.
+    struct TOwnerLink {
+      uint32_t Declaration;
+      std::string Owner, Outer;  // the type's name, and the one around it (or empty)
+    };
+    std::vector<TOwnerLink> OwnerLinks;
   };
   // Points the views at the storage.
   void Bind();
@@ -208,11 +217,17 @@ public:
                const std::vector<uint32_t>& ANameHashes = {});
   // A file of an earlier table that has not changed since.
   void AddFile(const TDeclarationTable& AFrom, uint32_t AFile);
-  TDeclarationTable Finish();
+  // The table. ALinkOwners: the bodies of methods whose type another file
+  // declares are linked to the type of that name the table holds (the one
+  // whose file is nearest theirs), and those whose type it does not hold
+  // are left out: a body is no declaration of its own. Without it (a table
+  // of some of the files, to be added to a whole one), they wait.
+  TDeclarationTable Finish(bool ALinkOwners = true);
 
 private:
   void StartFile(std::string_view APath, int64_t ASize, int64_t AModifiedNs, std::string_view ALinks);
   void AddNameHashes(const uint32_t* AFirst, const uint32_t* ALast);
+  void LinkOwners();
 
   TDeclarationTable FTable;
 };

@@ -4,8 +4,9 @@
 // file is shown with its name (the matched letters marked) and its folder
 // relative to the source folder; in its declarations mode ("Find Library
 // Declaration") each declaration with its kind, its name (with its owner's:
-// "TStringList.Sort") and its file and line. Enter or a double click opens
-// the chosen file (at the declaration); Escape closes the dialog.
+// "TStringList.Sort") and the rest of its heading, and its file and line.
+// Enter or a double click opens the chosen file (at the declaration);
+// Escape closes the dialog.
 //
 // While the index is being built the dialog looks at it every 50 ms and
 // ranks again, so what is typed early shows what is found so far.
@@ -49,8 +50,10 @@ public:
   void SetPreferredUnits(const std::vector<std::string>& AUnits);
   // Types AText into the search box, all of it selected.
   void SetQuery(const QString& AText);
-  // The rows shown, best first: "name  folder" for units, "kind name
-  // path:line" for declarations.
+  // The rows shown, best first: "name  folder" for units, "kind
+  // name+heading  path:line" for declarations ("function
+  // IntToStr(Value: Longint): string  rtl/...:115"; a body's heading
+  // followed by "  [definition]").
   QStringList Rows() const;
   int SelectedRow() const;
 

@@ -4,6 +4,7 @@
 #include "finder/DeclarationScanner.h"
 #include "finder/UnitRanking.h"
 #include "forms/QtApplication.h"
+#include "navigation/Counterpart.h"
 #include "platform/Streaming.h"
 #include "source_menu/ExpertModuleUnit.h"
 
@@ -24,6 +25,7 @@ const TClassInfo& TLibraryFinderModule::StaticClass() {
       Published::Method<&T::IMIOpenUnitAtCursorClick>("IMIOpenUnitAtCursorClick"),
       Published::Method<&T::IMIFindLibraryDeclarationClick>("IMIFindLibraryDeclarationClick"),
       Published::Method<&T::IMIFindDeclarationAtCursorClick>("IMIFindDeclarationAtCursorClick"),
+      Published::Method<&T::IMIGoToRoutineCounterpartClick>("IMIGoToRoutineCounterpartClick"),
       Published::Method<&T::IMIFindReferencesClick>("IMIFindReferencesClick"),
       Published::Method<&T::IMIPeekDeclarationClick>("IMIPeekDeclarationClick"),
       Published::Method<&T::IMIUnitOutlineClick>("IMIUnitOutlineClick"),
@@ -34,6 +36,8 @@ const TClassInfo& TLibraryFinderModule::StaticClass() {
       Published::Field<&T::IMIOpenUnitAtCursor>("IMIOpenUnitAtCursor"),
       Published::Field<&T::IMIFindLibraryDeclaration>("IMIFindLibraryDeclaration"),
       Published::Field<&T::IMIFindDeclarationAtCursor>("IMIFindDeclarationAtCursor"),
+      Published::Field<&T::IMIGoToRoutineHeading>("IMIGoToRoutineHeading"),
+      Published::Field<&T::IMIGoToRoutineBody>("IMIGoToRoutineBody"),
       Published::Field<&T::IMIFindReferences>("IMIFindReferences"),
       Published::Field<&T::IMIPeekDeclaration>("IMIPeekDeclaration"),
       Published::Field<&T::IMIUnitOutline>("IMIUnitOutline"),
@@ -143,6 +147,35 @@ void TLibraryFinderModule::IMIFindDeclarationAtCursorClick(TObject*) {
       RefreshIndex(true);
       Look(std::move(lookup));
     }
+  } catch (...) {
+    Application().HandleException(this);
+  }
+}
+
+void TLibraryFinderModule::IMIGoToRoutineCounterpartClick(TObject*) {
+  try {
+    std::string text;
+    size_t cursor = 0;
+    if (!ToolServices) return;
+    if (!ToolServices->GetEditorText(text, cursor)) {
+      ToolServices->ShowStatus("No source is open in the editor.");
+      return;
+    }
+    RefreshIndex(true);  // the table there is answers now; a walk brings what changed
+    FIndex->Poll();
+    const auto table = FIndex->Declarations();
+    if (!table) {
+      ToolServices->ShowStatus("The library is being indexed; try again in a moment.");
+      return;
+    }
+    const TCounterpart found = CounterpartOf(ResolverFor(table), ToolServices->GetCurrentFile(), text,
+                                             static_cast<uint32_t>(std::min<size_t>(cursor, UINT32_MAX)));
+    if (found.Empty()) {
+      ToolServices->ShowStatus(found.Note);
+      return;
+    }
+    OpenFile(found.Place.Path, static_cast<int>(found.Place.Line), static_cast<int>(found.Place.Column));
+    ToolServices->ShowStatus(found.Place.Name + (found.ToBody ? ": its body" : ": its heading"));
   } catch (...) {
     Application().HandleException(this);
   }
@@ -377,6 +410,7 @@ bool TLibraryFinderModule::ResolveDeclaration(const TLookup& ALookup, bool AFina
     if (!ALookup.Owner.empty()) found = TDeclarationSearch::Named(*table, ALookup.Owner, ALookup.Name);
     owned = !found.empty();
     if (found.empty()) found = TDeclarationSearch::Named(*table, {}, ALookup.Name);
+    found = TDeclarationSearch::HeadingsOf(*table, std::move(found));
   }
   if (found.size() == 1) {
     const uint32_t d = found[0];

@@ -48,6 +48,24 @@ object LibraryFinderModule: TLibraryFinderModule
     ShortCut = $C00D
     OnClick = IMIFindDeclarationAtCursorClick
   end
+  object IMIGoToRoutineHeading: TecInterfaceMenuItem
+    AutomaticActivation = True
+    InsertPosition = eciaChildLast
+    TargetName = 'SearchMenu'
+    Caption = 'Go to Routine &Heading'
+    MenuItemName = 'VantryGoToRoutineHeadingMenuItem'
+    ShortCut = $6026
+    OnClick = IMIGoToRoutineCounterpartClick
+  end
+  object IMIGoToRoutineBody: TecInterfaceMenuItem
+    AutomaticActivation = True
+    InsertPosition = eciaChildLast
+    TargetName = 'SearchMenu'
+    Caption = 'Go to Routine Bod&y'
+    MenuItemName = 'VantryGoToRoutineBodyMenuItem'
+    ShortCut = $6028
+    OnClick = IMIGoToRoutineCounterpartClick
+  end
   object IMIFindReferences: TecInterfaceMenuItem
     AutomaticActivation = True
     InsertPosition = eciaChildLast

@@ -1,8 +1,9 @@
 #pragma once
 // The library finder: an expert module that adds "Find Library Unit..."
 // (Ctrl+Alt+U), "Open Library Unit at Cursor" (Ctrl+Enter), "Find Library
-// Declaration..." (Ctrl+Alt+D) and "Find Declaration at Cursor"
-// (Ctrl+Alt+Enter) to the IDE's Search menu. All look into an index of the
+// Declaration..." (Ctrl+Alt+D), "Find Declaration at Cursor"
+// (Ctrl+Alt+Enter), "Go to Routine Heading" (Ctrl+Shift+Up) and "Go to
+// Routine Body" (Ctrl+Shift+Down) to the IDE's Search menu. All look into an index of the
 // Pascal sources below the source folder that Vantry's settings name, built
 // in the background the first time it is needed and walked again at each
 // later use; the declarations are indexed when first asked for, and kept in
@@ -39,6 +40,8 @@ public:
   TecInterfaceMenuItem* IMIOpenUnitAtCursor = nullptr;  // "Open Library Unit at Cursor"
   TecInterfaceMenuItem* IMIFindLibraryDeclaration = nullptr;   // "Find Library Declaration..."
   TecInterfaceMenuItem* IMIFindDeclarationAtCursor = nullptr;  // "Find Declaration at Cursor"
+  TecInterfaceMenuItem* IMIGoToRoutineHeading = nullptr;  // "Go to Routine Heading"
+  TecInterfaceMenuItem* IMIGoToRoutineBody = nullptr;     // "Go to Routine Body"
   TecInterfaceMenuItem* IMIFindReferences = nullptr;   // "Find References"
   TecInterfaceMenuItem* IMIPeekDeclaration = nullptr;  // "Peek Declaration"
   TecInterfaceMenuItem* IMIUnitOutline = nullptr;      // View > "Unit Outline"
@@ -55,6 +58,11 @@ public:
   // be worked out, to the declaration of that name (with its owner when
   // the text reads Owner.Name), through the finder when there are several.
   void IMIFindDeclarationAtCursorClick(TObject* Sender);
+  // Both items toggle, as editors have it: from a routine's heading under
+  // the editor's cursor to its body, from anywhere in a body to its
+  // heading (through the host, which keeps the jump in its history); the
+  // status bar says where it went, or why there is nowhere to go.
+  void IMIGoToRoutineCounterpartClick(TObject* Sender);
   // Lists in the references panel every place in the library that refers
   // to what the name under the editor's cursor means (or to the
   // declaration chosen in the declaration finder, with Shift+Ctrl+Enter).

@@ -681,6 +681,8 @@ bool TResolver::OpenFile(uint32_t AFile) {
   return true;
 }
 
+const TDeclarationTable& TResolver::Table() const { return F->T(); }
+
 const TSourceModel& TResolver::OpenText() const { return *F->AskedModel; }
 
 uint32_t TResolver::OpenFileIndex() const { return F->AskedFile; }
@@ -826,7 +828,7 @@ TResolution TResolver::ResolveAt(uint32_t AOffset, bool AGuess) {
     for (const TRankedDeclaration& r : search.Results())
       if (r.Kind == mkExact) named.push_back(r.Declaration);
   }
-  for (uint32_t d : named) resolution.Answers.push_back(s.AnswerOf(d));
+  for (uint32_t d : TDeclarationSearch::HeadingsOf(s.T(), std::move(named))) resolution.Answers.push_back(s.AnswerOf(d));
   if (resolution.Answers.empty()) resolution.Note.clear();
   return resolution;
 }

@@ -70,6 +70,8 @@ public:
   // object or record: the member of its ancestors it would override (no
   // answers when none has that name).
   TResolution InheritedAt(uint32_t AOffset);
+  // The table it answers from.
+  const TDeclarationTable& Table() const;
   // The text opened last, as read, and its file in the table (None when
   // the table has no such file).
   const TSourceModel& OpenText() const;

@@ -72,7 +72,7 @@ const std::vector<TSourceRow> Sources = {
                     "32:3 object TOld", "33:15 procedure TOld.Run", "35:3 helper THelp",
                     "36:15 procedure THelp.Show", "39:3 const Limit", "41:3 resourcestring SHello",
                     "43:3 var Counter", "45:3 threadvar Local", "46:11 procedure Paint", "49:3 class TPrivate",
-                    "54:11 procedure Hidden"}},
+                    "51:11 procedure Paint (definition)", "54:11 procedure Hidden (definition)"}},
         // A variant part with a nested record ends where the record does; both
         // branches of a conditional are read; comments, strings and directives
         // hold no declaration.
@@ -188,8 +188,10 @@ const std::vector<TSourceRow> Sources = {
                    "unit Branches;\n{$ifdef NODEBUG}\ninterface\nimplementation\nend.\n{$else}\ninterface\ntype\n"
                    "  TDebugger = class\n    procedure Run;\n  end;\nimplementation\nprocedure TDebugger.Run;\nbegin\nend;\n"
                    "initialization\n  Setup;\nend.\n{$endif}\n",
-                   {"1:6 unit Branches", "9:3 class TDebugger", "10:15 procedure TDebugger.Run"}},
-        // Operators by their symbol or word; a class's body of one is none.
+                   {"1:6 unit Branches", "9:3 class TDebugger", "10:15 procedure TDebugger.Run",
+                    "13:21 procedure TDebugger.Run (definition)"}},
+        // Operators by their symbol or word; the bodies of a class's and of
+        // a unit's operators.
         TSourceRow{"Operators", false,
                    "unit Ops;\ninterface\ntype\n  TComplex = record\n    Re, Im: Double;\n"
                    "    class operator + (const A, B: TComplex): TComplex;\n    class operator Implicit(A: Double): TComplex;\n"
@@ -200,7 +202,35 @@ const std::vector<TSourceRow> Sources = {
                    "operator >< (const A, B: TSet): TSet;\nbegin\nend;\nend.\n",
                    {"1:6 unit Ops", "4:3 record TComplex", "6:20 class operator TComplex.+",
                     "7:20 class operator TComplex.Implicit", "9:10 operator :=", "10:10 operator **", "11:10 operator =",
-                    "12:10 operator <>", "13:10 operator in", "18:10 operator ><"}},
+                    "12:10 operator <>", "13:10 operator in", "15:25 class operator TComplex.+ (definition)",
+                    "18:10 operator >< (definition)"}},
+        // Methods' bodies, after the class's headings: a nested type's, a
+        // generic's, a class function's, constructors and destructors, and
+        // one whose type no file here declares.
+        TSourceRow{"MethodBodies", false,
+                   "unit M;\ninterface\ntype\n  TOuter = class\n  type\n    TInner = class\n      procedure Run;\n    end;\n  end;\n"
+                   "  generic TList<T> = class\n    procedure Add(A: T);\n    class function Make: TList;\n"
+                   "    constructor Create;\n    destructor Destroy; override;\n    class constructor Init;\n  end;\n"
+                   "implementation\nprocedure TOuter.TInner.Run;\nbegin\nend;\n"
+                   "procedure TList<T>.Add(A: T);\nvar X: Integer;\nbegin\nend;\n"
+                   "class function TList<T>.Make: TList;\nbegin\nend;\nconstructor TList<T>.Create;\nbegin\nend;\n"
+                   "destructor TList<T>.Destroy;\nbegin\nend;\nclass constructor TList<T>.Init;\nbegin\nend;\n"
+                   "procedure TElsewhere.Run;\nbegin\nend;\nend.\n",
+                   {"1:6 unit M", "4:3 class TOuter", "6:5 class TOuter.TInner", "7:17 procedure TInner.Run",
+                    "10:11 class TList", "11:15 procedure TList.Add", "12:20 class function TList.Make",
+                    "13:17 constructor TList.Create", "14:16 destructor TList.Destroy",
+                    "15:23 class constructor TList.Init", "18:25 procedure TInner.Run (definition)",
+                    "21:20 procedure TList.Add (definition)", "25:25 class function TList.Make (definition)",
+                    "28:22 constructor TList.Create (definition)", "31:21 destructor TList.Destroy (definition)",
+                    "34:28 class constructor TList.Init (definition)", "37:22 procedure TElsewhere.Run (definition)"}},
+        // An include file's bodies: a method's whose class another file
+        // declares, an operator's, a forward declaration's.
+        TSourceRow{"BodiesInAnIncludeFile", true,
+                   "procedure TStringList.Sort;\nbegin\nend;\n"
+                   "class operator TComplex.+(const A, B: TComplex): TComplex;\nbegin\nend;\n"
+                   "function Helper: Integer; forward;\nfunction Helper: Integer;\nbegin\nend;\n",
+                   {"1:23 procedure TStringList.Sort (definition)", "4:25 class operator TComplex.+ (definition)",
+                    "7:10 function Helper", "8:10 function Helper (definition)"}},
         // A class's constants and nested types are its members; a generic's
         // parameters may be separated by ';'.
         TSourceRow{"ClassConstantsAndNestedTypes", false,
@@ -247,6 +277,47 @@ TEST(ScannerTest, NestedTypesChainTheirOwners) {
   std::vector<std::string> chain;
   for (uint32_t d = 3; d != TDeclarationTable::None; d = table.Entry(d).Owner) chain.emplace_back(table.Name(d));
   EXPECT_THAT(chain, ElementsAre("Member", "TInner", "TOuter"));
+}
+
+// A method's body is owned by its type: the one of its text, else the one
+// of that name the table holds (in the nearest folder, inside the type the
+// heading names around it), linked again when a file is taken over from an
+// earlier table; a body whose type the library lacks is left out.
+TEST(ScannerTest, BodiesAreOwnedByTheirTypesAcrossFiles) {
+  const std::vector<std::pair<const char*, const char*>> files = {
+      {"other/classesh.inc", "type\n  TStringList = class\n    procedure Sort;\n  end;\n"},
+      {"rtl/classesh.inc", "type\n  TStringList = class\n    procedure Sort;\n  end;\n"},
+      {"rtl/nested.pp", "unit Nested;\ninterface\ntype\n  TOuter = class\n  type\n    TInner = class\n"
+                        "      procedure Run;\n    end;\n  end;\n  TInner = class\n  end;\nimplementation\nend.\n"},
+      {"rtl/stringl.inc", "procedure TStringList.Sort;\nbegin\nend;\nprocedure TOuter.TInner.Run;\nbegin\nend;\n"
+                         "procedure TMissing.Run;\nbegin\nend;\nconst After = 1;\n"}};
+  auto owners = [](const TDeclarationTable& ATable) {
+    std::vector<std::string> found;
+    for (uint32_t d = 0; d < ATable.Count(); ++d) {
+      if (!ATable.Entry(d).Definition() && ATable.Entry(d).Kind() != dkConst) continue;
+      std::string line = ATable.QualifiedName(d);
+      if (const uint32_t owner = ATable.Entry(d).Owner; owner != TDeclarationTable::None) {
+        line += " in " + std::string(ATable.FilePath(ATable.FileOf(owner)));
+        if (const uint32_t outer = ATable.Entry(owner).Owner; outer != TDeclarationTable::None)
+          line += " inside " + std::string(ATable.Name(outer));
+      }
+      found.push_back(line);
+    }
+    return found;
+  };
+  TDeclarationScanner scanner;
+  TDeclarationTableBuilder builder("lib");
+  for (const auto& [path, text] : files) builder.AddFile(path, 1, 1, scanner.Scan(text, IsIncludeFileName(path)));
+  const TDeclarationTable table = builder.Finish();
+  EXPECT_THAT(owners(table), ElementsAre("TStringList.Sort in rtl/classesh.inc", "TInner.Run in rtl/nested.pp inside TOuter",
+                                         "After"));
+  // Taken over file by file from that table, as a later index does: the
+  // links are made again.
+  TDeclarationTableBuilder again("lib");
+  for (uint32_t f = 0; f < table.FileCount(); ++f) again.AddFile(table, f);
+  const TDeclarationTable copy = again.Finish();
+  EXPECT_EQ(owners(copy), owners(table));
+  EXPECT_EQ(copy.Count(), table.Count());
 }
 
 // Random damage to the sources above: every declaration found must be a

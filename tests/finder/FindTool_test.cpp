@@ -14,6 +14,7 @@ protected:
   void SetUp() override {
     Temp.WriteFile("Src/rtl/classesh.inc",
                    "type\n  TStringList = class\n    procedure Sort;\n    property Sorted: Boolean;\n  end;\n");
+    Temp.WriteFile("Src/rtl/stringl.inc", "procedure TStringList.Sort;\nbegin\nend;\n");
     Temp.WriteFile("Src/rtl/sysutils.pp", "unit SysUtils;\ninterface\nconst MaxInt = 1;\n");
     Temp.WriteFile("Src/rtl/user.pp", "unit User;\ninterface\nuses SysUtils;\nconst Two = MaxInt + 1; { MaxInt }\n");
     Temp.WriteFile("Mine/demo.pp", "program Demo;\nuses SysUtils;\nvar Sort: Integer;\nbegin\n  MaxInt;\n  Move;\nend.\n");
@@ -33,17 +34,26 @@ struct TRun {
 TEST_F(FindToolTest, PrintsWhereEditorsJumpAndExitsLikeGrep) {
   const std::vector<TRun> runs = {
       {{"--root", "SRC", "TStringList.So"}, 0,
-       "SRC/rtl/classesh.inc:3:15: procedure TStringList.Sort\nSRC/rtl/classesh.inc:4:14: property TStringList.Sorted\n"},
+       "SRC/rtl/classesh.inc:3:15: procedure TStringList.Sort\nSRC/rtl/classesh.inc:4:14: property TStringList.Sorted: Boolean\n"
+       "SRC/rtl/stringl.inc:1:23: procedure TStringList.Sort  [definition]\n"},
       {{"--root", "SRC", "--limit", "1", "sort"}, 0, "SRC/rtl/classesh.inc:3:15: procedure TStringList.Sort\n"},
       {{"--root", "SRC", "--units", "sysu"}, 0, "SRC/rtl/sysutils.pp\n"},
       {{"--root", "SRC", "--list"}, 0,
        "SRC/rtl/classesh.inc:2:3: class TStringList\nSRC/rtl/classesh.inc:3:15: procedure TStringList.Sort\n"
-       "SRC/rtl/classesh.inc:4:14: property TStringList.Sorted\nSRC/rtl/sysutils.pp:1:6: unit SysUtils\n"
+       "SRC/rtl/classesh.inc:4:14: property TStringList.Sorted\nSRC/rtl/stringl.inc:1:23: procedure TStringList.Sort\n"
+       "SRC/rtl/sysutils.pp:1:6: unit SysUtils\n"
        "SRC/rtl/sysutils.pp:3:7: const MaxInt\nSRC/rtl/user.pp:1:6: unit User\nSRC/rtl/user.pp:4:7: const Two\n"
        "SRC/rtl/amiga/system.pp:1:6: unit System\n"
        "SRC/rtl/amiga/system.pp:3:11: procedure Move\nSRC/rtl/linux/system.pp:1:6: unit System\n"
        "SRC/rtl/linux/system.pp:3:11: procedure Move\n"},
-      {{"maxint"}, 0, "SRC/rtl/sysutils.pp:3:7: const MaxInt\n"},  // the folder the settings name
+      {{"maxint"}, 0, "SRC/rtl/sysutils.pp:3:7: const MaxInt = 1\n"},  // the folder the settings name
+      // A routine's body after its heading, each with the rest of its heading.
+      {{"--root", "SRC", "TStringList.Sort"}, 0,
+       "SRC/rtl/classesh.inc:3:15: procedure TStringList.Sort\nSRC/rtl/stringl.inc:1:23: procedure TStringList.Sort  [definition]\n"
+       "SRC/rtl/classesh.inc:4:14: property TStringList.Sorted: Boolean\n"},
+      {{"--root", "SRC", "--counterpart", "SRC/rtl/classesh.inc:3:16"}, 0, "SRC/rtl/stringl.inc:1:23: procedure TStringList.Sort;\n"},
+      {{"--root", "SRC", "--counterpart", "SRC/rtl/stringl.inc:2:1"}, 0, "SRC/rtl/classesh.inc:3:15:     procedure Sort;\n"},
+      {{"--root", "SRC", "--counterpart", "MINE/demo.pp:3:6"}, 1, ""},
       {{"--root", "SRC", "--definition", "MINE/demo.pp:5:4"}, 0, "SRC/rtl/sysutils.pp:3:7: const MaxInt\n"},
       {{"--root", "SRC", "--definition", "MINE/demo.pp:3:6"}, 0, "MINE/demo.pp:3:5: var Sort\n"},
       {{"--root", "SRC", "--definition", "MINE/demo.pp:1:2"}, 1, ""},  // a reserved word: no name there

@@ -11,6 +11,7 @@
 
 #include <gmock/gmock.h>
 
+#include <cstring>
 #include <filesystem>
 
 using namespace Vantry;
@@ -82,6 +83,8 @@ TEST_F(LibraryFinderTest, PutsItsItemsWithTheirShortCutsIntoTheSearchMenu) {
                                          "Open Library Unit at Cursor VantryOpenLibraryUnitMenuItem 16397",  // Ctrl+Enter
                                          "Find Library Declaration... VantryFindLibraryDeclarationMenuItem 49220",  // Ctrl+Alt+D
                                          "Find Declaration at Cursor VantryFindDeclarationAtCursorMenuItem 49165",  // Ctrl+Alt+Enter
+                                         "Go to Routine &Heading VantryGoToRoutineHeadingMenuItem 24614",  // Shift+Ctrl+Up
+                                         "Go to Routine Bod&y VantryGoToRoutineBodyMenuItem 24616",  // Shift+Ctrl+Down
                                          "Find References VantryFindReferencesMenuItem 24589",  // Shift+Ctrl+Enter
                                          "Peek Declaration VantryPeekDeclarationMenuItem 24608"));  // Shift+Ctrl+Space
   Module->Free();  // the items leave with the module
@@ -203,7 +206,7 @@ TEST_F(LibraryFinderTest, TheFinderFindsDeclarationsFromTheKeyboard) {
   EXPECT_EQ(finder->LBStatus->text().toStdString(), "6 declarations in 6 files in " + (Temp / "Src"));
   QTest::keyClicks(finder->EDSearch, "TStringList.So");
   EXPECT_EQ(finder->Rows(), QStringList({"procedure TStringList.Sort  rtl/objpas/classes/classesh.inc:3",
-                                         "property TStringList.Sorted  rtl/objpas/classes/classesh.inc:4"}));
+                                         "property TStringList.Sorted: Boolean  rtl/objpas/classes/classesh.inc:4"}));
   EXPECT_EQ(finder->LBStatus->text(), "2 of 6 declarations");
   QTest::keyClick(finder->EDSearch, Qt::Key_Down);
   QTest::keyClick(finder->EDSearch, Qt::Key_Return);
@@ -215,6 +218,78 @@ TEST_F(LibraryFinderTest, TheFinderFindsDeclarationsFromTheKeyboard) {
   EXPECT_EQ(finder->EDSearch->text(), "");
   Click("VantryFindLibraryDeclarationMenuItem");
   EXPECT_EQ(finder->EDSearch->text(), "TStringList.So");
+}
+
+// Overloads and the branches of a conditional, which share a name, are
+// told apart by their headings; a routine's body comes after them, marked.
+TEST_F(LibraryFinderTest, TheFindersRowsShowTheHeadings) {
+  Temp.WriteFile("Src/rtl/objpas/sysutils/sysstrh.inc",
+                 "function IntToStr(Value: Longint): string;\nfunction IntToStr(Value: Int64): string;\n"
+                 "{$ifdef UNIX}\ntype TSize = Longint;\n{$else}\ntype TSize = Int64;\n{$endif}\n");
+  Temp.WriteFile("Src/rtl/objpas/sysutils/sysstr.inc", "function IntToStr(Value: Int64): string;\nbegin\nend;\n");
+  Click("VantryFindLibraryDeclarationMenuItem");
+  TFinderForm* finder = Module->Finder();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Module->Index().Building() && !finder->LBStatus->text().contains("..."); }));
+  QTest::keyClicks(finder->EDSearch, "IntToStr");
+  EXPECT_EQ(finder->Rows(), QStringList({"function IntToStr(Value: Longint): string  rtl/objpas/sysutils/sysstrh.inc:1",
+                                         "function IntToStr(Value: Int64): string  rtl/objpas/sysutils/sysstrh.inc:2",
+                                         "function IntToStr(Value: Int64): string  [definition]  rtl/objpas/sysutils/sysstr.inc:1"}));
+  finder->SetQuery("TSize");
+  EXPECT_EQ(finder->Rows(), QStringList({"type TSize = Longint  rtl/objpas/sysutils/sysstrh.inc:4",
+                                         "type TSize = Int64  rtl/objpas/sysutils/sysstrh.inc:6"}));
+}
+
+// Go to Routine Body and Go to Routine Heading: each goes from a heading to
+// its body and back, through the host (whose history keeps the jump), and
+// says so in the status bar; where there is no other half, it says why.
+TEST_F(LibraryFinderTest, GoesBetweenARoutinesHeadingAndItsBody) {
+  const std::string headerText =
+      "type\n  TStringList = class\n    procedure Sort;\n    procedure Clear; virtual; abstract;\n  end;\n";
+  const std::string bodiesText = "procedure TStringList.Sort;\nbegin\n  Exit;\nend;\n";
+  const std::string header = Temp.WriteFile("Src/rtl/classes/classesh.inc", headerText);
+  const std::string bodies = Temp.WriteFile("Src/rtl/classes/stringl.inc", bodiesText);
+  Temp.WriteFile("Src/rtl/classes/classes.pp",
+                 "unit Classes;\ninterface\n{$i classesh.inc}\nimplementation\n{$i stringl.inc}\nend.\n");
+  struct TJump {
+    const char* Item;
+    std::string Path, Text;
+    const char* Cursor;  // the text before the cursor
+    std::string Opened;  // "path:line:column", or empty
+    const char* Status;
+  };
+  const std::vector<TJump> jumps = {
+      {"VantryGoToRoutineBodyMenuItem", header, headerText, "    procedure So",
+       bodies + ":1:23", "TStringList.Sort: its body"},
+      {"VantryGoToRoutineHeadingMenuItem", bodies, bodiesText, "begin\n  Ex",
+       header + ":3:15", "TStringList.Sort: its heading"},
+      // Both items toggle.
+      {"VantryGoToRoutineHeadingMenuItem", header, headerText, "    procedure So",
+       bodies + ":1:23", "TStringList.Sort: its body"},
+      {"VantryGoToRoutineBodyMenuItem", header, headerText, "    procedure Cl", "",
+       "No body of TStringList.Clear is known in the library."},
+      {"VantryGoToRoutineBodyMenuItem", header, headerText, "  TStri", "",
+       "The cursor is in no routine's heading or body."},
+  };
+  // The first use starts the index and says so.
+  Services->EditorText = jumps[0].Text;
+  Services->CurrentFile = jumps[0].Path;
+  Click("VantryGoToRoutineBodyMenuItem");
+  EXPECT_THAT(Services->StatusTexts, ElementsAre("The library is being indexed; try again in a moment."));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return (Module->Index().Poll(), Module->Index().Declarations() && !Module->Index().Building()); }));
+  for (const TJump& jump : jumps) {
+    SCOPED_TRACE(std::string(jump.Item) + " after " + jump.Cursor);
+    Services->EditorText = jump.Text;
+    Services->EditorCursor = jump.Text.find(jump.Cursor) + std::strlen(jump.Cursor);
+    Services->CurrentFile = jump.Path;
+    Services->OpenedFiles.clear();
+    Services->StatusTexts.clear();
+    Click(jump.Item);
+    if (jump.Opened.empty())
+      EXPECT_TRUE(Services->OpenedFiles.empty());
+    else
+      EXPECT_THAT(Services->OpenedFiles, ElementsAre(jump.Opened));
+    EXPECT_THAT(Services->StatusTexts, ElementsAre(jump.Status));
+  }
 }
 
 struct TDeclarationRow {
@@ -230,7 +305,7 @@ TEST_F(LibraryFinderTest, GoesToTheDeclarationAtTheCursorOrOffersTheChoiceOrSays
       {"x := TStringList.So|rt;", "rtl/objpas/classes/classesh.inc:3:15", nullptr, nullptr},
       {"List.Sort|;", "rtl/objpas/classes/classesh.inc:3:15", nullptr, nullptr},  // a variable: by the name
       {"uses SysUtils;\ns := IntToStr|(1);", nullptr,
-       "IntToStr|function IntToStr  rtl/objpas/sysutils/sysutils.inc:1", nullptr},
+       "IntToStr|function IntToStr(I: Longint): string  rtl/objpas/sysutils/sysutils.inc:1", nullptr},
       // Bound through the uses clause: straight to it; when the used unit
       // declares no such name (its IntToStr lies in a file it does not
       // include), by the name, through the finder.

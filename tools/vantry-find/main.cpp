@@ -2,9 +2,11 @@
 // declarations (or units) of the library sources that best match a query,
 // one a line, in the form editors' quickfix and compilation modes jump to.
 
+#include "finder/DeclarationBuild.h"
 #include "finder/DeclarationRanking.h"
 #include "finder/LibraryIndex.h"
 #include "finder/UnitRanking.h"
+#include "navigation/Counterpart.h"
 #include "navigation/Outline.h"
 #include "navigation/Peek.h"
 #include "navigation/References.h"
@@ -33,6 +35,7 @@ constexpr const char* Usage = R"(Usage: vantry-find [--root DIR] [--target CPU-O
        vantry-find [--root DIR] [--target CPU-OS] --definition FILE:LINE:COLUMN
        vantry-find [--root DIR] [--target CPU-OS] --references FILE:LINE:COLUMN|NAME [--override-uses]
        vantry-find [--root DIR] [--target CPU-OS] --peek FILE:LINE:COLUMN
+       vantry-find [--root DIR] [--target CPU-OS] --counterpart FILE:LINE:COLUMN
        vantry-find --outline FILE
 
 Finds declarations (or units) in the Pascal library sources below a folder.
@@ -74,6 +77,12 @@ Options:
   --peek FILE:LINE:COLUMN
                    print the declaration the name at that place means: its
                    PATH:LINE:COLUMN, the comment above it and its heading
+  --counterpart FILE:LINE:COLUMN
+                   print the other half of the routine at that place: from
+                   its heading (in a class, an interface, a forward
+                   declaration) its body, from anywhere in its body its
+                   heading; overloads by their parameters. It prints as
+                   PATH:LINE:COLUMN: followed by the line's text
   --outline FILE   print the outline of FILE (its sections, uses clauses,
                    types with their members, routines, constants and
                    variables), indented, each item as LINE: KIND NAME
@@ -84,7 +93,10 @@ A declaration prints as
   PATH:LINE:COLUMN: KIND NAME
 (PATH absolute, LINE and COLUMN from 1, COLUMN in bytes; KIND such as class,
 function, class function, property, const; NAME with its owner, as in
-TStringList.Sort), a unit as its PATH. Results come best first.
+TStringList.Sort), a unit as its PATH. Results come best first; a search's
+results show the rest of the heading after NAME (a routine's parameters and
+result, a type's kind: IntToStr(Value: Longint): string, TStringList =
+class(TStrings)), and a routine's body is marked [definition].
 
 QUERY matches as in the IDE's finder: a name, its start, the first letters of
 its words (tsl for TStringList), or its letters in order; case is ignored. A
@@ -116,6 +128,7 @@ struct TCommandLine {
   std::string References;  // FILE:LINE:COLUMN or a declaration's name
   bool OverrideUses = false;
   std::string Peek;     // FILE:LINE:COLUMN
+  std::string Counterpart;  // FILE:LINE:COLUMN
   std::string Outline;  // FILE
   size_t Limit = 20;
   std::string Query;
@@ -164,6 +177,8 @@ TCommandLine Parse(int AArgc, char** AArgv) {
       line.OverrideUses = true;
     } else if (arg == "--peek") {
       line.Peek = value();
+    } else if (arg == "--counterpart") {
+      line.Counterpart = value();
     } else if (arg == "--outline") {
       line.Outline = value();
     } else if (arg == "--list") {
@@ -179,12 +194,13 @@ TCommandLine Parse(int AArgc, char** AArgv) {
       line.HasQuery = true;
     }
   }
-  const int questions = !line.Definition.empty() + !line.References.empty() + !line.Peek.empty() + !line.Outline.empty();
-  if (questions > 1) throw EUsage("--definition, --references, --peek and --outline exclude each other");
+  const int questions = !line.Definition.empty() + !line.References.empty() + !line.Peek.empty() +
+                        !line.Counterpart.empty() + !line.Outline.empty();
+  if (questions > 1) throw EUsage("--definition, --references, --peek, --counterpart and --outline exclude each other");
   if (line.OverrideUses && line.References.empty()) throw EUsage("--override-uses goes with --references");
   if (questions == 1) {
     if (line.List || line.HasQuery || line.Units)
-      throw EUsage("--definition, --references, --peek and --outline take no QUERY, --list or --units");
+      throw EUsage("--definition, --references, --peek, --counterpart and --outline take no QUERY, --list or --units");
   } else if (!line.Help && line.List == line.HasQuery) {
     throw EUsage(line.List ? "--list takes no QUERY" : "a QUERY, --list or --definition is needed");
   }
@@ -199,11 +215,22 @@ std::string SourceFolder(const TCommandLine& ALine) {
   return path;
 }
 
-void PrintDeclaration(const TDeclarationTable& ATable, uint32_t ADeclaration) {
+// A declaration as a line; with AHeading, the rest of its heading after
+// its name (its file read for it: a search prints a few lines, the whole
+// index does without) and [definition] after a routine's body.
+void PrintDeclaration(const TDeclarationTable& ATable, uint32_t ADeclaration, bool AHeading = false) {
   const TDeclarationEntry& e = ATable.Entry(ADeclaration);
   const std::string path = ATable.FullPath(ATable.FileOf(ADeclaration));
-  std::printf("%s:%u:%u: %s %s\n", path.c_str(), e.Line, static_cast<unsigned>(e.Column),
-              DeclarationKindName(e.Kind()), ATable.QualifiedName(ADeclaration).c_str());
+  std::string detail;
+  if (AHeading) {
+    static std::string readPath, text;  // results of one file come together
+    if (path != readPath && !ReadSourceFile(path, text)) text.clear();
+    readPath = path;
+    detail = HeadingDetailAt(text, e.Line, e.Column, DeclarationKindName(e.Kind()));
+    if (e.Definition()) detail += "  [definition]";
+  }
+  std::printf("%s:%u:%u: %s %s%s\n", path.c_str(), e.Line, static_cast<unsigned>(e.Column),
+              DeclarationKindName(e.Kind()), ATable.QualifiedName(ADeclaration).c_str(), detail.c_str());
 }
 
 size_t FindDeclarations(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
@@ -216,7 +243,7 @@ size_t FindDeclarations(const TLibraryIndex& AIndex, const TCommandLine& ALine) 
   TDeclarationSearch search;
   search.SetTarget(AIndex.Target());
   search.Search(*table, AIndex.DeclarationGeneration(), ALine.Query, ALine.Limit);
-  for (const TRankedDeclaration& r : search.Results()) PrintDeclaration(*table, r.Declaration);
+  for (const TRankedDeclaration& r : search.Results()) PrintDeclaration(*table, r.Declaration, true);
   return search.Results().size();
 }
 
@@ -346,6 +373,25 @@ size_t PrintPeek(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
   return 1;
 }
 
+size_t PrintCounterpart(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
+  const TAskedText asked = ReadPlace(ALine.Counterpart);
+  const auto table = AIndex.Declarations();
+  if (!table) return 0;
+  TResolver resolver(table, AIndex.Target());
+  const TCounterpart found = CounterpartOf(resolver, asked.Path, asked.Text, asked.Offset);
+  Note(found.Note);
+  if (found.Empty()) return 0;
+  std::string text;
+  if (found.Place.Path == asked.Path) text = asked.Text;
+  else ReadSourceFile(found.Place.Path, text);
+  const TSourceModel model(text);
+  const uint32_t offset = model.OffsetOf(found.Place.Line, 1);
+  const size_t end = text.find_first_of("\r\n", offset);
+  std::printf("%s:%u:%u: %s\n", found.Place.Path.c_str(), found.Place.Line, found.Place.Column,
+              text.substr(offset, (end == std::string::npos ? text.size() : end) - offset).c_str());
+  return 1;
+}
+
 size_t PrintOutline(const std::string& AFile) {
   const std::vector<TOutlineItem> items = OutlineOf(ReadText(AFile), IsIncludeFileName(AFile));
   for (const TOutlineItem& item : items) {
@@ -370,6 +416,7 @@ int Run(const TCommandLine& ALine) {
   const size_t printed = !ALine.Definition.empty() ? FindDefinition(index, ALine)
                          : !ALine.References.empty() ? FindReferences(index, ALine)
                          : !ALine.Peek.empty()       ? PrintPeek(index, ALine)
+                         : !ALine.Counterpart.empty() ? PrintCounterpart(index, ALine)
                          : ALine.Units               ? FindUnits(index, ALine)
                                                      : FindDeclarations(index, ALine);
   return printed ? 0 : ExitNone;

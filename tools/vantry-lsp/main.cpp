@@ -12,6 +12,7 @@
 #include "finder/DeclarationScanner.h"
 #include "finder/DeclarationTable.h"
 #include "finder/LibraryIndex.h"
+#include "navigation/Counterpart.h"
 #include "navigation/Outline.h"
 #include "navigation/Peek.h"
 #include "navigation/References.h"
@@ -59,7 +60,8 @@ constexpr const char* Usage = R"(Usage: vantry-lsp [--root DIR] [--target CPU-OS
 A language server for Pascal library sources: speaks the Language Server
 Protocol on standard input and output, for Neovim, VS Code, Emacs and any
 editor with a language client. It answers go to definition and declaration,
-find references, hover, document symbols (the unit's outline) and workspace
+go to implementation (a routine's body, or from a body its heading), find
+references, hover, document symbols (the unit's outline) and workspace
 symbols (the declaration finder) over the library below the source folder,
 and over the user's own files that use it.
 
@@ -705,6 +707,7 @@ private:
     }
     if (AMethod == "textDocument/documentSymbol") return DocumentSymbols(AId, AParams);
     const bool needsIndex = AMethod == "textDocument/definition" || AMethod == "textDocument/declaration" ||
+                            AMethod == "textDocument/implementation" ||
                             AMethod == "textDocument/references" || AMethod == "textDocument/hover" ||
                             AMethod == "workspace/symbol";
     if (!needsIndex) {
@@ -719,6 +722,7 @@ private:
     if (AMethod == "workspace/symbol") return WorkspaceSymbols(AId, AParams);
     if (AMethod == "textDocument/references") return References(AId, AParams);
     if (AMethod == "textDocument/hover") return Hover(AId, AParams);
+    if (AMethod == "textDocument/implementation") return Implementation(AId, AParams);
     return Definition(AId, AParams);
   }
 
@@ -755,6 +759,7 @@ private:
         {"textDocumentSync", QJsonObject{{"openClose", true}, {"change", 2}, {"save", QJsonObject{{"includeText", false}}}}},
         {"definitionProvider", true},
         {"declarationProvider", true},
+        {"implementationProvider", true},
         {"referencesProvider", QJsonObject{{"workDoneProgress", true}}},
         {"hoverProvider", true},
         {"documentSymbolProvider", true},
@@ -883,6 +888,23 @@ private:
     for (const TAnswer& a : resolution.Answers)
       locations.append(Location(a.Path, a.Line, a.Column, static_cast<uint32_t>(LastName(a.Name).size()), files));
     FOutput.Answer(AId, locations);
+  }
+
+  // The other half of the routine at the place, as "Go to Routine Body" and
+  // "Go to Routine Heading" find it: from a heading its body, from a body
+  // its heading.
+  void Implementation(const QJsonValue& AId, const QJsonObject& AParams) {
+    const TDocument& document = DocumentOf(AParams);
+    const uint32_t offset = document.Text.OffsetOf(ObjectAt(AParams, "position"), FUtf8);
+    if (!FIndex.Declarations()) return FOutput.Answer(AId, QJsonValue::Null);
+    const TCounterpart found = CounterpartOf(Resolver(), document.Path, document.Text.Text, offset);
+    if (found.Empty()) {
+      Log("%s", found.Note.c_str());
+      return FOutput.Answer(AId, QJsonArray());
+    }
+    std::map<std::string, TText> files;
+    FOutput.Answer(AId, QJsonArray{Location(found.Place.Path, found.Place.Line, found.Place.Column,
+                                            static_cast<uint32_t>(LastName(found.Place.Name).size()), files)});
   }
 
   void Hover(const QJsonValue& AId, const QJsonObject& AParams) {
