@@ -154,31 +154,32 @@ void TLibraryFinderModule::IMIFindDeclarationAtCursorClick(TObject*) {
 
 void TLibraryFinderModule::IMIGoToRoutineCounterpartClick(TObject*) {
   try {
-    std::string text;
-    size_t cursor = 0;
     if (!ToolServices) return;
-    if (!ToolServices->GetEditorText(text, cursor)) {
+    TLookup lookup;
+    if (!ToolServices->GetEditorText(lookup.Text, lookup.Cursor)) {
       ToolServices->ShowStatus("No source is open in the editor.");
       return;
     }
+    lookup.Declaration = lookup.Counterpart = true;
+    lookup.Path = ToolServices->GetCurrentFile();
     RefreshIndex(true);  // the table there is answers now; a walk brings what changed
-    FIndex->Poll();
-    const auto table = FIndex->Declarations();
-    if (!table) {
-      ToolServices->ShowStatus("The library is being indexed; try again in a moment.");
-      return;
-    }
-    const TCounterpart found = CounterpartOf(ResolverFor(table), ToolServices->GetCurrentFile(), text,
-                                             static_cast<uint32_t>(std::min<size_t>(cursor, UINT32_MAX)));
-    if (found.Empty()) {
-      ToolServices->ShowStatus(found.Note);
-      return;
-    }
-    OpenFile(found.Place.Path, static_cast<int>(found.Place.Line), static_cast<int>(found.Place.Column));
-    ToolServices->ShowStatus(found.Place.Name + (found.ToBody ? ": its body" : ": its heading"));
+    Look(std::move(lookup));  // once the index is built, when it is not yet
   } catch (...) {
     Application().HandleException(this);
   }
+}
+
+void TLibraryFinderModule::GoToCounterpart(const TLookup& ALookup) {
+  const auto table = FIndex->Declarations();
+  if (!table) return;
+  const TCounterpart found =
+      CounterpartOf(ResolverFor(table), ALookup.Path, ALookup.Text, static_cast<uint32_t>(std::min<size_t>(ALookup.Cursor, UINT32_MAX)));
+  if (found.Empty()) {
+    ToolServices->ShowStatus(found.Note);
+    return;
+  }
+  OpenFile(found.Place.Path, static_cast<int>(found.Place.Line), static_cast<int>(found.Place.Column));
+  ToolServices->ShowStatus(found.Place.Name + (found.ToBody ? ": its body" : ": its heading"));
 }
 
 void TLibraryFinderModule::IMIFindReferencesClick(TObject*) {
@@ -364,6 +365,11 @@ void TLibraryFinderModule::WaitTimerTimer() {
 }
 
 bool TLibraryFinderModule::ResolveName(const TLookup& ALookup, bool AFinal) {
+  if (ALookup.Counterpart) {
+    if (!FIndex->Declarations()) return false;
+    GoToCounterpart(ALookup);
+    return true;
+  }
   if (ALookup.Declaration) return ResolveDeclaration(ALookup, AFinal);
   const TFileTable& table = FIndex->Files();
   std::vector<uint32_t> files = TUnitSearch::UnitsNamed(table, ALookup.Name);

@@ -107,6 +107,7 @@ private:
   // A name looked up from the cursor.
   struct TLookup {
     bool Declaration = false;  // a declaration's name, else a unit's
+    bool Counterpart = false;  // the heading or body of the routine at the cursor
     std::string Owner, Name;
     std::vector<std::string> Uses;
     // The editor's text, the cursor's byte offset in it and its file, for
@@ -114,8 +115,10 @@ private:
     std::string Text;
     size_t Cursor = 0;
     std::string Path;
-    bool Empty() const { return Name.empty(); }
+    bool Empty() const { return Name.empty() && !Counterpart; }
   };
+  // Goes to the heading or body of the routine at the lookup's cursor.
+  void GoToCounterpart(const TLookup& ALookup);
 
   // Starts a walk of the source folder (a refresh when it is indexed), and
   // an index of its declarations when ADeclarations.

@@ -261,7 +261,7 @@ TEST_F(HostWindowTest, TheFinderShortCutsWorkFromTheEditor) {
 // The references panel, the outline and the peek, driven as a user drives
 // them, over a small library: keys in the editor, Enter in the panel, the
 // mouse resting on a name.
-TEST_F(HostWindowTest, ReferencesOutlineAndPeekAreDrivenFromTheEditor) {
+TEST_F(HostWindowTest, ReferencesOutlinePeekAndRoutineJumpsAreDrivenFromTheEditor) {
   Temp.WriteFile("Lib/lists.pp",
                  "unit Lists;\ninterface\ntype\n  TList = class\n    // Adds an item.\n    procedure Add(I: Integer);\n"
                  "  end;\n  TBag = class\n    procedure Add(I: Integer);\n  end;\nimplementation\n"
@@ -326,6 +326,19 @@ TEST_F(HostWindowTest, ReferencesOutlineAndPeekAreDrivenFromTheEditor) {
   EXPECT_TRUE(text.contains("TBag.Add")) << text.toStdString();
   EXPECT_TRUE(text.contains("procedure Add(I: Integer);")) << text.toStdString();
   SaveScreenshot(Window, "ide-outline-and-peek", peek);
+
+  // Shift+Ctrl+Down on TList.Add's heading goes to its body, Shift+Ctrl+Up
+  // back; Alt+Left returns from each jump.
+  const std::string listsText = VantryTest::FileContent(Temp / "Lib/lists.pp");
+  ASSERT_TRUE(Window.OpenFile(Temp / "Lib/lists.pp"));
+  TSourceEditor* lists = ShowWithCursorAt(listsText.find("Add(I"), Window.Editor().currentIndex());
+  QTest::keyClick(lists, Qt::Key_Down, Qt::ControlModifier | Qt::ShiftModifier);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return CursorLineAndRest(*lists).first == 12; }, 20000));
+  EXPECT_EQ(CursorLineAndRest(*lists).second, "Add(I: Integer);");
+  QTest::keyClick(lists, Qt::Key_Up, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(CursorLineAndRest(*lists).first, 6);
+  QTest::keyClick(lists, Qt::Key_Left, Qt::AltModifier);
+  EXPECT_EQ(CursorLineAndRest(*lists).first, 12);
   loader.Unload();
 }
 
