@@ -4,6 +4,7 @@
 #include "finder/DeclarationRanking.h"
 #include "navigation/Peek.h"
 #include "navigation/SourceModel.h"
+#include "navigation/TokenReader.h"
 #include "platform/SysUtils.h"
 
 #include <algorithm>
@@ -22,21 +23,10 @@ constexpr size_t MostHeadingTokens = 512;
 
 using TTokens = std::vector<TPascalToken>;
 
-class TText {
+class TText : public TTokenReader {
 public:
-  TText(std::string_view AText, const TTokens& ATokens) : FText(AText), FTokens(ATokens) {}
+  using TTokenReader::TTokenReader;
 
-  size_t Count() const { return FTokens.size(); }
-  const TPascalToken& At(size_t I) const { return FTokens[I]; }
-  std::string_view TextOf(size_t I) const { return FText.substr(FTokens[I].Offset, FTokens[I].Length); }
-  bool IsName(size_t I) const { return I < Count() && FTokens[I].Kind == TPascalToken::tkName; }
-  bool IsSymbol(size_t I, char ASymbol) const {
-    return I < Count() && FTokens[I].Kind == TPascalToken::tkSymbol && FTokens[I].Symbol == ASymbol;
-  }
-  bool Is(size_t I, const char* AWord) const { return IsName(I) && SameText(TextOf(I), AWord); }
-  bool IsRoutineWord(size_t I) const {
-    return Is(I, "procedure") || Is(I, "function") || Is(I, "constructor") || Is(I, "destructor") || Is(I, "operator");
-  }
   // "class" before a routine word: a class method's, not a class type's
   // own ("TFoo = class" followed by its first method).
   bool IsClassMethodWord(size_t I) const {
@@ -63,9 +53,6 @@ public:
     }
     return i < Count() ? i : (Count() > 0 ? Count() - 1 : None);
   }
-
-  std::string_view FText;
-  const TTokens& FTokens;
 };
 
 // A routine's heading, read from its first word: the names it gives (the

@@ -1,6 +1,7 @@
 #include "navigation/SourceModel.h"
 
 #include "navigation/FileStanding.h"
+#include "navigation/TokenReader.h"
 
 #include "platform/SysUtils.h"
 
@@ -23,34 +24,10 @@ constexpr int MostNesting = 64;
 
 using TTokens = std::vector<TPascalToken>;
 
-class TReader {
+class TReader : public TTokenReader {
 public:
-  TReader(std::string_view AText, const TTokens& ATokens) : FText(AText), FTokens(ATokens) {}
+  using TTokenReader::TTokenReader;
 
-  size_t Count() const { return FTokens.size(); }
-  const TPascalToken& At(size_t I) const { return FTokens[I]; }
-  std::string_view TextOf(size_t I) const { return I < Count() ? FText.substr(FTokens[I].Offset, FTokens[I].Length) : std::string_view(); }
-  bool IsName(size_t I) const { return I < Count() && FTokens[I].Kind == TPascalToken::tkName; }
-  bool IsSymbol(size_t I, char ASymbol) const {
-    return I < Count() && FTokens[I].Kind == TPascalToken::tkSymbol && FTokens[I].Symbol == ASymbol;
-  }
-  // Whether token I is the word AWord (lower case), case ignored.
-  bool Is(size_t I, std::string_view AWord) const {
-    if (!IsName(I) || FTokens[I].Length != AWord.size()) return false;
-    const std::string_view text = TextOf(I);
-    for (size_t k = 0; k < text.size(); ++k) {
-      char c = text[k];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      if (c != AWord[k]) return false;
-    }
-    return true;
-  }
-  bool IsAny(size_t I, std::initializer_list<std::string_view> AWords) const {
-    for (std::string_view w : AWords)
-      if (Is(I, w)) return true;
-    return false;
-  }
-  bool IsRoutineWord(size_t I) const { return IsAny(I, {"procedure", "function", "constructor", "destructor", "operator"}); }
   bool IsSectionWord(size_t I) const {
     return IsAny(I, {"var", "const", "type", "label", "threadvar", "resourcestring", "begin", "asm", "implementation",
                      "initialization", "finalization", "uses", "exports"});
@@ -190,9 +167,6 @@ public:
     }
     return end;
   }
-
-  std::string_view FText;
-  const TTokens& FTokens;
 };
 
 std::string Lower(std::string_view AText) { return LowerCase(std::string(AText)); }
