@@ -4,6 +4,7 @@
 #include "platform/SysUtils.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <filesystem>
 
@@ -226,7 +227,7 @@ THostMenuNode& THostMenuModel::AddItem(THostMenuNode& AParent, const std::string
   return InsertNode(AParent, AIndex, std::move(node));
 }
 
-size_t THostMenuModel::TNameHash::operator()(std::string_view AName) const {
+size_t THostMenuModel::TNameIndex::Hash(std::string_view AName) {
   uint64_t hash = 14695981039346656037ull;  // FNV-1a over the upper-cased bytes
   for (char c : AName) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -235,14 +236,75 @@ size_t THostMenuModel::TNameHash::operator()(std::string_view AName) const {
   return static_cast<size_t>(hash);
 }
 
-bool THostMenuModel::TNameEqual::operator()(std::string_view A, std::string_view B) const noexcept {
-  return SameText(A, B);
+// The high bits of the hash times 2^64 / phi: names that differ only in
+// their last characters (Item1, Item2...) still land far apart.
+size_t THostMenuModel::TNameIndex::Home(size_t AHash) const {
+  return static_cast<size_t>((static_cast<uint64_t>(AHash) * 0x9E3779B97F4A7C15ull) >> FShift);
 }
 
-THostMenuNode* THostMenuModel::Find(const std::string& AName) const {
-  auto it = FNames.find(AName);
-  return it == FNames.end() ? nullptr : it->second;
+size_t THostMenuModel::TNameIndex::Probe(std::string_view AName, size_t AHash) const {
+  const size_t mask = FSlots.size() - 1;
+  for (size_t i = Home(AHash);; i = (i + 1) & mask) {
+    const TSlot& slot = FSlots[i];
+    if (!slot.Node || (slot.Hash == AHash && SameText(slot.Node->Name, AName))) return i;
+  }
 }
+
+THostMenuNode* THostMenuModel::TNameIndex::Find(std::string_view AName) const {
+  if (FCount == 0 || AName.empty()) return nullptr;
+  return FSlots[Probe(AName, Hash(AName))].Node;
+}
+
+THostMenuNode* THostMenuModel::TNameIndex::Insert(THostMenuNode& ANode) {
+  // At most three quarters full, so that a probe stays short.
+  if ((FCount + 1) * 4 > FSlots.size() * 3) Grow();
+  const size_t hash = Hash(ANode.Name);
+  TSlot& slot = FSlots[Probe(ANode.Name, hash)];
+  if (slot.Node) return slot.Node;
+  slot = {hash, &ANode};
+  ++FCount;
+  return nullptr;
+}
+
+void THostMenuModel::TNameIndex::Grow() {
+  const size_t size = FSlots.empty() ? 64 : FSlots.size() * 2;
+  std::vector<TSlot> old(size);
+  old.swap(FSlots);
+  FShift = 64 - std::countr_zero(size);
+  const size_t mask = size - 1;
+  for (const TSlot& slot : old) {
+    if (!slot.Node) continue;
+    size_t i = Home(slot.Hash);
+    while (FSlots[i].Node) i = (i + 1) & mask;
+    FSlots[i] = slot;
+  }
+}
+
+void THostMenuModel::TNameIndex::Replace(THostMenuNode& ANode, THostMenuNode* ANext) {
+  if (FCount == 0) return;
+  size_t i = Probe(ANode.Name, Hash(ANode.Name));
+  if (FSlots[i].Node != &ANode) return;
+  if (ANext) {
+    FSlots[i].Node = ANext;  // a namesake: the same hash
+    return;
+  }
+  // Removal without markers: each later slot of the run that may move
+  // nearer its home fills the gap, so that every probe still finds its node.
+  const size_t mask = FSlots.size() - 1;
+  for (size_t j = (i + 1) & mask; FSlots[j].Node; j = (j + 1) & mask) {
+    const size_t home = Home(FSlots[j].Hash);
+    // The slot j may fill the gap i when its home is not in (i, j], cyclically.
+    const bool movable = i <= j ? (home <= i || home > j) : (home <= i && home > j);
+    if (movable) {
+      FSlots[i] = FSlots[j];
+      i = j;
+    }
+  }
+  FSlots[i] = {};
+  --FCount;
+}
+
+THostMenuNode* THostMenuModel::Find(const std::string& AName) const { return FNames.Find(AName); }
 
 void THostMenuModel::Click(THostMenuNode& ANode) {
   if (!ANode.OnClick) return;
@@ -276,9 +338,7 @@ THostMenuNode& THostMenuModel::InsertNode(THostMenuNode& AParent, int AIndex, st
   ANode->Parent = &AParent;
   THostMenuNode& node = **children.insert(children.begin() + AIndex, std::move(ANode));
   if (!node.Name.empty()) {
-    auto [it, first] = FNames.try_emplace(node.Name, &node);
-    if (!first) {
-      THostMenuNode* last = it->second;
+    if (THostMenuNode* last = FNames.Insert(node)) {
       while (last->NextSameName) last = last->NextSameName;
       last->NextSameName = &node;
     }
@@ -319,15 +379,11 @@ void THostMenuModel::Forget(THostMenuNode& ANode) {
   for (auto& child : ANode.Children) Forget(*child);
   if (ANode.Item) ANode.Item->Detach();
   if (ANode.Name.empty()) return;
-  auto it = FNames.find(ANode.Name);
-  if (it == FNames.end()) return;
-  if (it->second == &ANode) {
-    // The key is a view of this node's name: the next node takes over.
-    THostMenuNode* next = ANode.NextSameName;
-    FNames.erase(it);
-    if (next) FNames.emplace(next->Name, next);
-  } else {
-    for (THostMenuNode* n = it->second; n->NextSameName; n = n->NextSameName)
+  THostMenuNode* first = FNames.Find(ANode.Name);
+  if (first == &ANode) {
+    FNames.Replace(ANode, ANode.NextSameName);
+  } else if (first) {
+    for (THostMenuNode* n = first; n->NextSameName; n = n->NextSameName)
       if (n->NextSameName == &ANode) {
         n->NextSameName = ANode.NextSameName;
         break;

@@ -8,12 +8,14 @@
 #include <cctype>
 #include <climits>
 #include <clocale>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
 #include <locale.h>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 namespace Vantry {
 
@@ -240,30 +242,51 @@ public:
   TCollation(const TCollation&) = delete;
   TCollation& operator=(const TCollation&) = delete;
 
-  // A name holding a NUL, which no collation takes, gets its bytes with
-  // ASCII letters folded, sorted after every other name.
-  struct TKey {
-    bool NotText = false;
+  // The sort keys of a list's names, one after another in one buffer: a
+  // name's key is strxfrm of its folded form. A name holding a NUL, which no
+  // collation takes, gets its bytes with ASCII letters folded instead and is
+  // marked, to be sorted after every other name.
+  struct TKeys {
     std::string Bytes;
+    std::vector<size_t> Ends;  // where each name's key ends in Bytes
+    std::vector<bool> NotText;
+    std::string_view Key(size_t AIndex) const {
+      size_t start = AIndex == 0 ? 0 : Ends[AIndex - 1];
+      return std::string_view(Bytes).substr(start, Ends[AIndex] - start);
+    }
   };
 
-  std::vector<TKey> Keys(const std::vector<std::string>& AItems) const {
-    std::vector<TKey> keys(AItems.size());
+  TKeys Keys(const std::vector<std::string>& AItems) const {
+    TKeys keys;
+    keys.Ends.reserve(AItems.size());
+    keys.NotText.assign(AItems.size(), false);
     if (!FLocale) {
-      for (size_t i = 0; i < AItems.size(); ++i) keys[i].Bytes = FoldAscii(AItems[i]);
+      for (const std::string& item : AItems) {
+        AppendFoldedAscii(item, keys.Bytes);
+        keys.Ends.push_back(keys.Bytes.size());
+      }
       return keys;
     }
     TUseLocale use(FLocale);
     std::string folded;
     for (size_t i = 0; i < AItems.size(); ++i) {
       if (!Fold(AItems[i], folded)) {
-        keys[i] = {true, FoldAscii(AItems[i])};
-        continue;
+        keys.NotText[i] = true;
+        AppendFoldedAscii(AItems[i], keys.Bytes);
+      } else {
+        // Written straight into the buffer, with room for what most locales
+        // make of a name; strxfrm runs again only for a key that is longer.
+        const size_t at = keys.Bytes.size();
+        const size_t room = folded.size() * 8 + 16;
+        keys.Bytes.resize(at + room);
+        size_t n = strxfrm(keys.Bytes.data() + at, folded.c_str(), room);
+        if (n >= room) {
+          keys.Bytes.resize(at + n + 1);
+          strxfrm(keys.Bytes.data() + at, folded.c_str(), n + 1);
+        }
+        keys.Bytes.resize(at + n);
       }
-      size_t n = strxfrm(nullptr, folded.c_str(), 0);
-      keys[i].Bytes.resize(n + 1);
-      strxfrm(keys[i].Bytes.data(), folded.c_str(), n + 1);
-      keys[i].Bytes.resize(n);
+      keys.Ends.push_back(keys.Bytes.size());
     }
     return keys;
   }
@@ -276,11 +299,8 @@ private:
     locale_t Saved;
   };
 
-  std::string FoldAscii(const std::string& S) const {
-    std::string folded = S;
-    for (char& c : folded)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return folded;
+  static void AppendFoldedAscii(const std::string& S, std::string& AOut) {
+    for (char c : S) AOut.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
   }
 
   static std::string Encode(wchar_t C) {
@@ -327,21 +347,65 @@ private:
 
 }  // namespace
 
+namespace {
+
+// One name while sorting. Keys are compared past the part that every key of
+// the group shares (the folder of a listing's paths, mostly), and their next
+// eight bytes are held here as a number: most comparisons take one integer
+// comparison, without reading the key or the name from elsewhere in memory.
+struct TSortEntry {
+  uint64_t Head;    // the key's next eight bytes, big-endian, zeros past its end
+  const char* Key;  // the key past the shared part
+  size_t Length;
+  size_t Index;     // of the name in the list
+};
+
+// Sorts the group as comparing whole keys would, then the names' bytes where
+// the keys are equal: bytes shared by every key do not change the order, and
+// where heads are equal the keys past the shared part decide.
+void SortGroup(std::vector<TSortEntry>& AGroup, const std::vector<std::string>& AItems) {
+  if (AGroup.size() < 2) return;
+  std::string_view shared(AGroup[0].Key, AGroup[0].Length);
+  for (const TSortEntry& e : AGroup) {
+    const size_t n = std::min(shared.size(), e.Length);
+    size_t same = 0;
+    while (same < n && shared[same] == e.Key[same]) ++same;
+    shared = shared.substr(0, same);
+  }
+  for (TSortEntry& e : AGroup) {
+    e.Key += shared.size();
+    e.Length -= shared.size();
+    e.Head = 0;
+    for (size_t k = 0; k < 8; ++k)
+      e.Head = (e.Head << 8) | (k < e.Length ? static_cast<unsigned char>(e.Key[k]) : 0u);
+  }
+  std::sort(AGroup.begin(), AGroup.end(), [&](const TSortEntry& A, const TSortEntry& B) {
+    if (A.Head != B.Head) return A.Head < B.Head;
+    int c = std::string_view(A.Key, A.Length).compare(std::string_view(B.Key, B.Length));
+    return c != 0 ? c < 0 : AItems[A.Index] < AItems[B.Index];
+  });
+}
+
+}  // namespace
+
 void TStringList::Sort() {
   if (FItems.size() < 2) return;
-  std::vector<TCollation::TKey> keys = TCollation::Current()->Keys(FItems);
-  std::vector<size_t> order(FItems.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  const TCollation::TKeys keys = TCollation::Current()->Keys(FItems);
   // Names the collation cannot tell apart (case twins, or names a locale
-  // weighs the same) keep a fixed order: by their bytes.
-  std::sort(order.begin(), order.end(), [&](size_t A, size_t B) {
-    if (keys[A].NotText != keys[B].NotText) return keys[B].NotText;
-    int c = keys[A].Bytes.compare(keys[B].Bytes);
-    return c != 0 ? c < 0 : FItems[A] < FItems[B];
-  });
+  // weighs the same) keep a fixed order: by their bytes. Names that are not
+  // text come after the rest.
+  std::vector<TSortEntry> text, other;
+  text.reserve(FItems.size());
+  for (size_t i = 0; i < FItems.size(); ++i) {
+    std::string_view key = keys.Key(i);
+    (keys.NotText[i] ? other : text).push_back({0, key.data(), key.size(), i});
+  }
+  SortGroup(text, FItems);
+  SortGroup(other, FItems);
   std::vector<std::string> sorted;
   sorted.reserve(FItems.size());
-  for (size_t i : order) sorted.push_back(std::move(FItems[i]));
+  for (const auto* group : {&text, &other})
+    for (const TSortEntry& e : *group) sorted.push_back(std::move(FItems[e.Index]));
   FItems = std::move(sorted);
 }
 
