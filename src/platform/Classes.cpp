@@ -174,6 +174,11 @@ int TStringList::Add(const std::string& S) {
   return Count() - 1;
 }
 
+int TStringList::Add(std::string&& S) {
+  FItems.push_back(std::move(S));
+  return Count() - 1;
+}
+
 void TStringList::Insert(int AIndex, const std::string& S) {
   CheckIndex(AIndex, Count());
   FItems.insert(FItems.begin() + AIndex, S);
@@ -234,7 +239,10 @@ public:
     // ASCII letters fold through a table made once; in most locales it is
     // plain ASCII lower case, but not in all (Turkish "I").
     TUseLocale use(FLocale);
-    for (int c = 0; c < 128; ++c) FLowerAscii[c] = Encode(static_cast<wchar_t>(towlower(static_cast<wint_t>(c))));
+    for (int c = 0; c < 128; ++c) {
+      FLowerAscii[c] = Encode(static_cast<wchar_t>(towlower(static_cast<wint_t>(c))));
+      FLowerAsciiByte[c] = FLowerAscii[c].size() == 1 ? FLowerAscii[c][0] : '\0';
+    }
   }
   ~TCollation() {
     if (FLocale) freelocale(FLocale);
@@ -315,9 +323,19 @@ private:
   // that the collation places the name by the part that can be read, as
   // glibc's own does. False when S holds a NUL, which no collation takes.
   bool Fold(const std::string& S, std::string& AFolded) const {
-    AFolded.clear();
+    // Most names are ASCII, which most locales fold byte for byte: that part
+    // is written in one go, the rest character by character.
+    AFolded.resize(S.size());
+    size_t i = 0;
+    for (; i < S.size(); ++i) {
+      const auto byte = static_cast<unsigned char>(S[i]);
+      const char lower = byte < 128 ? FLowerAsciiByte[byte] : '\0';
+      if (!lower) break;
+      AFolded[i] = lower;
+    }
+    AFolded.resize(i);
     std::mbstate_t state{};
-    for (size_t i = 0; i < S.size();) {
+    while (i < S.size()) {
       auto byte = static_cast<unsigned char>(S[i]);
       if (byte == 0) return false;
       if (byte < 128) {
@@ -343,6 +361,7 @@ private:
   std::string FName;
   locale_t FLocale = nullptr;  // null: the C locale, bytes after ASCII folding
   std::string FLowerAscii[128];
+  char FLowerAsciiByte[128] = {};  // the same where it is one byte (NUL excepted), else 0
 };
 
 }  // namespace
@@ -354,34 +373,33 @@ namespace {
 // eight bytes are held here as a number: most comparisons take one integer
 // comparison, without reading the key or the name from elsewhere in memory.
 struct TSortEntry {
-  uint64_t Head;    // the key's next eight bytes, big-endian, zeros past its end
-  const char* Key;  // the key past the shared part
-  size_t Length;
-  size_t Index;     // of the name in the list
+  uint64_t Head;  // the key's next eight bytes, big-endian, zeros past its end
+  size_t Index;   // of the name in the list
 };
 
 // Sorts the group as comparing whole keys would, then the names' bytes where
-// the keys are equal: bytes shared by every key do not change the order, and
-// where heads are equal the keys past the shared part decide.
-void SortGroup(std::vector<TSortEntry>& AGroup, const std::vector<std::string>& AItems) {
-  if (AGroup.size() < 2) return;
-  std::string_view shared(AGroup[0].Key, AGroup[0].Length);
+// the keys are equal: the part every key shares does not change the order,
+// and where two heads differ, so do the keys, in the same direction.
+void SortGroup(std::vector<TSortEntry>& AGroup, const TCollation::TKeys& AKeys,
+               const std::vector<std::string>& AItems) {
+  if (AGroup.empty()) return;
+  std::string_view shared = AKeys.Key(AGroup[0].Index);
   for (const TSortEntry& e : AGroup) {
-    const size_t n = std::min(shared.size(), e.Length);
+    const std::string_view key = AKeys.Key(e.Index);
+    const size_t n = std::min(shared.size(), key.size());
     size_t same = 0;
-    while (same < n && shared[same] == e.Key[same]) ++same;
+    while (same < n && shared[same] == key[same]) ++same;
     shared = shared.substr(0, same);
   }
   for (TSortEntry& e : AGroup) {
-    e.Key += shared.size();
-    e.Length -= shared.size();
+    const std::string_view rest = AKeys.Key(e.Index).substr(shared.size());
     e.Head = 0;
     for (size_t k = 0; k < 8; ++k)
-      e.Head = (e.Head << 8) | (k < e.Length ? static_cast<unsigned char>(e.Key[k]) : 0u);
+      e.Head = (e.Head << 8) | (k < rest.size() ? static_cast<unsigned char>(rest[k]) : 0u);
   }
   std::sort(AGroup.begin(), AGroup.end(), [&](const TSortEntry& A, const TSortEntry& B) {
     if (A.Head != B.Head) return A.Head < B.Head;
-    int c = std::string_view(A.Key, A.Length).compare(std::string_view(B.Key, B.Length));
+    int c = AKeys.Key(A.Index).compare(AKeys.Key(B.Index));
     return c != 0 ? c < 0 : AItems[A.Index] < AItems[B.Index];
   });
 }
@@ -396,16 +414,18 @@ void TStringList::Sort() {
   // text come after the rest.
   std::vector<TSortEntry> text, other;
   text.reserve(FItems.size());
-  for (size_t i = 0; i < FItems.size(); ++i) {
-    std::string_view key = keys.Key(i);
-    (keys.NotText[i] ? other : text).push_back({0, key.data(), key.size(), i});
-  }
-  SortGroup(text, FItems);
-  SortGroup(other, FItems);
+  for (size_t i = 0; i < FItems.size(); ++i) (keys.NotText[i] ? other : text).push_back({0, i});
+  SortGroup(text, keys, FItems);
+  SortGroup(other, keys, FItems);
   std::vector<std::string> sorted;
   sorted.reserve(FItems.size());
   for (const auto* group : {&text, &other})
-    for (const TSortEntry& e : *group) sorted.push_back(std::move(FItems[e.Index]));
+    for (size_t k = 0; k < group->size(); ++k) {
+      // Names are taken in an order unrelated to where they lie: asking for
+      // a later one ahead keeps a long list from waiting on memory each time.
+      if (k + 16 < group->size()) __builtin_prefetch(&FItems[(*group)[k + 16].Index]);
+      sorted.push_back(std::move(FItems[(*group)[k].Index]));
+    }
   FItems = std::move(sorted);
 }
 

@@ -118,6 +118,7 @@ public:
 
   // Appends and returns the new index.
   int Add(const std::string& S);
+  int Add(std::string&& S);
   void Insert(int AIndex, const std::string& S);
   void Delete(int AIndex);
   void Clear() { FItems.clear(); }
