@@ -4,6 +4,7 @@
 #include "platform/Streaming.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cctype>
 #include <climits>
@@ -16,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string_view>
+#include <utility>
 
 namespace Vantry {
 
@@ -277,25 +279,28 @@ public:
     }
     TUseLocale use(FLocale);
     std::string folded;
+    // Keys are written straight into the buffer, which is kept longer than
+    // the keys in it (up to "used"): strxfrm runs again only when a key does
+    // not fit in the room left, and the buffer then doubles.
+    size_t used = 0;
     for (size_t i = 0; i < AItems.size(); ++i) {
       if (!Fold(AItems[i], folded)) {
         keys.NotText[i] = true;
+        keys.Bytes.resize(used);
         AppendFoldedAscii(AItems[i], keys.Bytes);
+        used = keys.Bytes.size();
       } else {
-        // Written straight into the buffer, with room for what most locales
-        // make of a name; strxfrm runs again only for a key that is longer.
-        const size_t at = keys.Bytes.size();
-        const size_t room = folded.size() * 8 + 16;
-        keys.Bytes.resize(at + room);
-        size_t n = strxfrm(keys.Bytes.data() + at, folded.c_str(), room);
+        const size_t room = keys.Bytes.size() - used;
+        size_t n = strxfrm(keys.Bytes.data() + used, folded.c_str(), room);
         if (n >= room) {
-          keys.Bytes.resize(at + n + 1);
-          strxfrm(keys.Bytes.data() + at, folded.c_str(), n + 1);
+          keys.Bytes.resize(std::max(keys.Bytes.size() * 2, used + n + 1));
+          strxfrm(keys.Bytes.data() + used, folded.c_str(), n + 1);
         }
-        keys.Bytes.resize(at + n);
+        used += n;
       }
-      keys.Ends.push_back(keys.Bytes.size());
+      keys.Ends.push_back(used);
     }
+    keys.Bytes.resize(used);
     return keys;
   }
 
@@ -377,6 +382,29 @@ struct TSortEntry {
   size_t Index;   // of the name in the list
 };
 
+// From this many names on, heads are sorted a byte at a time: a comparison
+// sort of a long list spends most of its time on branches the processor
+// cannot foresee.
+constexpr size_t RadixSortFrom = 256;
+
+// Orders the entries by their heads, equal heads in the order they came:
+// one stable pass per byte, the last byte first. A byte that every head
+// shares is passed over.
+void SortByHead(std::vector<TSortEntry>& AGroup) {
+  std::vector<std::array<size_t, 256>> counts(8);
+  for (const TSortEntry& e : AGroup)
+    for (int b = 0; b < 8; ++b) ++counts[b][(e.Head >> (8 * b)) & 0xFF];
+  std::vector<TSortEntry> moved(AGroup.size());
+  for (int b = 0; b < 8; ++b) {
+    std::array<size_t, 256>& count = counts[b];
+    if (count[(AGroup[0].Head >> (8 * b)) & 0xFF] == AGroup.size()) continue;
+    size_t at = 0;
+    for (size_t& c : count) at += std::exchange(c, at);
+    for (const TSortEntry& e : AGroup) moved[count[(e.Head >> (8 * b)) & 0xFF]++] = e;
+    AGroup.swap(moved);
+  }
+}
+
 // Sorts the group as comparing whole keys would, then the names' bytes where
 // the keys are equal: the part every key shares does not change the order,
 // and where two heads differ, so do the keys, in the same direction.
@@ -397,11 +425,21 @@ void SortGroup(std::vector<TSortEntry>& AGroup, const TCollation::TKeys& AKeys,
     for (size_t k = 0; k < 8; ++k)
       e.Head = (e.Head << 8) | (k < rest.size() ? static_cast<unsigned char>(rest[k]) : 0u);
   }
-  std::sort(AGroup.begin(), AGroup.end(), [&](const TSortEntry& A, const TSortEntry& B) {
+  auto before = [&](const TSortEntry& A, const TSortEntry& B) {
     if (A.Head != B.Head) return A.Head < B.Head;
     int c = AKeys.Key(A.Index).compare(AKeys.Key(B.Index));
     return c != 0 ? c < 0 : AItems[A.Index] < AItems[B.Index];
-  });
+  };
+  if (AGroup.size() < RadixSortFrom) {
+    std::sort(AGroup.begin(), AGroup.end(), before);
+    return;
+  }
+  SortByHead(AGroup);
+  for (auto run = AGroup.begin(); run != AGroup.end();) {
+    auto end = std::find_if(run + 1, AGroup.end(), [&](const TSortEntry& e) { return e.Head != run->Head; });
+    if (end - run > 1) std::sort(run, end, before);
+    run = end;
+  }
 }
 
 }  // namespace
