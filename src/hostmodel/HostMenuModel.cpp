@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <utility>
 
 namespace Vantry {
 
@@ -176,13 +178,19 @@ private:
 class THostMainMenu final : public TIMainMenuIntf {
 public:
   explicit THostMainMenu(THostMenuModel* AModel) : FModel(AModel) {
-    FModel->FMainMenus.insert(this);
+    // An add-in takes one for nearly every item it inserts: the model finds
+    // the live ones through a list running through them, not a set it
+    // would allocate for.
+    FNext = std::exchange(FModel->FMainMenus, this);
+    if (FNext) FNext->FPrevious = this;
     ++FModel->FLiveObjects;
   }
 
   void Detach() {
     if (FModel) {
-      FModel->FMainMenus.erase(this);
+      (FPrevious ? FPrevious->FNext : FModel->FMainMenus) = FNext;
+      if (FNext) FNext->FPrevious = FPrevious;
+      FPrevious = FNext = nullptr;
       --FModel->FLiveObjects;
     }
     FModel = nullptr;
@@ -210,12 +218,14 @@ private:
   ~THostMainMenu() override { Detach(); }
 
   THostMenuModel* FModel;
+  THostMainMenu* FPrevious = nullptr;  // the model's live main menus
+  THostMainMenu* FNext = nullptr;
 };
 
 THostMenuModel::THostMenuModel() : FRoot(std::make_unique<THostMenuNode>()) {}
 
 THostMenuModel::~THostMenuModel() {
-  while (!FMainMenus.empty()) (*FMainMenus.begin())->Detach();
+  while (FMainMenus) FMainMenus->Detach();
   Forget(*FRoot);
 }
 
@@ -227,12 +237,45 @@ THostMenuNode& THostMenuModel::AddItem(THostMenuNode& AParent, const std::string
   return InsertNode(AParent, AIndex, std::move(node));
 }
 
+namespace {
+
+// The word with its ASCII lower-case letters made upper-case, all eight bytes
+// at once: a byte gets its top bit in "lower" when it is 'a' to 'z'.
+uint64_t UpperAscii(uint64_t AWord) {
+  constexpr uint64_t Ones = 0x0101010101010101ull, Tops = 0x8080808080808080ull;
+  const uint64_t low = AWord & ~Tops;
+  const uint64_t fromA = low + (0x80 - 'a') * Ones;
+  const uint64_t pastZ = low + (0x80 - 'z' - 1) * Ones;
+  const uint64_t lower = fromA & ~pastZ & ~AWord & Tops;
+  return AWord - (lower >> 2);  // 'a' - 'A' is 0x20
+}
+
+uint64_t MixWord(uint64_t AHash, uint64_t AWord) {
+  uint64_t h = (AHash ^ AWord) * 0xBF58476D1CE4E5B9ull;
+  return h ^ (h >> 31);
+}
+
+}  // namespace
+
+// Eight bytes of the name at a time, upper-cased, so that names differing
+// only in the case of ASCII letters hash alike; the last step spreads every
+// byte over the whole hash.
 size_t THostMenuModel::TNameIndex::Hash(std::string_view AName) {
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a over the upper-cased bytes
-  for (char c : AName) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  uint64_t hash = AName.size();
+  size_t at = 0;
+  for (; at + 8 <= AName.size(); at += 8) {
+    uint64_t word;
+    std::memcpy(&word, AName.data() + at, 8);
+    hash = MixWord(hash, UpperAscii(word));
   }
+  if (at < AName.size()) {
+    uint64_t word = 0;
+    std::memcpy(&word, AName.data() + at, AName.size() - at);
+    hash = MixWord(hash, UpperAscii(word));
+  }
+  hash ^= hash >> 33;
+  hash *= 0xFF51AFD7ED558CCDull;
+  hash ^= hash >> 33;
   return static_cast<size_t>(hash);
 }
 

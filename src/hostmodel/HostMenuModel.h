@@ -149,7 +149,7 @@ private:
     int FShift = 64;  // 64 less the bits of a slot's index (set by Grow, before any use)
   };
   TNameIndex FNames;
-  std::set<THostMainMenu*> FMainMenus;
+  THostMainMenu* FMainMenus = nullptr;  // the first live main menu; each leads to the next
   THostMenuObserver* FObserver = nullptr;
   int FInsertOrigin = 0;
   std::vector<std::string>* FCallLog = nullptr;
