@@ -467,6 +467,14 @@ void TStringList::Sort() {
   FItems = std::move(sorted);
 }
 
+int TStringList::CompareStrings(const std::string& S1, const std::string& S2) const {
+  const TCollation::TKeys keys = TCollation::Current()->Keys({S1, S2});
+  if (keys.NotText[0] != keys.NotText[1]) return keys.NotText[0] ? 1 : -1;
+  const int c = keys.Key(0).compare(keys.Key(1));
+  if (c != 0) return c < 0 ? -1 : 1;
+  return S1 == S2 ? 0 : S1 < S2 ? -1 : 1;
+}
+
 std::string TStringList::Text() const {
   std::string text;
   for (const std::string& s : FItems) text += s + '\n';
