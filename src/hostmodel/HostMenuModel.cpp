@@ -260,7 +260,7 @@ uint64_t MixWord(uint64_t AHash, uint64_t AWord) {
 // Eight bytes of the name at a time, upper-cased, so that names differing
 // only in the case of ASCII letters hash alike; the last step spreads every
 // byte over the whole hash.
-size_t THostMenuModel::TNameIndex::Hash(std::string_view AName) {
+uint64_t THostMenuModel::TNameIndex::Hash(std::string_view AName) {
   uint64_t hash = AName.size();
   size_t at = 0;
   for (; at + 8 <= AName.size(); at += 8) {
@@ -276,16 +276,14 @@ size_t THostMenuModel::TNameIndex::Hash(std::string_view AName) {
   hash ^= hash >> 33;
   hash *= 0xFF51AFD7ED558CCDull;
   hash ^= hash >> 33;
-  return static_cast<size_t>(hash);
+  return hash;
 }
 
-// The high bits of the hash times 2^64 / phi: names that differ only in
-// their last characters (Item1, Item2...) still land far apart.
-size_t THostMenuModel::TNameIndex::Home(size_t AHash) const {
-  return static_cast<size_t>((static_cast<uint64_t>(AHash) * 0x9E3779B97F4A7C15ull) >> FShift);
-}
+// The hash's top bits: every byte of the name has reached them, so names
+// that differ only in their last characters (Item1, Item2...) land apart.
+size_t THostMenuModel::TNameIndex::Home(uint64_t AHash) const { return static_cast<size_t>(AHash >> FShift); }
 
-size_t THostMenuModel::TNameIndex::Probe(std::string_view AName, size_t AHash) const {
+size_t THostMenuModel::TNameIndex::Probe(std::string_view AName, uint64_t AHash) const {
   const size_t mask = FSlots.size() - 1;
   for (size_t i = Home(AHash);; i = (i + 1) & mask) {
     const TSlot& slot = FSlots[i];
@@ -301,7 +299,7 @@ THostMenuNode* THostMenuModel::TNameIndex::Find(std::string_view AName) const {
 THostMenuNode* THostMenuModel::TNameIndex::Insert(THostMenuNode& ANode) {
   // At most three quarters full, so that a probe stays short.
   if ((FCount + 1) * 4 > FSlots.size() * 3) Grow();
-  const size_t hash = Hash(ANode.Name);
+  const uint64_t hash = Hash(ANode.Name);
   TSlot& slot = FSlots[Probe(ANode.Name, hash)];
   if (slot.Node) return slot.Node;
   slot = {hash, &ANode};

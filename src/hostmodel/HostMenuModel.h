@@ -5,6 +5,7 @@
 
 #include "expert/host/ToolIntf.h"
 
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <string>
@@ -135,13 +136,13 @@ private:
 
   private:
     struct TSlot {
-      size_t Hash = 0;
+      uint64_t Hash = 0;
       THostMenuNode* Node = nullptr;  // null: a free slot
     };
-    static size_t Hash(std::string_view AName);
-    size_t Home(size_t AHash) const;
+    static uint64_t Hash(std::string_view AName);
+    size_t Home(uint64_t AHash) const;
     // The slot holding a node named AName, or the free slot where it would go.
-    size_t Probe(std::string_view AName, size_t AHash) const;
+    size_t Probe(std::string_view AName, uint64_t AHash) const;
     void Grow();
 
     std::vector<TSlot> FSlots;  // a power of two in size, never full

@@ -369,10 +369,6 @@ private:
   char FLowerAsciiByte[128] = {};  // the same where it is one byte (NUL excepted), else 0
 };
 
-}  // namespace
-
-namespace {
-
 // One name while sorting. Keys are compared past the part that every key of
 // the group shares (the folder of a listing's paths, mostly), and their next
 // eight bytes are held here as a number: most comparisons take one integer
