@@ -237,7 +237,7 @@ TEST_P(StringListSortPathTest, GivesTheOrderOfThePairwiseComparison) {
   std::vector<std::string> names;
   if (GetParam().Long) {
     for (const std::string& stem : stems)
-      for (const std::string& ending : endings) names.push_back("/usr/src/fpc/rtl/" + stem + ending);
+      for (const std::string& ending : endings) names.push_back("fpc/rtl/objpas/" + stem + ending);
   } else {
     names = stems;
   }
