@@ -4,8 +4,11 @@
 #include "platform/SysUtils.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <utility>
 
 namespace Vantry {
 
@@ -175,13 +178,19 @@ private:
 class THostMainMenu final : public TIMainMenuIntf {
 public:
   explicit THostMainMenu(THostMenuModel* AModel) : FModel(AModel) {
-    FModel->FMainMenus.insert(this);
+    // An add-in takes one for nearly every item it inserts: the model finds
+    // the live ones through a list running through them, not a set it
+    // would allocate for.
+    FNext = std::exchange(FModel->FMainMenus, this);
+    if (FNext) FNext->FPrevious = this;
     ++FModel->FLiveObjects;
   }
 
   void Detach() {
     if (FModel) {
-      FModel->FMainMenus.erase(this);
+      (FPrevious ? FPrevious->FNext : FModel->FMainMenus) = FNext;
+      if (FNext) FNext->FPrevious = FPrevious;
+      FPrevious = FNext = nullptr;
       --FModel->FLiveObjects;
     }
     FModel = nullptr;
@@ -209,12 +218,14 @@ private:
   ~THostMainMenu() override { Detach(); }
 
   THostMenuModel* FModel;
+  THostMainMenu* FPrevious = nullptr;  // the model's live main menus
+  THostMainMenu* FNext = nullptr;
 };
 
 THostMenuModel::THostMenuModel() : FRoot(std::make_unique<THostMenuNode>()) {}
 
 THostMenuModel::~THostMenuModel() {
-  while (!FMainMenus.empty()) (*FMainMenus.begin())->Detach();
+  while (FMainMenus) FMainMenus->Detach();
   Forget(*FRoot);
 }
 
@@ -226,23 +237,115 @@ THostMenuNode& THostMenuModel::AddItem(THostMenuNode& AParent, const std::string
   return InsertNode(AParent, AIndex, std::move(node));
 }
 
-size_t THostMenuModel::TNameHash::operator()(std::string_view AName) const {
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a over the upper-cased bytes
-  for (char c : AName) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+namespace {
+
+// The word with its ASCII lower-case letters made upper-case, all eight bytes
+// at once: a byte gets its top bit in "lower" when it is 'a' to 'z'.
+uint64_t UpperAscii(uint64_t AWord) {
+  constexpr uint64_t Ones = 0x0101010101010101ull, Tops = 0x8080808080808080ull;
+  const uint64_t low = AWord & ~Tops;
+  const uint64_t fromA = low + (0x80 - 'a') * Ones;
+  const uint64_t pastZ = low + (0x80 - 'z' - 1) * Ones;
+  const uint64_t lower = fromA & ~pastZ & ~AWord & Tops;
+  return AWord - (lower >> 2);  // 'a' - 'A' is 0x20
+}
+
+uint64_t MixWord(uint64_t AHash, uint64_t AWord) {
+  uint64_t h = (AHash ^ AWord) * 0xBF58476D1CE4E5B9ull;
+  return h ^ (h >> 31);
+}
+
+}  // namespace
+
+// Eight bytes of the name at a time, upper-cased, so that names differing
+// only in the case of ASCII letters hash alike; the last step spreads every
+// byte over the whole hash.
+uint64_t THostMenuModel::TNameIndex::Hash(std::string_view AName) {
+  uint64_t hash = AName.size();
+  size_t at = 0;
+  for (; at + 8 <= AName.size(); at += 8) {
+    uint64_t word;
+    std::memcpy(&word, AName.data() + at, 8);
+    hash = MixWord(hash, UpperAscii(word));
   }
-  return static_cast<size_t>(hash);
+  if (at < AName.size()) {
+    uint64_t word = 0;
+    std::memcpy(&word, AName.data() + at, AName.size() - at);
+    hash = MixWord(hash, UpperAscii(word));
+  }
+  hash ^= hash >> 33;
+  hash *= 0xFF51AFD7ED558CCDull;
+  hash ^= hash >> 33;
+  return hash;
 }
 
-bool THostMenuModel::TNameEqual::operator()(std::string_view A, std::string_view B) const noexcept {
-  return SameText(A, B);
+// The hash's top bits: every byte of the name has reached them, so names
+// that differ only in their last characters (Item1, Item2...) land apart.
+size_t THostMenuModel::TNameIndex::Home(uint64_t AHash) const { return static_cast<size_t>(AHash >> FShift); }
+
+size_t THostMenuModel::TNameIndex::Probe(std::string_view AName, uint64_t AHash) const {
+  const size_t mask = FSlots.size() - 1;
+  for (size_t i = Home(AHash);; i = (i + 1) & mask) {
+    const TSlot& slot = FSlots[i];
+    if (!slot.Node || (slot.Hash == AHash && SameText(slot.Node->Name, AName))) return i;
+  }
 }
 
-THostMenuNode* THostMenuModel::Find(const std::string& AName) const {
-  auto it = FNames.find(AName);
-  return it == FNames.end() ? nullptr : it->second;
+THostMenuNode* THostMenuModel::TNameIndex::Find(std::string_view AName) const {
+  if (FCount == 0 || AName.empty()) return nullptr;
+  return FSlots[Probe(AName, Hash(AName))].Node;
 }
+
+THostMenuNode* THostMenuModel::TNameIndex::Insert(THostMenuNode& ANode) {
+  // At most three quarters full, so that a probe stays short.
+  if ((FCount + 1) * 4 > FSlots.size() * 3) Grow();
+  const uint64_t hash = Hash(ANode.Name);
+  TSlot& slot = FSlots[Probe(ANode.Name, hash)];
+  if (slot.Node) return slot.Node;
+  slot = {hash, &ANode};
+  ++FCount;
+  return nullptr;
+}
+
+void THostMenuModel::TNameIndex::Grow() {
+  const size_t size = FSlots.empty() ? 64 : FSlots.size() * 2;
+  std::vector<TSlot> old(size);
+  old.swap(FSlots);
+  FShift = 64 - std::countr_zero(size);
+  const size_t mask = size - 1;
+  for (const TSlot& slot : old) {
+    if (!slot.Node) continue;
+    size_t i = Home(slot.Hash);
+    while (FSlots[i].Node) i = (i + 1) & mask;
+    FSlots[i] = slot;
+  }
+}
+
+void THostMenuModel::TNameIndex::Replace(THostMenuNode& ANode, THostMenuNode* ANext) {
+  if (FCount == 0) return;
+  size_t i = Probe(ANode.Name, Hash(ANode.Name));
+  if (FSlots[i].Node != &ANode) return;
+  if (ANext) {
+    FSlots[i].Node = ANext;  // a namesake: the same hash
+    return;
+  }
+  // Removal without markers: each later slot of the run that may move
+  // nearer its home fills the gap, so that every probe still finds its node.
+  const size_t mask = FSlots.size() - 1;
+  for (size_t j = (i + 1) & mask; FSlots[j].Node; j = (j + 1) & mask) {
+    const size_t home = Home(FSlots[j].Hash);
+    // The slot j may fill the gap i when its home is not in (i, j], cyclically.
+    const bool movable = i <= j ? (home <= i || home > j) : (home <= i && home > j);
+    if (movable) {
+      FSlots[i] = FSlots[j];
+      i = j;
+    }
+  }
+  FSlots[i] = {};
+  --FCount;
+}
+
+THostMenuNode* THostMenuModel::Find(const std::string& AName) const { return FNames.Find(AName); }
 
 void THostMenuModel::Click(THostMenuNode& ANode) {
   if (!ANode.OnClick) return;
@@ -276,9 +379,7 @@ THostMenuNode& THostMenuModel::InsertNode(THostMenuNode& AParent, int AIndex, st
   ANode->Parent = &AParent;
   THostMenuNode& node = **children.insert(children.begin() + AIndex, std::move(ANode));
   if (!node.Name.empty()) {
-    auto [it, first] = FNames.try_emplace(node.Name, &node);
-    if (!first) {
-      THostMenuNode* last = it->second;
+    if (THostMenuNode* last = FNames.Insert(node)) {
       while (last->NextSameName) last = last->NextSameName;
       last->NextSameName = &node;
     }
@@ -319,15 +420,11 @@ void THostMenuModel::Forget(THostMenuNode& ANode) {
   for (auto& child : ANode.Children) Forget(*child);
   if (ANode.Item) ANode.Item->Detach();
   if (ANode.Name.empty()) return;
-  auto it = FNames.find(ANode.Name);
-  if (it == FNames.end()) return;
-  if (it->second == &ANode) {
-    // The key is a view of this node's name: the next node takes over.
-    THostMenuNode* next = ANode.NextSameName;
-    FNames.erase(it);
-    if (next) FNames.emplace(next->Name, next);
-  } else {
-    for (THostMenuNode* n = it->second; n->NextSameName; n = n->NextSameName)
+  THostMenuNode* first = FNames.Find(ANode.Name);
+  if (first == &ANode) {
+    FNames.Replace(ANode, ANode.NextSameName);
+  } else if (first) {
+    for (THostMenuNode* n = first; n->NextSameName; n = n->NextSameName)
       if (n->NextSameName == &ANode) {
         n->NextSameName = ANode.NextSameName;
         break;

@@ -5,11 +5,11 @@
 
 #include "expert/host/ToolIntf.h"
 
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace Vantry {
@@ -118,20 +118,39 @@ private:
   void Forget(THostMenuNode& ANode);
 
   std::unique_ptr<THostMenuNode> FRoot;
-  // Names compare ignoring the case of ASCII letters, without copying. The
-  // hash is deliberately not noexcept: the table then keeps each entry's
-  // hash rather than computing it again from the name at every step.
-  struct TNameHash {
-    size_t operator()(std::string_view AName) const;
-  };
-  struct TNameEqual {
-    bool operator()(std::string_view A, std::string_view B) const noexcept;
-  };
   // Name -> the earliest added node of that name, which chains the later
   // ones (NextSameName), so that an add-in item reusing a name never hides
-  // the host's own item. The key is a view of that node's name.
-  std::unordered_map<std::string_view, THostMenuNode*, TNameHash, TNameEqual> FNames;
-  std::set<THostMainMenu*> FMainMenus;
+  // the host's own item. Names compare ignoring the case of ASCII letters.
+  // An add-in may insert hundreds of thousands of items while the IDE starts,
+  // so the table is open-addressed: one array of hashes and nodes, nothing
+  // allocated per name, and growing it moves hashes without reading a name.
+  class TNameIndex {
+  public:
+    // The earliest added node named AName, or null.
+    THostMenuNode* Find(std::string_view AName) const;
+    // Enters the node under its (non-empty) name unless a node of that name
+    // is there already; returns that node, or null when ANode was entered.
+    THostMenuNode* Insert(THostMenuNode& ANode);
+    // Puts ANext (a namesake, or null for none) in the place of ANode.
+    void Replace(THostMenuNode& ANode, THostMenuNode* ANext);
+
+  private:
+    struct TSlot {
+      uint64_t Hash = 0;
+      THostMenuNode* Node = nullptr;  // null: a free slot
+    };
+    static uint64_t Hash(std::string_view AName);
+    size_t Home(uint64_t AHash) const;
+    // The slot holding a node named AName, or the free slot where it would go.
+    size_t Probe(std::string_view AName, uint64_t AHash) const;
+    void Grow();
+
+    std::vector<TSlot> FSlots;  // a power of two in size, never full
+    size_t FCount = 0;
+    int FShift = 64;  // 64 less the bits of a slot's index (set by Grow, before any use)
+  };
+  TNameIndex FNames;
+  THostMainMenu* FMainMenus = nullptr;  // the first live main menu; each leads to the next
   THostMenuObserver* FObserver = nullptr;
   int FInsertOrigin = 0;
   std::vector<std::string>* FCallLog = nullptr;

@@ -4,16 +4,20 @@
 #include "platform/Streaming.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cctype>
 #include <climits>
 #include <clocale>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
 #include <locale.h>
 #include <memory>
 #include <mutex>
+#include <string_view>
+#include <utility>
 
 namespace Vantry {
 
@@ -172,6 +176,11 @@ int TStringList::Add(const std::string& S) {
   return Count() - 1;
 }
 
+int TStringList::Add(std::string&& S) {
+  FItems.push_back(std::move(S));
+  return Count() - 1;
+}
+
 void TStringList::Insert(int AIndex, const std::string& S) {
   CheckIndex(AIndex, Count());
   FItems.insert(FItems.begin() + AIndex, S);
@@ -232,7 +241,10 @@ public:
     // ASCII letters fold through a table made once; in most locales it is
     // plain ASCII lower case, but not in all (Turkish "I").
     TUseLocale use(FLocale);
-    for (int c = 0; c < 128; ++c) FLowerAscii[c] = Encode(static_cast<wchar_t>(towlower(static_cast<wint_t>(c))));
+    for (int c = 0; c < 128; ++c) {
+      FLowerAscii[c] = Encode(static_cast<wchar_t>(towlower(static_cast<wint_t>(c))));
+      FLowerAsciiByte[c] = FLowerAscii[c].size() == 1 ? FLowerAscii[c][0] : '\0';
+    }
   }
   ~TCollation() {
     if (FLocale) freelocale(FLocale);
@@ -240,31 +252,55 @@ public:
   TCollation(const TCollation&) = delete;
   TCollation& operator=(const TCollation&) = delete;
 
-  // A name holding a NUL, which no collation takes, gets its bytes with
-  // ASCII letters folded, sorted after every other name.
-  struct TKey {
-    bool NotText = false;
+  // The sort keys of a list's names, one after another in one buffer: a
+  // name's key is strxfrm of its folded form. A name holding a NUL, which no
+  // collation takes, gets its bytes with ASCII letters folded instead and is
+  // marked, to be sorted after every other name.
+  struct TKeys {
     std::string Bytes;
+    std::vector<size_t> Ends;  // where each name's key ends in Bytes
+    std::vector<bool> NotText;
+    std::string_view Key(size_t AIndex) const {
+      size_t start = AIndex == 0 ? 0 : Ends[AIndex - 1];
+      return std::string_view(Bytes).substr(start, Ends[AIndex] - start);
+    }
   };
 
-  std::vector<TKey> Keys(const std::vector<std::string>& AItems) const {
-    std::vector<TKey> keys(AItems.size());
+  TKeys Keys(const std::vector<std::string>& AItems) const {
+    TKeys keys;
+    keys.Ends.reserve(AItems.size());
+    keys.NotText.assign(AItems.size(), false);
     if (!FLocale) {
-      for (size_t i = 0; i < AItems.size(); ++i) keys[i].Bytes = FoldAscii(AItems[i]);
+      for (const std::string& item : AItems) {
+        AppendFoldedAscii(item, keys.Bytes);
+        keys.Ends.push_back(keys.Bytes.size());
+      }
       return keys;
     }
     TUseLocale use(FLocale);
     std::string folded;
+    // Keys are written straight into the buffer, which is kept longer than
+    // the keys in it (up to "used"): strxfrm runs again only when a key does
+    // not fit in the room left, and the buffer then doubles.
+    size_t used = 0;
     for (size_t i = 0; i < AItems.size(); ++i) {
       if (!Fold(AItems[i], folded)) {
-        keys[i] = {true, FoldAscii(AItems[i])};
-        continue;
+        keys.NotText[i] = true;
+        keys.Bytes.resize(used);
+        AppendFoldedAscii(AItems[i], keys.Bytes);
+        used = keys.Bytes.size();
+      } else {
+        const size_t room = keys.Bytes.size() - used;
+        size_t n = strxfrm(keys.Bytes.data() + used, folded.c_str(), room);
+        if (n >= room) {
+          keys.Bytes.resize(std::max(keys.Bytes.size() * 2, used + n + 1));
+          strxfrm(keys.Bytes.data() + used, folded.c_str(), n + 1);
+        }
+        used += n;
       }
-      size_t n = strxfrm(nullptr, folded.c_str(), 0);
-      keys[i].Bytes.resize(n + 1);
-      strxfrm(keys[i].Bytes.data(), folded.c_str(), n + 1);
-      keys[i].Bytes.resize(n);
+      keys.Ends.push_back(used);
     }
+    keys.Bytes.resize(used);
     return keys;
   }
 
@@ -276,11 +312,8 @@ private:
     locale_t Saved;
   };
 
-  std::string FoldAscii(const std::string& S) const {
-    std::string folded = S;
-    for (char& c : folded)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return folded;
+  static void AppendFoldedAscii(const std::string& S, std::string& AOut) {
+    for (char c : S) AOut.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
   }
 
   static std::string Encode(wchar_t C) {
@@ -295,9 +328,19 @@ private:
   // that the collation places the name by the part that can be read, as
   // glibc's own does. False when S holds a NUL, which no collation takes.
   bool Fold(const std::string& S, std::string& AFolded) const {
-    AFolded.clear();
+    // Most names are ASCII, which most locales fold byte for byte: that part
+    // is written in one go, the rest character by character.
+    AFolded.resize(S.size());
+    size_t i = 0;
+    for (; i < S.size(); ++i) {
+      const auto byte = static_cast<unsigned char>(S[i]);
+      const char lower = byte < 128 ? FLowerAsciiByte[byte] : '\0';
+      if (!lower) break;
+      AFolded[i] = lower;
+    }
+    AFolded.resize(i);
     std::mbstate_t state{};
-    for (size_t i = 0; i < S.size();) {
+    while (i < S.size()) {
       auto byte = static_cast<unsigned char>(S[i]);
       if (byte == 0) return false;
       if (byte < 128) {
@@ -323,26 +366,109 @@ private:
   std::string FName;
   locale_t FLocale = nullptr;  // null: the C locale, bytes after ASCII folding
   std::string FLowerAscii[128];
+  char FLowerAsciiByte[128] = {};  // the same where it is one byte (NUL excepted), else 0
 };
+
+// One name while sorting. Keys are compared past the part that every key of
+// the group shares (the folder of a listing's paths, mostly), and their next
+// eight bytes are held here as a number: most comparisons take one integer
+// comparison, without reading the key or the name from elsewhere in memory.
+struct TSortEntry {
+  uint64_t Head;  // the key's next eight bytes, big-endian, zeros past its end
+  size_t Index;   // of the name in the list
+};
+
+// From this many names on, heads are sorted a byte at a time: a comparison
+// sort of a long list spends most of its time on branches the processor
+// cannot foresee.
+constexpr size_t RadixSortFrom = 256;
+
+// Orders the entries by their heads, equal heads in the order they came:
+// one stable pass per byte, the last byte first. A byte that every head
+// shares is passed over.
+void SortByHead(std::vector<TSortEntry>& AGroup) {
+  std::vector<std::array<size_t, 256>> counts(8);
+  for (const TSortEntry& e : AGroup)
+    for (int b = 0; b < 8; ++b) ++counts[b][(e.Head >> (8 * b)) & 0xFF];
+  std::vector<TSortEntry> moved(AGroup.size());
+  for (int b = 0; b < 8; ++b) {
+    std::array<size_t, 256>& count = counts[b];
+    if (count[(AGroup[0].Head >> (8 * b)) & 0xFF] == AGroup.size()) continue;
+    size_t at = 0;
+    for (size_t& c : count) at += std::exchange(c, at);
+    for (const TSortEntry& e : AGroup) moved[count[(e.Head >> (8 * b)) & 0xFF]++] = e;
+    AGroup.swap(moved);
+  }
+}
+
+// Sorts the group as comparing whole keys would, then the names' bytes where
+// the keys are equal: the part every key shares does not change the order,
+// and where two heads differ, so do the keys, in the same direction.
+void SortGroup(std::vector<TSortEntry>& AGroup, const TCollation::TKeys& AKeys,
+               const std::vector<std::string>& AItems) {
+  if (AGroup.empty()) return;
+  std::string_view shared = AKeys.Key(AGroup[0].Index);
+  for (const TSortEntry& e : AGroup) {
+    const std::string_view key = AKeys.Key(e.Index);
+    const size_t n = std::min(shared.size(), key.size());
+    size_t same = 0;
+    while (same < n && shared[same] == key[same]) ++same;
+    shared = shared.substr(0, same);
+  }
+  for (TSortEntry& e : AGroup) {
+    const std::string_view rest = AKeys.Key(e.Index).substr(shared.size());
+    e.Head = 0;
+    for (size_t k = 0; k < 8; ++k)
+      e.Head = (e.Head << 8) | (k < rest.size() ? static_cast<unsigned char>(rest[k]) : 0u);
+  }
+  auto before = [&](const TSortEntry& A, const TSortEntry& B) {
+    if (A.Head != B.Head) return A.Head < B.Head;
+    int c = AKeys.Key(A.Index).compare(AKeys.Key(B.Index));
+    return c != 0 ? c < 0 : AItems[A.Index] < AItems[B.Index];
+  };
+  if (AGroup.size() < RadixSortFrom) {
+    std::sort(AGroup.begin(), AGroup.end(), before);
+    return;
+  }
+  SortByHead(AGroup);
+  for (auto run = AGroup.begin(); run != AGroup.end();) {
+    auto end = std::find_if(run + 1, AGroup.end(), [&](const TSortEntry& e) { return e.Head != run->Head; });
+    if (end - run > 1) std::sort(run, end, before);
+    run = end;
+  }
+}
 
 }  // namespace
 
 void TStringList::Sort() {
   if (FItems.size() < 2) return;
-  std::vector<TCollation::TKey> keys = TCollation::Current()->Keys(FItems);
-  std::vector<size_t> order(FItems.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  const TCollation::TKeys keys = TCollation::Current()->Keys(FItems);
   // Names the collation cannot tell apart (case twins, or names a locale
-  // weighs the same) keep a fixed order: by their bytes.
-  std::sort(order.begin(), order.end(), [&](size_t A, size_t B) {
-    if (keys[A].NotText != keys[B].NotText) return keys[B].NotText;
-    int c = keys[A].Bytes.compare(keys[B].Bytes);
-    return c != 0 ? c < 0 : FItems[A] < FItems[B];
-  });
+  // weighs the same) keep a fixed order: by their bytes. Names that are not
+  // text come after the rest.
+  std::vector<TSortEntry> text, other;
+  text.reserve(FItems.size());
+  for (size_t i = 0; i < FItems.size(); ++i) (keys.NotText[i] ? other : text).push_back({0, i});
+  SortGroup(text, keys, FItems);
+  SortGroup(other, keys, FItems);
   std::vector<std::string> sorted;
   sorted.reserve(FItems.size());
-  for (size_t i : order) sorted.push_back(std::move(FItems[i]));
+  for (const auto* group : {&text, &other})
+    for (size_t k = 0; k < group->size(); ++k) {
+      // Names are taken in an order unrelated to where they lie: asking for
+      // a later one ahead keeps a long list from waiting on memory each time.
+      if (k + 16 < group->size()) __builtin_prefetch(&FItems[(*group)[k + 16].Index]);
+      sorted.push_back(std::move(FItems[(*group)[k].Index]));
+    }
   FItems = std::move(sorted);
+}
+
+int TStringList::CompareStrings(const std::string& S1, const std::string& S2) const {
+  const TCollation::TKeys keys = TCollation::Current()->Keys({S1, S2});
+  if (keys.NotText[0] != keys.NotText[1]) return keys.NotText[0] ? 1 : -1;
+  const int c = keys.Key(0).compare(keys.Key(1));
+  if (c != 0) return c < 0 ? -1 : 1;
+  return S1 == S2 ? 0 : S1 < S2 ? -1 : 1;
 }
 
 std::string TStringList::Text() const {

@@ -118,6 +118,7 @@ public:
 
   // Appends and returns the new index.
   int Add(const std::string& S);
+  int Add(std::string&& S);
   void Insert(int AIndex, const std::string& S);
   void Delete(int AIndex);
   void Clear() { FItems.clear(); }
@@ -130,6 +131,9 @@ public:
   // the collation cannot tell apart goes by its bytes, so the order is total.
   // Entries that are not text in the locale's encoding sort after the rest.
   void Sort();
+  // Negative, zero or positive as S1 sorts before, with or after S2: the
+  // order Sort gives, one pair at a time.
+  int CompareStrings(const std::string& S1, const std::string& S2) const;
   void Assign(const TStringList& ASource) { FItems = ASource.FItems; }
   // The lines, each followed by a line break.
   std::string Text() const;

@@ -38,10 +38,10 @@ private:
   // AHolder is the listing of the folder that holds ADir (null for the
   // source directory itself).
   bool BuildDirectoryMenu(const std::string& ADir, TecInterfaceMenuItem* AParent, const TDirectoryListing* AHolder);
-  // Whether the subdirectory ADir of AListing is a link to a directory
-  // inside the source directory (compared by real paths).
-  TecInterfaceMenuItem* NewChild(TecInterfaceMenuItem* AParent, const std::string& ACaption, const char* AKind,
-                                 int AIndex);
+  // A new item for the end of AParent's menu (whose item name is
+  // AParentName), named AParentName + AKind + AIndex; the module owns it.
+  TecInterfaceMenuItem* NewChild(TecInterfaceMenuItem* AParent, const std::string& AParentName,
+                                 const std::string& ACaption, const char* AKind, int AIndex);
 
   // Every item the builder created, in creation order (each directory
   // before its descendants). The module is their owner too.

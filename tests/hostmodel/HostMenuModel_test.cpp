@@ -80,6 +80,87 @@ TEST_F(HostMenuModelTest, AnAddInItemReusingAHostNameDoesNotHideTheHostItem) {
   EXPECT_EQ(Model.Find("FileSaveItem")->Caption, "&Save") << "withdrawing a namesake keeps the host's entry";
 }
 
+struct TNameRow {
+  const char* Name;
+  const char* Inserted;
+  const char* Asked;
+  bool Found;
+};
+void PrintTo(const TNameRow& ARow, std::ostream* AOut) { *AOut << ARow.Name; }
+
+class HostMenuNameTest : public HostMenuModelTest, public ::testing::WithParamInterface<TNameRow> {};
+
+// Names compare ignoring the case of ASCII letters only: the characters next
+// to the letters, and bytes above 127 whose low seven bits spell a letter,
+// stay themselves, in every eight bytes of a long name.
+TEST_P(HostMenuNameTest, FindsANameIgnoringTheCaseOfAsciiLettersOnly) {
+  TItemRef added = Insert(Item("ToolsMenu").Get(), -1, GetParam().Inserted);
+  THostMenuNode* found = Model.Find(GetParam().Asked);
+  ASSERT_EQ(found != nullptr, GetParam().Found);
+  if (found) {
+    EXPECT_EQ(found->Name, GetParam().Inserted);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, HostMenuNameTest,
+    ::testing::Values(TNameRow{"EveryLetter", "abcdefghijklmnopqrstuvwxyz_F12", "ABCDEFGHIJKLMNOPQRSTUVWXYZ_f12", true},
+                      TNameRow{"MixedCase", "vantryMenuItem_F12", "VANTRYmenuitem_f12", true},
+                      TNameRow{"LongName", "aVeryLongMenuItemName_withManyWords_F123",
+                               "AVERYLONGMENUITEMNAME_WITHMANYWORDS_f123", true},
+                      TNameRow{"BackquoteIsNotAt", "Item`", "Item@", false},
+                      TNameRow{"AtIsNotBackquote", "Item@", "Item`", false},
+                      TNameRow{"BraceIsNotBracket", "Item{", "Item[", false},
+                      TNameRow{"Latin1AccentKeepsItsCase", "Caf\xE9", "Caf\xC9", false},
+                      TNameRow{"Utf8AccentKeepsItsCase", "Caf\xC3\xA9", "Caf\xC3\x89", false},
+                      TNameRow{"APrefixIsAnotherName", "ItemsMenu1", "ItemsMenu", false}),
+    RowName);
+
+struct TWithdrawRow {
+  const char* Name;
+  bool (*Kept)(int AIndex);
+};
+void PrintTo(const TWithdrawRow& ARow, std::ostream* AOut) { *AOut << ARow.Name; }
+
+class HostMenuWithdrawTest : public HostMenuModelTest, public ::testing::WithParamInterface<TWithdrawRow> {};
+
+// Thousands of names, some withdrawn again in different patterns: every name
+// left is found, no name withdrawn is, and names inserted afterwards are.
+TEST_P(HostMenuWithdrawTest, NamesLeftStayFoundAndNewOnesAreFound) {
+  constexpr int Count = 3000;
+  TItemRef tools = Item("ToolsMenu");
+  std::vector<TItemRef> items;
+  for (int i = 0; i < Count; ++i) items.push_back(Insert(tools.Get(), -1, "Unit" + std::to_string(i)));
+  for (int i = 0; i < Count; ++i)
+    if (!GetParam().Kept(i)) items[i].Reset();
+  for (int i = 0; i < Count; ++i) {
+    THostMenuNode* node = Model.Find("UNIT" + std::to_string(i));
+    ASSERT_EQ(node != nullptr, GetParam().Kept(i)) << "Unit" << i;
+    if (node) {
+      EXPECT_EQ(node->Name, "Unit" + std::to_string(i));
+    }
+  }
+  for (int i = 0; i < Count; ++i)
+    if (!GetParam().Kept(i)) items[i] = Insert(tools.Get(), -1, "Again" + std::to_string(i));
+  for (int i = 0; i < Count; ++i) {
+    const std::string name = (GetParam().Kept(i) ? "Unit" : "Again") + std::to_string(i);
+    THostMenuNode* node = Model.Find(name);
+    ASSERT_NE(node, nullptr) << name;
+    EXPECT_EQ(node->Name, name);
+  }
+  EXPECT_NE(Model.Find("ToolsOptionsItem"), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, HostMenuWithdrawTest,
+    ::testing::Values(TWithdrawRow{"None", [](int) { return true; }},
+                      TWithdrawRow{"All", [](int) { return false; }},
+                      TWithdrawRow{"EveryOther", [](int AIndex) { return AIndex % 2 == 0; }},
+                      TWithdrawRow{"EverySeventhKept", [](int AIndex) { return AIndex % 7 == 0; }},
+                      TWithdrawRow{"EarlierHalf", [](int AIndex) { return AIndex < 1500; }},
+                      TWithdrawRow{"LaterHalf", [](int AIndex) { return AIndex >= 1500; }}),
+    RowName);
+
 struct TInsertRow {
   const char* Name;
   int Index;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <random>
 
 using namespace Vantry;
 using ::testing::ElementsAre;
@@ -208,6 +209,54 @@ INSTANTIATE_TEST_SUITE_P(
       std::string locale = info.param.Locale;
       return locale == "C" ? std::string("C") : locale == "C.UTF-8" ? std::string("CUtf8") : std::string("German");
     });
+
+struct TSortPathRow {
+  const char* Name;
+  const char* Locale;
+  bool Long;  // enough names under one folder for the sort by heads
+  friend void PrintTo(const TSortPathRow& ARow, std::ostream* AOut) { *AOut << ARow.Name; }
+};
+
+class StringListSortPathTest : public ::testing::TestWithParam<TSortPathRow> {};
+
+// Sort takes shortcuts (the part every key shares, eight bytes at a time,
+// heads sorted a byte at a time in long lists); it must give the order the
+// plain comparison of two names gives. The names differ just before, at and
+// after the eighth byte past what they share, are case twins, prefixes of
+// one another, accented, not UTF-8 or not text at all.
+TEST_P(StringListSortPathTest, GivesTheOrderOfThePairwiseComparison) {
+  VantryTest::TScopedCollation collation(GetParam().Locale);
+  ASSERT_EQ(collation.Error(), "");
+  using namespace std::string_literals;
+  const std::vector<std::string> stems{
+      "", "a", "A", "ab", "aB", "abcdefg", "abcdefgh", "abcdefghi", "abcdefgh1", "abcdefgh2", "ABCDEFGH2", "b10",
+      "b2", "_under", "gtk-x", "gtk_demo", "Zeta", "zeta", "\xC3\xA4pfel", "\xC3\x84pfel", "\xC3\xA9lan",
+      "bad\xFFname", "\xFF\xFE", "nul\0a"s, "nul\0b"s, "NUL\0a"s};
+  const std::vector<std::string> endings{"", ".pas", ".PAS", "1", "10", "2", "~", "\xC3\xA9", "xxxxxxxx1", "xxxxxxxx2",
+                                         "-", " "};
+  std::vector<std::string> names;
+  if (GetParam().Long) {
+    for (const std::string& stem : stems)
+      for (const std::string& ending : endings) names.push_back("fpc/rtl/objpas/" + stem + ending);
+  } else {
+    names = stems;
+  }
+  std::shuffle(names.begin(), names.end(), std::mt19937(7));
+  TStringList list;
+  for (const std::string& n : names) list.Add(n);
+  std::sort(names.begin(), names.end(),
+            [&](const std::string& A, const std::string& B) { return list.CompareStrings(A, B) < 0; });
+  list.Sort();
+  EXPECT_EQ(std::vector<std::string>(list.begin(), list.end()), names);
+}
+
+INSTANTIATE_TEST_SUITE_P(Locales, StringListSortPathTest,
+                         ::testing::Values(TSortPathRow{"C", "C", false}, TSortPathRow{"CLong", "C", true},
+                                           TSortPathRow{"CUtf8", "C.UTF-8", false},
+                                           TSortPathRow{"CUtf8Long", "C.UTF-8", true},
+                                           TSortPathRow{"German", "de_DE.UTF-8", false},
+                                           TSortPathRow{"GermanLong", "de_DE.UTF-8", true}),
+                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 TEST(IconTest, EmptyByDefaultAndGivesItsHandleAway) {
   TIcon icon;
