@@ -15,7 +15,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # Runs an installed program for a user with nothing set up yet.
 run() {
-  env -i HOME="$tmp/home" PATH=/usr/bin:/bin XDG_CACHE_HOME="$tmp/home/.cache" QT_QPA_PLATFORM=offscreen "$@"
+  env -i HOME="$tmp/home" PATH=/usr/bin:/bin XDG_CACHE_HOME="$tmp/home/.cache" QT_QPA_PLATFORM=offscreen \
+    ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OPTIONS"} "$@"
 }
 
 # The checks every installed tree must pass; $1 is its PREFIX folder.
