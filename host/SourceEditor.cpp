@@ -5,7 +5,6 @@
 #include <QFontDatabase>
 
 #include <algorithm>
-#include <cstring>
 #include <string_view>
 
 namespace Vantry {
@@ -159,15 +158,15 @@ std::vector<std::pair<TWord, TWord>> PairBlocks(std::string_view AText) {
   return pairs;
 }
 
-}  // namespace
-
-bool TSourceEditor::IsBlockWord(const QByteArray& AWord) {
-  const std::string_view word(AWord.constData(), static_cast<size_t>(AWord.size()));
+// Whether a word opens or closes a block the matcher pairs.
+bool IsBlockWord(std::string_view AWord) {
   for (std::string_view w : {"begin", "end", "try", "asm", "case", "record", "class", "object", "interface",
                              "dispinterface", "repeat", "until"})
-    if (SameWord(word, w)) return true;
+    if (SameWord(AWord, w)) return true;
   return false;
 }
+
+}  // namespace
 
 TSourceEditor::TSourceEditor(QWidget* AParent) : QsciScintilla(AParent) {
   setUtf8(true);
@@ -386,7 +385,7 @@ void TSourceEditor::MatchBlockAtCursor() {
   size_t start = static_cast<size_t>(at), end = start;
   while (start > 0 && IsIdentifierByte(text[start - 1])) --start;
   while (end < text.size() && IsIdentifierByte(text[end])) ++end;
-  if (start == end || !IsBlockWord(QByteArray(text.data() + start, static_cast<qsizetype>(end - start)))) return;
+  if (start == end || !IsBlockWord(text.substr(start, end - start))) return;
   // The pairs are worked out once per change of the text; a reserved word
   // in a comment or string is in none of them.
   if (FBlocksRevision != FRevision) {

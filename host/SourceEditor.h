@@ -59,9 +59,6 @@ public:
   std::vector<std::pair<size_t, size_t>> BlockMarks() const;
   std::vector<std::pair<size_t, size_t>> FindMarks() const;
 
-  // Whether a word opens or closes a block the matcher pairs.
-  static bool IsBlockWord(const QByteArray& AWord);
-
 private:
   int SearchFlags(const TFindQuery& AQuery) const;
   // The next match within [AFrom, ATo) (backwards when ATo < AFrom), or -1.
