@@ -74,7 +74,10 @@ public:
     beginResetModel();
     FMode = AMode;
     FQuery = AQuery.toStdString();
-    if (ATable != FTable) FDetails.clear(), FTexts.clear();
+    if (ATable != FTable) {
+      FDetails.clear();
+      FTexts.clear();
+    }
     FTable = std::move(ATable);
     FRows = static_cast<int>(AMode == fmUnits ? FUnits.Results().size() : FTable ? FDeclarations.Results().size() : 0);
     endResetModel();
@@ -149,9 +152,10 @@ private:
   // rest of a heading is some 25 bytes (declaration_bench), which for
   // 976,000 declarations of 63 bytes each would grow the cache (and what
   // every query maps) by some 40% for the few dozen rows a user ever sees,
-  // while the ranking, which runs at every keystroke, never reads it; read
-  // for the 25 rows shown it adds well under a millisecond to a keystroke. A row's file is read once (the files of the last rows are
-  // kept), and a row once worked out is kept until the table changes.
+  // while the ranking, which runs at every keystroke, never reads it. Read
+  // for the 25 rows shown, it adds well under a millisecond to a keystroke.
+  // A row's file is read once (the files of the last rows are kept), and a
+  // row once worked out is kept until the table changes.
   QString Detail(uint32_t ADeclaration) const {
     if (const auto it = FDetails.find(ADeclaration); it != FDetails.end()) return it->second;
     const TDeclarationTable& table = *FTable;

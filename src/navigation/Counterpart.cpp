@@ -21,7 +21,7 @@ constexpr size_t MostBodies = 64;
 // How far before the place a heading's first word is looked for.
 constexpr size_t MostHeadingTokens = 512;
 
-using TTokens = std::vector<TPascalToken>;
+using TTokens = TTokenReader::TTokens;
 
 class TText : public TTokenReader {
 public:

@@ -22,7 +22,7 @@ namespace {
 
 constexpr int MostNesting = 64;
 
-using TTokens = std::vector<TPascalToken>;
+using TTokens = TTokenReader::TTokens;
 
 class TReader : public TTokenReader {
 public:
