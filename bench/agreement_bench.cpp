@@ -46,13 +46,13 @@
 //   one symbol, placed at the first heading. Only the units' own symbols
 //   count, not the members of their classes and records.
 
-#include "finder/DeclarationRanking.h"
-#include "finder/DeclarationTable.h"
-#include "finder/LibraryIndex.h"
-#include "finder/UnitRanking.h"
+#include "index/DeclarationRanking.h"
+#include "index/DeclarationTable.h"
+#include "index/LibraryIndex.h"
+#include "index/UnitRanking.h"
 #include "navigation/References.h"
 #include "navigation/Resolver.h"
-#include "navigation/Target.h"
+#include "index/Target.h"
 
 #include <algorithm>
 #include <chrono>

@@ -11,9 +11,9 @@
 
 #include "BenchSupport.h"
 #include "KeystrokeBench.h"
-#include "finder/DeclarationRanking.h"
-#include "finder/DeclarationBuild.h"
-#include "finder/LibraryIndex.h"
+#include "index/DeclarationRanking.h"
+#include "index/DeclarationBuild.h"
+#include "index/LibraryIndex.h"
 #include "navigation/Peek.h"
 
 #include <unordered_map>

@@ -7,7 +7,7 @@
 
 #include "BenchSupport.h"
 #include "KeystrokeBench.h"
-#include "finder/UnitRanking.h"
+#include "index/UnitRanking.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -7,7 +7,7 @@
 // names per file adds to the memory of the declaration index.
 
 #include "BenchSupport.h"
-#include "finder/LibraryIndex.h"
+#include "index/LibraryIndex.h"
 #include "navigation/Outline.h"
 #include "navigation/Peek.h"
 #include "navigation/References.h"

@@ -1,6 +1,6 @@
 #include "finder/FinderForm.h"
 
-#include "finder/DeclarationBuild.h"
+#include "index/DeclarationBuild.h"
 #include "finder/PeekPopup.h"
 #include "navigation/Peek.h"
 

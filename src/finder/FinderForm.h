@@ -11,8 +11,8 @@
 // While the index is being built the dialog looks at it every 50 ms and
 // ranks again, so what is typed early shows what is found so far.
 
-#include "finder/DeclarationRanking.h"
-#include "finder/UnitRanking.h"
+#include "index/DeclarationRanking.h"
+#include "index/UnitRanking.h"
 
 #include <QDialog>
 

@@ -1,8 +1,8 @@
 #include "finder/LibraryFinderUnit.h"
 
 #include "expert/host/ExptIntf.h"
-#include "finder/DeclarationScanner.h"
-#include "finder/UnitRanking.h"
+#include "index/DeclarationScanner.h"
+#include "index/UnitRanking.h"
 #include "forms/QtApplication.h"
 #include "navigation/Counterpart.h"
 #include "platform/Streaming.h"

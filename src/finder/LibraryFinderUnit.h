@@ -14,7 +14,7 @@
 #include "finder/OutlinePanel.h"
 #include "finder/PeekPopup.h"
 #include "finder/ReferencesPanel.h"
-#include "finder/LibraryIndex.h"
+#include "index/LibraryIndex.h"
 #include "menus/ecMenus.h"
 #include "navigation/Resolver.h"
 

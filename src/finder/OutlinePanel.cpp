@@ -1,6 +1,6 @@
 #include "finder/OutlinePanel.h"
 
-#include "finder/DeclarationScanner.h"
+#include "index/DeclarationScanner.h"
 
 #include <QTimer>
 

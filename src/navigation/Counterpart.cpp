@@ -1,7 +1,7 @@
 #include "navigation/Counterpart.h"
 
-#include "finder/DeclarationBuild.h"
-#include "finder/DeclarationRanking.h"
+#include "index/DeclarationBuild.h"
+#include "index/DeclarationRanking.h"
 #include "navigation/Peek.h"
 #include "navigation/SourceModel.h"
 #include "navigation/TokenReader.h"

@@ -1,6 +1,6 @@
 #include "navigation/Outline.h"
 
-#include "finder/DeclarationScanner.h"
+#include "index/DeclarationScanner.h"
 #include "navigation/SourceModel.h"
 #include "platform/SysUtils.h"
 

@@ -1,7 +1,7 @@
 #include "navigation/Peek.h"
 
-#include "finder/DeclarationBuild.h"
-#include "finder/DeclarationScanner.h"
+#include "index/DeclarationBuild.h"
+#include "index/DeclarationScanner.h"
 #include "navigation/SourceModel.h"
 #include "platform/SysUtils.h"
 

@@ -1,6 +1,6 @@
 #include "navigation/References.h"
 
-#include "finder/DeclarationRanking.h"
+#include "index/DeclarationRanking.h"
 #include "navigation/SourceModel.h"
 #include "platform/SysUtils.h"
 

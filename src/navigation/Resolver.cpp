@@ -1,9 +1,9 @@
 #include "navigation/Resolver.h"
 
-#include "finder/DeclarationBuild.h"
-#include "finder/DeclarationRanking.h"
-#include "finder/DeclarationScanner.h"
-#include "navigation/FileStanding.h"
+#include "index/DeclarationBuild.h"
+#include "index/DeclarationRanking.h"
+#include "index/DeclarationScanner.h"
+#include "index/FileStanding.h"
 #include "navigation/SourceModel.h"
 #include "platform/SysUtils.h"
 
@@ -80,7 +80,7 @@ struct TResolver::TState {
   TTarget Target;
   std::vector<TFileStanding> Standing;
   std::unordered_map<std::string, std::vector<uint32_t>> ByBase;  // lower base name: files
-  std::unordered_map<std::string, uint32_t> Units;                // lower unit name: its file for the target
+  std::unordered_map<std::string, std::vector<uint32_t>> Units;   // lower unit name: its files, the one the compiler finds first first
   std::unordered_set<uint32_t> UnitsByFileName;                   // units known by their file's name alone
   std::unordered_map<std::string, uint32_t> ByPath;               // relative path: file
   std::unordered_map<uint32_t, std::vector<uint32_t>> OwnCache;
@@ -90,10 +90,10 @@ struct TResolver::TState {
   std::unordered_map<uint32_t, std::shared_ptr<TSourceModel>> Models;
   std::unordered_map<std::string, std::vector<uint32_t>> NamedCache;
 
-  std::string CanonicalRoot;  // the root with its links followed
 
   // The text asked about.
   std::string Path;
+  std::string AskedTablePath;  // Path as the table keeps its files' paths
   std::unique_ptr<TSourceModel> AskedModel;
   std::vector<TDeclaration> AskedDeclarations;
   std::vector<uint32_t> AskedIncludes;
@@ -105,16 +105,13 @@ struct TResolver::TState {
   TState(std::shared_ptr<const TDeclarationTable> ATable, TTarget ATarget)
       : Table(std::move(ATable)), Target(std::move(ATarget)) {
     const TDeclarationTable& t = *Table;
-    std::error_code error;
-    CanonicalRoot = std::filesystem::weakly_canonical(t.Root(), error).string();
     Standing = t.StandingFor(Target);
     for (uint32_t f = 0; f < t.FileCount(); ++f) {
       ByBase[LowerBaseName(t.FilePath(f))].push_back(f);
       ByPath.emplace(std::string(t.FilePath(f)), f);
       const uint32_t first = t.File(f).FirstEntry;
       if (first >= t.File(f + 1).FirstEntry || t.Entry(first).Kind() != dkUnit) continue;
-      auto [it, added] = Units.emplace(Lower(t.Name(first)), f);
-      if (!added && Standing[f].Place < Standing[it->second].Place) it->second = f;
+      Units[Lower(t.Name(first))].push_back(f);
     }
     // A unit whose file only includes the file that declares it
     // (convutils.pp: {$i convutil.inc}, which starts "unit ConvUtils;") is
@@ -126,9 +123,35 @@ struct TResolver::TState {
       if (t.File(f).FirstEntry != t.File(f + 1).FirstEntry || IsIncludeFileName(path) || !includes) continue;
       std::string name = LowerBaseName(path);
       name = name.substr(0, name.rfind('.'));
-      if (Units.emplace(name, f).second) UnitsByFileName.insert(f);
+      if (Units.emplace(name, std::vector<uint32_t>{f}).second) UnitsByFileName.insert(f);
     }
+    for (auto& [name, files] : Units) std::stable_sort(files.begin(), files.end(), [&](uint32_t A, uint32_t B) { return FoundBefore(A, B); });
   }
+
+  // Which of two units of one name the compiler finds first: one the target
+  // reads before another target's (whose folder is in no unit path), then
+  // the earlier root (the project's folders before the libraries, the
+  // libraries in the order given), then the better standing.
+  bool FoundBefore(uint32_t A, uint32_t B) const {
+    const bool otherA = Standing[A].Place & 8, otherB = Standing[B].Place & 8;
+    if (otherA != otherB) return otherB;
+    const size_t rootA = T().RootIndexOf(A), rootB = T().RootIndexOf(B);
+    if (rootA != rootB) return rootA < rootB;
+    return Standing[A].Place < Standing[B].Place;
+  }
+
+  // The unit a uses clause in a file of AFromFolder means (the folder as
+  // the table's paths give it): one in that very folder first, as the
+  // compiler looks beside the source it compiles before its unit path.
+  uint32_t UsedUnit(std::string_view AName, std::string_view AFromFolder) const {
+    const auto it = Units.find(Lower(AName));
+    if (it == Units.end()) return None;
+    for (uint32_t f : it->second)
+      if (FolderOf(T().FilePath(f)) == AFromFolder) return f;
+    return it->second.front();
+  }
+  static std::string_view FolderOf(std::string_view APath) { return APath.substr(0, APath.rfind('/') + 1); }
+  std::string_view FolderOfFile(uint32_t AFile) const { return FolderOf(AFile == Asked ? std::string_view(AskedTablePath) : T().FilePath(AFile)); }
 
   const TDeclarationTable& T() const { return *Table; }
 
@@ -273,6 +296,7 @@ struct TResolver::TState {
   TContext ContextOf(uint32_t AFile) {
     TContext context;
     std::vector<std::string> order;
+    std::string_view folder;  // where the compiler looks first for the used units
     // A table's file is seen as the table's links say, unless it belongs to
     // no unit there (an include file that holds "unit X;" itself).
     if (AFile == Asked && !(AskedFromTable && UnitOf(AskedFile) != None) &&
@@ -281,11 +305,13 @@ struct TResolver::TState {
       context.OwnFiles = AskedIncludes;
       const TModuleFacts& module = AskedModel->Module();
       context.UnitName = module.Name;
+      folder = FolderOf(AskedTablePath);
       SearchOrder(module.InterfaceUses, module.ImplementationUses, module.ObjectPascal || ObjectPascalIn(AskedIncludes),
                   order);
     } else {
       const uint32_t unit = UnitOf(AFile == Asked ? AskedFile : AFile);
       context.AskedText = AFile == Asked;
+      folder = FolderOfFile(unit != None ? unit : AFile);
       if (unit == None) {
         context.OwnFiles = {AFile == Asked ? AskedFile : AFile};
         SearchOrder({}, {}, true, order);
@@ -299,10 +325,7 @@ struct TResolver::TState {
         SearchOrder(interface, implementation, ObjectPascalIn(context.OwnFiles), order);
       }
     }
-    for (const std::string& name : order) {
-      const auto it = Units.find(Lower(name));
-      context.Used.emplace_back(name, it == Units.end() ? None : it->second);
-    }
+    for (const std::string& name : order) context.Used.emplace_back(name, UsedUnit(name, folder));
     return context;
   }
 
@@ -435,8 +458,8 @@ struct TResolver::TState {
     if (AType.Empty() || ADepth > MostSteps) return {};
     TFound found;
     if (!AType.Unit.empty()) {
-      if (const auto it = Units.find(Lower(AType.Unit)); it != Units.end())
-        found = InFiles(AType.Name, OwnFiles(it->second), false, true);
+      if (const uint32_t unit = UsedUnit(AType.Unit, FolderOfFile(AFile)); unit != None)
+        found = InFiles(AType.Name, OwnFiles(unit), false, true);
     } else {
       const TContext context = ContextOf(AFile);
       found = UnitLevel(AType.Name, context, true);
@@ -501,19 +524,6 @@ struct TResolver::TState {
     return {};
   }
 
-  // APath below the library's root, as the table keeps it; a path the
-  // editor reached through a link (or with ".." in it) counts too.
-  std::string RelativeToRoot(const std::string& APath) const {
-    std::error_code error;
-    for (const std::string& path : {APath, std::filesystem::weakly_canonical(APath, error).string()}) {
-      for (const std::string& root : {T().Root(), CanonicalRoot}) {
-        const std::string prefix = root.empty() || root.back() == '/' ? root : root + "/";
-        if (!prefix.empty() && path.rfind(prefix, 0) == 0) return path.substr(prefix.size());
-      }
-    }
-    return APath;
-  }
-
   // Takes AText as the text asked about. AFile: its file in the table,
   // whose declarations and links the table has already (None: scan it).
   void ReadAsked(const std::string& APath, std::string_view AText, uint32_t AFile = None) {
@@ -525,7 +535,8 @@ struct TResolver::TState {
     AskedModel = std::make_unique<TSourceModel>(AText);
     std::string_view links;
     TDeclarationScanner scanner;
-    const std::string relative = AFile == None ? RelativeToRoot(APath) : std::string(T().FilePath(AFile));
+    const std::string relative = AFile == None ? T().PathInTable(APath) : std::string(T().FilePath(AFile));
+    AskedTablePath = relative;
     if (AFile == None) {
       for (const TFoundDeclaration& d : scanner.Scan(AText, IsIncludeFileName(APath)))
         AskedDeclarations.push_back(
@@ -667,9 +678,9 @@ TResolver::TResolver(std::shared_ptr<const TDeclarationTable> ATable, TTarget AT
 
 TResolver::~TResolver() = default;
 
-TResolution TResolver::Resolve(const std::string& APath, std::string_view AText, uint32_t AOffset) {
+TResolution TResolver::Resolve(const std::string& APath, std::string_view AText, uint32_t AOffset, bool AGuess) {
   Open(APath, AText);
-  return ResolveAt(AOffset);
+  return ResolveAt(AOffset, AGuess);
 }
 
 void TResolver::Open(const std::string& APath, std::string_view AText) { F->ReadAsked(APath, AText); }
@@ -715,8 +726,8 @@ std::vector<bool> TResolver::FilesThatMaySee(uint32_t ADeclarationFile, bool AMe
     bool found = false;
     s.ForEachUse(AUnit, [&](char AKind, std::string_view AUsed) {
       if (found || (AKind == 'm' && AInterfaceOnly)) return;
-      const auto it = s.Units.find(Lower(AUsed));
-      found = it != s.Units.end() && AUnits[it->second];
+      const uint32_t used = s.UsedUnit(AUsed, s.FolderOfFile(AUnit));
+      found = used != None && AUnits[used];
     });
     return found;
   };
@@ -807,18 +818,19 @@ TResolution TResolver::ResolveAt(uint32_t AOffset, bool AGuess) {
     return resolution;
   }
 
-  // The scope rules found nothing: by the name alone, as the finder ranks
-  // it for the target; the compiler's own types and constants are declared
-  // in no source.
-  if (!AGuess) return resolution;
+  // The scope rules found nothing. The compiler's own types and constants
+  // are declared in no source; anything else is not answered unless a
+  // guess is asked for: then by the name alone, as the finder ranks it for
+  // the target, and marked as such (Scoped false).
   const std::string& name = chain.back();
   if (chain.size() == 1 && IsBuiltIn(name)) {
     resolution.Scoped = true;
     resolution.Note = name + " is built into the compiler: no source declares it";
     return resolution;
   }
-  resolution.Note = !unknown.empty() ? "the type of " + unknown + " is not known: answers for " + name + " by name alone"
-                                     : name + " is not declared in reach of this place: answers by name alone";
+  resolution.Note = !unknown.empty() ? "the type of " + unknown + " is not known" : name + " is not declared in reach of this place";
+  if (!AGuess) return resolution;
+  resolution.Note += ": namesakes by name alone";
   TDeclarationSearch search;
   search.SetTarget(s.Target);
   const std::string owner = chain.size() > 1 && chain[chain.size() - 2] != "inherited" ? chain[chain.size() - 2] : "";

@@ -14,9 +14,9 @@
 // (the user's own program): it is read as it stands, and its uses clauses
 // reach into the library's index.
 
-#include "finder/DeclarationTable.h"
+#include "index/DeclarationTable.h"
 #include "navigation/SourceModel.h"
-#include "navigation/Target.h"
+#include "index/Target.h"
 
 #include <cstdint>
 #include <memory>
@@ -38,7 +38,7 @@ struct TAnswer {
 
 struct TResolution {
   std::vector<TAnswer> Answers;  // best first; overloads together
-  bool Scoped = false;  // found by the scope rules; false: by the name alone, best ranked first
+  bool Scoped = false;  // found by the scope rules; false: guessed by the name alone, best ranked first
   std::string Via;      // where the scope rules found it: "from Classes, TStrings.Add, inherited"
   std::string Note;     // why the scope rules could not answer, when they could not
 };
@@ -54,8 +54,8 @@ public:
 
   // The declarations the name at AOffset of AText means. APath is the
   // text's file (in the library or not; may be empty for a text of no
-  // file). No name there: no answers.
-  TResolution Resolve(const std::string& APath, std::string_view AText, uint32_t AOffset);
+  // file). No name there: no answers. AGuess: see ResolveAt.
+  TResolution Resolve(const std::string& APath, std::string_view AText, uint32_t AOffset, bool AGuess = false);
 
   // The same in two steps, for many places of one text: Open reads the
   // text, ResolveAt answers for a place in the text opened last.
@@ -63,9 +63,10 @@ public:
   // Opens a file of the table as it is on disk, its declarations and links
   // taken from the table; false when it cannot be read.
   bool OpenFile(uint32_t AFile);
-  // AGuess: when the scope rules find nothing, answer by the name alone
-  // (else answer nothing).
-  TResolution ResolveAt(uint32_t AOffset, bool AGuess = true);
+  // When the scope rules find nothing, the answer is empty and its Note
+  // says why; AGuess: then answer namesakes by the name alone, ranked, with
+  // Scoped false.
+  TResolution ResolveAt(uint32_t AOffset, bool AGuess = false);
   // For a member declared at AOffset of the open text, inside a class,
   // object or record: the member of its ancestors it would override (no
   // answers when none has that name).

@@ -1,6 +1,6 @@
 #include "navigation/SourceModel.h"
 
-#include "navigation/FileStanding.h"
+#include "index/FileStanding.h"
 #include "navigation/TokenReader.h"
 
 #include "platform/SysUtils.h"

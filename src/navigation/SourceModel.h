@@ -7,7 +7,7 @@
 // Read from tokens of the text as it stands, unsaved edits and all; a text
 // that does not parse gives what could be read.
 
-#include "finder/DeclarationScanner.h"
+#include "index/DeclarationScanner.h"
 
 #include <cstdint>
 #include <functional>

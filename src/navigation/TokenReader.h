@@ -3,7 +3,7 @@
 // words the navigation readers act on. Indexes past the end are neither a
 // name nor a symbol, so readers may look ahead without checking.
 
-#include "finder/DeclarationScanner.h"
+#include "index/DeclarationScanner.h"
 
 #include <initializer_list>
 #include <string_view>

@@ -2,8 +2,8 @@
 // A small library of Pascal sources written below a test's temporary
 // folder, and its declaration table as the index builds it.
 
-#include "finder/DeclarationScanner.h"
-#include "finder/DeclarationTable.h"
+#include "index/DeclarationScanner.h"
+#include "index/DeclarationTable.h"
 #include "support/TestSupport.h"
 
 #include <memory>

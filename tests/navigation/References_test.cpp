@@ -7,7 +7,7 @@
 #include "navigation/Peek.h"
 #include "navigation/References.h"
 
-#include "finder/DeclarationScanner.h"
+#include "index/DeclarationScanner.h"
 #include "LibraryOnDisk.h"
 #include "support/TestSupport.h"
 

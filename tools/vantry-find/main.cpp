@@ -2,10 +2,10 @@
 // declarations (or units) of the library sources that best match a query,
 // one a line, in the form editors' quickfix and compilation modes jump to.
 
-#include "finder/DeclarationBuild.h"
-#include "finder/DeclarationRanking.h"
-#include "finder/LibraryIndex.h"
-#include "finder/UnitRanking.h"
+#include "index/DeclarationBuild.h"
+#include "index/DeclarationRanking.h"
+#include "index/Workspace.h"
+#include "index/UnitRanking.h"
 #include "navigation/Counterpart.h"
 #include "navigation/Outline.h"
 #include "navigation/Peek.h"
@@ -26,24 +26,32 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 using namespace Vantry;
 
 namespace {
 
-constexpr const char* Usage = R"(Usage: vantry-find [--root DIR] [--target CPU-OS] [--units | --declarations] [--limit N] [--list] [QUERY]
-       vantry-find [--root DIR] [--target CPU-OS] --definition FILE:LINE:COLUMN
-       vantry-find [--root DIR] [--target CPU-OS] --references FILE:LINE:COLUMN|NAME [--override-uses]
-       vantry-find [--root DIR] [--target CPU-OS] --peek FILE:LINE:COLUMN
-       vantry-find [--root DIR] [--target CPU-OS] --counterpart FILE:LINE:COLUMN
+constexpr const char* Usage = R"(Usage: vantry-find [--root DIR]... [--target CPU-OS] [--units | --declarations] [--limit N] [--list] [QUERY]
+       vantry-find [--root DIR]... [--target CPU-OS] --definition FILE:LINE:COLUMN [--guess]
+       vantry-find [--root DIR]... [--target CPU-OS] --references FILE:LINE:COLUMN|NAME [--override-uses]
+       vantry-find [--root DIR]... [--target CPU-OS] --peek FILE:LINE:COLUMN
+       vantry-find [--root DIR]... [--target CPU-OS] --counterpart FILE:LINE:COLUMN
        vantry-find --outline FILE
 
-Finds declarations (or units) in the Pascal library sources below a folder.
+Finds declarations (or units) in Pascal sources: your project's and the
+libraries' below the source folders, as one workspace.
 
 Options:
-  --root DIR       the source folder; without it, the one Vantry's settings name
-                   (File > Vantry > Options... in the IDE), and before any is
-                   set the IDE's default: Source in its installation folder
+  --root DIR       a source folder: a project's or a library's. Give it as
+                   often as needed; a used unit is looked for in the folders
+                   in the order given. Without it, the one Vantry's settings
+                   name (File > Vantry > Options... in the IDE), and before
+                   any is set the IDE's default: Source in its installation
+                   folder. With FILE:LINE:COLUMN, the project FILE belongs
+                   to comes first: the nearest folder above FILE that holds
+                   a *.lpi, *.lpk, fpmake.pp, Makefile.fpc or a
+                   version-control folder, else FILE's own folder
   --target CPU-OS  the target whose declarations come first, as the Free Pascal
                    compiler names it (x86_64-linux, i386-win32, aarch64-darwin);
                    without it, the one the settings name, else this machine's
@@ -60,8 +68,11 @@ Options:
                    unit's own declarations, then the used units from the last
                    to the first, then System; Unit.Name and A.B.C followed
                    through declared types. FILE may lie outside the library.
-                   When the scope cannot be worked out, the name's best
-                   matches are printed and standard error says why
+                   When the scope cannot be worked out, nothing is printed,
+                   standard error says why, and the exit status is 1
+  --guess          with --definition: when the scope cannot be worked out,
+                   print the best ranked namesakes, each marked
+                   [by name alone]
   --references FILE:LINE:COLUMN | NAME
                    print every place in the library that refers to what the
                    name at that place means (or to the declaration NAME or
@@ -119,8 +130,8 @@ struct EUsage : std::runtime_error {
 };
 
 struct TCommandLine {
-  std::string Root;
-  bool RootGiven = false;
+  std::vector<std::string> Roots;
+  bool Guess = false;
   std::optional<TTarget> Target;
   bool Units = false;
   bool List = false;
@@ -156,9 +167,10 @@ TCommandLine Parse(int AArgc, char** AArgv) {
     if (arg == "-h" || arg == "--help") {
       line.Help = true;
     } else if (arg == "--root") {
-      line.Root = value();
-      if (line.Root.empty()) throw EUsage("--root wants a folder, not an empty name");
-      line.RootGiven = true;
+      line.Roots.push_back(value());
+      if (line.Roots.back().empty()) throw EUsage("--root wants a folder, not an empty name");
+    } else if (arg == "--guess") {
+      line.Guess = true;
     } else if (arg == "--target") {
       const std::string text = value();
       line.Target = ParseTarget(text);
@@ -198,6 +210,7 @@ TCommandLine Parse(int AArgc, char** AArgv) {
                         !line.Counterpart.empty() + !line.Outline.empty();
   if (questions > 1) throw EUsage("--definition, --references, --peek, --counterpart and --outline exclude each other");
   if (line.OverrideUses && line.References.empty()) throw EUsage("--override-uses goes with --references");
+  if (line.Guess && line.Definition.empty()) throw EUsage("--guess goes with --definition");
   if (questions == 1) {
     if (line.List || line.HasQuery || line.Units)
       throw EUsage("--definition, --references, --peek, --counterpart and --outline take no QUERY, --list or --units");
@@ -207,12 +220,32 @@ TCommandLine Parse(int AArgc, char** AArgv) {
   return line;
 }
 
-std::string SourceFolder(const TCommandLine& ALine) {
-  if (ALine.RootGiven) return ALine.Root;
-  const std::string path = ToolSourceFolder();
-  if (path.empty() || path == " ")
-    throw std::runtime_error("no source folder is set: choose one in the IDE (File > Vantry > Options...) or give --root");
-  return path;
+// A place holds a ':' followed by digits at its end; a name does not.
+bool IsPlace(const std::string& AText) {
+  const size_t colon = AText.rfind(':');
+  return colon != std::string::npos && colon + 1 < AText.size() &&
+         AText.find_first_not_of("0123456789", colon + 1) == std::string::npos;
+}
+
+// The folders to answer for: the project of the file asked about first,
+// then the --root folders, else the settings' source folder.
+std::vector<TWorkspaceRoot> WorkspaceRoots(const TCommandLine& ALine) {
+  std::vector<TWorkspaceRoot> roots;
+  for (const std::string& place : {ALine.Definition, ALine.References, ALine.Peek, ALine.Counterpart})
+    if (IsPlace(place)) {
+      const std::string file = place.substr(0, place.rfind(':', place.rfind(':') - 1));
+      std::error_code error;
+      if (!std::filesystem::is_regular_file(file, error)) continue;  // the question itself says it is missing
+      if (const std::string project = ProjectFolderOf(file); !project.empty()) roots.push_back({project, true});
+    }
+  for (const std::string& root : ALine.Roots) roots.push_back({root, false});
+  if (ALine.Roots.empty()) {
+    const std::string path = ToolSourceFolder();
+    if (path.empty() || path == " ")
+      throw std::runtime_error("no source folder is set: choose one in the IDE (File > Vantry > Options...) or give --root");
+    roots.push_back({path, false});
+  }
+  return roots;
 }
 
 // A declaration as a line; with AHeading, the rest of its heading after
@@ -233,7 +266,7 @@ void PrintDeclaration(const TDeclarationTable& ATable, uint32_t ADeclaration, bo
               DeclarationKindName(e.Kind()), ATable.QualifiedName(ADeclaration).c_str(), detail.c_str());
 }
 
-size_t FindDeclarations(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
+size_t FindDeclarations(const TWorkspace& AIndex, const TCommandLine& ALine) {
   const auto table = AIndex.Declarations();
   if (!table) return 0;
   if (ALine.List) {
@@ -247,7 +280,7 @@ size_t FindDeclarations(const TLibraryIndex& AIndex, const TCommandLine& ALine) 
   return search.Results().size();
 }
 
-size_t FindUnits(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
+size_t FindUnits(const TWorkspace& AIndex, const TCommandLine& ALine) {
   const TFileTable& files = AIndex.Files();
   if (ALine.List) {
     for (size_t f = 0; f < files.FileCount(); ++f) std::printf("%s\n", files.FullPath(f).c_str());
@@ -311,32 +344,26 @@ void Note(const std::string& AText) {
 
 // What the name at APlace means, the place's text read into AAsked; its
 // note on standard error.
-TResolution ResolvePlace(const TLibraryIndex& AIndex, const std::string& APlace, TAskedText& AAsked) {
+TResolution ResolvePlace(const TWorkspace& AIndex, const std::string& APlace, TAskedText& AAsked, bool AGuess = false) {
   AAsked = ReadPlace(APlace);
   const auto table = AIndex.Declarations();
   if (!table) return {};
   TResolver resolver(table, AIndex.Target());
-  TResolution resolution = resolver.Resolve(AAsked.Path, AAsked.Text, AAsked.Offset);
+  TResolution resolution = resolver.Resolve(AAsked.Path, AAsked.Text, AAsked.Offset, AGuess);
   Note(resolution.Note);
   return resolution;
 }
 
-size_t FindDefinition(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
+size_t FindDefinition(const TWorkspace& AIndex, const TCommandLine& ALine) {
   TAskedText asked;
-  const TResolution resolution = ResolvePlace(AIndex, ALine.Definition, asked);
+  const TResolution resolution = ResolvePlace(AIndex, ALine.Definition, asked, ALine.Guess);
   for (const TAnswer& a : resolution.Answers)
-    std::printf("%s:%u:%u: %s %s\n", a.Path.c_str(), a.Line, a.Column, a.Kind.c_str(), a.Name.c_str());
+    std::printf("%s:%u:%u: %s %s%s\n", a.Path.c_str(), a.Line, a.Column, a.Kind.c_str(), a.Name.c_str(),
+                resolution.Scoped ? "" : "  [by name alone]");
   return resolution.Answers.size();
 }
 
-// A place holds a ':' followed by digits at its end; a name does not.
-bool IsPlace(const std::string& AText) {
-  const size_t colon = AText.rfind(':');
-  return colon != std::string::npos && colon + 1 < AText.size() &&
-         AText.find_first_not_of("0123456789", colon + 1) == std::string::npos;
-}
-
-size_t FindReferences(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
+size_t FindReferences(const TWorkspace& AIndex, const TCommandLine& ALine) {
   const auto table = AIndex.Declarations();
   if (!table) return 0;
   TReferenceSearch search(table, AIndex.Target());
@@ -359,7 +386,7 @@ size_t FindReferences(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
   return found.size();
 }
 
-size_t PrintPeek(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
+size_t PrintPeek(const TWorkspace& AIndex, const TCommandLine& ALine) {
   TAskedText asked;
   const TResolution resolution = ResolvePlace(AIndex, ALine.Peek, asked);
   if (resolution.Answers.empty()) return 0;
@@ -373,7 +400,7 @@ size_t PrintPeek(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
   return 1;
 }
 
-size_t PrintCounterpart(const TLibraryIndex& AIndex, const TCommandLine& ALine) {
+size_t PrintCounterpart(const TWorkspace& AIndex, const TCommandLine& ALine) {
   const TAskedText asked = ReadPlace(ALine.Counterpart);
   const auto table = AIndex.Declarations();
   if (!table) return 0;
@@ -406,13 +433,13 @@ size_t PrintOutline(const std::string& AFile) {
 int Run(const TCommandLine& ALine) {
   // An outline reads one file alone: no index.
   if (!ALine.Outline.empty()) return PrintOutline(ALine.Outline) ? 0 : ExitNone;
-  TLibraryIndex index;
+  TWorkspace index;
   index.SetTarget(ALine.Target ? *ALine.Target : ChosenTarget(ReadTargetChoice()));
-  index.Refresh(SourceFolder(ALine), !ALine.Units);
+  index.SetRoots(WorkspaceRoots(ALine), !ALine.Units);
   while (!index.WaitForWalk(std::chrono::milliseconds(200))) {
   }
   const std::string& error = index.LastReport().Error;
-  if (!error.empty()) throw std::runtime_error("cannot read " + index.Files().Root() + ": " + error);
+  if (!error.empty()) throw std::runtime_error("cannot read " + index.ReportedRoot() + ": " + error);
   const size_t printed = !ALine.Definition.empty() ? FindDefinition(index, ALine)
                          : !ALine.References.empty() ? FindReferences(index, ALine)
                          : !ALine.Peek.empty()       ? PrintPeek(index, ALine)
