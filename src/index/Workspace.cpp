@@ -92,6 +92,14 @@ void TWorkspace::SetRoots(std::vector<TWorkspaceRoot> ARoots, bool ADeclarations
   Merge();
 }
 
+bool TWorkspace::Holds(const std::string& APath) const {
+  const std::string path = CanonicalFolder(APath);
+  return std::any_of(FRoots.begin(), FRoots.end(), [&](const TWorkspaceRoot& R) {
+    const std::string root = CanonicalFolder(R.Path);
+    return !path.empty() && !root.empty() && Inside(path, root);
+  });
+}
+
 void TWorkspace::Refresh(bool ADeclarations) {
   FWantDeclarations |= ADeclarations;
   for (TFolder& f : FFolders) f.Index->Refresh(f.Root.Path, FWantDeclarations);

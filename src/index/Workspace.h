@@ -49,6 +49,8 @@ public:
   // ones are walked. ADeclarations as TLibraryIndex::Refresh.
   void SetRoots(std::vector<TWorkspaceRoot> ARoots, bool ADeclarations = false);
   const std::vector<TWorkspaceRoot>& Roots() const { return FRoots; }
+  // Whether APath lies in one of the folders (through links too).
+  bool Holds(const std::string& APath) const;
   // Walks every folder again: files changed since are read anew, the
   // others' declarations kept.
   void Refresh(bool ADeclarations = false);

@@ -257,12 +257,18 @@ struct TResolver::TState {
     constexpr size_t MostModels = 512;
     if (Models.size() >= MostModels && !Models.count(AFile)) Models.clear();
     auto& model = Models[AFile];
-    if (!model) {
+    const std::string* open = OpenText(T().FullPath(AFile));
+    if (!model || (open && model->Text() != *open)) {
       std::string text;
-      ReadSourceFile(T().FullPath(AFile), text);
+      if (open) text = *open;
+      else ReadSourceFile(T().FullPath(AFile), text);
       model = std::make_shared<TSourceModel>(text);
     }
     return *model;
+  }
+
+  TResolver::TTextSource TextSource;
+  const std::string* OpenText(const std::string& APath) const { return TextSource ? TextSource(APath) : nullptr;
   }
 
   const std::vector<uint32_t>& Named(std::string_view AName) {
@@ -685,7 +691,16 @@ TResolution TResolver::Resolve(const std::string& APath, std::string_view AText,
 
 void TResolver::Open(const std::string& APath, std::string_view AText) { F->ReadAsked(APath, AText); }
 
+void TResolver::SetTextSource(TTextSource ASource) { F->TextSource = std::move(ASource); }
+
 bool TResolver::OpenFile(uint32_t AFile) {
+  // An editor's text is read as a text of its own: the table's
+  // declarations and links are those of the file on disk.
+  const std::string path = F->T().FullPath(AFile);
+  if (const std::string* open = F->OpenText(path)) {
+    Open(path, *open);
+    return true;
+  }
   std::string text;
   if (!ReadSourceFile(F->T().FullPath(AFile), text)) return false;
   F->ReadAsked(F->T().FullPath(AFile), text, AFile);

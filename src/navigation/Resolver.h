@@ -19,6 +19,7 @@
 #include "index/Target.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -71,6 +72,12 @@ public:
   // object or record: the member of its ancestors it would override (no
   // answers when none has that name).
   TResolution InheritedAt(uint32_t AOffset);
+  // Where the texts of the table's files come from: the editors' texts of
+  // the files open in them (unsaved edits and all) where ASource gives one
+  // for a full path, else the files on disk. The texts it gives must stay
+  // as they are while a question is answered.
+  using TTextSource = std::function<const std::string*(const std::string& AFullPath)>;
+  void SetTextSource(TTextSource ASource);
   // The table it answers from.
   const TDeclarationTable& Table() const;
   // The text opened last, as read, and its file in the table (None when

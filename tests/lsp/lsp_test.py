@@ -15,6 +15,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import queue
 import re
 
@@ -125,7 +126,10 @@ class Library:
         self.source = os.path.join(self.root, "Src")
 
     def find(self, *args):
-        run = subprocess.run([VANTRY_FIND, "--root", self.source, *args], env=self.env, capture_output=True, text=True)
+        # The user's folder too, as the language server takes in the project
+        # of each file it is asked about.
+        run = subprocess.run([VANTRY_FIND, "--root", os.path.join(self.root, "Mine"), "--root", self.source, *args],
+                             env=self.env, capture_output=True, text=True)
         return run.stdout.splitlines()
 
     def close(self):
@@ -285,7 +289,7 @@ def test_hostile_frames(library):
               {"jsonrpc": "2.0", "id": 502, "method": "textDocument/references", "params": params},
               {"jsonrpc": "2.0", "method": "$/cancelRequest", "params": {"id": 502}}]
     client.raw(b"".join(frame(json.dumps(f).encode()) for f in frames))
-    check(len(client.answer(501).get("result", [])) == 2, "the search before the cancelled one answers")
+    check(len(client.answer(501).get("result", [])) == 3, "the search before the cancelled one answers")
     answer = client.answer(502)
     check(answer.get("error", {}).get("code") == -32800, "a cancelled search waiting its turn: %s" % answer)
     check(client.request("shutdown", None).get("result", 1) is None, "shutdown answers null")
@@ -389,6 +393,61 @@ def test_unsaved_text(library):
     check(client.finish() == 0, "the server ends cleanly")
 
 
+def test_workspace(library):
+    """The client's workspace folder beside the library, a library file changed on disk, and no namesake as fact."""
+    client = Client(library)
+    capabilities = {"workspace": {"didChangeWatchedFiles": {"dynamicRegistration": True}}}
+    mine = "file://" + os.path.join(library.root, "Mine")
+    client.request("initialize", {"processId": None, "rootUri": None, "capabilities": capabilities,
+                                  "workspaceFolders": [{"uri": mine, "name": "Mine"}],
+                                  "initializationOptions": {"libraries": [library.source]}})
+    client.notify("initialized", {})
+    registration = None
+    while registration is None:
+        message = client.messages.get(timeout=20)
+        if message and message.get("method") == "client/registerCapability":
+            registration = message
+    check(registration["params"]["registrations"][0]["method"] == "workspace/didChangeWatchedFiles",
+          "the server asks to be told of changed files: %s" % registration)
+    ledger = os.path.join(library.root, "Mine/ledger.pas")
+    with open(ledger, "w") as f:
+        f.write("unit Ledger;\ninterface\nuses SysUtils;\nfunction Count: Integer;\nimplementation\n"
+                "function Count: Integer;\nbegin\n  Result := MaxInt + Nowhere;\nend;\nend.\n")
+    client.notify("workspace/didChangeWatchedFiles", {"changes": [{"uri": "file://" + ledger, "type": 1}]})
+
+    def definition(line, name):
+        position = {"line": line - 1, "character": linecache_line(ledger, line).index(name) + 1}
+        return client.request("textDocument/definition", {"textDocument": {"uri": "file://" + ledger}, "position": position})["result"]
+    check([l["uri"].rsplit("/", 1)[1] for l in definition(8, "MaxInt")] == ["sysutils.pp"], "a project file uses the library")
+    check(definition(8, "Nowhere") == [], "a name declared nowhere is answered with nothing")
+    # SysUtils changed on disk: the next answer reads it.
+    sysutils = os.path.join(library.source, "rtl/sysutils.pp")
+    with open(sysutils) as f:
+        before = f.read()
+    try:
+        with open(sysutils, "w") as f:
+            f.write("unit SysUtils;\ninterface\n\n\nconst MaxInt = 1;\nimplementation\nend.\n")
+        os.utime(sysutils, (1, 1))
+        client.notify("workspace/didChangeWatchedFiles", {"changes": [{"uri": "file://" + sysutils, "type": 2}]})
+        found = []
+        for _ in range(50):
+            found = [l["range"]["start"]["line"] for l in definition(8, "MaxInt")]
+            if found == [4]:
+                break
+            time.sleep(0.1)
+        check(found == [4], "a library file changed on disk is read again: %s" % found)
+    finally:
+        with open(sysutils, "w") as f:
+            f.write(before)
+        os.remove(ledger)
+    check(client.finish() == 0, "the server ends cleanly")
+
+
+def linecache_line(path, number):
+    with open(path) as f:
+        return f.read().split("\n")[number - 1]
+
+
 def test_neovim(library):
     if not shutil.which("nvim"):
         check(False, "nvim is not installed: run scripts/setup.sh")
@@ -431,6 +490,7 @@ if __name__ == "__main__":
             test_hostile_frames(library)
             test_same_answers_as_vantry_find(library)
             test_unsaved_text(library)
+            test_workspace(library)
         else:
             test_neovim(library)
     finally:

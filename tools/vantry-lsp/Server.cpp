@@ -204,10 +204,12 @@ void TServer::Dispatch(const QJsonObject& AMessage) {
 void TServer::Notification(const std::string& AMethod, const QJsonObject& AParams) {
   if (AMethod == "initialized") {
     FClientReady = true;
+    WatchFiles();
   } else if (AMethod == "textDocument/didOpen") {
     const QJsonObject item = ObjectAt(AParams, "textDocument");
     const std::string uri = StringAt(item, "uri");
     FDocuments.Open(uri, StringAt(item, "text"));
+    TakeInProjectOf(uri);
   } else if (AMethod == "textDocument/didChange") {
     const std::string uri = StringAt(ObjectAt(AParams, "textDocument"), "uri");
     if (!FDocuments.Find(uri)) throw EInvalidParams("a change to " + uri + ", which is not open");
@@ -226,9 +228,10 @@ void TServer::Notification(const std::string& AMethod, const QJsonObject& AParam
     FDocuments.Change(uri, std::move(edits), FUtf8);
   } else if (AMethod == "textDocument/didClose") {
     FDocuments.Close(StringAt(ObjectAt(AParams, "textDocument"), "uri"));
-  } else if (AMethod == "textDocument/didSave") {
-    // The library may have changed: the index looks again, file by file.
-    if (!FRoot.empty() && !FIndex.Building()) FIndex.Refresh(FRoot, true);
+  } else if (AMethod == "textDocument/didSave" || AMethod == "workspace/didChangeWatchedFiles") {
+    FilesChanged();
+  } else if (AMethod == "workspace/didChangeWorkspaceFolders") {
+    ChangeWorkspaceFolders(ObjectAt(AParams, "event"));
   } else if (AMethod == "$/cancelRequest") {
     Cancel(AParams.value("id"));
   }
@@ -251,6 +254,7 @@ void TServer::Request(const QJsonValue& AId, const std::string& AMethod, const Q
     FOutput.Fail(AId, ecMethodNotFound, "vantry-lsp does not serve " + AMethod);
     return;
   }
+  if (AParams.value("textDocument").isObject()) TakeInProjectOf(StringAt(ObjectAt(AParams, "textDocument"), "uri"));
   // While the first walk has no table yet, the request waits for it.
   if (!FIndex.Declarations() && FIndex.Building()) {
     FWaiting.push_back(AMessage);
@@ -275,11 +279,32 @@ void TServer::Initialize(const QJsonValue& AId, const QJsonObject& AParams) {
     target = ParseTarget(text);
     if (!target) throw EInvalidParams("initializationOptions.target wants CPU-OS as the compiler names them (x86_64-linux), not '" + text + "'");
   }
-  std::string root = options.value("root").isString() ? S(options.value("root").toString()) : FLine.Root;
-  if (root.empty()) root = ToolSourceFolder();
-  if (root.empty() || root == " ")
+  // The user's project: the workspace folders, else the root the client
+  // names (rootUri, or the older rootPath).
+  for (const QJsonValue& folder : AParams.value("workspaceFolders").toArray())
+    if (const std::string path = PathOfUri(S(folder.toObject().value("uri").toString())); !path.empty())
+      FProjects.push_back(path);
+  if (FProjects.empty()) {
+    std::string root = PathOfUri(S(AParams.value("rootUri").toString()));
+    if (root.empty()) root = S(AParams.value("rootPath").toString());
+    if (!root.empty()) FProjects.push_back(root);
+  }
+  // The libraries: the client's, else the command line's, else the settings'.
+  if (options.value("root").isString()) FLibraries.push_back(S(options.value("root").toString()));
+  const QJsonValue libraries = options.value("libraries");
+  if (!libraries.isUndefined() && !libraries.isArray())
+    throw EInvalidParams("initializationOptions.libraries wants an array of folders");
+  for (const QJsonValue& library : libraries.toArray()) {
+    if (!library.isString() || library.toString().isEmpty())
+      throw EInvalidParams("initializationOptions.libraries wants folders' names, not " +
+                           S(QString::fromUtf8(QJsonDocument(QJsonArray{library}).toJson(QJsonDocument::Compact))));
+    FLibraries.push_back(S(library.toString()));
+  }
+  if (FLibraries.empty()) FLibraries = FLine.Roots;
+  if (FLibraries.empty())
+    if (const std::string folder = ToolSourceFolder(); !folder.empty() && folder != " ") FLibraries.push_back(folder);
+  if (FLibraries.empty() && FProjects.empty())
     throw EInvalidParams("no source folder is set: choose one in the IDE (File > Vantry > Options...) or give initializationOptions.root");
-  FRoot = root;
   const QJsonObject capabilities = AParams.value("capabilities").toObject();
   const QJsonObject general = capabilities.value("general").toObject();
   for (const QJsonValue& encoding : general.value("positionEncodings").toArray())
@@ -287,10 +312,11 @@ void TServer::Initialize(const QJsonValue& AId, const QJsonObject& AParams) {
   FProgressSupported = capabilities.value("window").toObject().value("workDoneProgress").toBool();
   FHierarchical = capabilities.value("textDocument").toObject().value("documentSymbol").toObject()
                       .value("hierarchicalDocumentSymbolSupport").toBool();
+  const QJsonObject workspace = capabilities.value("workspace").toObject();
+  FWatchSupported = workspace.value("didChangeWatchedFiles").toObject().value("dynamicRegistration").toBool();
   FIndex.SetTarget(target ? *target : ChosenTarget(ReadTargetChoice()));
-  FIndex.Refresh(FRoot, true);
+  SetRoots();
   FInitialized = true;
-  Log("serving %s for %s", FRoot.c_str(), FIndex.Target().Name().c_str());
   const QJsonObject serverCapabilities{
       {"positionEncoding", FUtf8 ? "utf-8" : "utf-16"},
       {"textDocumentSync", QJsonObject{{"openClose", true}, {"change", 2}, {"save", QJsonObject{{"includeText", false}}}}},
@@ -301,9 +327,65 @@ void TServer::Initialize(const QJsonValue& AId, const QJsonObject& AParams) {
       {"hoverProvider", true},
       {"documentSymbolProvider", true},
       {"workspaceSymbolProvider", true},
+      {"workspace", QJsonObject{{"workspaceFolders", QJsonObject{{"supported", true}, {"changeNotifications", true}}}}},
   };
   FOutput.Answer(AId, QJsonObject{{"capabilities", serverCapabilities},
                                   {"serverInfo", QJsonObject{{"name", "vantry-lsp"}, {"version", VANTRY_VERSION}}}});
+}
+
+void TServer::SetRoots() {
+  std::vector<TWorkspaceRoot> roots;
+  for (const auto* list : {&FProjects, &FOpenedProjects})
+    for (const std::string& path : *list) roots.push_back({path, true});
+  for (const std::string& path : FLibraries) roots.push_back({path, false});
+  FIndex.SetRoots(std::move(roots), true);
+  FRootsText.clear();
+  for (const TWorkspaceRoot& root : FIndex.Roots())
+    FRootsText += (FRootsText.empty() ? "" : ", ") + root.Path + (root.Project ? " (project)" : "");
+  Log("serving %s for %s", FRootsText.c_str(), FIndex.Target().Name().c_str());
+}
+
+// A file of no folder of the workspace brings its project in; requests
+// wait until its folder is indexed.
+void TServer::TakeInProjectOf(const std::string& AUri) {
+  const std::string path = PathOfUri(AUri);
+  if (path.empty() || FIndex.Holds(path)) return;
+  const std::string project = ProjectFolderOf(path);
+  if (project.empty() || std::find(FOpenedProjects.begin(), FOpenedProjects.end(), project) != FOpenedProjects.end()) return;
+  FOpenedProjects.push_back(project);
+  SetRoots();
+}
+
+void TServer::ChangeWorkspaceFolders(const QJsonObject& AEvent) {
+  auto paths = [&](const char* AKey) {
+    std::vector<std::string> found;
+    for (const QJsonValue& folder : AEvent.value(AKey).toArray())
+      if (const std::string path = PathOfUri(S(folder.toObject().value("uri").toString())); !path.empty())
+        found.push_back(path);
+    return found;
+  };
+  for (const std::string& path : paths("removed")) std::erase(FProjects, path);
+  for (const std::string& path : paths("added"))
+    if (std::find(FProjects.begin(), FProjects.end(), path) == FProjects.end()) FProjects.push_back(path);
+  SetRoots();
+}
+
+// Asks the client to tell of Pascal files changed on disk (by another
+// program, a checkout, a build), when it can watch files for a server.
+void TServer::WatchFiles() {
+  if (!FWatchSupported) return;
+  const QJsonObject watcher{{"globPattern", "**/*.{pas,pp,p,inc,lpr,dpr,PAS,PP,INC}"}};
+  const QJsonObject registration{{"id", "vantry-watched-files"},
+                                 {"method", "workspace/didChangeWatchedFiles"},
+                                 {"registerOptions", QJsonObject{{"watchers", QJsonArray{watcher}}}}};
+  FOutput.Send({{"id", "vantry-watch"}, {"method", "client/registerCapability"},
+                {"params", QJsonObject{{"registrations", QJsonArray{registration}}}}});
+}
+
+void TServer::FilesChanged() {
+  // A walk running now may have passed the file already: the next looks again.
+  if (FIndex.Building()) FRefreshAgain = true;
+  else FIndex.Refresh(true);
 }
 
 // What the index is doing, told to the client; waiting requests answered
@@ -312,13 +394,17 @@ void TServer::Tick() {
   if (!FInitialized) return;
   const bool building = FIndex.Building();
   FIndex.Poll();
+  if (FRefreshAgain && !FIndex.Building()) {
+    FRefreshAgain = false;
+    FIndex.Refresh(true);
+  }
   if (FIndex.Declarations() && FIndex.DeclarationGeneration() != FTableGeneration) {
     FTableGeneration = FIndex.DeclarationGeneration();
     FResolver.reset();
   }
   ReportProgress(building && FIndex.Building());
   if (building && !FIndex.Building() && !FIndex.LastReport().Error.empty()) {
-    const std::string message = "cannot read " + FRoot + ": " + FIndex.LastReport().Error;
+    const std::string message = "cannot read " + FIndex.ReportedRoot() + ": " + FIndex.LastReport().Error;
     Log("%s", message.c_str());
     FOutput.Notify("window/showMessage", QJsonObject{{"type", 1}, {"message", Q(message)}});
   }
@@ -339,7 +425,7 @@ void TServer::ReportProgress(bool ABuilding) {
                   {"params", QJsonObject{{"token", "vantry-index"}}}});
     FOutput.Notify("$/progress", QJsonObject{{"token", "vantry-index"},
                                              {"value", QJsonObject{{"kind", "begin"}, {"title", "Indexing the library"},
-                                                                   {"message", Q(FRoot)}, {"cancellable", false}}}});
+                                                                   {"message", Q(FRootsText)}, {"cancellable", false}}}});
   } else if (ABuilding && now - FProgressTold > std::chrono::milliseconds(500)) {
     FProgressTold = now;
     FOutput.Notify("$/progress", QJsonObject{{"token", "vantry-index"},
@@ -379,7 +465,13 @@ const TDocument& TServer::DocumentOf(const QJsonObject& AParams) {
 }
 
 TResolver& TServer::Resolver() {
-  if (!FResolver) FResolver = std::make_unique<TResolver>(FIndex.Declarations(), FIndex.Target());
+  if (!FResolver) {
+    FResolver = std::make_unique<TResolver>(FIndex.Declarations(), FIndex.Target());
+    FResolver->SetTextSource([this](const std::string& APath) -> const std::string* {
+      const TText* text = FDocuments.TextOf(APath);
+      return text ? &text->Text : nullptr;
+    });
+  }
   return *FResolver;
 }
 

@@ -8,7 +8,7 @@
 #include "Worker.h"
 
 #include "index/DeclarationRanking.h"
-#include "index/LibraryIndex.h"
+#include "index/Workspace.h"
 #include "index/Target.h"
 #include "navigation/References.h"
 #include "navigation/Resolver.h"
@@ -29,7 +29,7 @@ namespace Vantry::Lsp {
 // What the command line chose, for a client whose initializationOptions do
 // not.
 struct TCommandLine {
-  std::string Root;
+  std::vector<std::string> Roots;  // libraries
   std::optional<TTarget> Target;
 };
 
@@ -46,6 +46,15 @@ private:
   void Notification(const std::string& AMethod, const QJsonObject& AParams);
   void Request(const QJsonValue& AId, const std::string& AMethod, const QJsonObject& AParams, const QJsonObject& AMessage);
   void Initialize(const QJsonValue& AId, const QJsonObject& AParams);
+  // The workspace's folders: the client's workspace folders and the
+  // projects of the files opened outside them, then the libraries.
+  void SetRoots();
+  void ChangeWorkspaceFolders(const QJsonObject& AEvent);
+  void TakeInProjectOf(const std::string& AUri);
+  void WatchFiles();
+  // A file changed on disk, saved, created or deleted: its folder's index
+  // looks again.
+  void FilesChanged();
   void Tick();
   void ReportProgress(bool ABuilding);
   void Cancel(const QJsonValue& AId);
@@ -63,8 +72,13 @@ private:
 
   TCommandLine FLine;
   TOutput FOutput;
-  TLibraryIndex FIndex;
-  std::string FRoot;
+  TWorkspace FIndex;
+  std::vector<std::string> FProjects;   // the client's workspace folders
+  std::vector<std::string> FOpenedProjects;  // the projects of files opened outside every folder
+  std::vector<std::string> FLibraries;
+  std::string FRootsText;  // the folders, for the log and the progress
+  bool FWatchSupported = false;
+  bool FRefreshAgain = false;  // files changed while the index was being built
   bool FInitialized = false, FClientReady = false, FShutdown = false, FExit = false;
   bool FUtf8 = false, FProgressSupported = false, FHierarchical = false;
   bool FProgressShown = false;

@@ -24,26 +24,34 @@ using namespace Vantry::Lsp;
 
 namespace {
 
-constexpr const char* Usage = R"(Usage: vantry-lsp [--root DIR] [--target CPU-OS]
+constexpr const char* Usage = R"(Usage: vantry-lsp [--root DIR]... [--target CPU-OS] [--stdio]
 
-A language server for Pascal library sources: speaks the Language Server
-Protocol on standard input and output, for Neovim, VS Code, Emacs and any
-editor with a language client. It answers go to definition and declaration,
-go to implementation (a routine's body, or from a body its heading), find
+A language server for Pascal sources: speaks the Language Server Protocol on
+standard input and output, for Neovim, VS Code, Emacs and any editor with a
+language client. It answers go to definition and declaration, go to
+implementation (a routine's body, or from a body its heading), find
 references, hover, document symbols (the unit's outline) and workspace
-symbols (the declaration finder) over the library below the source folder,
-and over the user's own files that use it.
+symbols (the declaration finder) over one workspace: the client's workspace
+folders (your project; else its rootUri), the project of each file opened
+outside them, and the libraries. A used unit is looked for beside the file
+that uses it, then in the project's folders, then in the libraries in order.
 
 Options:
-  --root DIR       the source folder, when the client's initializationOptions
-                   give no "root"; without either, the one Vantry's settings
-                   name (File > Vantry > Options... in the IDE), and before any
-                   is set the IDE's default: Source in its installation folder
+  --root DIR       a library's folder, when the client's initializationOptions
+                   give neither "root" nor "libraries" (give it as often as
+                   needed); without any, the one Vantry's settings name
+                   (File > Vantry > Options... in the IDE), and before any is
+                   set the IDE's default: Source in its installation folder
   --target CPU-OS  the target whose declarations come first (x86_64-linux),
                    when the client's initializationOptions give no "target";
                    without either, the settings' choice, else this machine's
+  --stdio          accepted and ignored: standard input and output are the
+                   only channel
   -h, --help       show this help
   --version        print the version and exit
+
+initializationOptions: "root" (a library's folder), "libraries" (an array of
+folders, searched in that order after "root"), "target" (CPU-OS).
 
 Logs go to standard error. The index of the declarations is kept in
 $XDG_CACHE_HOME/vantry (else ~/.cache/vantry), shared with vantry-find and
@@ -71,7 +79,7 @@ int main(int argc, char** argv) {
           Log("--root wants a folder, not an empty name");
           return 2;
         }
-        line.Root = value;
+        line.Roots.push_back(value);
       } else if (!(line.Target = ParseTarget(value))) {
         Log("--target wants CPU-OS as the compiler names them (x86_64-linux), not '%s'", value.c_str());
         return 2;
