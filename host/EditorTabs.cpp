@@ -336,6 +336,13 @@ bool TEditorTabs::CurrentText(std::string& AText, size_t& ACursor) const {
   return true;
 }
 
+std::map<std::string, std::string> TEditorTabs::UnsavedTexts() const {
+  std::map<std::string, std::string> texts;
+  for (int i = 0; i < count(); ++i)
+    if (IsModified(i) && !PathOf(i).empty()) texts[PathOf(i)] = EditorOf(i)->Utf8Text();
+  return texts;
+}
+
 void TEditorTabs::UpdateTitles() {
   // Files of one name show the last folders of their paths, as many as tell
   // them apart.

@@ -11,6 +11,7 @@
 #include <QTabWidget>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,8 @@ public:
   // The current tab's text as UTF-8 and the cursor's byte offset in it;
   // false when no tab is open.
   bool CurrentText(std::string& AText, size_t& ACursor) const;
+  // The UTF-8 texts of the tabs with unsaved edits, by path.
+  std::map<std::string, std::string> UnsavedTexts() const;
 
   bool IsModified(int AIndex) const;
   const std::string& PathOf(int AIndex) const;

@@ -50,6 +50,7 @@ public:
     const int index = FWindow.Editor().currentIndex();
     return index < 0 ? std::string() : FWindow.Editor().PathOf(index);
   }
+  std::map<std::string, std::string> GetUnsavedTexts() override { return FWindow.Editor().UnsavedTexts(); }
   void ShowStatus(const std::string& AText) override {
     FWindow.statusBar()->showMessage(QString::fromStdString(AText));
   }

@@ -66,7 +66,7 @@ public:
     std::vector<bool> NameMarks, WhereMarks;
   };
 
-  TFinderResults(const TLibraryIndex& AIndex, const TUnitSearch& AUnits, const TDeclarationSearch& ADeclarations,
+  TFinderResults(const TWorkspace& AIndex, const TUnitSearch& AUnits, const TDeclarationSearch& ADeclarations,
                  QObject* AParent)
       : QAbstractListModel(AParent), FIndex(AIndex), FUnits(AUnits), FDeclarations(ADeclarations) {}
 
@@ -139,7 +139,7 @@ private:
     row.Name += DisplayText(table.Name(ADeclaration), nameMarks, marks);
     row.NameMarks.insert(row.NameMarks.end(), marks.begin(), marks.end());
     row.Detail = Detail(ADeclaration);
-    row.Where = DisplayText(table.FilePath(table.FileOf(ADeclaration)), {}, row.WhereMarks) +
+    row.Where = DisplayText(table.PathBelowOwnRoot(table.FileOf(ADeclaration)), {}, row.WhereMarks) +
                 QStringLiteral(":%1").arg(entry.Line);
     row.WhereMarks.resize(static_cast<size_t>(row.Where.size()));
     return row;
@@ -174,7 +174,7 @@ private:
     return FDetails[ADeclaration] = detail;
   }
 
-  const TLibraryIndex& FIndex;
+  const TWorkspace& FIndex;
   const TUnitSearch& FUnits;
   const TDeclarationSearch& FDeclarations;
   TFinderMode FMode = fmUnits;
@@ -252,7 +252,7 @@ private:
 
 }  // namespace
 
-TFinderForm::TFinderForm(TLibraryIndex& AIndex, TOpenChoice AOpen, QWidget* AParent)
+TFinderForm::TFinderForm(TWorkspace& AIndex, TOpenChoice AOpen, QWidget* AParent)
     : QDialog(AParent),
       EDSearch(new QLineEdit(this)),
       LVResults(new QListView(this)),
@@ -326,6 +326,11 @@ void TFinderForm::SetPreferredUnits(const std::vector<std::string>& AUnits) {
 }
 
 TFinderForm::~TFinderForm() = default;
+
+void TFinderForm::SetSearchNote(const QString& ANote) {
+  FSearchNote = ANote;
+  ShowStatus();
+}
 
 void TFinderForm::SetQuery(const QString& AText) {
   EDSearch->setText(AText);
@@ -431,7 +436,7 @@ void TFinderForm::Rank(bool AKeepSelection) {
 
 void TFinderForm::ShowStatus() {
   std::vector<bool> unused;
-  const QString root = DisplayText(FIndex.Files().Root(), {}, unused);
+  const QString root = DisplayText(FIndex.RootsText(), {}, unused);
   QString status;
   if (root.isEmpty())
     status = QStringLiteral("No source folder is set: choose one in File > Vantry > Options...");
@@ -440,7 +445,7 @@ void TFinderForm::ShowStatus() {
                  .arg(root, QString::fromStdString(FIndex.LastReport().Error));
   else
     status = FMode == fmUnits ? UnitStatus(root) : DeclarationStatus(root);
-  LBStatus->setText(status);
+  LBStatus->setText(FSearchNote.isEmpty() ? status : FSearchNote + QLatin1Char('\n') + status);
 }
 
 QString TFinderForm::UnitStatus(const QString& ARoot) const {

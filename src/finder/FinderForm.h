@@ -13,6 +13,7 @@
 
 #include "index/DeclarationRanking.h"
 #include "index/UnitRanking.h"
+#include "index/Workspace.h"
 
 #include <QDialog>
 
@@ -40,7 +41,7 @@ class TFinderForm final : public QDialog {
 
 public:
   // The index must outlive the form.
-  TFinderForm(TLibraryIndex& AIndex, TOpenChoice AOpen, QWidget* AParent = nullptr);
+  TFinderForm(TWorkspace& AIndex, TOpenChoice AOpen, QWidget* AParent = nullptr);
   ~TFinderForm() override;
 
   // Switches between units and declarations; each mode keeps its own query.
@@ -50,6 +51,9 @@ public:
   void SetPreferredUnits(const std::vector<std::string>& AUnits);
   // Types AText into the search box, all of it selected.
   void SetQuery(const QString& AText);
+  // Marks the results as a search by name, for the reason given (shown
+  // above the status until the finder closes).
+  void SetSearchNote(const QString& ANote);
   // The rows shown, best first: "name  folder" for units, "kind
   // name+heading  path:line" for declarations ("function
   // IntToStr(Value: Longint): string  rtl/...:115"; a body's heading
@@ -91,7 +95,8 @@ private:
   QString UnitStatus(const QString& ARoot) const;
   QString DeclarationStatus(const QString& ARoot) const;
 
-  TLibraryIndex& FIndex;
+  TWorkspace& FIndex;
+  QString FSearchNote;  // why the results are a search by name, until the finder closes
   TOpenChoice FOpen;
   TFinderMode FMode = fmUnits;
   QString FOtherQuery;  // the other mode's query, kept while this one shows

@@ -13,6 +13,8 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#include <filesystem>
+
 VANTRY_DESCRIPTION(LibraryFinderUnit);
 
 namespace Vantry {
@@ -50,7 +52,7 @@ const TClassInfo& TLibraryFinderModule::StaticClass() {
 }
 
 TLibraryFinderModule::TLibraryFinderModule(TComponent* AOwner)
-    : TEtkModule(AOwner), FIndex(std::make_unique<TLibraryIndex>()), FWaitTimer(new QTimer) {
+    : TEtkModule(AOwner), FIndex(std::make_unique<TWorkspace>()), FWaitTimer(new QTimer) {
   QObject::connect(FWaitTimer, &QTimer::timeout, [this] { WaitTimerTimer(); });
   FReferencesTimer = new QTimer;
   QObject::connect(FReferencesTimer, &QTimer::timeout, [this] {
@@ -285,16 +287,35 @@ TResolver& TLibraryFinderModule::ResolverFor(const std::shared_ptr<const TDeclar
   if (!FResolver || FResolverGeneration != FIndex->DeclarationGeneration()) {
     FResolver = std::make_unique<TResolver>(ATable, FIndex->Target());
     FResolverGeneration = FIndex->DeclarationGeneration();
+    FResolver->SetTextSource([this](const std::string& APath) -> const std::string* {
+      const auto it = FUnsaved.find(APath);
+      return it == FUnsaved.end() ? nullptr : &it->second;
+    });
   }
+  FUnsaved = ToolServices ? ToolServices->GetUnsavedTexts() : std::map<std::string, std::string>();
   return *FResolver;
 }
 
+// The workspace: the projects of the files edited (the current one first),
+// the source folder the settings name, then the IDE's extra libraries.
 void TLibraryFinderModule::RefreshIndex(bool ADeclarations) {
   bool automatic = true;
   std::string path;
   ReadSettings(automatic, path);
+  if (const std::string file = ToolServices ? ToolServices->GetCurrentFile() : std::string(); !file.empty()) {
+    std::error_code error;
+    const std::string project = std::filesystem::is_regular_file(file, error) ? ProjectFolderOf(file) : std::string();
+    if (!project.empty() && (FProjects.empty() || FProjects.front() != project)) {
+      std::erase(FProjects, project);
+      FProjects.insert(FProjects.begin(), project);
+    }
+  }
+  std::vector<TWorkspaceRoot> roots;
+  for (const std::string& project : FProjects) roots.push_back({project, true});
+  if (!path.empty() && path != " ") roots.push_back({path, false});
+  for (const std::string& library : ReadExtraLibraries()) roots.push_back({library, false});
   FIndex->SetTarget(ChosenTarget(ReadTargetChoice()));
-  FIndex->Refresh(path, ADeclarations);
+  FIndex->SetRoots(std::move(roots), ADeclarations);
 }
 
 TFinderForm* TLibraryFinderModule::ShowFinder(TFinderMode AMode) {
@@ -313,6 +334,7 @@ TFinderForm* TLibraryFinderModule::ShowFinder(TFinderMode AMode) {
     FindReferences(std::move(question));
   });
   FFinder->SetMode(AMode);
+  FFinder->SetSearchNote({});
   FFinder->open();  // modal to the IDE's window, without a loop of its own
   FFinder->raise();
   FFinder->activateWindow();
@@ -383,16 +405,24 @@ bool TLibraryFinderModule::ResolveName(const TLookup& ALookup, bool AFinal) {
   }
   if (!AFinal) return false;
   if (!ReportUnreadableRoot())
-    Application().ShowMessage(Format("No library unit named %s in %s.", {ALookup.Name, table.Root()}));
+    Application().ShowMessage(Format("No library unit named %s in %s.", {ALookup.Name, FIndex->RootsText()}));
   return true;
 }
 
 bool TLibraryFinderModule::ResolveInScope(const TLookup& ALookup, const std::shared_ptr<const TDeclarationTable>& ATable) {
   const TResolution resolution =
       ResolverFor(ATable).Resolve(ALookup.Path, ALookup.Text, static_cast<uint32_t>(std::min<size_t>(ALookup.Cursor, UINT32_MAX)));
-  if (!resolution.Scoped || resolution.Answers.empty()) {
-    if (ToolServices && !resolution.Note.empty()) ToolServices->ShowStatus(resolution.Note);
-    return false;
+  if (resolution.Answers.empty()) {
+    // No name there, or one built into the compiler: the status says so.
+    if (resolution.Scoped || resolution.Note.empty()) {
+      if (ToolServices && !resolution.Note.empty()) ToolServices->ShowStatus(resolution.Note);
+      return !resolution.Note.empty();
+    }
+    // Namesakes are offered as a search; with none, the lookup goes on to
+    // say there is no declaration of the name.
+    if (TDeclarationSearch::Named(*ATable, {}, ALookup.Name).empty()) return false;
+    SearchByName(ALookup, resolution.Note);
+    return true;
   }
   const TAnswer& first = resolution.Answers.front();
   OpenFile(first.Path, static_cast<int>(first.Line), static_cast<int>(first.Column));
@@ -432,17 +462,25 @@ bool TLibraryFinderModule::ResolveDeclaration(const TLookup& ALookup, bool AFina
   if (!AFinal) return false;
   if (!ReportUnreadableRoot()) {
     const std::string name = ALookup.Owner.empty() ? ALookup.Name : ALookup.Owner + "." + ALookup.Name;
-    Application().ShowMessage(Format("No declaration of %s in %s.", {name, FIndex->Files().Root()}));
+    Application().ShowMessage(Format("No declaration of %s in %s.", {name, FIndex->RootsText()}));
   }
   return true;
 }
 
+void TLibraryFinderModule::SearchByName(const TLookup& ALookup, const std::string& ANote) {
+  if (ToolServices) ToolServices->ShowStatus(ANote + ": the finder searches by name");
+  TFinderForm* finder = ShowFinder(fmDeclarations);
+  finder->SetPreferredUnits(ALookup.Uses);
+  finder->SetSearchNote(QString::fromStdString(ANote + ". Results by name:"));
+  finder->SetQuery(QString::fromStdString(ALookup.Name));
+}
+
 bool TLibraryFinderModule::ReportUnreadableRoot() {
-  const std::string& root = FIndex->Files().Root();
+  const std::string root = FIndex->RootsText();
   if (root.empty())
     Application().ShowMessage("No source folder is set: choose one in File > Vantry > Options...");
   else if (!FIndex->LastReport().Error.empty())
-    Application().ShowMessage(Format("Cannot read the source folder %s: %s.", {root, FIndex->LastReport().Error}));
+    Application().ShowMessage(Format("Cannot read the source folder %s: %s.", {FIndex->ReportedRoot(), FIndex->LastReport().Error}));
   else
     return false;
   return true;

@@ -14,7 +14,7 @@
 #include "finder/OutlinePanel.h"
 #include "finder/PeekPopup.h"
 #include "finder/ReferencesPanel.h"
-#include "index/LibraryIndex.h"
+#include "index/Workspace.h"
 #include "menus/ecMenus.h"
 #include "navigation/Resolver.h"
 
@@ -100,7 +100,7 @@ public:
   // screen; false when the name resolves to nothing (or the index is not
   // there yet).
   bool ShowPeek(const std::string& APath, const std::string& AText, size_t AOffset, int AX, int AY);
-  TLibraryIndex& Index() { return *FIndex; }
+  TWorkspace& Index() { return *FIndex; }
   bool Waiting() const { return !FPending.Empty(); }
 
 private:
@@ -137,8 +137,16 @@ private:
   // Says why nothing was found, when it is not the name itself.
   bool ReportUnreadableRoot();
 
-  std::unique_ptr<TLibraryIndex> FIndex;
+  std::unique_ptr<TWorkspace> FIndex;
+  // The projects of the files asked about while the IDE runs, the latest
+  // first: they stay in the workspace as the user goes from one to another.
+  std::vector<std::string> FProjects;
+  // The editor's unsaved texts, taken at each question for the resolver.
+  std::map<std::string, std::string> FUnsaved;
   std::unique_ptr<TResolver> FResolver;  // for the index's declarations of FResolverGeneration
+  // Answers a lookup whose scope could not be worked out: says why in the
+  // status bar and opens the declaration finder on the name, as a search.
+  void SearchByName(const TLookup& ALookup, const std::string& ANote);
   uint64_t FResolverGeneration = 0;
   // The resolver of the table in hand (a new one for a new table).
   TResolver& ResolverFor(const std::shared_ptr<const TDeclarationTable>& ATable);

@@ -148,6 +148,13 @@ const TWalkReport& TWorkspace::LastReport() const {
   return FFolders.empty() ? none : FFolders.front().Index->LastReport();
 }
 
+std::string TWorkspace::RootsText() const {
+  std::string text;
+  for (size_t i = 0; i < FRoots.size(); ++i)
+    text += (i == 0 ? "" : i + 1 == FRoots.size() ? " and " : ", ") + FRoots[i].Path;
+  return text;
+}
+
 const std::string& TWorkspace::ReportedRoot() const {
   static const std::string none;
   for (const TFolder& f : FFolders)

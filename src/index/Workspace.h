@@ -67,6 +67,8 @@ public:
   bool Complete() const;
   // The first folder's report that holds an error, else the first's.
   const TWalkReport& LastReport() const;
+  // The folders as a user reads them: "a, b and c"; empty for none.
+  std::string RootsText() const;
   // The folder whose walk LastReport tells of.
   const std::string& ReportedRoot() const;
 

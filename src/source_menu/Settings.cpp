@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include <sstream>
+
 namespace Vantry {
 
 namespace {
@@ -76,6 +78,19 @@ std::string SourceFolderProblem(const std::string& APath) {
   const int error = errno;
   if (error == ENOENT) return "Source folder not found: " + APath;
   return "Source folder cannot be read: " + APath + ": " + std::strerror(error);
+}
+
+std::vector<std::string> ReadExtraLibraries() {
+  TRegistry reg;
+  reg.SetRootKey(HKEY_CURRENT_USER);
+  if (!reg.OpenKey("\\Software\\Vantry\\IDE", false) || !reg.ValueExists("Libraries")) return {};
+  std::vector<std::string> folders;
+  std::string line;
+  for (std::istringstream lines(reg.ReadString("Libraries")); std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) folders.push_back(line);
+  }
+  return folders;
 }
 
 std::string ReadTargetChoice() {

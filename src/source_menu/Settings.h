@@ -3,6 +3,7 @@
 // finder and vantry-find, written by the Options dialog. No Qt.
 
 #include <string>
+#include <vector>
 
 namespace Vantry {
 
@@ -29,6 +30,11 @@ std::string ToolSourceFolder();
 // ("Source folder not found: PATH", or the system's reason), or empty when
 // it can be read.
 std::string SourceFolderProblem(const std::string& APath);
+
+// The IDE's extra libraries, searched after the source folder in this
+// order: the string value Libraries under HKEY_CURRENT_USER\Software\Vantry\IDE,
+// one folder a line (blank lines left out). None when it is not set.
+std::vector<std::string> ReadExtraLibraries();
 
 // The target the library is read for ("x86_64-linux"), or empty for this
 // machine's; stored beside the source folder.

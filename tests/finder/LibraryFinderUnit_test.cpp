@@ -303,8 +303,10 @@ struct TDeclarationRow {
 TEST_F(LibraryFinderTest, GoesToTheDeclarationAtTheCursorOrOffersTheChoiceOrSaysThereIsNone) {
   WriteDeclarations(Temp);
   const std::vector<TDeclarationRow> rows = {
-      {"x := TStringList.So|rt;", "rtl/objpas/classes/classesh.inc:3:15", nullptr, nullptr},
-      {"List.Sort|;", "rtl/objpas/classes/classesh.inc:3:15", nullptr, nullptr},  // a variable: by the name
+      // Not in reach of the place (no uses clause names Classes; List is
+      // declared nowhere): the name's namesakes as a search, not a jump.
+      {"x := TStringList.So|rt;", nullptr, "Sort|procedure TStringList.Sort  rtl/objpas/classes/classesh.inc:3", nullptr},
+      {"List.Sort|;", nullptr, "Sort|procedure TStringList.Sort  rtl/objpas/classes/classesh.inc:3", nullptr},
       {"uses SysUtils;\ns := IntToStr|(1);", nullptr,
        "IntToStr|function IntToStr(I: Longint): string  rtl/objpas/sysutils/sysutils.inc:1", nullptr},
       // Bound through the uses clause: straight to it; when the used unit
@@ -321,6 +323,8 @@ TEST_F(LibraryFinderTest, GoesToTheDeclarationAtTheCursorOrOffersTheChoiceOrSays
     Services->EditorText = text.erase(Services->EditorCursor, 1);
     if (TFinderForm* finder = LookUp("VantryFindDeclarationAtCursorMenuItem", row.Opened, row.Message, row.Finder)) {
       EXPECT_EQ((finder->EDSearch->text() + "|" + finder->Rows().value(0)).toStdString(), row.Finder);
+      // Marked as a search, with the reason.
+      EXPECT_THAT(finder->LBStatus->text().toStdString(), ::testing::HasSubstr("in reach of this place. Results by name:"));
       finder->reject();
     }
   }

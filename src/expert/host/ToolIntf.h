@@ -7,6 +7,7 @@
 #include "platform/TypInfo.h"
 
 #include <functional>
+#include <map>
 #include <string>
 
 namespace Vantry {
@@ -99,6 +100,10 @@ public:
   // The path of the file being edited, as bytes; empty when none is (or
   // it has never been saved).
   virtual std::string GetCurrentFile() { return {}; }
+  // The texts, as UTF-8, of the files open in the editor with edits not yet
+  // saved, by path: what a question about the sources must read rather than
+  // the files on disk. A host without an editor has none.
+  virtual std::map<std::string, std::string> GetUnsavedTexts() { return {}; }
   // Shows a line of text where the IDE shows passing news (its status
   // bar); a host without one shows nothing.
   virtual void ShowStatus(const std::string& AText) { (void)AText; }
