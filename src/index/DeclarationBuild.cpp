@@ -44,7 +44,6 @@ bool ReadSourceFile(const std::string& APath, std::string& ABuffer) {
 TDeclarationBuild::TDeclarationBuild(std::string ARoot, const TTarget& ATarget,
                                      std::shared_ptr<const TDeclarationTable> ABase, const std::atomic<bool>& ACancel)
     : FRoot(std::move(ARoot)),
-      FPrefix(FRoot.empty() || FRoot.back() == '/' ? FRoot : FRoot + '/'),
       FTarget(ATarget.Os.empty() ? std::string() : ATarget.Name()),
       FSymbols(SymbolsOf(ATarget)),
       FBase(ABase && ABase->Target() == FTarget ? std::move(ABase) : nullptr),
@@ -122,17 +121,28 @@ bool TDeclarationBuild::ScanNext(TScanner& AScanner) {
 
 // Nothing may throw out of a scanning thread: a file that cannot be read
 // or held in memory counts as empty, and is scanned again next time.
+TDeclarationTable ScanLibraryFile(const std::string& ARoot, const std::string& ARelative, TDeclarationScanner& AScanner,
+                                  std::string& AText) {
+  int64_t size = 0, modifiedNs = -1;
+  TDeclarationTableBuilder builder({});  // a file's table, taken into the whole one later
+  if (ReadSourceFile(ARoot + "/" + ARelative, AText, size, modifiedNs)) {
+    const auto& found = AScanner.Scan(AText, IsIncludeFileName(ARelative));
+    builder.AddFile(ARelative, size, modifiedNs, found, AScanner.Links(), AScanner.NameHashes());
+  } else {
+    builder.AddFile(ARelative, size, modifiedNs, {});
+  }
+  return builder.Finish(false);  // its methods' bodies are linked to their types in the whole table
+}
+
 void TDeclarationBuild::Scan(TFile& AFile, TScanner& AScanner) const {
   try {
-    int64_t size = AFile.Size, modifiedNs = -1;
-    TDeclarationTableBuilder builder({});  // a file's table, taken into the whole one by Finish
-    if (!FCancel.load(std::memory_order_relaxed) && ReadSourceFile(FPrefix + AFile.Path, AScanner.Text, size, modifiedNs)) {
-      const auto& found = AScanner.Scanner.Scan(AScanner.Text, IsIncludeFileName(AFile.Path));
-      builder.AddFile(AFile.Path, size, modifiedNs, found, AScanner.Scanner.Links(), AScanner.Scanner.NameHashes());
+    if (FCancel.load(std::memory_order_relaxed)) {
+      TDeclarationTableBuilder builder({});
+      builder.AddFile(AFile.Path, AFile.Size, -1, {});
+      AFile.Scanned = builder.Finish(false);
     } else {
-      builder.AddFile(AFile.Path, size, modifiedNs, {});
+      AFile.Scanned = ScanLibraryFile(FRoot, AFile.Path, AScanner.Scanner, AScanner.Text);
     }
-    AFile.Scanned = builder.Finish(false);  // its methods' bodies are linked to their types in the whole table
   } catch (const std::exception&) {
     TDeclarationTableBuilder empty({});
     empty.AddFile(AFile.Path, AFile.Size, -1, {});

@@ -27,6 +27,13 @@ namespace Vantry {
 bool ReadSourceFile(const std::string& APath, std::string& ABuffer, int64_t& ASize, int64_t& AModifiedNs);
 bool ReadSourceFile(const std::string& APath, std::string& ABuffer);
 
+// The table of one file of a library (ARelative below ARoot) as a build
+// scans it, its methods' bodies not yet linked to types of other files; a
+// file that cannot be read has no declarations. AScanner (set for the
+// target) and AText are reused from file to file.
+TDeclarationTable ScanLibraryFile(const std::string& ARoot, const std::string& ARelative, TDeclarationScanner& AScanner,
+                                  std::string& AText);
+
 class TDeclarationBuild {
 public:
   // ATarget: the target whose conditional branches the scan follows; ABase:
@@ -64,7 +71,6 @@ private:
   void Scan(TFile& AFile, TScanner& AScanner) const;
 
   const std::string FRoot;
-  const std::string FPrefix;  // the root with a separator after it
   const std::string FTarget;  // its name
   const TTargetSymbols FSymbols;
   const std::shared_ptr<const TDeclarationTable> FBase;

@@ -109,6 +109,146 @@ std::string TDeclarationTable::PathInTable(const std::string& APath) const {
   return APath;
 }
 
+namespace {
+
+bool IsStructureKind(TDeclarationKind AKind) {
+  return AKind == dkClass || AKind == dkObject || AKind == dkRecord || AKind == dkInterface || AKind == dkHelper;
+}
+
+}  // namespace
+
+std::shared_ptr<const TDeclarationTable> TDeclarationTable::WithFileReplaced(uint32_t AFile,
+                                                                             const TDeclarationTable& AScanned) const {
+  const uint32_t first = File(AFile).FirstEntry, last = File(AFile + 1).FirstEntry;
+  const auto scannedCount = static_cast<uint32_t>(AScanned.Count());
+  const std::string_view path = FilePath(AFile);
+  // The scanned bodies of types another file declares, linked as a build
+  // links them: the type of that name (inside the outer type the heading
+  // names) whose file shares the most folders with this one; a body whose
+  // type is declared nowhere is left out.
+  constexpr uint32_t Dropped = None - 1;
+  std::vector<uint32_t> owner(scannedCount);  // the scanned entry's owner: a scanned index, or a table id | Outside
+  constexpr uint32_t Outside = 0x80000000u;
+  for (uint32_t i = 0; i < scannedCount; ++i) owner[i] = AScanned.Entry(i).Owner;
+  for (const TStorage::TOwnerLink& link : AScanned.FStore->OwnerLinks) {
+    uint32_t best = None;
+    uint64_t bestScore = 0;
+    for (uint32_t c : Named(link.Owner)) {
+      if ((c >= first && c < last) || !IsStructureKind(Entry(c).Kind())) continue;
+      const TDeclarationEntry& e = Entry(c);
+      const bool outer = !link.Outer.empty() && e.Owner != None && SameFolded(Name(e.Owner), link.Outer);
+      const std::string_view other = FilePath(FileOf(c));
+      size_t shared = 0, folders = 0;
+      while (shared < other.size() && shared < path.size() && other[shared] == path[shared]) folders += other[shared++] == '/';
+      const uint64_t score = uint64_t{outer} << 40 | uint64_t{std::min<size_t>(folders, 0xFFFF)} << 20 | uint64_t{!e.Skipped()} << 19 | 1;
+      if (score > bestScore) best = c, bestScore = score;
+    }
+    owner[link.Declaration] = best == None ? Dropped : best | Outside;
+  }
+  // Where each kept scanned entry goes, and how far the entries after the
+  // file move.
+  std::vector<uint32_t> placed(scannedCount, None);
+  uint32_t kept = 0;
+  for (uint32_t i = 0; i < scannedCount; ++i)
+    if (owner[i] != Dropped) placed[i] = first + kept++;
+  const int64_t delta = int64_t{kept} - int64_t{last - first};
+  auto moved = [&](uint32_t AId) { return AId < first ? AId : static_cast<uint32_t>(AId + delta); };
+  // An outside body whose type was one of the file's: the file's type of
+  // that name now, if it still has one.
+  auto relinked = [&](uint32_t AOldOwner) {
+    for (uint32_t i = 0; i < scannedCount; ++i)
+      if (placed[i] != None && IsStructureKind(AScanned.Entry(i).Kind()) && SameFolded(AScanned.Name(i), Name(AOldOwner)))
+        return placed[i];
+    return None;
+  };
+
+  auto table = std::make_shared<TDeclarationTable>(FRoot, FTarget);
+  table->FRoots = FRoots;
+  TStorage& t = *table->FStore;
+  const size_t nameBase = FNames.size() - std::min(FNames.size(), NamePadding);
+  t.Names.reserve(nameBase + AScanned.FNames.size() + NamePadding);
+  t.Names.append(FNames.data(), nameBase);
+  t.Names.append(AScanned.FNames.data(), AScanned.FNames.size() - std::min(AScanned.FNames.size(), NamePadding));
+  t.Names.append(NamePadding, '\0');
+  t.Entries.reserve(Count() + kept - (last - first));
+  auto copyOutside = [&](uint32_t AFrom, uint32_t ATo) {
+    for (uint32_t d = AFrom; d < ATo; ++d) {
+      TDeclarationEntry e = FEntries[d];
+      if (e.Owner != None) e.Owner = e.Owner >= first && e.Owner < last ? relinked(e.Owner) : moved(e.Owner);
+      t.Entries.push_back(e);
+    }
+    t.Letters.insert(t.Letters.end(), FLetters.begin() + AFrom, FLetters.begin() + ATo);
+    t.Words.insert(t.Words.end(), FWords.begin() + AFrom, FWords.begin() + ATo);
+    t.FirstBytes.append(FFirstBytes.data() + AFrom, ATo - AFrom);
+  };
+  copyOutside(0, first);
+  for (uint32_t i = 0; i < scannedCount; ++i) {
+    if (placed[i] == None) continue;
+    TDeclarationEntry e = AScanned.Entry(i);
+    e.NameStart += static_cast<uint32_t>(nameBase);
+    e.Owner = owner[i] == None ? None : owner[i] & Outside ? moved(owner[i] & ~Outside) : placed[owner[i]];
+    t.Entries.push_back(e);
+    t.Letters.push_back(AScanned.Letters(i));
+    t.Words.push_back(AScanned.Words(i));
+    t.FirstBytes += AScanned.FirstByte(i);
+  }
+  copyOutside(last, static_cast<uint32_t>(Count()));
+
+  // The files, their links and name hashes, with the file's own in its place.
+  const TSourceFile &own = File(AFile), &next = File(AFile + 1), &scannedFile = AScanned.File(0);
+  const int64_t linkDelta = int64_t(AScanned.FLinks.size()) - int64_t(next.LinksStart - own.LinksStart);
+  const int64_t hashDelta = int64_t(AScanned.FNameHashes.size()) - int64_t(next.NamesStart - own.NamesStart);
+  for (uint32_t f = 0; f < FFiles.size(); ++f) {
+    TSourceFile file = FFiles[f];
+    if (f == AFile) file.Size = scannedFile.Size, file.ModifiedNs = scannedFile.ModifiedNs;
+    if (f > AFile) {
+      file.FirstEntry = static_cast<uint32_t>(file.FirstEntry + delta);
+      file.LinksStart = static_cast<uint32_t>(file.LinksStart + linkDelta);
+      file.NamesStart = static_cast<uint32_t>(file.NamesStart + hashDelta);
+    }
+    t.Files.push_back(file);
+  }
+  t.Paths.assign(FPaths.data(), FPaths.size());
+  t.Links.assign(FLinks.data(), own.LinksStart);
+  t.Links.append(AScanned.FLinks.data(), AScanned.FLinks.size());
+  t.Links.append(FLinks.data() + next.LinksStart, FLinks.size() - next.LinksStart);
+  t.NameHashes.assign(FNameHashes.begin(), FNameHashes.begin() + own.NamesStart);
+  t.NameHashes.insert(t.NameHashes.end(), AScanned.FNameHashes.begin(), AScanned.FNameHashes.end());
+  t.NameHashes.insert(t.NameHashes.end(), FNameHashes.begin() + next.NamesStart, FNameHashes.end());
+  table->Bind();
+
+  // What was worked out once for the whole table stays: the files'
+  // standing, and the index of the names (the file's own taken out and put
+  // in again, in one merge).
+  if (FStanding->Standing.size() == FileCount())
+    std::call_once(table->FStanding->Once, [&] { table->FStanding->Standing = FStanding->Standing; });
+  if (FNameIndex->Declarations.size() == Count()) {
+    std::vector<uint64_t> fresh;
+    for (uint32_t i = 0; i < scannedCount; ++i)
+      if (placed[i] != None) fresh.push_back(uint64_t{NameHash(AScanned.Name(i))} << 32 | placed[i]);
+    std::sort(fresh.begin(), fresh.end());
+    std::call_once(table->FNameIndex->Once, [&] {
+      TNameIndex& index = *table->FNameIndex;
+      index.Hashes.reserve(table->Count());
+      index.Declarations.reserve(table->Count());
+      size_t k = 0;
+      auto put = [&](uint64_t AKeyed) {
+        index.Hashes.push_back(static_cast<uint32_t>(AKeyed >> 32));
+        index.Declarations.push_back(static_cast<uint32_t>(AKeyed));
+      };
+      for (size_t i = 0; i < FNameIndex->Declarations.size(); ++i) {
+        const uint32_t d = FNameIndex->Declarations[i];
+        if (d >= first && d < last) continue;
+        const uint64_t keyed = uint64_t{FNameIndex->Hashes[i]} << 32 | moved(d);
+        while (k < fresh.size() && fresh[k] < keyed) put(fresh[k++]);
+        put(keyed);
+      }
+      while (k < fresh.size()) put(fresh[k++]);
+    });
+  }
+  return table;
+}
+
 std::shared_ptr<const TDeclarationTable> TDeclarationTable::Merge(
     const std::vector<std::shared_ptr<const TDeclarationTable>>& ATables, const TTarget& ATarget) {
   if (ATables.size() == 1) return ATables.front();
@@ -330,10 +470,6 @@ TDeclarationTable TDeclarationTableBuilder::Finish(bool ALinkOwners) {
 }
 
 namespace {
-
-bool IsStructureKind(TDeclarationKind AKind) {
-  return AKind == dkClass || AKind == dkObject || AKind == dkRecord || AKind == dkInterface || AKind == dkHelper;
-}
 
 std::string LowerCopy(std::string_view AText) {
   std::string lower(AText);

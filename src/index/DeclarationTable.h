@@ -74,6 +74,13 @@ public:
   // ATarget (its files' standing is each table's for it); the one table
   // itself when there is one. The tables stay shared: the result holds
   // copies of what it needs.
+  // The table with its file AFile as AScanned has it now (a table of that
+  // one file, its methods' bodies not yet linked to types of other files:
+  // TDeclarationTableBuilder::Finish(false)), everything else as it was:
+  // the bodies whose type it declares linked to its types of those names,
+  // its own bodies to the types of the table. Costs a copy of the table,
+  // not a scan of any other file.
+  std::shared_ptr<const TDeclarationTable> WithFileReplaced(uint32_t AFile, const TDeclarationTable& AScanned) const;
   static std::shared_ptr<const TDeclarationTable> Merge(const std::vector<std::shared_ptr<const TDeclarationTable>>& ATables,
                                                         const TTarget& ATarget);
   // The target whose conditional branches the scan followed ("x86_64-linux"),

@@ -474,6 +474,24 @@ bool TLibraryIndex::Poll() {
   return changed;
 }
 
+std::shared_ptr<const TDeclarationTable> TLibraryIndex::UpdateFile(const std::string& ARelative) {
+  if (Building() || !FDeclarations || FDeclarations->Target() != (FTarget.Os.empty() ? std::string() : FTarget.Name()))
+    return nullptr;
+  const TDeclarationTable& old = *FDeclarations;
+  uint32_t file = TDeclarationTable::None;
+  for (uint32_t f = 0; f < old.FileCount() && file == TDeclarationTable::None; ++f)
+    if (old.FilePath(f) == ARelative) file = f;
+  if (file == TDeclarationTable::None) return nullptr;
+  const TTargetSymbols symbols = SymbolsOf(FTarget);
+  TDeclarationScanner scanner;
+  scanner.SetTarget(&symbols);
+  std::string text;
+  auto scanned = std::make_shared<const TDeclarationTable>(ScanLibraryFile(FTable.Root(), ARelative, scanner, text));
+  FDeclarations = old.WithFileReplaced(file, *scanned);
+  ++FDeclarationGeneration;
+  return scanned;
+}
+
 void TLibraryIndex::Stop() {
   FCancel = true;
   Join();

@@ -179,6 +179,13 @@ public:
   // Takes in what the walk has found since the last call; true when the
   // table changed.
   bool Poll();
+  // Reads the file ARelative (below the root) again and puts what it
+  // declares now in the place of what it declared, without a walk: the
+  // table it was is replaced by one that differs in that file alone. The
+  // file's table as scanned, for a table that holds this one's; null when
+  // it cannot be done so (a walk is running, no declarations are known, the
+  // table has no such file: a Refresh then).
+  std::shared_ptr<const TDeclarationTable> UpdateFile(const std::string& ARelative);
   // Cancels a running walk and waits for its thread; the table stays.
   void Stop();
   // Waits up to ATimeout for the walk (and the declarations, when asked

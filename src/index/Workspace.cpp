@@ -105,6 +105,34 @@ void TWorkspace::Refresh(bool ADeclarations) {
   for (TFolder& f : FFolders) f.Index->Refresh(f.Root.Path, FWantDeclarations);
 }
 
+bool TWorkspace::UpdateFile(const std::string& APath) {
+  for (size_t r = 0; r < FFolders.size(); ++r) {
+    TLibraryIndex& index = *FFolders[r].Index;
+    const auto own = index.Declarations();
+    if (!own) continue;
+    const std::string relative = own->PathInTable(APath);
+    if (relative == APath) continue;  // not below this folder
+    const auto scanned = index.UpdateFile(relative);
+    if (!scanned) return false;
+    if (FFolders.size() == 1 || !FDeclarations) {
+      Merge();
+      return true;
+    }
+    // The merged table changes in the same file, at its place among all.
+    const std::string merged = FDeclarations->PathInTable(APath);
+    for (uint32_t f = 0; f < FDeclarations->FileCount(); ++f)
+      if (FDeclarations->FilePath(f) == merged) {
+        FDeclarations = FDeclarations->WithFileReplaced(f, *scanned);
+        FMergedFrom[r] = index.Declarations();
+        ++FDeclarationGeneration;
+        return true;
+      }
+    Merge();
+    return true;
+  }
+  return false;
+}
+
 bool TWorkspace::Poll() {
   bool changed = false;
   for (TFolder& f : FFolders) changed |= f.Index->Poll();

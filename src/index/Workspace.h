@@ -55,6 +55,12 @@ public:
   // others' declarations kept.
   void Refresh(bool ADeclarations = false);
 
+  // A file of one of the folders changed on disk: it alone is read again
+  // and its declarations replaced in the tables (TLibraryIndex::UpdateFile).
+  // False when that cannot be done, and a Refresh is wanted instead (a new
+  // or removed file, a walk running).
+  bool UpdateFile(const std::string& APath);
+
   bool Poll();
   void Stop();
   bool WaitForWalk(std::chrono::milliseconds ATimeout);

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 using namespace Vantry;
 using VantryTest::FileContent;
@@ -29,7 +30,8 @@ constexpr std::pair<const char*, const char*> Sources[] = {
     {"proj/tally.pas", "unit Tally;\ninterface\nfunction Total: Integer;\nimplementation\n"
                        "function Total: Integer;\nbegin\n  Result := 0;\nend;\nend.\n"},
     {"fv/src/lists.pas", "unit Lists;\ninterface\ntype\n  TList = class\n    function Count: Integer;\n"
-                         "    procedure Add(A: Integer);\n  end;\nimplementation\nend.\n"},
+                         "    procedure Add(A: Integer);\n  end;\nimplementation\n{$i listsimp.inc}\nend.\n"},
+    {"fv/src/listsimp.inc", "function TList.Count: Integer;\nbegin\nend;\nprocedure TList.Add(A: Integer);\nbegin\nend;\n"},
     {"fv/src/tally.pas", "unit Tally;\ninterface\nfunction Total: Integer;\nimplementation\nend.\n"},
     {"fv/src/httpd.pas", "unit HttpD;\ninterface\nconst\n  POST = 'POST';\n  Count = 3;\nimplementation\nend.\n"},
     {"fv/src/menus.pas", "unit Menus;\ninterface\nprocedure Show;\nimplementation\nend.\n"},
@@ -120,6 +122,53 @@ TEST_F(WorkspaceTest, FoldersAreReadOnceAndALibraryAddedLater) {
   EXPECT_EQ(Workspace.Files().FileCount(), std::size(Sources) - 1);  // all but the .lpi
   EXPECT_EQ(Workspace.Declarations()->Count(), before->Count() + 3);  // Menus, Show, Forms
   EXPECT_EQ(Definition("lcl/forms.pp", "Sh|ow"), "lcl/menus.pp:3 procedure Show");
+}
+
+// Every declaration as a line: where, what, and whose.
+std::vector<std::string> Listing(const TDeclarationTable& ATable) {
+  std::vector<std::string> lines;
+  for (uint32_t d = 0; d < ATable.Count(); ++d) {
+    const TDeclarationEntry& e = ATable.Entry(d);
+    lines.push_back(ATable.FullPath(ATable.FileOf(d)) + ":" + std::to_string(e.Line) + ":" + std::to_string(e.Column) + " " +
+                    DeclarationKindName(e.Kind()) + " " + ATable.QualifiedName(d) + (e.Definition() ? " body" : ""));
+  }
+  return lines;
+}
+
+// A file changed on disk is read again alone: the tables then hold what a
+// whole new index of the folders holds, and find names the same.
+TEST_F(WorkspaceTest, AChangedFileIsReadAgainAloneAsAWholeIndexWouldReadIt) {
+  struct TEdit {
+    const char* File;
+    const char* Text;
+  };
+  const TEdit edits[] = {
+      {"proj/ledger.pas", "unit Ledger;\ninterface\ntype\n  TLedger = class\n    procedure Post(A: Integer);\n"
+                          "    procedure Undo;\n  end;\nimplementation\nprocedure TLedger.Undo;\nbegin\nend;\nend.\n"},
+      // The class moves down and after another declaration: its bodies in the
+      // include file follow it.
+      {"fv/src/lists.pas", "unit Lists;\n\n\ninterface\nconst\n  Limit = 3;\ntype\n  TList = class\n    function Count: Integer;\n"
+                           "    procedure Add(A: Integer);\n    procedure Clear;\n  end;\nimplementation\n{$i listsimp.inc}\nend.\n"},
+      {"fv/src/listsimp.inc", "procedure TList.Add(A: Integer);\nbegin\nend;\nprocedure TNowhere.Gone;\nbegin\nend;\n"},
+  };
+  Open(Roots());
+  for (const TEdit& edit : edits) {
+    SCOPED_TRACE(edit.File);
+    Workspace.Declarations()->Named("Add");  // the index of names is kept, not made anew
+    Temp.WriteFile(edit.File, edit.Text);
+    ASSERT_TRUE(Workspace.UpdateFile(Temp / edit.File));
+    TWorkspace fresh;
+    fresh.SetCacheFolder(Temp / "fresh-cache");
+    fresh.SetTarget(Workspace.Target());
+    fresh.SetRoots(Roots(), true);
+    ASSERT_TRUE(fresh.WaitForWalk(std::chrono::seconds(30)));
+    EXPECT_EQ(Listing(*Workspace.Declarations()), Listing(*fresh.Declarations()));
+    for (const char* name : {"TList", "Add", "Undo", "Count", "Gone", "Post"})
+      EXPECT_EQ(Workspace.Declarations()->Named(name), fresh.Declarations()->Named(name)) << name;
+    std::filesystem::remove_all(Temp / "fresh-cache");
+  }
+  // A file the folders do not hold is not theirs to read.
+  EXPECT_FALSE(Workspace.UpdateFile(Temp / "elsewhere.pas"));
 }
 
 TEST(ProjectFolderTest, IsTheNearestFolderWithAMarkerElseTheFilesOwn) {

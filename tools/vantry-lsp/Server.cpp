@@ -228,8 +228,18 @@ void TServer::Notification(const std::string& AMethod, const QJsonObject& AParam
     FDocuments.Change(uri, std::move(edits), FUtf8);
   } else if (AMethod == "textDocument/didClose") {
     FDocuments.Close(StringAt(ObjectAt(AParams, "textDocument"), "uri"));
-  } else if (AMethod == "textDocument/didSave" || AMethod == "workspace/didChangeWatchedFiles") {
-    FilesChanged();
+  } else if (AMethod == "textDocument/didSave") {
+    FilesChanged({PathOfUri(StringAt(ObjectAt(AParams, "textDocument"), "uri"))});
+  } else if (AMethod == "workspace/didChangeWatchedFiles") {
+    // A file changed is read again alone; one created or deleted needs a walk.
+    std::vector<std::string> changed;
+    bool walk = false;
+    for (const QJsonValue& change : AParams.value("changes").toArray()) {
+      const QJsonObject item = change.toObject();
+      if (item.value("type").toInt() == 2) changed.push_back(PathOfUri(S(item.value("uri").toString())));
+      else walk = true;
+    }
+    FilesChanged(walk ? std::vector<std::string>() : changed);
   } else if (AMethod == "workspace/didChangeWorkspaceFolders") {
     ChangeWorkspaceFolders(ObjectAt(AParams, "event"));
   } else if (AMethod == "$/cancelRequest") {
@@ -382,10 +392,15 @@ void TServer::WatchFiles() {
                 {"params", QJsonObject{{"registrations", QJsonArray{registration}}}}});
 }
 
-void TServer::FilesChanged() {
+void TServer::FilesChanged(const std::vector<std::string>& AChanged) {
   // A walk running now may have passed the file already: the next looks again.
-  if (FIndex.Building()) FRefreshAgain = true;
-  else FIndex.Refresh(true);
+  if (FIndex.Building()) {
+    FRefreshAgain = true;
+    return;
+  }
+  bool updated = !AChanged.empty();
+  for (const std::string& path : AChanged) updated = updated && (path.empty() || FIndex.UpdateFile(path) || !FIndex.Holds(path));
+  if (!updated) FIndex.Refresh(true);
 }
 
 // What the index is doing, told to the client; waiting requests answered

@@ -52,9 +52,9 @@ private:
   void ChangeWorkspaceFolders(const QJsonObject& AEvent);
   void TakeInProjectOf(const std::string& AUri);
   void WatchFiles();
-  // A file changed on disk, saved, created or deleted: its folder's index
-  // looks again.
-  void FilesChanged();
+  // Files changed on disk, or saved: each read again alone (AChanged), or,
+  // for files created or deleted (none named), the folders walked again.
+  void FilesChanged(const std::vector<std::string>& AChanged);
   void Tick();
   void ReportProgress(bool ABuilding);
   void Cancel(const QJsonValue& AId);
