@@ -9,6 +9,9 @@
 #include "source_menu/ExpertModuleUnit.h"
 
 #include <QDockWidget>
+#include <QFile>
+#include <QFileSystemWatcher>
+#include <QSet>
 #include <QLabel>
 #include <QMainWindow>
 #include <QTimer>
@@ -61,6 +64,13 @@ TLibraryFinderModule::TLibraryFinderModule(TComponent* AOwner)
     FReferencesTimer->stop();
     FindReferences(std::move(FReferencesPending));
   });
+  FWatcher = new QFileSystemWatcher;
+  QObject::connect(FWatcher, &QFileSystemWatcher::fileChanged,
+                   [this](const QString& APath) { ProjectFileChanged(QFile::encodeName(APath).toStdString()); });
+  QObject::connect(FWatcher, &QFileSystemWatcher::directoryChanged, [this](const QString&) {
+    FIndex->Refresh(true);
+    WatchProjects();
+  });
   // The peek of a name the mouse rests on.
   if (ToolServices)
     ToolServices->SetHoverHandler([this](const std::string& APath, const std::string& AText, size_t AOffset, int AX, int AY) {
@@ -80,6 +90,8 @@ void TLibraryFinderModule::LibraryFinderModuleDestroy(TObject*) {
   delete FPeek.data();
   delete FReferencesTimer;
   FReferencesTimer = nullptr;
+  delete FWatcher;
+  FWatcher = nullptr;
   delete FWaitTimer;
   FWaitTimer = nullptr;
   FPending = {};
@@ -316,6 +328,43 @@ void TLibraryFinderModule::RefreshIndex(bool ADeclarations) {
   for (const std::string& library : ReadExtraLibraries()) roots.push_back({library, false});
   FIndex->SetTarget(ChosenTarget(ReadTargetChoice()));
   FIndex->SetRoots(std::move(roots), ADeclarations);
+  WatchProjects();
+}
+
+void TLibraryFinderModule::WatchProjects() {
+  // A project is small; a library is not watched (its files change with a
+  // package's update, which the walk at the next use sees).
+  constexpr size_t MostWatched = 4096;
+  QStringList paths;
+  for (const TWorkspaceRoot& root : FIndex->Roots()) {
+    if (!root.Project) continue;
+    std::error_code error;
+    paths << QFile::decodeName(QByteArray::fromStdString(root.Path));
+    for (auto it = std::filesystem::recursive_directory_iterator(root.Path, error);
+         !error && it != std::filesystem::recursive_directory_iterator() && static_cast<size_t>(paths.size()) < MostWatched;
+         it.increment(error)) {
+      const std::string name = it->path().filename().string();
+      if (it->is_directory(error) && !name.empty() && name[0] == '.') it.disable_recursion_pending();
+      else if (it->is_directory(error) || IsLibrarySourceName(name))
+        paths << QFile::decodeName(QByteArray::fromStdString(it->path().string()));
+    }
+  }
+  const QStringList watchedList = FWatcher->files() + FWatcher->directories();
+  const QSet<QString> wanted(paths.begin(), paths.end()), watched(watchedList.begin(), watchedList.end());
+  QStringList gone, added;
+  for (const QString& path : watched)
+    if (!wanted.contains(path)) gone << path;
+  for (const QString& path : wanted)
+    if (!watched.contains(path)) added << path;
+  if (!gone.isEmpty()) FWatcher->removePaths(gone);
+  if (!added.isEmpty()) FWatcher->addPaths(added);
+}
+
+void TLibraryFinderModule::ProjectFileChanged(const std::string& APath) {
+  // An editor that saves by renaming a new file into place ends the watch.
+  std::error_code error;
+  if (std::filesystem::exists(APath, error)) FWatcher->addPath(QFile::decodeName(QByteArray::fromStdString(APath)));
+  if (!FIndex->UpdateFile(APath)) FIndex->Refresh(true);
 }
 
 TFinderForm* TLibraryFinderModule::ShowFinder(TFinderMode AMode) {

@@ -24,6 +24,7 @@
 #include <string>
 
 class QDockWidget;
+class QFileSystemWatcher;
 class QTimer;
 
 namespace Vantry {
@@ -158,6 +159,11 @@ private:
   QPointer<TOutlinePanel> FOutline;
   QPointer<TPeekPopup> FPeek;
   QTimer* FReferencesTimer = nullptr;  // while a references search waits for the index
+  // The projects' folders and Pascal files, watched: a file changed on disk
+  // is read again alone, a folder whose files come and go walked again.
+  QFileSystemWatcher* FWatcher = nullptr;
+  void WatchProjects();
+  void ProjectFileChanged(const std::string& APath);
   TReferenceQuestion FReferencesPending;
   QTimer* FWaitTimer = nullptr;  // while a lookup waits for the walk
   TLookup FPending;              // the name it waits to look up

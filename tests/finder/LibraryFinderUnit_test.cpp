@@ -375,6 +375,30 @@ TEST_F(LibraryFinderTest, TheIdeAndVantryFindResolveAlike) {
   }
 }
 
+// The program's own units are in reach from its files: the project (up to
+// its .lpi) joins the workspace, and a unit of it changed on disk is read
+// again before the next question.
+TEST_F(LibraryFinderTest, TheProjectOfTheEditedFileIsReadAndWatched) {
+  Temp.WriteFile("mine/books.lpi", "<project/>\n");
+  const std::string ledger = Temp.WriteFile("mine/units/ledger.pas", "unit Ledger;\ninterface\nfunction Total: Integer;\n");
+  const std::string program = "program Books;\nuses Ledger;\nbegin\n  Total;\nend.\n";
+  const std::string path = Temp.WriteFile("mine/books.lpr", program);
+  auto lookUp = [&] {
+    Services->EditorText = program;
+    Services->EditorCursor = program.find("Total");
+    Services->CurrentFile = path;
+    Services->OpenedFiles.clear();
+    Click("VantryFindDeclarationAtCursorMenuItem");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !Module->Waiting(); }));
+    return Services->OpenedFiles;
+  };
+  EXPECT_THAT(lookUp(), ElementsAre(ledger + ":3:10"));
+  const uint64_t generation = Module->Index().DeclarationGeneration();
+  Temp.WriteFile("mine/units/ledger.pas", "unit Ledger;\n\n\ninterface\nfunction Total: Integer;\n");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Module->Index().DeclarationGeneration() != generation; }));
+  EXPECT_THAT(lookUp(), ElementsAre(ledger + ":5:10"));
+}
+
 // The module may go while its finder is open and its walk runs: both go
 // with it, the walk's thread stopped.
 TEST_F(LibraryFinderTest, GoingAwayClosesTheFinderAndStopsTheWalk) {
