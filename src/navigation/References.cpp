@@ -130,6 +130,8 @@ TReferenceTarget TReferenceSearch::TargetAt(const std::string& APath, std::strin
   return F->TargetFrom(F->Resolver.Resolve(APath, AText, AOffset), APath);
 }
 
+void TReferenceSearch::SetTextSource(TResolver::TTextSource ASource) { F->Resolver.SetTextSource(std::move(ASource)); }
+
 TReferenceTarget TReferenceSearch::TargetOf(uint32_t ADeclaration) {
   const TDeclarationTable& t = *F->Table;
   const uint32_t file = t.FileOf(ADeclaration);
@@ -188,8 +190,10 @@ std::vector<TReference> TReferenceSearch::Find(const TReferenceTarget& ATarget, 
   }
   std::vector<uint32_t> files;
   const uint32_t hash = NameHash(ATarget.Name);
+  // A file open in an editor is read as it stands there: the names its
+  // saved text holds tell nothing of it.
   for (uint32_t f = 0; f < t.FileCount(); ++f)
-    if (maySee[f] && t.MayName(f, hash)) files.push_back(f);
+    if (maySee[f] && (t.MayName(f, hash) || F->Resolver.EditorText(t.FullPath(f)))) files.push_back(f);
 
   std::vector<TElsewhere> elsewhere;
   std::vector<TOverride> overrides;

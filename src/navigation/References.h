@@ -64,6 +64,9 @@ public:
   // The declaration the name at AOffset of AText (a file's unsaved text)
   // means.
   TReferenceTarget TargetAt(const std::string& APath, std::string_view AText, uint32_t AOffset);
+  // Where the files' texts come from (TResolver::SetTextSource): the
+  // editors' texts of the open files, else the files on disk.
+  void SetTextSource(TResolver::TTextSource ASource);
   // A declaration of the table (a row of the declaration finder).
   TReferenceTarget TargetOf(uint32_t ADeclaration);
   // The best ranked declaration named "Name" or "Owner.Name", for the

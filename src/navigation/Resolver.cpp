@@ -693,6 +693,8 @@ void TResolver::Open(const std::string& APath, std::string_view AText) { F->Read
 
 void TResolver::SetTextSource(TTextSource ASource) { F->TextSource = std::move(ASource); }
 
+const std::string* TResolver::EditorText(const std::string& AFullPath) const { return F->OpenText(AFullPath); }
+
 bool TResolver::OpenFile(uint32_t AFile) {
   // An editor's text is read as a text of its own: the table's
   // declarations and links are those of the file on disk.

@@ -78,6 +78,8 @@ public:
   // as they are while a question is answered.
   using TTextSource = std::function<const std::string*(const std::string& AFullPath)>;
   void SetTextSource(TTextSource ASource);
+  // The editor's text of the file at AFullPath, or null to read it from disk.
+  const std::string* EditorText(const std::string& AFullPath) const;
   // The table it answers from.
   const TDeclarationTable& Table() const;
   // The text opened last, as read, and its file in the table (None when

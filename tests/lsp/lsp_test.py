@@ -31,6 +31,7 @@ SOURCES = {
                           "    { Sorts the list. }\n    procedure Sort;\n  end;\nimplementation\n"
                           "procedure TStringList.Sort;\nbegin\nend;\nend.\n",
     "Src/rtl/user.pp": "unit User;\ninterface\nuses SysUtils;\nconst Two = MaxInt + 1; { MaxInt }\nend.\n",
+    "Mine/extra.pp": "program Extra;\nuses SysUtils;\nbegin\nend.\n",
     "Mine/demo.pp": "program Demo;\n{$mode objfpc}\nuses SysUtils, Classes;\nvar List: TStringList;\n"
                     "begin\n  { ü🙂 } List.Sort; MaxInt;\n  IntToStr(2);\nend.\n",
 }
@@ -389,6 +390,14 @@ def test_unsaved_text(library):
         {"range": {"start": {"line": 0, "character": 5}, "end": {"line": 0, "character": 1}}, "text": "x"}]})
     symbols = client.request("textDocument/documentSymbol", {"textDocument": {"uri": demo}})["result"]
     check(any(s["name"] == "Demo" for s in symbols), "a bad change leaves the text as it was: %s" % symbols)
+    # Another open file's unsaved text is searched as it stands.
+    extra = uri(library, "Mine/extra.pp")
+    client.notify("textDocument/didOpen", {"textDocument": {"uri": extra, "languageId": "pascal", "version": 1,
+                                                            "text": "program Extra;\nuses SysUtils;\nbegin\n  MaxInt;\nend.\n"}})
+    params = text_params(library, PLACES[5], False)  # MaxInt in user.pp
+    refs = client.request("textDocument/references", dict(params, context={"includeDeclaration": True}))["result"]
+    check(any(l["uri"] == extra and l["range"]["start"]["line"] == 3 for l in refs),
+          "references read the unsaved text of another open file: %s" % refs)
     client.notify("textDocument/didClose", {"textDocument": {"uri": demo}})
     check(client.finish() == 0, "the server ends cleanly")
 

@@ -40,6 +40,13 @@ const TDocument* TDocuments::Find(const std::string& AUri) const {
   return found != FOpen.end() ? &found->second : nullptr;
 }
 
+std::map<std::string, std::string> TDocuments::Texts() const {
+  std::map<std::string, std::string> texts;
+  for (const auto& [uri, document] : FOpen)
+    if (!document.Path.empty()) texts[document.Path] = document.Text.Text;
+  return texts;
+}
+
 const TText* TDocuments::TextOf(const std::string& APath) const {
   const TText* text = nullptr;
   for (const auto& [uri, document] : FOpen)

@@ -5,6 +5,7 @@
 
 #include "Positions.h"
 
+#include <map>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -38,6 +39,9 @@ public:
   // The editor's text of the file at APath, or null when no document of it
   // is open.
   const TText* TextOf(const std::string& APath) const;
+  // The texts of every open document of a file, by path: a copy, for a
+  // thread of its own.
+  std::map<std::string, std::string> Texts() const;
   // What Find and TextOf return is the documents' own: it follows the
   // document's changes and lasts until the document is closed.
 

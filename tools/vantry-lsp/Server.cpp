@@ -670,14 +670,19 @@ void TServer::References(const QJsonValue& AId, const QJsonObject& AParams) {
   if (!table) return FOutput.Answer(AId, QJsonValue::Null);
   const bool withDeclaration = AParams.value("context").toObject().value("includeDeclaration").toBool(true);
   const QJsonValue token = AParams.value("workDoneToken");
+  auto texts = std::make_shared<const std::map<std::string, std::string>>(FDocuments.Texts());
   FWorker.Add(KeyOf(AId), [this, AId, table, target = FIndex.Target(), path = document.Path, text = document.Text.Text,
-                           offset, withDeclaration, token, utf8 = FUtf8](const std::atomic<bool>& ACancel) {
+                           offset, withDeclaration, token, utf8 = FUtf8, texts](const std::atomic<bool>& ACancel) {
     try {
       if (ACancel) return FOutput.Fail(AId, ecRequestCancelled, "cancelled");  // while it waited its turn
       if (FReferenceTable != table) {
         FReferenceSearch = std::make_unique<TReferenceSearch>(table, target);
         FReferenceTable = table;
       }
+      FReferenceSearch->SetTextSource([texts](const std::string& APath) -> const std::string* {
+        const auto it = texts->find(APath);
+        return it == texts->end() ? nullptr : &it->second;
+      });
       const TReferenceTarget found = FReferenceSearch->TargetAt(path, text, offset);
       if (!found.Note.empty()) Log("%s", found.Note.c_str());
       const bool progress = token.isString() || token.isDouble();
