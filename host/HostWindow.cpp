@@ -43,6 +43,9 @@ public:
   bool OpenFileAt(const std::string& AFileName, int ALine, int AColumn) override {
     return FWindow.JumpTo(AFileName, ALine, AColumn, true);
   }
+  bool OpenOwnFileAt(const std::string& AFileName, int ALine, int AColumn) override {
+    return FWindow.JumpTo(AFileName, ALine, AColumn, false);
+  }
   bool GetEditorText(std::string& AText, size_t& ACursor) override {
     return FWindow.Editor().CurrentText(AText, ACursor);
   }

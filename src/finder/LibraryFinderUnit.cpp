@@ -538,7 +538,11 @@ bool TLibraryFinderModule::ReportUnreadableRoot() {
 void TLibraryFinderModule::OpenFile(const std::string& APath, int ALine, int AColumn) {
   // The host shows a file it has open already rather than opening it again.
   if (!ToolServices) return;
-  if (ALine > 0)
+  // The user's own code is theirs to edit; a library's is read.
+  const TWorkspaceRoot* root = FIndex->RootOf(APath);
+  if (root && root->Project)
+    ToolServices->OpenOwnFileAt(APath, std::max(ALine, 1), std::max(AColumn, 1));
+  else if (ALine > 0)
     ToolServices->OpenFileAt(APath, ALine, AColumn);
   else
     ToolServices->OpenFile(APath);

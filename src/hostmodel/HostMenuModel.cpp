@@ -462,6 +462,11 @@ bool THeadlessToolServices::OpenFile(const std::string& AFileName) {
   return true;
 }
 
+bool THeadlessToolServices::OpenOwnFileAt(const std::string& AFileName, int ALine, int AColumn) {
+  OpenedFiles.push_back(AFileName + ":" + std::to_string(ALine) + ":" + std::to_string(AColumn) + " [own]");
+  return true;
+}
+
 bool THeadlessToolServices::OpenFileAt(const std::string& AFileName, int ALine, int AColumn) {
   OpenedFiles.push_back(AFileName + ":" + std::to_string(ALine) + ":" + std::to_string(AColumn));
   OpenFiles.insert(AFileName);

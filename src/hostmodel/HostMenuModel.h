@@ -170,6 +170,7 @@ public:
   bool OpenFile(const std::string& AFileName) override;
   std::string GetIdentifierAtCursor() override { return CursorIdentifier; }
   bool OpenFileAt(const std::string& AFileName, int ALine, int AColumn) override;
+  bool OpenOwnFileAt(const std::string& AFileName, int ALine, int AColumn) override;
   bool GetEditorText(std::string& AText, size_t& ACursor) override;
   std::string GetCurrentFile() override { return CurrentFile; }
   void ShowStatus(const std::string& AText) override { StatusTexts.push_back(AText); }
@@ -181,7 +182,7 @@ public:
   std::string CurrentFile;               // what GetCurrentFile answers
   std::vector<std::string> StatusTexts;  // every ShowStatus call, in order
   std::set<std::string> OpenFiles;       // what IsFileOpen answers from
-  std::vector<std::string> OpenedFiles;  // every OpenFile call, in order; OpenFileAt adds ":line:column"
+  std::vector<std::string> OpenedFiles;  // every OpenFile call, in order; OpenFileAt adds ":line:column", OpenOwnFileAt " [own]" after it
 
 private:
   THostMenuModel& FMenu;

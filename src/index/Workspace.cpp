@@ -92,12 +92,12 @@ void TWorkspace::SetRoots(std::vector<TWorkspaceRoot> ARoots, bool ADeclarations
   Merge();
 }
 
-bool TWorkspace::Holds(const std::string& APath) const {
+const TWorkspaceRoot* TWorkspace::RootOf(const std::string& APath) const {
   const std::string path = CanonicalFolder(APath);
-  return std::any_of(FRoots.begin(), FRoots.end(), [&](const TWorkspaceRoot& R) {
-    const std::string root = CanonicalFolder(R.Path);
-    return !path.empty() && !root.empty() && Inside(path, root);
-  });
+  for (const TWorkspaceRoot& root : FRoots)
+    if (const std::string folder = CanonicalFolder(root.Path); !path.empty() && !folder.empty() && Inside(path, folder))
+      return &root;
+  return nullptr;
 }
 
 void TWorkspace::Refresh(bool ADeclarations) {

@@ -50,7 +50,9 @@ public:
   void SetRoots(std::vector<TWorkspaceRoot> ARoots, bool ADeclarations = false);
   const std::vector<TWorkspaceRoot>& Roots() const { return FRoots; }
   // Whether APath lies in one of the folders (through links too).
-  bool Holds(const std::string& APath) const;
+  bool Holds(const std::string& APath) const { return RootOf(APath) != nullptr; }
+  // The folder APath lies in, or null.
+  const TWorkspaceRoot* RootOf(const std::string& APath) const;
   // Walks every folder again: files changed since are read anew, the
   // others' declarations kept.
   void Refresh(bool ADeclarations = false);

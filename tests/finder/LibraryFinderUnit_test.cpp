@@ -370,7 +370,8 @@ TEST_F(LibraryFinderTest, TheIdeAndVantryFindResolveAlike) {
     Services->StatusTexts.clear();
     Click("VantryFindDeclarationAtCursorMenuItem");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !Module->Waiting(); }));
-    EXPECT_THAT(Services->OpenedFiles, ElementsAre(first));
+    // The program's own folder is the user's: opened for editing.
+    EXPECT_THAT(Services->OpenedFiles, ElementsAre(first.rfind(path, 0) == 0 ? first + " [own]" : first));
     EXPECT_THAT(Services->StatusTexts, ElementsAre(place.Status));
   }
 }
@@ -392,11 +393,11 @@ TEST_F(LibraryFinderTest, TheProjectOfTheEditedFileIsReadAndWatched) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return !Module->Waiting(); }));
     return Services->OpenedFiles;
   };
-  EXPECT_THAT(lookUp(), ElementsAre(ledger + ":3:10"));
+  EXPECT_THAT(lookUp(), ElementsAre(ledger + ":3:10 [own]"));  // the user's own: opened for editing
   const uint64_t generation = Module->Index().DeclarationGeneration();
   Temp.WriteFile("mine/units/ledger.pas", "unit Ledger;\n\n\ninterface\nfunction Total: Integer;\n");
   ASSERT_TRUE(QTest::qWaitFor([&] { return Module->Index().DeclarationGeneration() != generation; }));
-  EXPECT_THAT(lookUp(), ElementsAre(ledger + ":5:10"));
+  EXPECT_THAT(lookUp(), ElementsAre(ledger + ":5:10 [own]"));
 }
 
 // The module may go while its finder is open and its walk runs: both go

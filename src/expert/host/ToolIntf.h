@@ -89,6 +89,13 @@ public:
     (void)AColumn;
     return OpenFile(AFileName);
   }
+  // As OpenFileAt, for a file of the user's own project rather than a
+  // library source: the host opens it for editing as it opens any file
+  // of the user's. A host that does not tell them apart opens it as
+  // OpenFileAt does.
+  virtual bool OpenOwnFileAt(const std::string& AFileName, int ALine, int AColumn) {
+    return OpenFileAt(AFileName, ALine, AColumn);
+  }
   // The text of the file being edited, as UTF-8, and the cursor's byte
   // offset in it; false when no file is being edited (or the host cannot
   // tell).
