@@ -320,6 +320,8 @@ void TLibraryFinderModule::RefreshIndex(bool ADeclarations) {
     if (!project.empty() && (FProjects.empty() || FProjects.front() != project)) {
       std::erase(FProjects, project);
       FProjects.insert(FProjects.begin(), project);
+      constexpr size_t MostProjects = 8;  // those the user left long ago go, and their watches
+      if (FProjects.size() > MostProjects) FProjects.resize(MostProjects);
     }
   }
   std::vector<TWorkspaceRoot> roots;
