@@ -1,6 +1,7 @@
 #include "index/Workspace.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 namespace Vantry {
@@ -36,7 +37,10 @@ std::string ProjectFolderOf(const std::string& AFile) {
   std::filesystem::path folder = own;
   for (int level = 0; level < MostLevels && folder.has_relative_path(); ++level, folder = folder.parent_path())
     if (HoldsProjectMarker(folder)) return folder.string();
-  return own.has_relative_path() ? own.string() : std::string();
+  // A file lying loose in the home folder makes no project of all of it.
+  const char* home = std::getenv("HOME");
+  if (!own.has_relative_path() || (home && *home && std::filesystem::equivalent(own, home, error))) return {};
+  return own.string();
 }
 
 void TWorkspace::SetTarget(TTarget ATarget) {

@@ -29,7 +29,8 @@ struct TWorkspaceRoot {
 // The folder of the project a source file belongs to: the nearest folder
 // above it (its own first) that holds a project's marker (a Lazarus project
 // or package, a Free Pascal package's build description, a version-control
-// folder), else the file's own folder. Never the file system's root.
+// folder), else the file's own folder. Never the file system's root nor
+// the home folder: empty then, for a file that belongs to no project.
 std::string ProjectFolderOf(const std::string& AFile);
 
 class TWorkspace {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 using namespace Vantry;
@@ -180,9 +181,13 @@ TEST(ProjectFolderTest, IsTheNearestFolderWithAMarkerElseTheFilesOwn) {
   temp.WriteFile("c/z.pp");
   EXPECT_EQ(ProjectFolderOf(temp / "a/src/deep/x.pas"), temp / "a");
   EXPECT_EQ(ProjectFolderOf(temp / "c/z.pp"), temp / "c");
-  // A marker far above does not make everything below it one project, and
-  // a file under no marker is a project of its own folder.
+  // A file under no marker is a project of its own folder.
   EXPECT_EQ(ProjectFolderOf(temp / "b/y.pas"), temp / "b");
+  // A file loose in the home folder belongs to no project.
+  const char* home = std::getenv("HOME");
+  ::setenv("HOME", (temp / "b").c_str(), 1);
+  EXPECT_EQ(ProjectFolderOf(temp / "b/y.pas"), "");
+  if (home) ::setenv("HOME", home, 1);
 }
 
 }  // namespace
