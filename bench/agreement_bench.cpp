@@ -77,10 +77,15 @@ namespace {
 
 // The engine's first answers for a name, best first, as the finder shows
 // them when the name is typed whole.
+// The generation of the table measured: each corpus's table is a new one.
+uint64_t TableGeneration = 1;
+
 std::vector<uint32_t> Answers(const TDeclarationTable& ATable, std::string_view AName, size_t ALimit) {
-  static TDeclarationSearch search;  // one box for all names: the files are ranked for the target once
+  // One box for all names of a table: its files are ranked for the target
+  // once, and again for the next table, which it knows by its generation.
+  static TDeclarationSearch search;
   search.SetTarget(ChosenTarget({}));
-  search.Search(ATable, 1, AName, ALimit);
+  search.Search(ATable, TableGeneration, AName, ALimit);
   std::vector<uint32_t> answers;
   for (const TRankedDeclaration& r : search.Results()) answers.push_back(r.Declaration);
   return answers;
@@ -189,7 +194,8 @@ std::string FindUnitsFolder() {
     if (IsFolder(APath) && fs::exists(fs::path(APath) / "system.ppu")) return fs::path(APath).parent_path().string();
     return {};
   };
-  for (std::string_view line : Lines(Output("fpc -va", true))) {
+  const std::string configuration = Output("fpc -va", true);  // the lines below are views into it
+  for (std::string_view line : Lines(configuration)) {
     const size_t option = line.find("\"-Fu");
     if (option == std::string_view::npos) continue;
     std::string_view path = line.substr(option + 4);
@@ -198,7 +204,8 @@ std::string FindUnitsFolder() {
     if (std::string folder = unitsFolderOf(std::string(path)); !folder.empty()) return folder;
   }
   const std::string version(Trim(Output("fpc -iV")));
-  for (std::string_view line : Lines(Output("dpkg -L fp-units-rtl-" + version))) {
+  const std::string installed = Output("dpkg -L fp-units-rtl-" + version);
+  for (std::string_view line : Lines(installed)) {
     if (line.size() > 15 && line.substr(line.size() - 15) == "/rtl/system.ppu" &&
         line.find(target) != std::string_view::npos)
       return fs::path(line).parent_path().parent_path().string();
@@ -415,25 +422,30 @@ bool IsForward(TTexts& ATexts, const std::string& APath, const TSymbol& ASymbol)
   return false;
 }
 
-// The line of the full declaration that follows a forward one in the same
-// file: the first line below AFrom where the name stands before a '=' (past
-// any generic parameters); 0 when there is none.
-uint32_t FullDeclarationLine(TTexts& ATexts, const std::string& APath, const TSymbol& ASymbol, uint32_t AFrom) {
+// Whether ALine of the file starts with a declaration of the type: its
+// name (after "type" or "generic"), generic parameters, '='.
+bool StartsDeclaration(TTexts& ATexts, const std::string& APath, const TSymbol& ASymbol, uint32_t ALine) {
   const auto& lines = ATexts.LinesOf(APath);
+  if (ALine < 1 || ALine > lines.size()) return false;
+  std::string_view text = Trim(lines[ALine - 1]);
+  const std::string lower = Lower(text);
+  std::string_view rest = lower;
+  for (const std::string_view word : {"type ", "generic "})
+    if (rest.rfind(word, 0) == 0) rest = Trim(rest.substr(word.size()));
   const std::string name = Lower(ASymbol.Name);
-  for (uint32_t line = AFrom + 1; line <= lines.size(); ++line) {
-    const std::string text = Lower(lines[line - 1]);
-    for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
-      const size_t end = at + name.size();
-      if ((at > 0 && IsNameByte(text[at - 1])) || (end < text.size() && IsNameByte(text[end]))) continue;
-      std::string_view after = Trim(std::string_view(text).substr(end));
-      if (!after.empty() && after.front() == '<') {
-        const size_t close = after.find('>');
-        after = close == std::string_view::npos ? std::string_view() : Trim(after.substr(close + 1));
-      }
-      if (!after.empty() && after.front() == '=') return line;
-    }
-  }
+  if (rest.rfind(name, 0) != 0 || (rest.size() > name.size() && IsNameByte(rest[name.size()]))) return false;
+  rest = Trim(rest.substr(name.size()));
+  return !rest.empty() && (rest.front() == '=' || rest.front() == '<');
+}
+
+// The line of the full declaration that follows a forward one in the same
+// file: the first line below AFrom that starts with a declaration of the
+// name (StartsDeclaration: not a parameter's default "AParent: TWinControl =
+// nil"); 0 when there is none.
+uint32_t FullDeclarationLine(TTexts& ATexts, const std::string& APath, const TSymbol& ASymbol, uint32_t AFrom) {
+  const auto count = static_cast<uint32_t>(ATexts.LinesOf(APath).size());
+  for (uint32_t line = AFrom + 1; line <= count; ++line)
+    if (StartsDeclaration(ATexts, APath, ASymbol, line)) return line;
   return 0;
 }
 
@@ -455,15 +467,19 @@ int SharedFolders(std::string_view A, std::string_view B) {
 }
 
 // The target's folders in the sources' layout: its OS, the OS family, its
-// CPU. A file in one of them is what the compiler reads for this target.
+// CPU, and the LCL's widgetset. A file in one of them is what the compiler
+// reads for this target.
 struct TJudgeTarget {
   std::string Os = "linux";
   std::string Cpu = "x86_64";
-  // 4 for a folder of the OS, 2 of the family, 1 of the CPU, added up:
-  // rtl/linux/x86_64/ before rtl/linux/aarch64/.
+  std::string Widgetset = "gtk2";
+  // 8 for a folder of the widgetset, 4 of the OS, 2 of the family, 1 of the
+  // CPU, added up: rtl/linux/x86_64/ before rtl/linux/aarch64/,
+  // lcl/interfaces/gtk2/ before lcl/interfaces/gtk/.
   int Rank(std::string_view APath) const {
     const std::string path = "/" + Lower(APath);
-    return (path.find("/" + Os + "/") != std::string::npos ? 4 : 0) +
+    return (path.find("/" + Widgetset + "/") != std::string::npos ? 8 : 0) +
+           (path.find("/" + Os + "/") != std::string::npos ? 4 : 0) +
            (path.find("/unix/") != std::string::npos ? 2 : 0) +
            (path.find("/" + Cpu + "/") != std::string::npos ? 1 : 0);
   }
@@ -660,6 +676,90 @@ const char* const DefinitionSample[] = {
     "packages/rtl-objpas/src/inc/stdconvs.pp", "packages/rtl-objpas/src/inc/strutils.pp",
     "packages/rtl-objpas/src/inc/system.uitypes.pp", "packages/rtl-objpas/src/inc/variants.pp",
     "packages/rtl-objpas/src/inc/widestrutils.pp",
+};
+
+// The Lazarus units whose uses are checked, below the Lazarus tree, with
+// the folders their packages add to the compiler's search paths ("{ws}":
+// the widgetset's folder name): the LCL's core, the target's widgetset, the
+// utilities every LCL unit uses, and the virtual tree view, a unit of
+// 27,000 lines whose implementation holds procedural types and assembler.
+struct TSampleSource {
+  const char* Path;
+  const char* Folders;  // "-Fi" and "-Fu" options with folders relative to the tree, and other options
+};
+const TSampleSource LazarusSample[] = {
+    {"lcl/forms.pp", "-Filcl/include"},
+    {"lcl/controls.pp", "-Filcl/include"},
+    {"lcl/graphics.pp", "-Filcl/include"},
+    {"lcl/stdctrls.pp", "-Filcl/include"},
+    {"lcl/extctrls.pp", "-Filcl/include"},
+    {"lcl/comctrls.pp", "-Filcl/include"},
+    {"lcl/dialogs.pp", "-Filcl/include"},
+    {"lcl/menus.pp", "-Filcl/include"},
+    {"lcl/buttons.pp", "-Filcl/include"},
+    {"lcl/grids.pas", "-Filcl/include"},
+    {"lcl/lclintf.pas", "-Filcl/include"},
+    {"lcl/interfacebase.pp", "-Filcl/include"},
+    {"lcl/imglist.pp", "-Filcl/include"},
+    {"lcl/lresources.pp", "-Filcl/include"},
+    {"lcl/interfaces/{ws}/gtk2int.pas", "-Filcl/include -Filcl/interfaces/{ws}"},
+    {"lcl/interfaces/{ws}/gtk2proc.pp", "-Filcl/include -Filcl/interfaces/{ws}"},
+    {"components/lazutils/lazutf8.pas", ""},
+    {"components/lazutils/lazfileutils.pas", ""},
+    {"components/virtualtreeview/laz.virtualtrees.pas",
+     "-Sm -Ficomponents/virtualtreeview/include/intf/{ws} -Ficomponents/virtualtreeview/include/intf "
+     "-Ficomponents/virtualtreeview/units -Fucomponents/virtualtreeview/units/{ws} -Fucomponents/lclextensions "
+     "-Ficomponents/lclextensions/include/{ws}"},
+};
+
+// The units of the LCL's core whose names are checked, as SampleUnits.
+const TSampleUnit LclCoreUnits[] = {
+    {"forms", "forms, the application and the screen"},
+    {"controls", "the control classes every form is made of"},
+    {"graphics", "canvases, fonts, pens, brushes, pictures"},
+    {"stdctrls", "buttons, edits, lists, labels"},
+    {"extctrls", "panels, timers, images, splitters"},
+    {"comctrls", "tree and list views, page controls, status bars"},
+    {"dialogs", "message boxes and the common dialogs"},
+    {"menus", "main and pop-up menus"},
+    {"buttons", "bit and speed buttons"},
+    {"grids", "string and draw grids"},
+    {"lcltype", "the LCL's Windows-like types and constants"},
+    {"lclintf", "the LCL's Windows-like API"},
+    {"lclproc", "the LCL's helper routines"},
+    {"lmessages", "the LCL's messages"},
+    {"graphtype", "the raw image types"},
+    {"interfacebase", "the widgetset's base class"},
+    {"interfaces", "the widgetset itself: every LCL program uses it"},
+    {"lresources", "resources and streaming of forms"},
+    {"imglist", "image lists"},
+    {"actnlist", "actions"},
+    {"clipbrd", "the clipboard"},
+    {"themes", "the theme services"},
+    {"lclstrconsts", "the LCL's messages"},
+    {"wslclclasses", "the widgetset classes' registry"},
+    {"wscontrols", "the widgetset's side of the controls"},
+    {"gtk2int", "the gtk2 widgetset's class"},
+    {"gtk2proc", "the gtk2 widgetset's helper routines"},
+    {"gtk2def", "the gtk2 widgetset's types"},
+    {"lazutf8", "UTF-8 strings: in nearly every LCL unit"},
+    {"lazfileutils", "files and paths in UTF-8"},
+};
+
+// One tree measured and what judges it.
+struct TCorpus {
+  std::string Title;            // "Free Pascal", "Lazarus with Free Pascal"
+  std::string Root;             // the folder indexed
+  std::map<std::string, std::vector<fs::path>> Compiled;  // the judge's compiled units, by lower-case name
+  std::vector<TSampleUnit> Units;       // the units whose names are checked
+  std::string SampleBase;               // the folder below Root that the sample's paths start from ("" or "lazarus/")
+  std::vector<TSampleSource> Sample;    // the units whose uses are checked
+  std::string SampleWidgetset;          // what "{ws}" stands for in the sample
+  std::string CompileOptions;           // for every unit of the sample
+  std::string CompilerSources;          // the compiler's sources, for the recording compiler
+  // Unit-level uses are counted apart by where their declaration lies:
+  // a folder below Root and its title ("lazarus/", "Lazarus").
+  std::vector<std::pair<std::string, std::string>> Areas;
 };
 
 // The folder where benchmarks keep what is slow to make: $XDG_CACHE_HOME
@@ -935,15 +1035,23 @@ void MeasureReferences(const std::vector<TUseCheck>& AChecks, const std::shared_
   for (const std::string& miss : misses) std::printf("    not listed: %s\n", miss.c_str());
 }
 
-void MeasureDefinitions(size_t AMostUses, size_t AExamples, const std::string& AUnitsFolder, const std::map<std::string, std::vector<fs::path>>& ACompiledUnits,
+// What "{ws}" stands for in AText.
+std::string WithWidgetset(std::string AText, const std::string& AWidgetset) {
+  for (size_t at; (at = AText.find("{ws}")) != std::string::npos;) AText.replace(at, 4, AWidgetset);
+  return AText;
+}
+
+void MeasureDefinitions(const TCorpus& ACorpus, size_t AMostUses, size_t AExamples, const std::string& AUnitsFolder,
                         const std::unordered_map<std::string, std::vector<std::string>>& AByName, TTexts& ATexts,
                         const TJudgeTarget& AJudgeTarget, const std::shared_ptr<const TDeclarationTable>& ATable) {
   using TClock = std::chrono::steady_clock;
   const auto start = TClock::now();
   const std::string root = ATable->Root();
+  const std::map<std::string, std::vector<fs::path>>& ACompiledUnits = ACorpus.Compiled;
 
   // The recording compiler and the sample's record, kept in the cache: the
-  // key changes with the recorder's source, the compiler and the sources.
+  // key changes with the recorder's source, the compiler and the sources;
+  // each corpus keeps its sample's record apart.
   const std::string recorderSource = VANTRY_FPCREFS_SOURCE;
   const std::string recorderText = ReadFile(recorderSource);
   if (recorderText.empty()) {
@@ -951,12 +1059,15 @@ void MeasureDefinitions(size_t AMostUses, size_t AExamples, const std::string& A
     return;
   }
   const std::string version(Trim(Output("fpc -iV")));
-  const fs::path folder =
-      fs::path(BenchCacheFolder()) / ("compiler-record-" + Fingerprint(recorderText + version + root + AUnitsFolder));
+  const fs::path folder = fs::path(BenchCacheFolder()) /
+                          ("compiler-record-" + Fingerprint(recorderText + version + ACorpus.CompilerSources + AUnitsFolder));
+  const std::string sampleKey = ACorpus.SampleBase.empty() ? std::string("units")
+                                                           : "units-" + Fingerprint(root + ACorpus.CompileOptions);
   std::error_code error;
-  fs::create_directories(folder / "units", error);
+  fs::create_directories(folder / sampleKey, error);
   std::string failure;
-  const std::string recorder = BuildRecorder(root, AUnitsFolder, recorderSource, AJudgeTarget.Cpu, folder, failure);
+  const std::string recorder =
+      BuildRecorder(ACorpus.CompilerSources, AUnitsFolder, recorderSource, AJudgeTarget.Cpu, folder, failure);
   if (recorder.empty()) {
     std::printf("\ndefinitions: %s; nothing measured\n", failure.c_str());
     return;
@@ -965,25 +1076,34 @@ void MeasureDefinitions(size_t AMostUses, size_t AExamples, const std::string& A
   std::vector<std::string> failed;
   size_t compiledNow = 0;
   const fs::path scratch = folder / "scratch";
-  for (const char* sample : DefinitionSample) {
+  const fs::path base = fs::path(root) / ACorpus.SampleBase;
+  for (const TSampleSource& item : ACorpus.Sample) {
+    const std::string sample = ACorpus.SampleBase + WithWidgetset(item.Path, ACorpus.SampleWidgetset);
     const fs::path source = fs::path(root) / sample;
     std::string key = sample;
     std::replace(key.begin(), key.end(), '/', '%');
-    const fs::path saved = folder / "units" / (key + ".txt");
+    const fs::path saved = folder / sampleKey / (key + ".txt");
     std::string text = ReadFile(saved);
     if (text.empty()) {
       if (!fs::exists(source)) {
-        failed.push_back(std::string(sample) + ": not in the tree");
+        failed.push_back(sample + ": not in the tree");
         continue;
       }
       fs::create_directories(scratch, error);
       std::string command = Quote(recorder) + " -Mobjfpc -b -bl -ve -FU" + Quote(scratch.string()) + " -FE" +
-                            Quote(scratch.string());
+                            Quote(scratch.string()) + ACorpus.CompileOptions;
       const fs::path dir = source.parent_path();
       for (const fs::path& include : {dir, dir / "unix", dir / AJudgeTarget.Os})
         if (IsFolder(include.string())) command += " -Fi" + Quote(include.string());
+      // The package's own folders, given below the tree, and its options.
+      std::istringstream folders(WithWidgetset(item.Folders, ACorpus.SampleWidgetset));
+      for (std::string option; folders >> option;)
+        if (option.rfind("-Fi", 0) == 0 || option.rfind("-Fu", 0) == 0)
+          command += " " + option.substr(0, 3) + Quote((base / option.substr(3)).string());
+        else
+          command += " " + Quote(option);
       if (!Run(command + " " + Quote(source.string()), text)) {
-        failed.push_back(std::string(sample) + ": " + LastLine(text));
+        failed.push_back(sample + ": " + LastLine(text));
         continue;
       }
       std::ofstream(saved, std::ios::binary) << text;
@@ -1245,7 +1365,7 @@ void MeasureDefinitions(size_t AMostUses, size_t AExamples, const std::string& A
   }
   if (unplaced) std::printf("  %zu declarations whose name is not at the recorded place (judged at the recorded line)\n", unplaced);
 
-  std::printf("\n  %-11s %7s %8s %8s %13s\n", "", "uses", "first", "top 5", "name search");
+  std::printf("\n  %-26s %7s %8s %8s %13s\n", "", "uses", "first", "top 5", "name search");
   for (const char* scope : {"unit level", "member", "all"}) {
     TDefinitionFigures f;
     for (const TUseCheck& c : checks) {
@@ -1255,7 +1375,36 @@ void MeasureDefinitions(size_t AMostUses, size_t AExamples, const std::string& A
       f.Top5 += c.Rank >= 1 && c.Rank <= 5;
       f.NameFirst += c.NameFirst;
     }
-    std::printf("  %-11s %7zu %7.1f%% %7.1f%% %12.1f%%\n", scope, f.Checked, Percent(f.First, f.Checked),
+    std::printf("  %-26s %7zu %7.1f%% %7.1f%% %12.1f%%\n", scope, f.Checked, Percent(f.First, f.Checked),
+                Percent(f.Top5, f.Checked), Percent(f.NameFirst, f.Checked));
+  }
+  // Unit-level uses by where their declaration lies, all of them and the
+  // calls (routines) among them.
+  for (const auto& [area, title] : ACorpus.Areas) {
+    for (const bool calls : {false, true}) {
+      TDefinitionFigures f;
+      for (const TUseCheck& c : checks) {
+        if (c.Scope != "unit level" || c.Places.front().first.rfind(area, 0) != 0 || (calls && c.Kind != "procsym")) continue;
+        ++f.Checked;
+        f.First += c.Rank == 1;
+        f.Top5 += c.Rank >= 1 && c.Rank <= 5;
+        f.NameFirst += c.NameFirst;
+      }
+      const std::string row = (calls ? "calls to " : "bound to ") + title;
+      std::printf("  %-26s %7zu %7.1f%% %7.1f%% %12.1f%%\n", row.c_str(), f.Checked, Percent(f.First, f.Checked),
+                  Percent(f.Top5, f.Checked), Percent(f.NameFirst, f.Checked));
+    }
+  }
+  {
+    TDefinitionFigures f;
+    for (const TUseCheck& c : checks) {
+      if (c.Scope != "member" || c.Kind != "procsym") continue;
+      ++f.Checked;
+      f.First += c.Rank == 1;
+      f.Top5 += c.Rank >= 1 && c.Rank <= 5;
+      f.NameFirst += c.NameFirst;
+    }
+    std::printf("  %-26s %7zu %7.1f%% %7.1f%% %12.1f%%\n", "member calls", f.Checked, Percent(f.First, f.Checked),
                 Percent(f.Top5, f.Checked), Percent(f.NameFirst, f.Checked));
   }
   std::printf("  (first, top 5: the resolver's answers; name search: the first answer for the bare name)\n");
@@ -1341,71 +1490,39 @@ void MeasureDefinitions(size_t AMostUses, size_t AExamples, const std::string& A
 struct TOptions {
   std::string Root = VANTRY_FPC_SOURCE;
   std::string UnitsFolder;
+  std::string Lazarus;  // the Lazarus sources; empty: those of the installed LCL units, if any
+  bool LazarusOnly = false;
   size_t Uses = 6000;
   size_t Examples = 0;
 };
 
 constexpr const char* Usage =
-    "Usage: agreement_bench [--root DIR] [--units-dir DIR] [--uses N] [--examples N]\n"
+    "Usage: agreement_bench [--root DIR] [--units-dir DIR] [--lazarus DIR] [--lazarus-only] [--uses N] [--examples N]\n"
     "  --root DIR       the Free Pascal sources (default: the ones the build found)\n"
+    "  --lazarus DIR    the Lazarus sources, measured with the Free Pascal sources beside them\n"
+    "                   (default: the tree of the installed LCL units, Debian's lcl-units-*)\n"
+    "  --lazarus-only   measure only Lazarus with the Free Pascal sources\n"
     "  --units-dir DIR  the compiled units of the target (default: the compiler's own)\n"
     "  --uses N         definitions: ask about N uses, spread over the sample (default 6000; 0: all)\n"
     "  --examples N     definitions: show N misses of each kind (default: the 20 worst in all)\n";
 
-}  // namespace
 
-int main(int argc, char** argv) {
+// Indexes one corpus as the IDE does and measures it: the units, the
+// names, the definitions.
+void MeasureCorpus(const TCorpus& ACorpus, const TOptions& AOptions, const TJudgeTarget& ATarget) {
   using TClock = std::chrono::steady_clock;
-  TOptions options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if ((arg == "--root" || arg == "--units-dir") && i + 1 < argc) {
-      (arg == "--root" ? options.Root : options.UnitsFolder) = argv[++i];
-    } else if ((arg == "--uses" || arg == "--examples") && i + 1 < argc) {
-      char* end = nullptr;
-      const unsigned long long n = std::strtoull(argv[++i], &end, 10);
-      if (!end || *end) {
-        std::fputs(Usage, stderr);
-        return 2;
-      }
-      (arg == "--uses" ? options.Uses : options.Examples) = static_cast<size_t>(n);
-    } else {
-      std::fputs(Usage, arg == "-h" || arg == "--help" ? stdout : stderr);
-      return arg == "-h" || arg == "--help" ? 0 : 2;
-    }
-  }
-
-  // What the measurement needs; without it, one line and no figures, so
-  // that the other benchmarks still run.
-  if (!IsFolder(options.Root)) {
-    std::printf("agreement: no Free Pascal sources at %s; nothing measured\n", options.Root.c_str());
-    return 0;
-  }
-  if (Trim(Output("command -v ppudump")).empty()) {
-    std::printf("agreement: ppudump is missing (Debian's fp-utils); nothing measured\n");
-    return 0;
-  }
-  if (options.UnitsFolder.empty()) options.UnitsFolder = FindUnitsFolder();
-  if (!IsFolder(options.UnitsFolder)) {
-    std::printf("agreement: no compiled units of the target found (fpc and Debian's fp-units-rtl); nothing measured\n");
-    return 0;
-  }
-  const auto compiledUnits = CompiledUnits(options.UnitsFolder);
-  TJudgeTarget target;
-  if (std::string os = Lower(Trim(Output("fpc -iTO"))); !os.empty()) target.Os = os;
-  if (std::string cpu = Lower(Trim(Output("fpc -iTP"))); !cpu.empty()) target.Cpu = cpu;
-
+  ++TableGeneration;
   // The index, as the IDE builds it (and caches it).
   const auto indexStart = TClock::now();
   TLibraryIndex index;
   index.SetTarget(ChosenTarget({}));  // read for the target, as the IDE reads it
-  index.Refresh(options.Root, true);
+  index.Refresh(ACorpus.Root, true);
   while (!index.WaitForWalk(std::chrono::milliseconds(200))) {
   }
   const auto table = index.Declarations();
   if (!table || !index.LastReport().Error.empty()) {
-    std::printf("agreement: cannot index %s: %s\n", options.Root.c_str(), index.LastReport().Error.c_str());
-    return 0;
+    std::printf("agreement: cannot index %s: %s\n", ACorpus.Root.c_str(), index.LastReport().Error.c_str());
+    return;
   }
   const double indexSeconds = std::chrono::duration<double>(TClock::now() - indexStart).count();
   const auto measureStart = TClock::now();
@@ -1413,15 +1530,15 @@ int main(int argc, char** argv) {
   std::unordered_map<std::string, std::vector<std::string>> byName;  // lower-case file name: relative paths
   for (uint32_t f = 0; f < table->FileCount(); ++f)
     byName[Lower(FileNameOf(table->FilePath(f)))].emplace_back(table->FilePath(f));
-  TTexts texts(options.Root);
+  TTexts texts(ACorpus.Root);
 
   // The compiled units and their sources.
   std::vector<TResolvedUnit> units;
   std::vector<std::string> missingUnits;
   size_t ambiguousSources = 0, lostSources = 0;
-  for (const TSampleUnit& sample : SampleUnits) {
-    const auto it = compiledUnits.find(sample.Name);
-    if (it == compiledUnits.end()) {
+  for (const TSampleUnit& sample : ACorpus.Units) {
+    const auto it = ACorpus.Compiled.find(sample.Name);
+    if (it == ACorpus.Compiled.end()) {
       missingUnits.push_back(sample.Name);
       continue;
     }
@@ -1431,7 +1548,7 @@ int main(int argc, char** argv) {
       continue;
     }
     compiled.Name = sample.Name;
-    units.push_back(Resolve(std::move(compiled), byName, texts, target));
+    units.push_back(Resolve(std::move(compiled), byName, texts, ATarget));
     ambiguousSources += static_cast<size_t>(units.back().Ambiguous);
     for (const std::string& path : units.back().Paths) lostSources += path.empty();
   }
@@ -1440,9 +1557,9 @@ int main(int argc, char** argv) {
     for (const std::string& path : unit.Paths)
       if (!path.empty()) targetFolders.insert(std::string(FolderOf(path)));
 
-  std::printf("agreement: %zu of %zu units compiled for %s-%s; sources %s (%zu files, %zu declarations)\n",
-              units.size(), std::size(SampleUnits), target.Cpu.c_str(), target.Os.c_str(), options.Root.c_str(),
-              table->FileCount(), table->Count());
+  std::printf("agreement, %s: %zu of %zu units compiled for %s; sources %s (%zu files, %zu declarations)\n",
+              ACorpus.Title.c_str(), units.size(), ACorpus.Units.size(), ChosenTarget({}).Name().c_str(),
+              ACorpus.Root.c_str(), table->FileCount(), table->Count());
   if (!missingUnits.empty()) {
     std::printf("  not compiled here:");
     for (const std::string& name : missingUnits) std::printf(" %s", name.c_str());
@@ -1612,6 +1729,152 @@ int main(int argc, char** argv) {
 
   std::printf("\nnames measured in %.1f s\n", std::chrono::duration<double>(TClock::now() - measureStart).count());
 
-  MeasureDefinitions(options.Uses, options.Examples, options.UnitsFolder, compiledUnits, byName, texts, target, table);
+  MeasureDefinitions(ACorpus, AOptions.Uses, AOptions.Examples, AOptions.UnitsFolder, byName, texts, ATarget, table);
+}
+
+// The Lazarus tree of the LCL units installed for the target, and the
+// folders of those units: Debian's lcl-units-* (the LCL and the packages
+// that need no widgetset) and lcl-WIDGETSET-* packages put both below one
+// folder (.../lcl/units/CPU-OS/forms.ppu). Empty when none is installed.
+std::string FindLazarus(const std::string& ATargetFolder, const std::string& AWidgetset, std::vector<std::string>& AUnitFolders) {
+  std::string tree;
+  std::set<std::string> folders;
+  const std::string packages = Output("dpkg-query -W -f='${Status} ${Package}\\n' 'lcl-units-*' 'lcl-" + AWidgetset + "-*'");
+  for (std::string_view package : Lines(packages)) {
+    if (package.rfind("install ok installed ", 0) != 0) continue;
+    const std::string files = Output("dpkg -L " + Quote(std::string(Trim(package.substr(package.rfind(' ') + 1)))));
+    for (std::string_view line : Lines(files)) {
+      if (line.size() < 5 || line.substr(line.size() - 4) != ".ppu") continue;
+      const fs::path folder = fs::path(line).parent_path();
+      // The target's folder, or its widgetset's below it: not another
+      // widgetset's copy of the same units.
+      const std::string name = folder.filename().string();
+      if (name != ATargetFolder && !(name == AWidgetset && folder.parent_path().filename() == ATargetFolder)) continue;
+      folders.insert(folder.string());
+      const std::string_view marker = "/lcl/units/";
+      if (const size_t at = line.find(marker); tree.empty() && at != std::string_view::npos &&
+                                               fs::exists(fs::path(line.substr(0, at)) / "lcl" / "forms.pp"))
+        tree = std::string(line.substr(0, at));
+    }
+  }
+  AUnitFolders.assign(folders.begin(), folders.end());
+  return tree;
+}
+
+// A folder of the bench's cache that holds the two trees side by side, as
+// links: "fpc" and "lazarus", the way one indexes a program's libraries
+// today.
+std::string LinkedWorkspace(const std::string& AFpc, const std::string& ALazarus) {
+  const fs::path folder = fs::path(BenchCacheFolder()) / ("workspace-" + Fingerprint(AFpc + '\0' + ALazarus));
+  std::error_code error;
+  fs::create_directories(folder, error);
+  for (const auto& [name, target] : {std::pair<const char*, std::string>{"fpc", AFpc}, {"lazarus", ALazarus}}) {
+    const fs::path link = folder / name;
+    if (fs::read_symlink(link, error) == fs::path(target)) continue;
+    fs::remove(link, error);
+    fs::create_directory_symlink(target, link, error);
+    if (error) return {};
+  }
+  return folder.string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using TClock = std::chrono::steady_clock;
+  TOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if ((arg == "--root" || arg == "--units-dir" || arg == "--lazarus") && i + 1 < argc) {
+      (arg == "--root" ? options.Root : arg == "--units-dir" ? options.UnitsFolder : options.Lazarus) = argv[++i];
+    } else if (arg == "--lazarus-only") {
+      options.LazarusOnly = true;
+    } else if ((arg == "--uses" || arg == "--examples") && i + 1 < argc) {
+      char* end = nullptr;
+      const unsigned long long n = std::strtoull(argv[++i], &end, 10);
+      if (!end || *end) {
+        std::fputs(Usage, stderr);
+        return 2;
+      }
+      (arg == "--uses" ? options.Uses : options.Examples) = static_cast<size_t>(n);
+    } else {
+      std::fputs(Usage, arg == "-h" || arg == "--help" ? stdout : stderr);
+      return arg == "-h" || arg == "--help" ? 0 : 2;
+    }
+  }
+
+  // What the measurement needs; without it, one line and no figures, so
+  // that the other benchmarks still run.
+  if (!IsFolder(options.Root)) {
+    std::printf("agreement: no Free Pascal sources at %s; nothing measured\n", options.Root.c_str());
+    return 0;
+  }
+  if (Trim(Output("command -v ppudump")).empty()) {
+    std::printf("agreement: ppudump is missing (Debian's fp-utils); nothing measured\n");
+    return 0;
+  }
+  if (options.UnitsFolder.empty()) options.UnitsFolder = FindUnitsFolder();
+  if (!IsFolder(options.UnitsFolder)) {
+    std::printf("agreement: no compiled units of the target found (fpc and Debian's fp-units-rtl); nothing measured\n");
+    return 0;
+  }
+  TJudgeTarget target;
+  if (std::string os = Lower(Trim(Output("fpc -iTO"))); !os.empty()) target.Os = os;
+  if (std::string cpu = Lower(Trim(Output("fpc -iTP"))); !cpu.empty()) target.Cpu = cpu;
+  target.Widgetset = ChosenTarget({}).Widgetset;
+
+  TCorpus fpc;
+  fpc.Title = "Free Pascal";
+  fpc.Root = options.Root;
+  fpc.Compiled = CompiledUnits(options.UnitsFolder);
+  fpc.Units.assign(std::begin(SampleUnits), std::end(SampleUnits));
+  for (const char* path : DefinitionSample) fpc.Sample.push_back({path, ""});
+  fpc.CompilerSources = options.Root;
+  if (!options.LazarusOnly) MeasureCorpus(fpc, options, target);
+
+  // Lazarus, with the Free Pascal sources beside it: judged by the
+  // installed LCL units, and by the compiler's own units for what the LCL
+  // takes from the run-time library.
+  std::vector<std::string> lazarusUnits;
+  const std::string found = FindLazarus(target.Cpu + "-" + target.Os, target.Widgetset, lazarusUnits);
+  const std::string lazarus = options.Lazarus.empty() ? found : options.Lazarus;
+  if (lazarus.empty() || lazarusUnits.empty()) {
+    std::printf("\nagreement, Lazarus: no compiled LCL units found for %s (Debian's lcl-units-* and lcl-%s-*) "
+                "or no Lazarus sources; nothing measured\n",
+                ChosenTarget({}).Name().c_str(), target.Widgetset.c_str());
+    return 0;
+  }
+  TCorpus laz;
+  laz.Title = "Lazarus with Free Pascal";
+  laz.Root = LinkedWorkspace(options.Root, lazarus);
+  if (laz.Root.empty()) {
+    std::printf("\nagreement, Lazarus: cannot link the two trees in %s; nothing measured\n", BenchCacheFolder().c_str());
+    return 0;
+  }
+  for (const std::string& folder : lazarusUnits)
+    for (auto& [name, paths] : CompiledUnits(folder)) {
+      auto& all = laz.Compiled[name];
+      all.insert(all.end(), paths.begin(), paths.end());
+    }
+  for (const auto& [name, paths] : fpc.Compiled) laz.Compiled.emplace(name, paths);  // the LCL's own first
+  laz.Units.assign(std::begin(LclCoreUnits), std::end(LclCoreUnits));
+  laz.SampleBase = "lazarus/";
+  laz.Sample.assign(std::begin(LazarusSample), std::end(LazarusSample));
+  laz.SampleWidgetset = target.Widgetset;
+  // As the LCL's packages compile: their mode and syntax, the widgetset's
+  // symbols, their folders. The LCL and LazUtils are compiled from their
+  // sources along with the sample (a unit compiled from source beside
+  // installed units that use it would not match them), into the scratch
+  // folder; the run-time library comes from the compiler's own units.
+  laz.CompileOptions = " -Scgi -dLCL -dLCL" + target.Widgetset;
+  for (const std::string folder : {"lcl", "lcl/forms", "lcl/widgetset", "lcl/nonwin32", "lcl/interfaces/{ws}",
+                                   "components/lazutils", "components/freetype"})
+    laz.CompileOptions += " -Fu" + Quote(laz.Root + "/lazarus/" + WithWidgetset(folder, target.Widgetset));
+  for (const std::string folder : {"lcl/include", "lcl/interfaces/{ws}"})
+    laz.CompileOptions += " -Fi" + Quote(laz.Root + "/lazarus/" + WithWidgetset(folder, target.Widgetset));
+  laz.CompilerSources = options.Root;
+  laz.Areas = {{"lazarus/", "Lazarus"}, {"fpc/", "Free Pascal"}};
+  std::printf("\n\n");
+  MeasureCorpus(laz, options, target);
   return 0;
 }

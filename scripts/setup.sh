@@ -29,6 +29,9 @@ packages=(
   neovim
   # the compiler's own units and ppudump: the judge of the agreement benchmark
   fp-compiler-3.2.2 fp-utils-3.2.2 fp-units-rtl-3.2.2 fp-units-base-3.2.2 fp-units-fcl-3.2.2
+  # Lazarus's sources and the LCL's compiled units for gtk2, the default
+  # widgetset here: its second corpus and judge
+  lazarus-src-2.2 lcl-units-2.2 lcl-gtk2-2.2
   locales
   dpkg-dev lintian desktop-file-utils man-db
 )

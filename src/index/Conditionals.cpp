@@ -54,12 +54,14 @@ void TConditionals::Reset() {
   FFrames.clear();
   FDefined.clear();
   FUndefined.clear();
+  FUnsure.clear();
   FSkipping = 0;
   FLast = -1;
   FChanges.clear();
 }
 
 TConditionals::TTruth TConditionals::Symbol(std::string_view AUpper) const {
+  if (std::find(FUnsure.begin(), FUnsure.end(), AUpper) != FUnsure.end()) return Open;
   if (std::find(FDefined.begin(), FDefined.end(), AUpper) != FDefined.end()) return True;
   if (std::find(FUndefined.begin(), FUndefined.end(), AUpper) != FUndefined.end()) return False;
   if (!FSymbols) return Open;
@@ -167,11 +169,20 @@ void TConditionals::Directive(std::string_view AText, uint32_t AOffset) {
   } else if ((name == "ENDIF" || name == "IFEND" || name == "ENDC") && !FFrames.empty()) {
     FFrames.pop_back();
   } else if ((name == "DEFINE" || name == "UNDEF") && !Skipped()) {
+    // In a branch that may or may not be compiled, the symbol may or may
+    // not be defined after it.
+    const bool sure = std::none_of(FFrames.begin(), FFrames.end(), [](const TFrame& F) { return F.Branch == Open; });
     const std::string symbol = argument();
     auto& to = name == "DEFINE" ? FDefined : FUndefined;
     auto& from = name == "DEFINE" ? FUndefined : FDefined;
     from.erase(std::remove(from.begin(), from.end(), symbol), from.end());
-    if (!symbol.empty() && std::find(to.begin(), to.end(), symbol) == to.end()) to.push_back(symbol);
+    if (sure) {
+      FUnsure.erase(std::remove(FUnsure.begin(), FUnsure.end(), symbol), FUnsure.end());
+      if (!symbol.empty() && std::find(to.begin(), to.end(), symbol) == to.end()) to.push_back(symbol);
+    } else {
+      to.erase(std::remove(to.begin(), to.end(), symbol), to.end());
+      if (!symbol.empty() && std::find(FUnsure.begin(), FUnsure.end(), symbol) == FUnsure.end()) FUnsure.push_back(symbol);
+    }
   }
   Update();
   if (Skipped() != wasSkipping) FChanges.emplace_back(AOffset, Skipped());

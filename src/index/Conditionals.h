@@ -47,6 +47,7 @@ private:
   const TTargetSymbols* FSymbols;
   std::vector<TFrame> FFrames;
   std::vector<std::string> FDefined, FUndefined;  // by the text itself, upper case
+  std::vector<std::string> FUnsure;  // defined or undefined by the text in a branch that may not be compiled
   int FSkipping = 0;        // frames whose branch is not compiled
   int64_t FLast = -1;       // the offset of the last directive taken
   std::vector<std::pair<uint32_t, bool>> FChanges;  // where skipping starts or stops

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <unordered_set>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -350,8 +352,14 @@ public:
   // The kind of link an include is noted as from here on: 'i', or 'h' in a
   // unit's implementation.
   void NoteIncludesAs(char AKind) { FIncludeKind = AKind; }
+  // The structure whose body the text is in from here on (empty: none),
+  // which an include there is noted with; returns the one before.
+  std::string_view NoteIncludesIn(std::string_view AOwner) { return std::exchange(FIncludeOwner, AOwner); }
   // What follows the conditional directives for a target; null for none.
   void FollowConditions(TConditionals* AConditions) { FConditions = AConditions; }
+  // Where the conditional and include directives go as tokens pass them,
+  // their token index left to fill in; null for nowhere.
+  void NoteDirectives(std::vector<TPascalDirective>* ADirectives) { FDirectives = ADirectives; }
 
   // Reads the next token into AToken. (Returned by value, the token was put
   // together byte by byte on the stack and read back whole before the
@@ -654,13 +662,18 @@ private:
     const char* const lineEnd = FindLineEnd(P, AEnd);
     const std::string_view text(P, static_cast<size_t>((close && close < lineEnd ? close : lineEnd) - P));
     if (FConditions) FConditions->Directive(text, static_cast<uint32_t>(offset));
-    if (FLinks) NoteInclude(text);
+    if (FLinks || FDirectives) NoteInclude(text);
     TWord word, argument;
     P = ReadWord(P, AEnd, word);
+    const bool skipped = FConditions && FConditions->Skipped();
     if (word == "if" || word == "ifdef" || word == "ifndef" || word == "ifopt" || word == "ifc") {
       ++FConditionals;
+      if (FDirectives) FDirectives->push_back({TPascalDirective::pdIf, skipped, UINT32_MAX});
     } else if (word == "endif" || word == "ifend" || word == "endc") {
       if (FConditionals > 0) --FConditionals;
+      if (FDirectives) FDirectives->push_back({TPascalDirective::pdEnd, skipped, UINT32_MAX});
+    } else if (word == "else" || word == "elseif" || word == "elsec" || word == "elifc") {
+      if (FDirectives) FDirectives->push_back({TPascalDirective::pdElse, skipped, UINT32_MAX});
     } else if (word == "mode") {
       ReadWord(P, AEnd, argument);
       if (FLinks && argument.Length > 0)  // a unit's mode may be set in a file it includes
@@ -711,20 +724,91 @@ private:
     while (!name.empty() && ClassOf(name.back()) == ccBlank) name.remove_suffix(1);
     if (name.size() >= 2 && name.front() == '\'' && name.back() == '\'') name = name.substr(1, name.size() - 2);
     if (name.empty() || name.front() == '%' || name.size() > 255) return;
+    const bool skipped = FConditions && FConditions->Skipped();
+    if (FDirectives)
+      FDirectives->push_back({TPascalDirective::pdInclude, skipped, UINT32_MAX,
+                              static_cast<uint32_t>(name.data() - FText.data()), static_cast<uint32_t>(name.size())});
+    if (!FLinks) return;
     // An include the target's compiler skips is noted apart ('x').
-    FLinks->push_back(FConditions && FConditions->Skipped() ? 'x' : FIncludeKind);
+    FLinks->push_back(skipped ? 'x' : FIncludeKind);
     FLinks->append(name);
     FLinks->push_back('\0');
+    // One inside a structure's body holds its members.
+    if (!FIncludeOwner.empty()) FLinks->append(1, 'c').append(FIncludeOwner).push_back('\0');
   }
 
   std::string_view FText;
   size_t FAt;
   std::string* FLinks = nullptr;
   char FIncludeKind = 'i';
+  std::string_view FIncludeOwner;
   TConditionals* FConditions = nullptr;
+  std::vector<TPascalDirective>* FDirectives = nullptr;
   bool FNestComments = true;
   uint32_t FConditionals = 0;
   size_t FDirectivesRead = 0;  // the offset of the last directive acted on
+};
+
+// The units of one uses clause, read from its tokens after "uses": "in
+// 'file'" parts left out, a dotted name kept whole. A unit in a branch the
+// target's compiler skips ("{$ifdef windows} Windows, {$endif}") is not
+// used; two names side by side are the branches' own units ("{$ifdef unix}
+// BaseUnix {$else} Windows {$endif};").
+class TUsesReader {
+public:
+  TUsesReader(std::string_view AText, const TConditionals* AConditions) : FText(AText), FConditions(AConditions) {}
+
+  // Takes the clause's next token; false at its ';', or at a word that
+  // starts a section (a clause left open), which is not taken.
+  bool Take(const TToken& AToken) {
+    const bool name = AToken.Kind == tkIdent;
+    if (name && AToken.Keyword != kwNone && AToken.Keyword < kwReserved && TLexer::IsSectionWord(AToken.Keyword)) {
+      End();
+      return false;
+    }
+    if (AToken.Kind == tkSymbol && (AToken.Symbol == ';' || AToken.Symbol == ',')) {
+      // A ';' in a branch the target skips ends another branch's clause
+      // ("{$ifdef windows} Windows; {$else} Unix, BaseUnix; {$endif}").
+      if (AToken.Symbol == ';' && FConditions && FConditions->SkippedAt(AToken.Offset)) return true;
+      End();
+      return AToken.Symbol == ',';
+    }
+    const std::string_view text = FText.substr(AToken.Offset, AToken.Length);
+    if (name && AToken.Length == 2 && Lower(text[0]) == 'i' && Lower(text[1]) == 'n') {
+      FInFile = true;  // the file's name follows, up to the next ','
+    } else if (name && (FInFile || (!FName.empty() && !FDotted))) {
+      End();  // another branch's unit
+      Start(AToken, text);
+    } else if (name && FName.empty()) {
+      Start(AToken, text);
+    } else if (name || (AToken.Kind == tkSymbol && AToken.Symbol == '.' && !FName.empty())) {
+      FName += text;
+      FDotted = !name;
+    }
+    return true;
+  }
+  // The units, in the clause's order.
+  const std::vector<std::string>& Names() {
+    End();
+    return FNames;
+  }
+
+private:
+  void Start(const TToken& AToken, std::string_view AText) {
+    FName = AText;
+    FSkipped = FConditions && FConditions->SkippedAt(AToken.Offset);
+  }
+  void End() {
+    if (!FName.empty() && !FSkipped) FNames.push_back(FName);
+    FName.clear();
+    FInFile = FDotted = FSkipped = false;
+  }
+
+  std::string_view FText;
+  const TConditionals* FConditions;
+  std::string FName;  // the name being read
+  bool FInFile = false, FDotted = false, FSkipped = false;
+  std::vector<std::string> FNames;
 };
 
 enum TSection : uint8_t {
@@ -1007,6 +1091,13 @@ private:
         Next();
         SkipStatement();
         return;
+      case kwProperty:
+        // No unit declares a property: in an include file, it is a member
+        // of the structure whose body includes the file.
+        Next();
+        if (FSection == sInclude && IsName(FToken)) Record(FToken, dkProperty);
+        SkipStatement();
+        return;
       case kwProcedure: case kwFunction: case kwConstructor: case kwDestructor: case kwOperator: case kwClass:
       case kwGeneric:
         if (FToken.Keyword == kwGeneric && !IsRoutineKeyword(Peek().Keyword)) break;  // a generic type
@@ -1031,30 +1122,14 @@ private:
     if (FSection != sInclude && FLexer.OpenConditionals() == 0) FStopped = true;
   }
 
-  // The units a uses clause names, noted as links: "in 'file'" parts left
-  // out, a dotted name kept whole.
+  // The units a uses clause names, noted as links.
   void UsesClause() {
     const char kind = FSection == sImplementation ? 'm' : 'u';
-    std::string name;
-    bool skipping = false;  // after "in": the file's name, up to the next ','
-    auto note = [&] {
-      if (!name.empty() && name.size() <= 255) FLinks.append(1, kind).append(name).push_back('\0');
-      name.clear();
-      skipping = false;
-    };
-    for (Next(); !AtEnd() && !Is(';'); Next()) {
-      if (Is(',')) {
-        note();
-      } else if (FToken.Kind == tkIdent && FToken.Length == 2 && Lower(FText[FToken.Offset]) == 'i' &&
-                 Lower(FText[FToken.Offset + 1]) == 'n') {
-        skipping = true;
-      } else if (FToken.Kind == tkIdent && StartsSection(FToken.Keyword)) {
-        break;  // a clause left open
-      } else if (!skipping && (FToken.Kind == tkIdent || Is('.'))) {
-        name.append(Text(FToken));
-      }
+    TUsesReader reader(FText, &FConditions);
+    for (Next(); !AtEnd() && reader.Take(FToken); Next()) {
     }
-    note();
+    for (const std::string& name : reader.Names())
+      if (name.size() <= 255) FLinks.append(1, kind).append(name).push_back('\0');
     if (Is(';')) Next();
   }
 
@@ -1394,6 +1469,12 @@ private:
   }
 
   void Members(const TOwner& AOwner, int ANesting) {
+    // What the body includes holds its members.
+    struct TIncludesIn {
+      TLexer& Lexer;
+      std::string_view Before;
+      ~TIncludesIn() { Lexer.NoteIncludesIn(Before); }
+    } includesIn{FLexer, FLexer.NoteIncludesIn(AOwner.Name)};
     bool variant = false;
     while (!AtEnd()) {
       if (FToken.Kind == tkSymbol) {
@@ -1810,6 +1891,17 @@ std::string_view WithoutByteOrderMark(std::string_view AText) {
 
 }  // namespace
 
+namespace {
+
+bool SameFoldedText(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  for (size_t i = 0; i < A.size(); ++i)
+    if (Lower(A[i]) != Lower(B[i])) return false;
+  return true;
+}
+
+}  // namespace
+
 const char* DeclarationKindName(TDeclarationKind AKind) {
   static constexpr const char* Names[] = {
       "unit", "program", "library", "class", "object", "record", "interface", "helper", "enum", "set", "pointer",
@@ -1870,6 +1962,42 @@ const std::vector<uint32_t>& TDeclarationScanner::NameHashes() const {
   return FState->NameHashes;
 }
 
+std::unordered_map<std::string, std::string> MemberIncludes(const std::vector<std::string_view>& ALinks) {
+  std::unordered_map<std::string, std::string> members;
+  std::unordered_set<std::string> elsewhere;  // included outside a structure's body, or inside two
+  for (std::string_view links : ALinks) {
+    std::string included;  // the last include's file name, lower case, without its folder
+    for (size_t at = 0; at < links.size();) {
+      const size_t end = std::min(links.find('\0', at), links.size());
+      const std::string_view link = links.substr(at, end - at);
+      at = end + 1;
+      if (link.empty()) continue;
+      const char kind = link[0];
+      if (kind == 'c' && !included.empty()) {
+        const auto [it, added] = members.emplace(included, std::string(link.substr(1)));
+        if (!added && !SameFoldedText(it->second, link.substr(1))) elsewhere.insert(included);
+        included.clear();
+        continue;
+      }
+      if (!included.empty()) elsewhere.insert(included);  // the include before was not inside a structure
+      included.clear();
+      if (kind != 'i' && kind != 'h' && kind != 'x') continue;
+      std::string_view name = link.substr(1);
+      name = name.substr(name.find_last_of("/\\") + 1);
+      included.reserve(name.size() + 4);
+      for (const char c : name) included += Lower(c);
+      if (included.find('.') == std::string::npos) included += ".inc";  // as the compiler completes it
+    }
+    if (!included.empty()) elsewhere.insert(included);
+  }
+  for (const std::string& name : elsewhere) members.erase(name);
+  return members;
+}
+
+bool IsMemberKind(TDeclarationKind AKind) {
+  return (AKind >= dkProcedure && AKind <= dkClassProperty) || AKind == dkConst;
+}
+
 uint32_t NameHash(std::string_view AName) {
   uint32_t h = 0x811C9DC5u;  // FNV-1a over the lower-case bytes
   for (const char c : AName) h = (h ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c)) * 0x01000193u;
@@ -1886,47 +2014,55 @@ std::vector<TDeclaration> ScanDeclarations(std::string_view AText, bool AInclude
   return copies;
 }
 
-std::vector<std::string> UsedUnits(std::string_view AText) {
+std::vector<std::string> UsedUnits(std::string_view AText, const TTargetSymbols* ASymbols) {
   AText = WithoutByteOrderMark(AText);
   AText = AText.substr(0, std::min<size_t>(AText.size(), UINT32_MAX));
   std::vector<std::string> units;
-  auto add = [&](std::string AName) {
-    if (!AName.empty() && std::find(units.begin(), units.end(), AName) == units.end()) units.push_back(std::move(AName));
-  };
+  // Every uses clause, wherever it stands: a text being edited may not
+  // parse.
+  TConditionals conditions(ASymbols);
   TLexer lexer(AText);
+  lexer.FollowConditions(&conditions);
   TToken t;
   for (lexer.Next(t); t.Kind != tkEnd; lexer.Next(t)) {
     if (t.Kind != tkIdent || t.Keyword != kwUses) continue;
-    std::string name;
-    bool skipping = false;  // after "in": the file's name, up to the next ','
-    for (lexer.Next(t); t.Kind != tkEnd && !(t.Kind == tkSymbol && t.Symbol == ';'); lexer.Next(t)) {
-      if (t.Kind == tkSymbol && t.Symbol == ',') {
-        add(std::move(name));
-        name.clear();
-        skipping = false;
-      } else if (t.Kind == tkIdent && t.Length == 2 && Lower(AText[t.Offset]) == 'i' && Lower(AText[t.Offset + 1]) == 'n') {
-        skipping = true;
-      } else if (!skipping && (t.Kind == tkIdent || (t.Kind == tkSymbol && t.Symbol == '.'))) {
-        name.append(AText.substr(t.Offset, t.Length));
-      }
+    TUsesReader reader(AText, &conditions);
+    for (lexer.Next(t); t.Kind != tkEnd && reader.Take(t); lexer.Next(t)) {
     }
-    add(std::move(name));
+    for (const std::string& name : reader.Names())
+      if (std::find(units.begin(), units.end(), name) == units.end()) units.push_back(name);
+    if (t.Kind == tkEnd) break;
   }
   return units;
 }
 
-std::vector<TPascalToken> Tokenize(std::string_view AText) {
+std::vector<TPascalToken> Tokenize(std::string_view AText) { return Tokenize(AText, nullptr, nullptr); }
+
+std::vector<TPascalToken> Tokenize(std::string_view AText, const TTargetSymbols* ASymbols,
+                                   std::vector<TPascalDirective>* ADirectives) {
   AText = AText.substr(0, std::min<size_t>(AText.size(), UINT32_MAX));
   std::vector<TPascalToken> tokens;
+  TConditionals conditions(ASymbols);
   TLexer lexer(AText);
+  lexer.FollowConditions(&conditions);
+  if (ADirectives) ADirectives->clear();
+  lexer.NoteDirectives(ADirectives);
   TToken t;
+  // The directives the lexer passed before a token stand before it.
+  auto place = [&] {
+    if (!ADirectives) return;
+    for (auto it = ADirectives->rbegin(); it != ADirectives->rend() && it->Token == UINT32_MAX; ++it)
+      it->Token = static_cast<uint32_t>(tokens.size());
+  };
   for (lexer.Next(t); t.Kind != tkEnd; lexer.Next(t)) {
+    place();
     const auto kind = t.Kind == tkIdent    ? TPascalToken::tkName
                       : t.Kind == tkNumber ? TPascalToken::tkNumber
                       : t.Kind == tkString ? TPascalToken::tkString
                                            : TPascalToken::tkSymbol;
-    tokens.push_back({kind, t.Symbol, t.Offset, t.Length});
+    tokens.push_back({kind, t.Symbol, t.Offset, t.Length, conditions.Skipped()});
   }
+  place();
   return tokens;
 }
 

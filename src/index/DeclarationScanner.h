@@ -32,6 +32,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace Vantry {
@@ -92,9 +93,9 @@ public:
   // files its directives include, each a kind byte ('u' a unit the
   // interface or a program uses, 'm' one the implementation uses, 'i' an
   // included file, 'h' one a unit's implementation includes, 'x' one in a
-  // branch the target's compiler skips, 'o' the mode a {$mode} sets, in lower
-  // case), the name as
-  // written, and a zero byte; in text order.
+  // branch the target's compiler skips, 'c' after an include inside a
+  // structure's body: the structure's name, 'o' the mode a {$mode} sets, in
+  // lower case), the name as written, and a zero byte; in text order.
   const std::string& Links() const;
   // The names the last text holds outside comments and strings (reserved
   // words among them), each once, as NameHash gives them, in ascending
@@ -120,6 +121,16 @@ struct TDeclaration {
 };
 std::vector<TDeclaration> ScanDeclarations(std::string_view AText, bool AInclude);
 
+// The include files that a library's files include only inside a
+// structure's body, all of them inside the same one (a class whose methods
+// stand in a file of their own, as each LCL widgetset keeps its class's):
+// by the file's name in lower case without its folder, the structure's
+// name. ALinks: each file's links, as Links gives them. Such a file's own
+// declarations of a member's kind (IsMemberKind) are the structure's
+// members.
+std::unordered_map<std::string, std::string> MemberIncludes(const std::vector<std::string_view>& ALinks);
+bool IsMemberKind(TDeclarationKind AKind);
+
 // A name's hash for the index of which files name what: the same for every
 // spelling of the name in upper and lower case.
 uint32_t NameHash(std::string_view AName);
@@ -128,8 +139,10 @@ uint32_t NameHash(std::string_view AName);
 bool IsIncludeFileName(std::string_view AName);
 
 // The units a source's uses clauses name, in order, each once ("in 'file'"
-// parts left out; a dotted name kept whole).
-std::vector<std::string> UsedUnits(std::string_view AText);
+// parts left out; a dotted name kept whole), as the scan notes them: those
+// in a conditional branch the target's compiler skips left out (ASymbols:
+// the target's, which must outlive the call; null for none).
+std::vector<std::string> UsedUnits(std::string_view AText, const TTargetSymbols* ASymbols = nullptr);
 
 // A token of a Pascal source, for readers of a text's structure: names
 // (reserved words among them; an escaped &name without its '&'), numbers,
@@ -140,8 +153,26 @@ struct TPascalToken {
   char Symbol;  // a symbol's byte: '.' '(' ';'...; ".." is 'R', ":=" is 'A', "(." '[' and ".)" ']'
   uint32_t Offset;
   uint32_t Length;
+  bool Skipped = false;  // in a conditional branch the target's compiler skips
 };
 std::vector<TPascalToken> Tokenize(std::string_view AText);
+
+// A directive among a text's tokens that tells how it is read: a
+// conditional's {$if...} (pdIf), {$else} or {$elseif} (pdElse), {$endif}
+// (pdEnd), or an include ({$i name}, pdInclude), standing before token
+// Token.
+struct TPascalDirective {
+  enum TKind : uint8_t { pdIf, pdElse, pdEnd, pdInclude };
+  TKind Kind;
+  bool Skipped;     // the target's compiler skips the text after it (an include: skips the include)
+  uint32_t Token;   // the index of the token after it (the count of tokens at the text's end)
+  uint32_t Offset = 0, Length = 0;  // an include's file name, as written
+};
+// The tokens as the target's compiler reads them (ASymbols: the target's;
+// null for none): those in branches it skips are marked, and ADirectives
+// (when not null) gets the directives among them.
+std::vector<TPascalToken> Tokenize(std::string_view AText, const TTargetSymbols* ASymbols,
+                                   std::vector<TPascalDirective>* ADirectives);
 
 // The name at byte AOffset of a source (the cursor on it or just after it),
 // and its owner when the text reads Owner.Name there; both empty when the

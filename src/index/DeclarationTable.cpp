@@ -1,5 +1,6 @@
 #include "index/DeclarationTable.h"
 
+#include "index/FileStanding.h"
 #include "index/LibraryIndex.h"
 #include "index/NameMatch.h"
 
@@ -479,8 +480,31 @@ std::string LowerCopy(std::string_view AText) {
 
 }  // namespace
 
+// The declarations of a file that only a structure's body includes are its
+// members (MemberIncludes): linked to it by name, as methods' bodies are.
+void TDeclarationTableBuilder::OwnIncludedMembers() {
+  TDeclarationTable::TStorage& t = *FTable.FStore;
+  const size_t files = t.Files.size() - 1;
+  std::vector<std::string_view> links(files);
+  for (size_t f = 0; f < files; ++f)
+    links[f] = std::string_view(t.Links).substr(t.Files[f].LinksStart, t.Files[f + 1].LinksStart - t.Files[f].LinksStart);
+  const auto members = MemberIncludes(links);
+  if (members.empty()) return;
+  std::vector<bool> linked(t.Entries.size());
+  for (const auto& link : t.OwnerLinks) linked[link.Declaration] = true;
+  for (size_t f = 0; f < files; ++f) {
+    const auto it = members.find(LowerBaseName(
+        std::string_view(t.Paths).substr(t.Files[f].PathStart, t.Files[f + 1].PathStart - t.Files[f].PathStart)));
+    if (it == members.end()) continue;
+    for (uint32_t d = t.Files[f].FirstEntry; d < t.Files[f + 1].FirstEntry; ++d)
+      if (t.Entries[d].Owner == TDeclarationTable::None && IsMemberKind(t.Entries[d].Kind()) && !linked[d])
+        t.OwnerLinks.push_back({d, it->second, {}, true});
+  }
+}
+
 void TDeclarationTableBuilder::LinkOwners() {
   TDeclarationTable::TStorage& t = *FTable.FStore;
+  OwnIncludedMembers();
   if (t.OwnerLinks.empty()) return;
   auto nameOf = [&](uint32_t D) { return std::string_view(t.Names.data() + t.Entries[D].NameStart, t.Entries[D].NameLength); };
   auto fileOf = [&](uint32_t D) {
@@ -524,7 +548,7 @@ void TDeclarationTableBuilder::LinkOwners() {
     }
     if (best != TDeclarationTable::None) {
       t.Entries[link.Declaration].Owner = best;
-    } else {
+    } else if (!link.Kept) {
       if (dropped.empty()) dropped.resize(t.Entries.size());
       dropped[link.Declaration] = true;
     }
@@ -571,7 +595,7 @@ namespace {
 // Bumped whenever the format or what the scanner finds changes: a cache of
 // another version is read as none.
 constexpr char Magic[8] = {'V', 'N', 'T', 'R', 'Y', 'D', 'X', '2'};
-constexpr uint32_t FormatVersion = 15;
+constexpr uint32_t FormatVersion = 18;
 
 // The file: the header, then the canonical root, the target, the names
 // (with their NamePadding zero bytes), the entries, letters, word masks,

@@ -192,6 +192,7 @@ private:
     struct TOwnerLink {
       uint32_t Declaration;
       std::string Owner, Outer;  // the type's name, and the one around it (or empty)
+      bool Kept = false;         // when the type is not found, the declaration stays without an owner
     };
     std::vector<TOwnerLink> OwnerLinks;
   };
@@ -265,6 +266,7 @@ private:
   void StartFile(std::string_view APath, int64_t ASize, int64_t AModifiedNs, std::string_view ALinks);
   void AddNameHashes(const uint32_t* AFirst, const uint32_t* ALast);
   void LinkOwners();
+  void OwnIncludedMembers();
 
   TDeclarationTable FTable;
 };

@@ -27,6 +27,11 @@ constexpr std::array<std::string_view, 21> Processors = {
     "i386",   "x86_64",  "i8086", "arm",      "aarch64",  "powerpc", "powerpc64", "sparc", "sparc64", "mips", "mipsel",
     "mips64", "mips64el", "m68k", "avr",      "jvm",      "riscv32", "riscv64",   "xtensa", "z80",    "wasm32"};
 
+// The LCL's widgetsets, as Lazarus names their folders (lcl/interfaces/*)
+// and its LCL<WIDGETSET> symbols.
+constexpr std::array<std::string_view, 14> Widgetsets = {"gtk",  "gtk2",  "gtk3", "win32", "wince", "carbon",      "qt",
+                                                         "qt5",  "qt6",   "fpgui", "nogui", "cocoa", "customdrawn", "mui"};
+
 constexpr std::string_view UnixLike = "linux android freebsd netbsd openbsd dragonfly darwin iphonesim ios solaris aix haiku beos qnx";
 constexpr std::string_view BsdLike = "freebsd netbsd openbsd dragonfly darwin iphonesim ios";
 constexpr std::string_view WindowsLike = "win32 win64 wince";
@@ -88,7 +93,7 @@ std::string Run(const char* ACommand) {
   return output;
 }
 
-// The system's own names, in the compiler's words.
+// The system's own names, in the compiler's words; its default widgetset.
 TTarget SystemTarget() {
   utsname name{};
   uname(&name);
@@ -100,7 +105,7 @@ TTarget SystemTarget() {
   else if (cpu == "ppc64" || cpu == "ppc64le") cpu = "powerpc64";
   std::string os = LowerCase(std::string(name.sysname));
   if (os == "sunos") os = "solaris";
-  return {cpu, os};
+  return {cpu, os, DefaultWidgetset(os, cpu)};
 }
 
 // A small reader of the set expressions a build description assigns to
@@ -252,6 +257,8 @@ TTargetSymbols SymbolsOf(const TTarget& ATarget) {
   // Extended is the x87's: on x86 outside 64-bit Windows.
   const bool extended = x86 && ATarget.Os != "win64";
   (extended ? yes : no).push_back("FPC_HAS_TYPE_EXTENDED");
+  // Without the x87, currency and comp are 64-bit integers.
+  (extended ? no : yes).insert((extended ? no : yes).end(), {"FPC_CURRENCY_IS_INT64", "FPC_COMP_IS_INT64"});
   yes.insert(yes.end(), {"FPC", "VER3", "VER3_2", "FPC_HAS_TYPE_DOUBLE", "FPC_HAS_TYPE_SINGLE"});
   // The system: its own name, and its family's.
   const std::string os = ATarget.Os;
@@ -264,6 +271,15 @@ TTargetSymbols SymbolsOf(const TTarget& ATarget) {
   (amiga ? yes : no).push_back("HASAMIGA");
   (os == "go32v2" || os == "msdos" || os == "watcom" ? yes : no).push_back("DPMI");
   (os == "macosclassic" ? yes : no).push_back("MACOS");
+  // The widgetset: the LCL's packages define LCL<WIDGETSET> (LCLGTK2) and
+  // some a symbol of their own (gtk1, cocoa...). Whether a unit belongs to
+  // the LCL at all (LCL) is not known here.
+  if (!ATarget.Widgetset.empty()) {
+    for (std::string_view name : Widgetsets) (name == ATarget.Widgetset ? yes : no).push_back("LCL" + upper(name));
+    const std::string& ws = ATarget.Widgetset;
+    if (ws == "gtk") yes.push_back("GTK1");
+    if (ws == "gtk3" || ws == "carbon" || ws == "cocoa") yes.push_back(upper(ws));
+  }
   // Linux's run-time library makes its own system calls; Darwin's and
   // other BSDs' go through the C library.
   if (os == "linux") no.push_back("FPC_USE_LIBC");
@@ -279,12 +295,24 @@ TTargetSymbols SymbolsOf(const TTarget& ATarget) {
   return symbols;
 }
 
+std::string DefaultWidgetset(std::string_view AOs, std::string_view ACpu) {
+  // As Lazarus chooses when a package names none (lcl.lpk, LCLPlatformDef).
+  if (InWords("win32 win64", AOs)) return "win32";
+  if (AOs == "wince") return "wince";
+  if (InWords("darwin", AOs)) return ACpu == "powerpc" || ACpu == "powerpc64" ? "carbon" : "cocoa";
+  if (InWords(AmigaLike, AOs)) return "mui";
+  return "gtk2";
+}
+
 std::optional<TTarget> ParseTarget(std::string_view AText) {
   const std::string lower = LowerCase(std::string(AText));
   const size_t dash = lower.find('-');
   if (dash == std::string::npos) return std::nullopt;
-  TTarget target{lower.substr(0, dash), lower.substr(dash + 1)};
+  const size_t second = lower.find('-', dash + 1);
+  TTarget target{lower.substr(0, dash), lower.substr(dash + 1, second == std::string::npos ? std::string::npos : second - dash - 1)};
   if (!Known(Processors, target.Cpu) || !Known(Systems, target.Os)) return std::nullopt;
+  target.Widgetset = second == std::string::npos ? DefaultWidgetset(target.Os, target.Cpu) : lower.substr(second + 1);
+  if (!Known(Widgetsets, target.Widgetset)) return std::nullopt;
   return target;
 }
 
@@ -317,7 +345,35 @@ void TTargetRules::AddPackage(std::string AFolder, std::string_view AText) {
   FForeignPackages.insert(std::upper_bound(FForeignPackages.begin(), FForeignPackages.end(), AFolder), AFolder);
 }
 
+void TTargetRules::NoteFolders(const std::vector<std::string_view>& ARelativePaths) {
+  // Each folder that holds folders named after widgetsets, with the names.
+  std::vector<std::pair<std::string, std::string>> held;  // holder, widgetset
+  std::string lastFolder;  // the files of one folder come together: it is read once
+  for (std::string_view path : ARelativePaths) {
+    const std::string_view folder = path.substr(0, path.rfind('/') + 1);
+    if (folder == lastFolder) continue;
+    lastFolder = folder;
+    for (size_t at = 0; at < folder.size();) {
+      const size_t slash = folder.find('/', at);
+      const std::string name = LowerCase(std::string(folder.substr(at, slash - at)));
+      if (Known(Widgetsets, name)) held.emplace_back(std::string(folder.substr(0, at)), name);
+      at = slash + 1;
+    }
+  }
+  std::sort(held.begin(), held.end());
+  held.erase(std::unique(held.begin(), held.end()), held.end());
+  FWidgetsetHolders.clear();
+  for (size_t i = 0; i < held.size();) {
+    size_t end = i;
+    bool nameless = false;  // a widgetset named after no system
+    for (; end < held.size() && held[end].first == held[i].first; ++end) nameless |= !Known(Systems, held[end].second);
+    if (end - i >= 2 && nameless) FWidgetsetHolders.push_back(held[i].first);
+    i = end;
+  }
+}
+
 void TTargetRules::ReadPackages(const std::string& ARoot, const std::vector<std::string_view>& ARelativePaths) {
+  NoteFolders(ARelativePaths);
   constexpr std::string_view Description = "fpmake.pp";
   for (std::string_view path : ARelativePaths) {
     if (path.size() < Description.size() || LowerCase(std::string(path.substr(path.size() - Description.size()))) != Description) continue;
@@ -339,7 +395,15 @@ TTargetFit TTargetRules::Fit(std::string_view ARelativePath) const {
     const size_t slash = ARelativePath.find('/', at);
     if (slash == std::string_view::npos) break;  // the file's own name says nothing
     const std::string folder = LowerCase(std::string(ARelativePath.substr(at, slash - at)));
+    const std::string_view holder = ARelativePath.substr(0, at);
     at = slash + 1;
+    if (Known(Widgetsets, folder) && std::binary_search(FWidgetsetHolders.begin(), FWidgetsetHolders.end(), holder)) {
+      // A widgetset's folder: its name says nothing of a system.
+      if (FTarget.Widgetset.empty()) continue;
+      if (folder != FTarget.Widgetset) return tfOther;
+      fit = tfThis;
+      continue;
+    }
     const TTargetFit system = FolderFit(folder, Systems, SystemFolders, FTarget.Os);
     const TTargetFit processor = FolderFit(folder, Processors, ProcessorFolders, FTarget.Cpu);
     if (system == tfOther || processor == tfOther) return tfOther;

@@ -78,6 +78,7 @@ struct TContext {
 struct TResolver::TState {
   std::shared_ptr<const TDeclarationTable> Table;
   TTarget Target;
+  TTargetSymbols Symbols;  // the target's, whose conditional branches the texts are read for
   std::vector<TFileStanding> Standing;
   std::unordered_map<std::string, std::vector<uint32_t>> ByBase;  // lower base name: files
   std::unordered_map<std::string, std::vector<uint32_t>> Units;   // lower unit name: its files, the one the compiler finds first first
@@ -103,7 +104,7 @@ struct TResolver::TState {
   std::unordered_map<uint64_t, std::vector<bool>> Seeing;  // FilesThatMaySee's answers, by unit and kind
 
   TState(std::shared_ptr<const TDeclarationTable> ATable, TTarget ATarget)
-      : Table(std::move(ATable)), Target(std::move(ATarget)) {
+      : Table(std::move(ATable)), Target(std::move(ATarget)), Symbols(SymbolsOf(Target)) {
     const TDeclarationTable& t = *Table;
     Standing = t.StandingFor(Target);
     for (uint32_t f = 0; f < t.FileCount(); ++f) {
@@ -262,7 +263,7 @@ struct TResolver::TState {
       std::string text;
       if (open) text = *open;
       else ReadSourceFile(T().FullPath(AFile), text);
-      model = std::make_shared<TSourceModel>(text);
+      model = std::make_shared<TSourceModel>(text, &Symbols);
     }
     return *model;
   }
@@ -304,9 +305,11 @@ struct TResolver::TState {
     std::vector<std::string> order;
     std::string_view folder;  // where the compiler looks first for the used units
     // A table's file is seen as the table's links say, unless it belongs to
-    // no unit there (an include file that holds "unit X;" itself).
+    // no unit there (an include file that holds "unit X;" itself, a program
+    // of the user's without its heading that has a uses clause).
     if (AFile == Asked && !(AskedFromTable && UnitOf(AskedFile) != None) &&
-        (AskedFile == None || AskedModel->Module().Unit || !AskedModel->Module().Name.empty())) {
+        (AskedFile == None || AskedModel->Module().Unit || !AskedModel->Module().Name.empty() ||
+         (UnitOf(AskedFile) == None && !AskedModel->Module().InterfaceUses.empty()))) {
       context.AskedText = true;
       context.OwnFiles = AskedIncludes;
       const TModuleFacts& module = AskedModel->Module();
@@ -503,23 +506,42 @@ struct TResolver::TState {
     if (!AType.Valid || ADepth > MostSteps) return {};
     const TTypeShape shape = Model(AType.File).TypeAt(AType.Offset);
     TFound found;
-    for (const TDeclaredName& m : shape.Members) {
-      if (!Same(m.Name, AName)) continue;
-      if (found.Empty()) {
-        found.File = AType.File;
-        found.Offset = m.Offset;
-        found.Type = m.Type;
-        found.KnownType = true;
-        found.IsType = m.Kind == "type";
+    auto take = [&](uint32_t AFile, const std::vector<TDeclaredName>& AMembers) {
+      for (const TDeclaredName& m : AMembers) {
+        if (!Same(m.Name, AName)) continue;
+        if (found.Empty()) {
+          found.File = AFile;
+          found.Offset = m.Offset;
+          found.Type = m.Type;
+          found.KnownType = true;
+          found.IsType = m.Kind == "type";
+        }
+        found.Answers.push_back(AnswerAt(AFile, m.Offset, m.Kind, AType.Name + "." + m.Name));
       }
-      found.Answers.push_back(AnswerAt(AType.File, m.Offset, m.Kind, AType.Name + "." + m.Name));
-    }
-    if (!found.Empty()) {
-      found.Via = AType.Name + "." + found.Answers.front().Name.substr(AType.Name.size() + 1);
-      return found;
-    }
+    };
+    take(AType.File, shape.Members);
+    // The files its body includes hold more of its members (each LCL
+    // widgetset's class keeps its methods' headings in one).
+    const std::string from(AType.File == Asked ? std::string_view(AskedTablePath) : T().FilePath(AType.File));
+    for (const std::string& include : shape.Includes)
+      if (const uint32_t file = IncludedFile(from, include); file != None) take(file, Model(file).MembersOfBody());
     std::vector<TTypeName> ancestors = shape.Ancestors;
     if (ancestors.empty() && shape.Class && !Same(AType.Name, "TObject")) ancestors.push_back({{}, "TObject"});
+    if (!found.Empty()) {
+      found.Via = AType.Name + "." + found.Answers.front().Name.substr(AType.Name.size() + 1);
+      // A property published again without its type ("property
+      // Constraints;") has its ancestor's, read where that one is declared.
+      if (found.Type.Empty() && found.Answers.front().Kind == "property")
+        for (const TTypeName& ancestor : ancestors)
+          if (const TFound inherited = Member(TypeNamed(ancestor, AType.File), AName, ADepth + 1); !inherited.Empty()) {
+            found.File = inherited.File;
+            found.Offset = inherited.Offset;
+            found.Type = inherited.Type;
+            found.KnownType = inherited.KnownType;
+            break;
+          }
+      return found;
+    }
     for (const TTypeName& ancestor : ancestors) {
       found = Member(TypeNamed(ancestor, AType.File), AName, ADepth + 1);
       if (!found.Empty()) {
@@ -538,9 +560,10 @@ struct TResolver::TState {
     NamedCache.clear();
     AskedDeclarations.clear();
     Path = APath;
-    AskedModel = std::make_unique<TSourceModel>(AText);
+    AskedModel = std::make_unique<TSourceModel>(AText, &Symbols);
     std::string_view links;
     TDeclarationScanner scanner;
+    scanner.SetTarget(&Symbols);
     const std::string relative = AFile == None ? T().PathInTable(APath) : std::string(T().FilePath(AFile));
     AskedTablePath = relative;
     if (AFile == None) {

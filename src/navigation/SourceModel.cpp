@@ -14,7 +14,10 @@
 // sections are passed by their shapes (a class, record or object body runs
 // to its matching end), routine bodies by their blocks (begin, case, try
 // and asm each open one that end closes). Nothing recurses deeper than
-// MostNesting, and every loop moves at least one token.
+// MostNesting, and every loop moves at least one token. The structure is
+// read as the target's compiler reads it: the tokens of the conditional
+// branches it skips are left out, and the branches it may compile count as
+// alternatives (TBranchDepths).
 
 namespace Vantry {
 
@@ -26,7 +29,10 @@ using TTokens = TTokenReader::TTokens;
 
 class TReader : public TTokenReader {
 public:
-  using TTokenReader::TTokenReader;
+  // ADirectives: the directives among ATokens (by the tokens' indexes), or
+  // null.
+  TReader(std::string_view AText, const TTokens& ATokens, const std::vector<TPascalDirective>* ADirectives = nullptr)
+      : TTokenReader(AText, ATokens), FDirectives(ADirectives) {}
 
   bool IsSectionWord(size_t I) const {
     return IsAny(I, {"var", "const", "type", "label", "threadvar", "resourcestring", "begin", "asm", "implementation",
@@ -55,11 +61,16 @@ public:
   // Whether token I opens a structure that an end closes: record, object
   // (not "of object"), and class or interface after '=' or "packed".
   bool OpensStructure(size_t I) const {
+    // Of two words side by side, each branch of a conditional's ("{$ifdef
+    // A} record {$else} object {$endif}"), the last opens it.
+    if (IsAny(I, {"record", "object"}) && IsAny(I + 1, {"record", "object"})) return false;
     if (Is(I, "record")) return true;
     if (Is(I, "object")) return !(I > 0 && Is(I - 1, "of"));
     if (IsAny(I, {"class", "interface", "dispinterface", "objcclass", "objcprotocol", "objccategory"})) {
       const bool placed = I > 0 && (IsSymbol(I - 1, '=') || IsAny(I - 1, {"packed", "type"}));
-      return placed && !IsSymbol(I + 1, ';') && !Is(I + 1, "of");
+      // "class;" is declared forward, "class(TParent);" has no body.
+      const size_t after = IsSymbol(I + 1, '(') ? SkipBrackets(I + 1) : I + 1;
+      return placed && !IsSymbol(after, ';') && !Is(I + 1, "of");
     }
     return false;
   }
@@ -96,13 +107,20 @@ public:
     }
     return I;
   }
-  // Past a block that opens at I (begin, case, try, asm) and its end.
+  // Past a block that opens at I (begin, case, try, asm) and its end; or,
+  // where conditionals left it unbalanced, to a word that no block holds (a
+  // routine's heading, a section of the unit).
   size_t SkipBlock(size_t I) const {
     int depth = 0;
+    TBranchDepths branches(FDirectives, I);
     for (; I < Count(); ++I) {
+      branches.Before(I, depth);
       if (IsAny(I, {"begin", "case", "try", "asm"})) ++depth;
       else if (Is(I, "end") && --depth == 0) return I + 1;
       else if (depth > 0 && Is(I, "record")) ++depth;  // an anonymous record in a statement's cast
+      else if ((IsAny(I, {"procedure", "function", "constructor", "destructor"}) && !StartsProceduralType(I)) ||
+               IsAny(I, {"implementation", "initialization", "finalization"}))
+        return I;
     }
     return I;
   }
@@ -167,6 +185,63 @@ public:
     }
     return end;
   }
+
+private:
+  // The depth of blocks as the branches of conditional directives leave
+  // it: each branch of a {$if} starts at the depth the {$if} found, and
+  // after its {$endif} the text goes on at the deepest a compiled branch
+  // left (the branches of "{$ifdef A} begin {$else} asm {$endif} ... end"
+  // open one block, not two). A branch the target's compiler skips counts
+  // for nothing. A directive of a {$if} before the reading started belongs
+  // to one whose depth is where the reading started.
+  class TBranchDepths {
+  public:
+    TBranchDepths(const std::vector<TPascalDirective>* ADirectives, size_t AFrom) : FDirectives(ADirectives) {
+      if (!FDirectives) return;
+      FNext = static_cast<size_t>(std::lower_bound(FDirectives->begin(), FDirectives->end(), AFrom,
+                                                   [](const TPascalDirective& B, size_t I) { return B.Token < I; }) -
+                                  FDirectives->begin());
+    }
+    // Applies the directives that stand before token I.
+    void Before(size_t I, int& ADepth) {
+      if (!FDirectives) return;
+      for (; FNext < FDirectives->size() && (*FDirectives)[FNext].Token <= I; ++FNext) {
+        const TPascalDirective& b = (*FDirectives)[FNext];
+        if (b.Kind == TPascalDirective::pdInclude) continue;
+        if (b.Kind == TPascalDirective::pdIf) {
+          if (FFrames.size() < MostFrames) FFrames.push_back({ADepth, ADepth, false, b.Skipped});
+          continue;
+        }
+        if (FFrames.empty()) FFrames.push_back({0, 0, false, false});  // opened before the reading
+        TFrame& f = FFrames.back();
+        if (!f.BranchSkipped) {  // the branch that ends here counts
+          f.Deepest = f.Counted ? std::max(f.Deepest, ADepth) : ADepth;
+          f.Counted = true;
+        }
+        if (b.Kind == TPascalDirective::pdElse) {
+          ADepth = f.Start;
+          f.BranchSkipped = b.Skipped;
+        } else {
+          ADepth = f.Counted ? f.Deepest : f.Start;
+          FFrames.pop_back();
+        }
+      }
+    }
+
+  private:
+    static constexpr size_t MostFrames = 256;
+    struct TFrame {
+      int Start;     // the depth at the {$if}
+      int Deepest;   // the deepest a compiled branch left, so far
+      bool Counted;  // a compiled branch has ended
+      bool BranchSkipped;  // the branch being read is skipped
+    };
+    const std::vector<TPascalDirective>* FDirectives;
+    size_t FNext = 0;
+    std::vector<TFrame> FFrames;
+  };
+
+  const std::vector<TPascalDirective>* FDirectives;
 };
 
 std::string Lower(std::string_view AText) { return LowerCase(std::string(AText)); }
@@ -194,7 +269,9 @@ public:
         ++i;
       } else if (R.OpensStructure(i)) {
         i = R.SkipStructure(i);
-      } else if (R.IsRoutineWord(i) || (R.Is(i, "class") && R.IsRoutineWord(i + 1))) {
+      } else if ((R.IsRoutineWord(i) && !R.StartsProceduralType(i)) || (R.Is(i, "class") && R.IsRoutineWord(i + 1))) {
+        // (A procedural type, "TProc = procedure of object" or "var P:
+        // procedure", is no routine.)
         TParsedRoutine routine;
         i = Routine(i, !interface, 0, routine);
         if (routine.Scope.End > routine.Scope.Begin) out.push_back(std::move(routine));
@@ -216,6 +293,7 @@ private:
       ++I;
     }
     const bool function = R.Is(I, "function") || R.Is(I, "operator");
+    const std::string_view first = R.TextOf(I + 1);  // the name as it starts, which another branch's heading repeats
     ++I;
     std::vector<std::string> parts;
     while (R.IsName(I) || (R.At(I).Kind == TPascalToken::tkSymbol && parts.empty() && !R.IsSymbol(I, '('))) {
@@ -271,6 +349,10 @@ private:
       } else if (R.Is(I, "label")) {
         I = R.SkipDefinition(I + 1);
       } else if ((R.IsRoutineWord(I) || (R.Is(I, "class") && R.IsRoutineWord(I + 1))) && ANesting < MostNesting) {
+        // A heading of the routine's own name is another branch's heading
+        // of it ("{$ifdef A} procedure P(X: Word); {$else} procedure P(X:
+        // Byte); {$endif} begin"): the body that follows is that one's.
+        if (R.IsRoutineWord(I) && R.IsName(I + 1) && SameText(R.TextOf(I + 1), first)) break;
         TParsedRoutine nested;
         const size_t heading = I;
         I = Routine(I, true, ANesting + 1, nested);
@@ -282,6 +364,14 @@ private:
       } else if (R.IsAny(I, {"begin", "asm"})) {
         const size_t end = R.SkipBlock(I);
         scope.End = end > 0 ? R.At(end - 1).Offset + R.At(end - 1).Length : scope.Begin;
+        // The variables of exception handlers ("on E: Exception do"), each
+        // in reach in its handler: here in the routine's body.
+        for (size_t k = I; k + 4 < end; ++k)
+          if (R.Is(k, "on") && R.IsName(k + 1) && !R.IsReserved(k + 1) && R.IsSymbol(k + 2, ':')) {
+            size_t type = k + 3;
+            TDeclaredName handler{std::string(R.TextOf(k + 1)), R.At(k + 1).Offset, "var", R.TypeName(type)};
+            if (R.Is(type, "do")) scope.Locals.push_back(std::move(handler));
+          }
         return R.IsSymbol(end, ';') ? end + 1 : end;
       } else {
         break;  // not a routine's body after all
@@ -386,16 +476,37 @@ size_t TokenAt(const TTokens& ATokens, uint32_t AOffset) {
 
 }  // namespace
 
-TSourceModel::TSourceModel(std::string_view AText) : FText(AText) {}
+TSourceModel::TSourceModel(std::string_view AText, const TTargetSymbols* ASymbols) : FText(AText), FSymbols(ASymbols) {}
 
 // The tokens and the lines are read the first time they are needed: a
 // resolver reads a declaration's file often only to find its line.
 const std::vector<TPascalToken>& TSourceModel::Tokens() const {
   if (!FTokensRead) {
-    FTokens = Tokenize(FText);
+    std::vector<TPascalDirective> directives;
+    FTokens = Tokenize(FText, FSymbols, &directives);
     FTokensRead = true;
+    FAllRead = std::none_of(FTokens.begin(), FTokens.end(), [](const TPascalToken& T) { return T.Skipped; });
+    if (FAllRead) {
+      FDirectives = std::move(directives);
+    } else {
+      // The directives by the index of the token after them among those read.
+      FReadTokens.reserve(FTokens.size());
+      size_t next = 0;
+      for (size_t i = 0; i <= FTokens.size(); ++i) {
+        for (; next < directives.size() && directives[next].Token <= i; ++next) {
+          FDirectives.push_back(directives[next]);
+          FDirectives.back().Token = static_cast<uint32_t>(FReadTokens.size());
+        }
+        if (i < FTokens.size() && !FTokens[i].Skipped) FReadTokens.push_back(FTokens[i]);
+      }
+    }
   }
   return FTokens;
+}
+
+const std::vector<TPascalToken>& TSourceModel::ReadTokens() const {
+  Tokens();
+  return FAllRead ? FTokens : FReadTokens;
 }
 
 const std::vector<uint32_t>& TSourceModel::LineStarts() const {
@@ -409,11 +520,13 @@ const std::vector<uint32_t>& TSourceModel::LineStarts() const {
 }
 
 // The module's facts as the index reads them: the scanner's module
-// declaration and its links (uses clauses, the first {$mode}).
+// declaration and its links (uses clauses, the first {$mode}), read for the
+// target.
 const TModuleFacts& TSourceModel::Module() const {
   if (FModuleRead) return FModule;
   FModuleRead = true;
   TDeclarationScanner scanner;
+  scanner.SetTarget(FSymbols);
   const std::vector<TFoundDeclaration>& found = scanner.Scan(FText, false);
   if (!found.empty() && found.front().Kind <= dkLibrary) {
     FModule.Name = found.front().Name;
@@ -437,7 +550,7 @@ struct TSourceModel::TRoutines {
 
 const TSourceModel::TRoutines& TSourceModel::Routines() const {
   if (!FRoutines) {
-    const TReader r(FText, Tokens());
+    const TReader r(FText, ReadTokens(), &FDirectives);
     FRoutines = std::make_shared<const TRoutines>(TRoutines{TRoutineReader(r).All()});
   }
   return *FRoutines;
@@ -461,17 +574,18 @@ std::vector<TRoutineScope> TSourceModel::RoutinesAt(uint32_t AOffset) const {
 
 std::vector<std::vector<std::vector<std::string>>> TSourceModel::WithsAt(uint32_t AOffset, uint32_t ABegin,
                                                                         uint32_t AEnd) const {
-  const TReader r(FText, Tokens());
+  const TReader r(FText, ReadTokens(), &FDirectives);
   std::vector<std::vector<std::vector<std::string>>> out;
-  size_t i = TokenAt(Tokens(), ABegin);
+  size_t i = TokenAt(ReadTokens(), ABegin);
   for (; i < r.Count() && r.At(i).Offset < AEnd; ++i) {
     if (!r.Is(i, "with")) continue;
     std::vector<std::vector<std::string>> expressions(1);
+    std::vector<uint32_t> starts;  // where each expression's scope starts: at the ',' or do after it
     size_t k = i + 1;
     for (int depth = 0; k < r.Count() && !(depth == 0 && r.Is(k, "do")); ++k) {
       if (r.IsSymbol(k, '(') || r.IsSymbol(k, '[')) ++depth;
       else if (r.IsSymbol(k, ')') || r.IsSymbol(k, ']')) --depth;
-      else if (depth == 0 && r.IsSymbol(k, ',')) expressions.emplace_back();
+      else if (depth == 0 && r.IsSymbol(k, ',')) expressions.emplace_back(), starts.push_back(r.At(k).Offset);
       else if (depth == 0 && r.IsName(k) && (expressions.back().empty() || r.IsSymbol(k - 1, '.')))
         expressions.back().emplace_back(r.TextOf(k));
       if (r.Is(k, "begin") || r.IsSymbol(k, ';')) break;  // no do: not a with statement after all
@@ -489,9 +603,11 @@ std::vector<std::vector<std::vector<std::string>>> TSourceModel::WithsAt(uint32_
         else if (depth == 0 && (r.IsSymbol(end, ';') || r.IsAny(end, {"else", "until"}))) break;
       }
     }
-    const uint32_t from = r.At(k).Offset;
+    starts.push_back(r.At(k).Offset);
     const uint32_t to = end < r.Count() ? r.At(end).Offset : static_cast<uint32_t>(FText.size());
-    if (from <= AOffset && AOffset <= to) out.push_back(std::move(expressions));
+    // "with A, B do" is "with A do with B do": B is read in A's scope.
+    for (size_t e = 0; e < expressions.size(); ++e)
+      if (starts[e] <= AOffset && AOffset <= to) out.push_back({std::move(expressions[e])});
   }
   return out;
 }
@@ -538,9 +654,11 @@ TTypeShape TSourceModel::TypeAt(uint32_t ANameOffset) const {
 }
 
 TTypeShape TSourceModel::ReadTypeAt(uint32_t ANameOffset) const {
-  const TReader r(FText, Tokens());
+  // A type in a branch the target's compiler skips is read as it stands.
+  const bool read = TokenAt(ReadTokens(), ANameOffset) < ReadTokens().size();
+  const TReader r(FText, read ? ReadTokens() : Tokens(), read ? &FDirectives : nullptr);
   TTypeShape shape;
-  size_t i = TokenAt(Tokens(), ANameOffset);
+  size_t i = TokenAt(read ? ReadTokens() : Tokens(), ANameOffset);
   if (i >= r.Count()) return shape;
   ++i;
   if (r.IsSymbol(i, '<')) i = r.SkipBrackets(i);
@@ -548,6 +666,7 @@ TTypeShape TSourceModel::ReadTypeAt(uint32_t ANameOffset) const {
   ++i;
   if (r.Is(i, "type")) ++i;
   if (r.IsAny(i, {"packed", "bitpacked"})) ++i;
+  while (r.IsAny(i, {"record", "object"}) && r.IsAny(i + 1, {"record", "object"})) ++i;  // the branches' words
   if (r.IsSymbol(i, '^')) {
     ++i;
     shape.Kind = TTypeShape::tsPointer;
@@ -563,6 +682,7 @@ TTypeShape TSourceModel::ReadTypeAt(uint32_t ANameOffset) const {
   if (r.OpensStructure(i) || r.Is(i, "class")) {
     shape.Kind = TTypeShape::tsStructure;
     shape.Class = r.Is(i, "class");
+    const size_t word = i;
     ++i;
     if (r.IsAny(i, {"helper"})) return shape;  // a helper adds to another type: nothing of its own to look into here
     if (r.IsAny(i, {"abstract", "sealed", "external"})) ++i;
@@ -576,7 +696,14 @@ TTypeShape TSourceModel::ReadTypeAt(uint32_t ANameOffset) const {
       }
       i = end;
     }
-    if (!r.IsSymbol(i, ';')) Members(r, i, shape.Members, 0);
+    if (!r.IsSymbol(i, ';')) {
+      Members(r, i, shape.Members, 0);
+      // The files its body includes: between its word and its end.
+      const size_t end = read ? r.SkipStructure(word) : 0;
+      for (const TPascalDirective& d : FDirectives)
+        if (d.Kind == TPascalDirective::pdInclude && !d.Skipped && d.Token > word && d.Token < end)
+          shape.Includes.emplace_back(FText.substr(d.Offset, d.Length));
+    }
     return shape;
   }
   if ((r.IsName(i) && !r.IsReserved(i)) || r.Is(i, "array")) {
@@ -586,16 +713,27 @@ TTypeShape TSourceModel::ReadTypeAt(uint32_t ANameOffset) const {
   return shape;
 }
 
+std::vector<TDeclaredName> TSourceModel::MembersOfBody() const {
+  if (!FBodyMembers) {
+    auto members = std::make_shared<std::vector<TDeclaredName>>();
+    Members(TReader(FText, ReadTokens(), &FDirectives), 0, *members, 0);
+    FBodyMembers = std::move(members);
+  }
+  return *FBodyMembers;
+}
+
 uint32_t TSourceModel::StructureAt(uint32_t AOffset) const {
   if (!FStructures) {
     // Every "Name = [packed] class|record|object|interface ... end" of the
     // text, in text order.
     auto structures = std::make_shared<std::vector<TStructureSpan>>();
-    const TReader r(FText, Tokens());
+    const TReader r(FText, ReadTokens(), &FDirectives);
     for (size_t i = 2; i < r.Count(); ++i) {
-      size_t name = i - 2;
-      if (r.IsAny(i - 1, {"packed", "bitpacked"}) && i >= 3) --name;
-      if (!r.OpensStructure(i) || !r.IsName(name) || !r.IsSymbol(name + 1, '=')) continue;
+      if (!r.OpensStructure(i)) continue;
+      size_t equals = i - 1;  // before "packed", and another branch's word ("{$ifdef A} record {$else} object")
+      while (equals > 0 && r.IsAny(equals, {"packed", "bitpacked", "record", "object"})) --equals;
+      const size_t name = equals - 1;
+      if (equals == 0 || !r.IsName(name) || !r.IsSymbol(equals, '=')) continue;
       const size_t end = r.SkipStructure(i);
       const uint32_t to = end > 0 && end <= r.Count() ? r.At(end - 1).Offset : static_cast<uint32_t>(FText.size());
       structures->push_back({r.At(name).Offset, r.At(i).Offset, to});
@@ -611,8 +749,10 @@ uint32_t TSourceModel::StructureAt(uint32_t AOffset) const {
 }
 
 TTypeName TSourceModel::DeclaredTypeAt(uint32_t ANameOffset) const {
-  const TReader r(FText, Tokens());
-  size_t i = TokenAt(Tokens(), ANameOffset);
+  // A declaration in a branch the target's compiler skips is read as it stands.
+  const bool read = TokenAt(ReadTokens(), ANameOffset) < ReadTokens().size();
+  const TReader r(FText, read ? ReadTokens() : Tokens());
+  size_t i = TokenAt(read ? ReadTokens() : Tokens(), ANameOffset);
   if (i >= r.Count()) return {};
   ++i;
   while (r.IsSymbol(i, ',') && r.IsName(i + 1)) i += 2;  // A, B: T

@@ -62,12 +62,15 @@ struct TTypeShape {
   bool Class = false;              // a class (TObject is its ancestor when none is named)
   std::vector<TTypeName> Ancestors;  // class(TAncestor, IIntf): the ancestor first
   std::vector<TDeclaredName> Members;
+  std::vector<std::string> Includes;  // files its body includes, as named, which hold more members
   TTypeName Target;                // what an alias, pointer or class reference stands for
 };
 
 class TSourceModel {
 public:
-  explicit TSourceModel(std::string_view AText);
+  // ASymbols: the target's, whose conditional branches the text is read
+  // for (they must outlive the model); null for none.
+  explicit TSourceModel(std::string_view AText, const TTargetSymbols* ASymbols = nullptr);
 
   std::string_view Text() const { return FText; }
   const std::vector<TPascalToken>& Tokens() const;
@@ -81,7 +84,8 @@ public:
   std::vector<TRoutineScope> RoutinesAt(uint32_t AOffset) const;
   // The with statements that hold AOffset between ABegin and AEnd (a
   // routine's body), the outermost first; each a list of its expressions,
-  // each expression a chain of names.
+  // each expression a chain of names. "with A, B do" counts as "with A do
+  // with B do", as the compiler reads it: one expression each.
   std::vector<std::vector<std::vector<std::string>>> WithsAt(uint32_t AOffset, uint32_t ABegin, uint32_t AEnd) const;
   // The chain of names that ends with the name at AOffset ("inherited"
   // first after that word); empty when AOffset is on no name. ANameOffset
@@ -92,6 +96,9 @@ public:
   uint32_t StructureAt(uint32_t AOffset) const;
   // The shape of the type whose name stands at ANameOffset.
   TTypeShape TypeAt(uint32_t ANameOffset) const;
+  // The members the text declares when it is read as part of a structure's
+  // body (an include file of one: TTypeShape::Includes).
+  std::vector<TDeclaredName> MembersOfBody() const;
   // The declared type of the declaration (a variable, a constant, a field,
   // a property, a function's result) whose name stands at ANameOffset.
   TTypeName DeclaredTypeAt(uint32_t ANameOffset) const;
@@ -102,8 +109,16 @@ public:
 
 private:
   std::string FText;
+  const TTargetSymbols* FSymbols;
   mutable std::vector<TPascalToken> FTokens;
   mutable bool FTokensRead = false;
+  // The tokens the target's compiler reads (those of the branches it skips
+  // left out) and the conditional directives among them: what the text's
+  // routines, blocks and types are read from.
+  mutable std::vector<TPascalToken> FReadTokens;  // when FAllRead, FTokens stands for them
+  mutable bool FAllRead = true;
+  mutable std::vector<TPascalDirective> FDirectives;
+  const std::vector<TPascalToken>& ReadTokens() const;
   mutable std::vector<uint32_t> FLineStarts;
   const std::vector<uint32_t>& LineStarts() const;
   mutable TModuleFacts FModule;
@@ -118,6 +133,7 @@ private:
     uint32_t Name, Begin, End;  // the name's offset, the structure word's, the end's
   };
   mutable std::shared_ptr<const std::vector<TStructureSpan>> FStructures;
+  mutable std::shared_ptr<const std::vector<TDeclaredName>> FBodyMembers;  // read the first time they are asked for
   // The shapes of the types asked for, by their names' offsets.
   mutable std::unordered_map<uint32_t, TTypeShape> FShapes;
   TTypeShape ReadTypeAt(uint32_t ANameOffset) const;

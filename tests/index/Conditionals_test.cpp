@@ -25,6 +25,8 @@ TEST(ConditionalsTest, SkipsOnlyWhatTheTargetCertainlySkips) {
       {"x86_64-linux", "{$if FPC_FULLVERSION>30000}|{$else}|{$endif}", "--"},
       {"x86_64-linux", "{$define X}{$ifdef X}|{$endif}{$undef X}{$ifdef X}|{$endif}", "-S"},
       {"x86_64-linux", "{$ifdef CPU16}{$define X}{$endif}{$ifdef X}|{$endif}", "-"},  // a skipped define defines nothing
+      // A define in a branch that may not be compiled may not define.
+      {"x86_64-linux", "{$define X}{$ifdef SOMETHING}{$undef X}{$define Y}{$endif}{$ifdef X}|{$endif}{$ifndef Y}|{$endif}", "--"},
       {"x86_64-linux", "{$ifdef WINDOWS}{$ifdef CPU64}|{$endif}|{$endif}|", "SS-"},
       {"i386-win32", "{$ifdef WINDOWS}{$ifdef CPU64}|{$endif}|{$endif}|", "S--"},
       {"m68k-amiga", "{$ifdef HASAMIGA}|{$endif}{$ifdef FPC_LITTLE_ENDIAN}|{$endif}", "-S"},
@@ -72,8 +74,16 @@ TEST(ConditionalsTest, KnowsTheTargetsSymbols) {
   EXPECT_EQ(linux64.Knows("SYSTEMINLINE"), -1);
   const TTargetSymbols win64 = SymbolsOf(*ParseTarget("x86_64-win64"));
   EXPECT_EQ(win64.Knows("FPC_HAS_TYPE_EXTENDED"), 0);
+  EXPECT_EQ(win64.Knows("FPC_CURRENCY_IS_INT64"), 1);
+  EXPECT_EQ(linux64.Knows("FPC_CURRENCY_IS_INT64"), 0);
   EXPECT_EQ(win64.Knows("MSWINDOWS"), 1);
   EXPECT_EQ(SymbolsOf(*ParseTarget("i386-linux")).Knows("CPU386"), 1);
+  // The widgetset's LCL<WIDGETSET>; whether a unit is the LCL's is not known.
+  EXPECT_EQ(linux64.Knows("LCLGTK2"), 1);
+  EXPECT_EQ(linux64.Knows("LCLQT5"), 0);
+  EXPECT_EQ(linux64.Knows("LCLWIN32"), 0);
+  EXPECT_EQ(linux64.Knows("LCL"), -1);
+  EXPECT_EQ(SymbolsOf(*ParseTarget("aarch64-darwin")).Knows("LCLCOCOA"), 1);
 }
 
 }  // namespace

@@ -320,6 +320,35 @@ TEST(ScannerTest, BodiesAreOwnedByTheirTypesAcrossFiles) {
   EXPECT_EQ(copy.Count(), table.Count());
 }
 
+// A file included inside a class's body holds its members: a widgetset's
+// class keeps its methods in one. A file that is also included outside a
+// structure (the LCL's winapih.inc, which one unit includes in a class and
+// another at its own level) keeps its declarations to itself.
+TEST(ScannerTest, AnIncludeInsideAClassHoldsItsMembers) {
+  const std::vector<std::pair<const char*, const char*>> files = {
+      {"gtk2/gtk2int.pas", "unit Gtk2Int;\ninterface\ntype\n  TGtk2WidgetSet = class(TWidgetSet)\n  public\n"
+                           "    {$I gtk2winapih.inc}\n    {$I winapih.inc}\n  end;\n  {$I gtk2listslh.inc}\nimplementation\nend.\n"},
+      {"gtk2/gtk2winapih.inc", "function Arc(DC: HDC): Boolean; override;\nproperty Handle: THandle read FHandle;\n"},
+      {"gtk2/winapih.inc", "function BitBlt(DC: HDC): Boolean; {$ifdef IF_BASE_MEMBER}virtual;{$endif}\n"},
+      {"gtk2/gtk2listslh.inc", "procedure Unit1;\n"},
+      {"gtk2/lclintf.pas", "unit LCLIntf;\ninterface\n{$I winapih.inc}\nimplementation\nend.\n"},
+  };
+  TDeclarationScanner scanner;
+  TDeclarationTableBuilder builder("lib");
+  for (const auto& [path, text] : files) {
+    const auto& found = scanner.Scan(text, IsIncludeFileName(path));
+    builder.AddFile(path, 1, 1, found, scanner.Links());
+  }
+  const TDeclarationTable table = builder.Finish();
+  std::vector<std::string> names;
+  for (uint32_t d = 0; d < table.Count(); ++d)
+    if (table.Entry(d).Kind() != dkUnit) names.push_back(table.QualifiedName(d));
+  EXPECT_THAT(names, ElementsAre("TGtk2WidgetSet", "TGtk2WidgetSet.Arc", "TGtk2WidgetSet.Handle", "BitBlt", "Unit1"));
+  std::string links(table.FileLinks(0));
+  std::replace(links.begin(), links.end(), '\0', '|');
+  EXPECT_EQ(links, "igtk2winapih.inc|cTGtk2WidgetSet|iwinapih.inc|cTGtk2WidgetSet|igtk2listslh.inc|");
+}
+
 // Random damage to the sources above: every declaration found must be a
 // name that stands where its line and column say. Short; `make
 // test-sanitize` runs it under the address and undefined-behaviour
@@ -384,6 +413,28 @@ TEST(ScannerTest, ReadsLinksHiddenDeclarationsAndTheTargetsBranches) {
   // Without a target, no branch is known to be skipped.
   scanner.SetTarget(nullptr);
   for (const TFoundDeclaration& d : scanner.Scan(text, false)) EXPECT_FALSE(d.Skipped) << d.Name;
+}
+
+// A uses clause is read as the target's compiler reads it: a unit in a
+// branch it skips is not used, and the units of two branches side by side
+// are two units.
+TEST(ScannerTest, ReadsConditionalUsesClausesForTheTarget) {
+  const std::string text =
+      "program P;\nuses {$ifdef windows} Windows, ShellApi, {$endif}\n  {$ifdef unix} cthreads, BaseUnix {$else} WinSock "
+      "{$endif},\n  {$ifdef NEVER} Old in 'old.pas' {$else} Sys.Utils {$endif} Classes\n"
+      "  {$ifdef windows} ; {$else} , Unix; {$endif}\nbegin\nend.\n";
+  const TTargetSymbols linux64 = SymbolsOf(*ParseTarget("x86_64-linux"));
+  auto uses = [&](const TTargetSymbols* ASymbols) {
+    TDeclarationScanner scanner;
+    scanner.SetTarget(ASymbols);
+    scanner.Scan(text, false);
+    std::string links = scanner.Links();
+    std::replace(links.begin(), links.end(), '\0', '|');
+    return links;
+  };
+  EXPECT_EQ(uses(&linux64), "ucthreads|uBaseUnix|uOld|uSys.Utils|uClasses|uUnix|");
+  EXPECT_EQ(uses(nullptr), "uWindows|uShellApi|ucthreads|uBaseUnix|uWinSock|uOld|uSys.Utils|uClasses|");
+  EXPECT_THAT(UsedUnits(text, &linux64), ElementsAre("cthreads", "BaseUnix", "Old", "Sys.Utils", "Classes", "Unix"));
 }
 
 }  // namespace

@@ -223,7 +223,7 @@ TEST_F(LibraryIndexTest, TheDeclarationsAreReadForTheTarget) {
     index.Refresh(Temp / "Src", true);
     ASSERT_TRUE(index.WaitForWalk(std::chrono::seconds(20)));
     EXPECT_NE(index.DeclarationGeneration(), generation);
-    EXPECT_EQ(index.Declarations()->Target(), "i386-win32");
+    EXPECT_EQ(index.Declarations()->Target(), "i386-win32-win32");
     EXPECT_THAT(skipped(index), ElementsAre("Wide"));
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Temp / "cache"), std::filesystem::directory_iterator()), 2);

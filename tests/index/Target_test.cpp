@@ -12,10 +12,18 @@ using namespace Vantry;
 namespace {
 
 TEST(TargetTest, ReadsTheCompilersNames) {
-  EXPECT_EQ(ParseTarget("X86_64-Linux").value_or(TTarget{}).Name(), "x86_64-linux");
-  for (const char* bad : {"", "x86_64", "x86_64-", "-linux", "x86_64-plan9", "vax-linux", "x86_64-linux-gnu"})
+  // Two parts name the system's default widgetset.
+  const std::vector<std::pair<const char*, const char*>> names = {
+      {"X86_64-Linux", "x86_64-linux-gtk2"},       {"x86_64-linux-QT5", "x86_64-linux-qt5"},
+      {"x86_64-win64", "x86_64-win64-win32"},      {"arm-wince", "arm-wince-wince"},
+      {"aarch64-darwin", "aarch64-darwin-cocoa"},  {"powerpc-darwin", "powerpc-darwin-carbon"},
+      {"m68k-amiga", "m68k-amiga-mui"},            {"i386-win32-gtk2", "i386-win32-gtk2"},
+  };
+  for (const auto& [text, name] : names) EXPECT_EQ(ParseTarget(text).value_or(TTarget{}).Name(), name) << text;
+  for (const char* bad : {"", "x86_64", "x86_64-", "-linux", "x86_64-plan9", "vax-linux", "x86_64-linux-gnu",
+                          "x86_64-linux-", "x86_64-linux-gtk2-x"})
     EXPECT_FALSE(ParseTarget(bad)) << bad;
-  EXPECT_EQ(ChosenTarget("i386-win32").Name(), "i386-win32");
+  EXPECT_EQ(ChosenTarget("i386-win32").Name(), "i386-win32-win32");
   EXPECT_EQ(ChosenTarget("nonsense"), HostTarget());  // a stored value that names no target is passed over
   // This machine's target is what its compiler says, where it has one.
   if (FILE* fpc = popen("fpc -iTP -iTO 2>/dev/null", "r")) {
@@ -23,7 +31,7 @@ TEST(TargetTest, ReadsTheCompilersNames) {
     const bool answered = std::fscanf(fpc, "%63s %63s", cpu, os) == 2;
     pclose(fpc);
     if (answered) {
-      EXPECT_EQ(HostTarget().Name(), std::string(cpu) + "-" + os);
+      EXPECT_EQ(HostTarget().Name(), std::string(cpu) + "-" + os + "-" + DefaultWidgetset(os, cpu));
     }
   }
 }
@@ -53,6 +61,36 @@ TEST(TargetTest, FoldersOfSystemsAndProcessorsFitTheirTargets) {
   for (const TFitRow& row : rows)
     EXPECT_EQ(TTargetRules(*ParseTarget(row.Target)).Fit(row.Path), row.Fit) << row.Target << " " << row.Path;
   EXPECT_EQ(TTargetRules().Fit("rtl/amiga/system.pp"), tfAny);  // no target: every file alike
+}
+
+// A folder named after a widgetset beside another widgetset's is that
+// widgetset's, even where the name is a system's too (win32); one named so
+// alone is a package of its own.
+TEST(TargetTest, WidgetsetsFoldersFitTheirWidgetset) {
+  const std::vector<std::string_view> tree = {
+      "lazarus/lcl/interfaces/gtk/interfaces.pp",   "lazarus/lcl/interfaces/gtk2/gtk2int.pas",
+      "lazarus/lcl/interfaces/win32/win32int.pp",   "lazarus/lcl/interfaces/cocoa/cocoaint.pas",
+      "lazarus/components/customdrawn/customdrawn.pas", "fpc/packages/gtk2/src/gtk+/gtk/gtk2.pas",
+      "fpc/packages/fcl-base/src/wince/x.inc",       "fpc/packages/fcl-base/src/win/x.inc",
+      "fpc/rtl/win32/system.pp",                     "fpc/rtl/win64/system.pp",
+  };
+  const std::vector<TFitRow> rows = {
+      {"x86_64-linux", "lazarus/lcl/interfaces/gtk2/gtk2int.pas", tfThis},
+      {"x86_64-linux", "lazarus/lcl/interfaces/gtk/interfaces.pp", tfOther},
+      {"x86_64-linux", "lazarus/lcl/interfaces/cocoa/cocoaint.pas", tfOther},
+      {"x86_64-linux-qt5", "lazarus/lcl/interfaces/gtk2/gtk2int.pas", tfOther},
+      {"x86_64-linux", "lazarus/components/customdrawn/customdrawn.pas", tfAny},
+      {"x86_64-linux", "fpc/packages/gtk2/src/gtk+/gtk/gtk2.pas", tfAny},
+      {"x86_64-linux", "fpc/packages/fcl-base/src/wince/x.inc", tfOther},
+      {"x86_64-win64", "lazarus/lcl/interfaces/win32/win32int.pp", tfThis},
+      {"x86_64-win64", "fpc/rtl/win32/system.pp", tfOther},
+      {"x86_64-win64", "fpc/rtl/win64/system.pp", tfThis},
+  };
+  for (const TFitRow& row : rows) {
+    TTargetRules rules(*ParseTarget(row.Target));
+    rules.NoteFolders(tree);
+    EXPECT_EQ(rules.Fit(row.Path), row.Fit) << row.Target << " " << row.Path;
+  }
 }
 
 struct TPackageRow {

@@ -46,6 +46,9 @@ const std::vector<std::pair<const char*, const char*>> Library = {
     // A unit whose file only includes the file that declares it.
     {"lib/wrap.pp", "{$i wrapped.inc}\n"},
     {"lib/wrapped.inc", "unit Wrap;\ninterface\nuses Shapes;\nfunction Wrapped: TShape;\nimplementation\nend.\n"},
+    // A class whose methods' headings stand in a file its body includes.
+    {"lib/widgets.pp", "unit Widgets;\ninterface\ntype\n  TWidgetSet = class\n    {$i widgetsh.inc}\n  end;\nimplementation\nend.\n"},
+    {"lib/widgetsh.inc", "function Arc(DC: Integer): Boolean; virtual;\n"},
 };
 
 struct TResolveRow {
@@ -100,6 +103,14 @@ INSTANTIATE_TEST_SUITE_P(
         TResolveRow{"TheUnitsNameOutsideTheRoutine", "x86_64-linux",
                     "program P;\nuses Shapes;\nprocedure Run;\nvar\n  Area: Integer;\nbegin\nend;\nbegin\n  Ar|ea;\nend.\n",
                     "lib/shapes.pp:13 function Area"},
+        TResolveRow{"AMemberInAFileTheClassIncludes", "x86_64-linux",
+                    "program P;\nuses Widgets;\nvar W: TWidgetSet;\nbegin\n  W.Ar|c(1);\nend.\n",
+                    "lib/widgetsh.inc:1 function TWidgetSet.Arc"},
+        TResolveRow{"APropertyPublishedAgainHasItsAncestorsType", "x86_64-linux",
+                    "program P;\nuses Shapes;\ntype\n  TBase = class\n    property Owner: TOwnerThing read FOwner;\n  end;\n"
+                    "  TForm = class(TBase)\n  published\n    property Owner;\n  end;\nvar F: TForm;\nbegin\n"
+                    "  F.Owner.Na|me := '';\nend.\n",
+                    "lib/shapes.pp:7 field TOwnerThing.Name"},
         TResolveRow{"AnInheritedMember", "x86_64-linux",
                     "program P;\nuses Shapes;\ntype\n  TSquare = class(TShape)\n    procedure Draw;\n  end;\n"
                     "procedure TSquare.Draw;\nbegin\n  Res|ize;\nend;\nbegin\nend.\n",

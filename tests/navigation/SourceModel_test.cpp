@@ -2,6 +2,7 @@
 
 #include "navigation/SourceModel.h"
 
+#include "index/Target.h"
 #include "support/TestSupport.h"
 
 #include <gmock/gmock.h>
@@ -67,13 +68,41 @@ TEST(SourceModelTest, FindsTheRoutinesAroundAPlaceWithTheirLocals) {
       {"program P;\nprocedure A;\nbegin\nend;\nfunction B(const S: string): Integer;\nbegin\n  Result := |0;\nend;\n"
        "begin\nend.\n",
        {".B: S"}},
+      // An exception handler's variable.
+      {"program P;\nprocedure Run;\nbegin\n  try\n  except\n    on E: Exception do\n      |E.Free;\n  end;\nend;\n"
+       "begin\nend.\n",
+       {".Run: E"}},
+      // Procedural types and variables of the implementation are no
+      // routines, and a type that each branch of a conditional gives its
+      // word has one end: the routines after them keep their scopes.
+      {"unit U;\ninterface\nimplementation\ntype\n  TCall = procedure(A: Integer) of object;\n"
+       "  TEnum = {$ifdef A}record{$else}object{$endif}\n    F: Byte;\n  end;\n  TAccess = class(TWinControl);\n"
+       "  TGet = function: Integer;\nvar\n  Hook: procedure(P: Pointer);\nconst\n  Limit = 1;\n"
+       "procedure Run(X: Integer);\nbegin\n  |X := 0;\nend;\nend.\n",
+       {".Run: X"}},
+      // Two branches that open one block: begin in one, asm in the other.
+      {"program P;\nfunction HasMMX: Boolean;\n{$if defined(PUREPASCAL)}\nbegin\n  Result := False;\n{$else}\nasm\n"
+       "  XOR EAX, EAX\n{$endif}\nend;\nprocedure Next(Y: Integer);\nbegin\n  |Y := 1;\nend;\nbegin\nend.\n",
+       {".Next: Y"}},
+      // Two branches that give one routine two headings, and a body that
+      // the branches leave unbalanced: the routines after them keep theirs.
+      {"program P;\n{$ifdef FAST}\nprocedure Move(A: Word);\n{$else}\nprocedure Move(B: Byte);\n{$endif}\nbegin\n"
+       "  {$ifdef TRACE} if Tracing then begin {$endif}\n  Log;\nend;\nprocedure Last(Z: Integer);\nbegin\n  |Z := 2;\nend;\n"
+       "begin\nend.\n",
+       {".Last: Z"}},
+      // A branch the target's compiler skips is not read: here it holds
+      // another heading of the routine.
+      {"program P;\n{$ifdef CPU64}\nprocedure Run(N: Int64);\n{$else}\nprocedure Run(M: Integer);\n{$endif}\nbegin\n"
+       "  |N := 3;\nend;\nbegin\nend.\n",
+       {".Run: N"}},
       {"program P;\nprocedure A; forward;\nprocedure B;\nbegin\nend;\nbegin\n  |A;\nend.\n", {}},  // the main block
       {"unit U;\ninterface\nprocedure |Run;\nimplementation\nend.\n", {}},  // a heading without a body
   };
+  const TTargetSymbols symbols = SymbolsOf(*ParseTarget("x86_64-linux"));
   for (const TRoutineRow& row : rows) {
     const auto [text, at] = Placed(row.Text);
     std::vector<std::string> routines;
-    for (const TRoutineScope& r : TSourceModel(text).RoutinesAt(at)) {
+    for (const TRoutineScope& r : TSourceModel(text, &symbols).RoutinesAt(at)) {
       std::string line = r.Owner + "." + r.Name + ":";
       for (const TDeclaredName& local : r.Locals) line += " " + local.Name;
       routines.push_back(line);
@@ -95,7 +124,15 @@ TEST(SourceModelTest, FindsTheWithStatementsAroundAPlace) {
     }
     withs.push_back(line);
   }
-  EXPECT_THAT(withs, ElementsAreArray({"A, B.C", "E"}));
+  EXPECT_THAT(withs, ElementsAreArray({"A", "B.C", "E"}));
+  // "with A, B do" is "with A do with B do": B is read where A's members are
+  // in reach.
+  const auto [inList, second] = Placed("procedure P;\nbegin\n  with A, |B, C do\n    X;\nend;\n");
+  EXPECT_EQ(TSourceModel(inList).WithsAt(second, 0, static_cast<uint32_t>(inList.size())).size(), 1u);
+  // The branches of a conditional that open one block each open it once.
+  const auto [branched, after] = Placed(
+      "procedure P;\nbegin\n  with A do\n  {$ifdef X} begin Y; {$else} begin Z; {$endif}\n  end;\n  |W;\nend;\n");
+  EXPECT_TRUE(TSourceModel(branched).WithsAt(after, 0, static_cast<uint32_t>(branched.size())).empty());
 }
 
 struct TTypeRow {
@@ -116,6 +153,9 @@ TEST(SourceModelTest, ReadsTheShapeOfADeclaredType) {
       {"type\n  |TAlias = Classes.TStrings;\n", "alias Classes.TStrings"},
       {"type\n  |TItems = array[0..9] of array of TItem;\n", "alias TItem"},
       {"type\n  |TColor = (clRed, clBlue);\n", "other"},
+      // Each branch of a conditional gives the type its word.
+      {"type\n  |TEnum = {$ifdef A}record{$else}object{$endif}\n    FMode: Byte;\n    procedure Next;\n  end;\n",
+       "structure: FMode:Byte Next:"},
   };
   for (const TTypeRow& row : rows) {
     const auto [text, at] = Placed(row.Text);
@@ -138,6 +178,19 @@ TEST(SourceModelTest, ReadsTheShapeOfADeclaredType) {
   }
 }
 
+// A class's body may include a file that holds more of its members.
+TEST(SourceModelTest, ReadsTheFilesAStructuresBodyIncludes) {
+  const std::string text = "type\n  TSet = class(TBase)\n    {$I seth.inc}\n  {$ifdef CPU16}{$I old.inc}{$endif}\n  end;\n"
+                           "  {$I after.inc}\n";
+  const TTargetSymbols symbols = SymbolsOf(*ParseTarget("x86_64-linux"));
+  EXPECT_THAT(TSourceModel(text, &symbols).TypeAt(static_cast<uint32_t>(text.find("TSet"))).Includes,
+              ElementsAreArray({"seth.inc"}));
+  std::vector<std::string> members;
+  for (const TDeclaredName& m : TSourceModel("function Arc(DC: HDC): Boolean; override;\nproperty Handle: THandle;\n").MembersOfBody())
+    members.push_back(m.Name);
+  EXPECT_THAT(members, ElementsAreArray({"Arc", "Handle"}));
+}
+
 TEST(SourceModelTest, ReadsDeclaredTypesModulesAndPlaces) {
   const std::string text =
       "unit U;\r{$mode delphi}\rinterface\ruses A, B.C in 'c.pas';\rvar X, Y: TList;\r"
@@ -148,6 +201,11 @@ TEST(SourceModelTest, ReadsDeclaredTypesModulesAndPlaces) {
   EXPECT_TRUE(model.Module().ObjectPascal);
   EXPECT_THAT(model.Module().InterfaceUses, ElementsAreArray({"A", "B.C"}));
   EXPECT_THAT(model.Module().ImplementationUses, ElementsAreArray({"D"}));
+  // Uses clauses are read as the target's compiler reads them.
+  const TTargetSymbols symbols = SymbolsOf(*ParseTarget("x86_64-linux"));
+  const std::string conditional = "unit C;\ninterface\nuses {$ifdef windows} Windows, {$endif} {$ifdef unix} BaseUnix "
+                                  "{$else} WinSock {$endif}, Classes;\nimplementation\nend.\n";
+  EXPECT_THAT(TSourceModel(conditional, &symbols).Module().InterfaceUses, ElementsAreArray({"BaseUnix", "Classes"}));
   EXPECT_EQ(model.DeclaredTypeAt(static_cast<uint32_t>(text.find("X,"))).Name, "TList");
   EXPECT_EQ(model.DeclaredTypeAt(static_cast<uint32_t>(text.find("Y:"))).Name, "TList");
   const TTypeName result = model.DeclaredTypeAt(static_cast<uint32_t>(text.find("F(")));

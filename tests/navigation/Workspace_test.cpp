@@ -28,6 +28,7 @@ constexpr std::pair<const char*, const char*> Sources[] = {
     {"proj/ledger.pas", "unit Ledger;\n{$mode objfpc}\ninterface\nuses Lists;\ntype\n  TLedger = class(TList)\n"
                         "    procedure Post(A: Integer);\n  end;\nimplementation\nprocedure TLedger.Post(A: Integer);\n"
                         "begin\n  Add(A);\nend;\nend.\n"},
+    {"proj/script.pp", "uses Tally;\nbegin\n  Total;\nend.\n"},
     {"proj/tally.pas", "unit Tally;\ninterface\nfunction Total: Integer;\nimplementation\n"
                        "function Total: Integer;\nbegin\n  Result := 0;\nend;\nend.\n"},
     {"fv/src/lists.pas", "unit Lists;\ninterface\ntype\n  TList = class\n    function Count: Integer;\n"
@@ -90,6 +91,7 @@ TEST_F(WorkspaceTest, AnswersForTheProjectAndTheLibrariesAsTheCompilerBinds) {
       {"AMemberInheritedFromALibraryClass", "proj/books.lpr", "L.Cou|nt", "fv/src/lists.pas:5 function TList.Count"},
       {"TheProjectsUnitShadowsTheLibrarys", "proj/books.lpr", "(Tot|al)", "proj/tally.pas:3 function Total"},
       {"DeclaredNowhereInReach", "proj/books.lpr", "Nowh|ere", ""},
+      {"AProgramWithoutItsHeading", "proj/script.pp", "  Tot|al;", "proj/tally.pas:3 function Total"},
       {"AUnitNotUsedIsNotInReach", "proj/books.lpr", "Sh|ow;\nend.", ""},
       {"TheUsingFilesOwnFolderFirst", "lcl/forms.pp", "Sh|ow", "lcl/menus.pp:3 procedure Show"},
       {"InheritedCallInsideTheProject", "proj/ledger.pas", "  Ad|d(A)", "fv/src/lists.pas:6 procedure TList.Add"},

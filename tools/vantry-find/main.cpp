@@ -55,7 +55,10 @@ Options:
   --target CPU-OS  the target whose declarations come first, as the Free Pascal
                    compiler names it (x86_64-linux, i386-win32, aarch64-darwin);
                    without it, the one the settings name, else this machine's
-                   (from fpc -iTP -iTO when a compiler is installed)
+                   (from fpc -iTP -iTO when a compiler is installed). A third
+                   part names the Lazarus widgetset (x86_64-linux-qt5); without
+                   it, the system's usual one (gtk2 on Linux, win32 on Windows,
+                   cocoa on macOS)
   --declarations   search the declarations (the default): types, classes and
                    their members, routines, constants, variables, units
   --units          search the source files by name
@@ -174,7 +177,7 @@ TCommandLine Parse(int AArgc, char** AArgv) {
     } else if (arg == "--target") {
       const std::string text = value();
       line.Target = ParseTarget(text);
-      if (!line.Target) throw EUsage("--target wants CPU-OS as the compiler names them (x86_64-linux), not '" + text + "'");
+      if (!line.Target) throw EUsage("--target wants CPU-OS or CPU-OS-WIDGETSET as the compiler and Lazarus name them (x86_64-linux, x86_64-linux-qt5), not '" + text + "'");
     } else if (arg == "--units" || arg == "--declarations") {
       if (modeGiven && line.Units != (arg == "--units")) throw EUsage("--units and --declarations exclude each other");
       line.Units = arg == "--units";

@@ -287,7 +287,7 @@ void TServer::Initialize(const QJsonValue& AId, const QJsonObject& AParams) {
   if (options.contains("target")) {
     const std::string text = S(options.value("target").toString());
     target = ParseTarget(text);
-    if (!target) throw EInvalidParams("initializationOptions.target wants CPU-OS as the compiler names them (x86_64-linux), not '" + text + "'");
+    if (!target) throw EInvalidParams("initializationOptions.target wants CPU-OS or CPU-OS-WIDGETSET as the compiler and Lazarus name them (x86_64-linux, x86_64-linux-qt5), not '" + text + "'");
   }
   // The user's project: the workspace folders, else the root the client
   // names (rootUri, or the older rootPath).

@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
         }
         line.Roots.push_back(value);
       } else if (!(line.Target = ParseTarget(value))) {
-        Log("--target wants CPU-OS as the compiler names them (x86_64-linux), not '%s'", value.c_str());
+        Log("--target wants CPU-OS or CPU-OS-WIDGETSET as the compiler and Lazarus name them (x86_64-linux, x86_64-linux-qt5), not '%s'", value.c_str());
         return 2;
       }
       continue;
