@@ -1781,7 +1781,6 @@ std::string LinkedWorkspace(const std::string& AFpc, const std::string& ALazarus
 }  // namespace
 
 int main(int argc, char** argv) {
-  using TClock = std::chrono::steady_clock;
   TOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];

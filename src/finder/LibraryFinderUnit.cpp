@@ -237,6 +237,8 @@ void TLibraryFinderModule::FindReferences(TReferenceQuestion AQuestion) {
     FReferencesTimer->start(50);
     return;
   }
+  if (ToolServices)
+    AQuestion.Unsaved = std::make_shared<const std::map<std::string, std::string>>(ToolServices->GetUnsavedTexts());
   FReferences->Search(table, FIndex->Target(), std::move(AQuestion));
 }
 

@@ -109,6 +109,11 @@ void TReferencesPanel::Search(std::shared_ptr<const TDeclarationTable> ATable, T
     FSearch = std::make_shared<TReferenceSearch>(ATable, ATarget);
     FSearchTable = ATable;
   }
+  FSearch->SetTextSource([unsaved = AQuestion.Unsaved](const std::string& APath) -> const std::string* {
+    if (!unsaved) return nullptr;
+    const auto it = unsaved->find(APath);
+    return it == unsaved->end() ? nullptr : &it->second;
+  });
   FWorker = std::thread([this, search = FSearch, question = std::move(AQuestion), options] {
     const TReferenceTarget aim = question.Declaration != TDeclarationTable::None
                                      ? search->TargetOf(question.Declaration)

@@ -11,6 +11,7 @@
 #include <QDockWidget>
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -30,6 +31,8 @@ struct TReferenceQuestion {
   uint32_t Offset = 0;
   uint32_t Declaration = TDeclarationTable::None;
   std::shared_ptr<const TDeclarationTable> Table;  // Declaration's; null for the index's
+  // The editor's unsaved texts by path, read rather than the files on disk.
+  std::shared_ptr<const std::map<std::string, std::string>> Unsaved;
 };
 
 class TReferencesPanel final : public QDockWidget {

@@ -123,6 +123,12 @@ std::shared_ptr<const TDeclarationTable> TDeclarationTable::WithFileReplaced(uin
   const uint32_t first = File(AFile).FirstEntry, last = File(AFile + 1).FirstEntry;
   const auto scannedCount = static_cast<uint32_t>(AScanned.Count());
   const std::string_view path = FilePath(AFile);
+  // Members that another file's class takes in from this one (an include
+  // file inside a class body) are owned as a whole build owns them: not
+  // here.
+  for (uint32_t d = first; d < last; ++d)
+    if (const uint32_t owner = Entry(d).Owner; owner != None && (owner < first || owner >= last) && !Entry(d).Definition())
+      return nullptr;
   // The scanned bodies of types another file declares, linked as a build
   // links them: the type of that name (inside the outer type the heading
   // names) whose file shares the most folders with this one; a body whose
@@ -172,10 +178,12 @@ std::shared_ptr<const TDeclarationTable> TDeclarationTable::WithFileReplaced(uin
   t.Names.append(AScanned.FNames.data(), AScanned.FNames.size() - std::min(AScanned.FNames.size(), NamePadding));
   t.Names.append(NamePadding, '\0');
   t.Entries.reserve(Count() + kept - (last - first));
+  bool orphaned = false;  // a body elsewhere whose type the file no longer declares
   auto copyOutside = [&](uint32_t AFrom, uint32_t ATo) {
     for (uint32_t d = AFrom; d < ATo; ++d) {
       TDeclarationEntry e = FEntries[d];
       if (e.Owner != None) e.Owner = e.Owner >= first && e.Owner < last ? relinked(e.Owner) : moved(e.Owner);
+      orphaned |= e.Owner == None && FEntries[d].Owner != None;
       t.Entries.push_back(e);
     }
     t.Letters.insert(t.Letters.end(), FLetters.begin() + AFrom, FLetters.begin() + ATo);
@@ -194,6 +202,9 @@ std::shared_ptr<const TDeclarationTable> TDeclarationTable::WithFileReplaced(uin
     t.FirstBytes += AScanned.FirstByte(i);
   }
   copyOutside(last, static_cast<uint32_t>(Count()));
+  // A build leaves such a body out, and every index after it moves: a
+  // whole build is wanted.
+  if (orphaned) return nullptr;
 
   // The files, their links and name hashes, with the file's own in its place.
   const TSourceFile &own = File(AFile), &next = File(AFile + 1), &scannedFile = AScanned.File(0);
@@ -221,9 +232,12 @@ std::shared_ptr<const TDeclarationTable> TDeclarationTable::WithFileReplaced(uin
   // What was worked out once for the whole table stays: the files'
   // standing, and the index of the names (the file's own taken out and put
   // in again, in one merge).
-  if (FStanding->Standing.size() == FileCount())
-    std::call_once(table->FStanding->Once, [&] { table->FStanding->Standing = FStanding->Standing; });
-  if (FNameIndex->Declarations.size() == Count()) {
+  if (FStanding->Built.load(std::memory_order_acquire))
+    std::call_once(table->FStanding->Once, [&] {
+      table->FStanding->Standing = FStanding->Standing;
+      table->FStanding->Built.store(true, std::memory_order_release);
+    });
+  if (FNameIndex->Built.load(std::memory_order_acquire)) {
     std::vector<uint64_t> fresh;
     for (uint32_t i = 0; i < scannedCount; ++i)
       if (placed[i] != None) fresh.push_back(uint64_t{NameHash(AScanned.Name(i))} << 32 | placed[i]);
@@ -245,6 +259,7 @@ std::shared_ptr<const TDeclarationTable> TDeclarationTable::WithFileReplaced(uin
         put(keyed);
       }
       while (k < fresh.size()) put(fresh[k++]);
+      index.Built.store(true, std::memory_order_release);
     });
   }
   return table;
@@ -290,14 +305,20 @@ std::shared_ptr<const TDeclarationTable> TDeclarationTable::Merge(
                      static_cast<uint32_t>(s.Links.size()), static_cast<uint32_t>(s.NameHashes.size())});
   s.Names.append(NamePadding, '\0');
   merged->Bind();
-  std::call_once(merged->FStanding->Once, [&] { merged->FStanding->Standing = std::move(standing); });
+  std::call_once(merged->FStanding->Once, [&] {
+    merged->FStanding->Standing = std::move(standing);
+    merged->FStanding->Built.store(true, std::memory_order_release);
+  });
   return merged;
 }
 
 std::vector<TFileStanding> TDeclarationTable::StandingFor(const TTarget& ATarget) const {
   const std::string name = ATarget.Os.empty() ? std::string() : ATarget.Name();
   if (name != FTarget) return WorkOutStanding(ATarget);
-  std::call_once(FStanding->Once, [&] { FStanding->Standing = WorkOutStanding(ATarget); });
+  std::call_once(FStanding->Once, [&] {
+    FStanding->Standing = WorkOutStanding(ATarget);
+    FStanding->Built.store(true, std::memory_order_release);
+  });
   return FStanding->Standing;
 }
 
@@ -313,6 +334,7 @@ std::vector<uint32_t> TDeclarationTable::Named(std::string_view AName) const {
       index.Hashes[i] = static_cast<uint32_t>(keyed[i] >> 32);
       index.Declarations[i] = static_cast<uint32_t>(keyed[i]);
     }
+    index.Built.store(true, std::memory_order_release);
   });
   const auto [first, last] = std::equal_range(index.Hashes.begin(), index.Hashes.end(), NameHash(AName));
   std::vector<uint32_t> found;
@@ -794,7 +816,10 @@ bool TDeclarationTable::Load(const std::string& AFileName, const std::string& AR
   t.FLinks = {links, h.LinkBytes};
   t.FNameHashes = {nameHashes, h.NameHashes};
   t.FMapping = std::move(mapping);
-  std::call_once(t.FStanding->Once, [&] { t.FStanding->Standing.assign(standing, standing + h.Standings); });
+  std::call_once(t.FStanding->Once, [&] {
+    t.FStanding->Standing.assign(standing, standing + h.Standings);
+    t.FStanding->Built.store(true, std::memory_order_release);
+  });
   *this = std::move(t);
   return true;
 }

@@ -13,6 +13,7 @@
 #include "index/FileStanding.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -70,17 +71,19 @@ public:
   // the root as named or through its links resolved; APath as it is when
   // it lies below no root.
   std::string PathInTable(const std::string& APath) const;
-  // The tables one after the other, in search order, as one table for
-  // ATarget (its files' standing is each table's for it); the one table
-  // itself when there is one. The tables stay shared: the result holds
-  // copies of what it needs.
   // The table with its file AFile as AScanned has it now (a table of that
   // one file, its methods' bodies not yet linked to types of other files:
   // TDeclarationTableBuilder::Finish(false)), everything else as it was:
   // the bodies whose type it declares linked to its types of those names,
   // its own bodies to the types of the table. Costs a copy of the table,
-  // not a scan of any other file.
+  // not a scan of any other file. Null when only a whole build can tell
+  // (a class another file's bodies belong to is gone, the file's members
+  // belong to a class another file declares).
   std::shared_ptr<const TDeclarationTable> WithFileReplaced(uint32_t AFile, const TDeclarationTable& AScanned) const;
+  // The tables one after the other, in search order, as one table for
+  // ATarget (its files' standing is each table's for it); the one table
+  // itself when there is one. The tables stay shared: the result holds
+  // copies of what it needs.
   static std::shared_ptr<const TDeclarationTable> Merge(const std::vector<std::shared_ptr<const TDeclarationTable>>& ATables,
                                                         const TTarget& ATarget);
   // The target whose conditional branches the scan followed ("x86_64-linux"),
@@ -224,12 +227,14 @@ private:
   struct TStandingCache {
     std::once_flag Once;
     std::vector<TFileStanding> Standing;
+    std::atomic<bool> Built{false};  // Standing is whole: another thread may read it without the once_flag
   };
   std::shared_ptr<TStandingCache> FStanding = std::make_shared<TStandingCache>();
   // The declarations in order of their names' hashes, with the hashes.
   struct TNameIndex {
     std::once_flag Once;
     std::vector<uint32_t> Hashes, Declarations;
+    std::atomic<bool> Built{false};  // the two are whole: another thread may read them without the once_flag
   };
   std::shared_ptr<TNameIndex> FNameIndex = std::make_shared<TNameIndex>();
 

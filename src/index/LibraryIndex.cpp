@@ -487,7 +487,9 @@ std::shared_ptr<const TDeclarationTable> TLibraryIndex::UpdateFile(const std::st
   scanner.SetTarget(&symbols);
   std::string text;
   auto scanned = std::make_shared<const TDeclarationTable>(ScanLibraryFile(FTable.Root(), ARelative, scanner, text));
-  FDeclarations = old.WithFileReplaced(file, *scanned);
+  auto replaced = old.WithFileReplaced(file, *scanned);
+  if (!replaced) return nullptr;
+  FDeclarations = std::move(replaced);
   ++FDeclarationGeneration;
   return scanned;
 }

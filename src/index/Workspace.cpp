@@ -33,13 +33,18 @@ std::string ProjectFolderOf(const std::string& AFile) {
   const std::filesystem::path own = std::filesystem::absolute(AFile, error).lexically_normal().parent_path();
   // A marker far above (a home folder kept in version control) would make
   // everything below it one project: a few levels are enough.
+  // The home folder is no project (its dot files may be kept in version
+  // control): the search stops below it, and a file loose in it has none.
   constexpr int MostLevels = 8;
-  std::filesystem::path folder = own;
-  for (int level = 0; level < MostLevels && folder.has_relative_path(); ++level, folder = folder.parent_path())
-    if (HoldsProjectMarker(folder)) return folder.string();
-  // A file lying loose in the home folder makes no project of all of it.
   const char* home = std::getenv("HOME");
-  if (!own.has_relative_path() || (home && *home && std::filesystem::equivalent(own, home, error))) return {};
+  auto isHome = [&](const std::filesystem::path& AFolder) {
+    return home && *home && std::filesystem::equivalent(AFolder, home, error);
+  };
+  std::filesystem::path folder = own;
+  for (int level = 0; level < MostLevels && folder.has_relative_path() && !isHome(folder);
+       ++level, folder = folder.parent_path())
+    if (HoldsProjectMarker(folder)) return folder.string();
+  if (!own.has_relative_path() || isHome(own)) return {};
   return own.string();
 }
 
@@ -80,6 +85,7 @@ void TWorkspace::SetRoots(std::vector<TWorkspaceRoot> ARoots, bool ADeclarations
   for (const TWorkspaceRoot& root : roots) {
     const auto kept = std::find_if(FFolders.begin(), FFolders.end(), [&](const TFolder& F) { return F.Root.Path == root.Path; });
     if (kept != FFolders.end()) {
+      if (FWantDeclarations) kept->Index->Refresh(root.Path, true);  // a folder walked for its files alone so far
       folders.push_back({root, std::move(kept->Index)});
       continue;
     }
@@ -126,7 +132,9 @@ bool TWorkspace::UpdateFile(const std::string& APath) {
     const std::string merged = FDeclarations->PathInTable(APath);
     for (uint32_t f = 0; f < FDeclarations->FileCount(); ++f)
       if (FDeclarations->FilePath(f) == merged) {
-        FDeclarations = FDeclarations->WithFileReplaced(f, *scanned);
+        auto replaced = FDeclarations->WithFileReplaced(f, *scanned);
+        if (!replaced) break;  // the folder's table took it: merge them again
+        FDeclarations = std::move(replaced);
         FMergedFrom[r] = index.Declarations();
         ++FDeclarationGeneration;
         return true;

@@ -257,12 +257,12 @@ struct TResolver::TState {
     // that lives long keeps at most this many.
     constexpr size_t MostModels = 512;
     if (Models.size() >= MostModels && !Models.count(AFile)) Models.clear();
+    // The file as saved, whatever an editor holds: the table's places of
+    // its declarations, which the models are read at, are the saved text's.
     auto& model = Models[AFile];
-    const std::string* open = OpenText(T().FullPath(AFile));
-    if (!model || (open && model->Text() != *open)) {
+    if (!model) {
       std::string text;
-      if (open) text = *open;
-      else ReadSourceFile(T().FullPath(AFile), text);
+      ReadSourceFile(T().FullPath(AFile), text);
       model = std::make_shared<TSourceModel>(text, &Symbols);
     }
     return *model;

@@ -72,10 +72,12 @@ public:
   // object or record: the member of its ancestors it would override (no
   // answers when none has that name).
   TResolution InheritedAt(uint32_t AOffset);
-  // Where the texts of the table's files come from: the editors' texts of
-  // the files open in them (unsaved edits and all) where ASource gives one
-  // for a full path, else the files on disk. The texts it gives must stay
-  // as they are while a question is answered.
+  // Where the texts of the table's files are read whole from (OpenFile, as
+  // references read every file that may refer to a name): the editors'
+  // texts of the files open in them (unsaved edits and all) where ASource
+  // gives one for a full path, else the files on disk. A declaration found
+  // in the table is read where the saved file has it. The texts it gives
+  // must stay as they are while a question is answered.
   using TTextSource = std::function<const std::string*(const std::string& AFullPath)>;
   void SetTextSource(TTextSource ASource);
   // The editor's text of the file at AFullPath, or null to read it from disk.

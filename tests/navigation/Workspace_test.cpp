@@ -117,7 +117,11 @@ TEST_F(WorkspaceTest, FoldersAreReadOnceAndALibraryAddedLater) {
   Workspace.SetRoots({{Temp / "fv", false}, {Temp / "fv/src", false}, {Temp / "proj", true}, {Temp / "fv", false}});
   ASSERT_EQ(Workspace.Roots().size(), 2u);
   EXPECT_TRUE(Workspace.Roots()[0].Project);
-  // Adding a library keeps what the others hold.
+  // A folder first walked for its files alone is asked for its
+  // declarations when they are wanted; adding a library keeps what the
+  // others hold.
+  Workspace.SetRoots({{Temp / "fv", false}});
+  ASSERT_TRUE(Workspace.WaitForWalk(std::chrono::seconds(30)));
   Open({{Temp / "proj", true}, {Temp / "fv", false}});
   const auto before = Workspace.Declarations();
   Open({{Temp / "proj", true}, {Temp / "fv", false}, {Temp / "lcl", false}});
@@ -144,6 +148,7 @@ TEST_F(WorkspaceTest, AChangedFileIsReadAgainAloneAsAWholeIndexWouldReadIt) {
   struct TEdit {
     const char* File;
     const char* Text;
+    bool Alone = true;  // read alone; else refused, and a walk of the folders reads it
   };
   const TEdit edits[] = {
       {"proj/ledger.pas", "unit Ledger;\ninterface\ntype\n  TLedger = class\n    procedure Post(A: Integer);\n"
@@ -153,13 +158,21 @@ TEST_F(WorkspaceTest, AChangedFileIsReadAgainAloneAsAWholeIndexWouldReadIt) {
       {"fv/src/lists.pas", "unit Lists;\n\n\ninterface\nconst\n  Limit = 3;\ntype\n  TList = class\n    function Count: Integer;\n"
                            "    procedure Add(A: Integer);\n    procedure Clear;\n  end;\nimplementation\n{$i listsimp.inc}\nend.\n"},
       {"fv/src/listsimp.inc", "procedure TList.Add(A: Integer);\nbegin\nend;\nprocedure TNowhere.Gone;\nbegin\nend;\n"},
+      // The class another file's bodies belong to is renamed: a build
+      // leaves those bodies out, which only a whole build tells.
+      {"fv/src/lists.pas", "unit Lists;\ninterface\ntype\n  TItems = class\n    procedure Add(A: Integer);\n  end;\n"
+                           "implementation\n{$i listsimp.inc}\nend.\n", false},
   };
   Open(Roots());
   for (const TEdit& edit : edits) {
     SCOPED_TRACE(edit.File);
     Workspace.Declarations()->Named("Add");  // the index of names is kept, not made anew
     Temp.WriteFile(edit.File, edit.Text);
-    ASSERT_TRUE(Workspace.UpdateFile(Temp / edit.File));
+    ASSERT_EQ(Workspace.UpdateFile(Temp / edit.File), edit.Alone);
+    if (!edit.Alone) {
+      Workspace.Refresh(true);
+      ASSERT_TRUE(Workspace.WaitForWalk(std::chrono::seconds(30)));
+    }
     TWorkspace fresh;
     fresh.SetCacheFolder(Temp / "fresh-cache");
     fresh.SetTarget(Workspace.Target());
@@ -185,9 +198,13 @@ TEST(ProjectFolderTest, IsTheNearestFolderWithAMarkerElseTheFilesOwn) {
   EXPECT_EQ(ProjectFolderOf(temp / "c/z.pp"), temp / "c");
   // A file under no marker is a project of its own folder.
   EXPECT_EQ(ProjectFolderOf(temp / "b/y.pas"), temp / "b");
-  // A file loose in the home folder belongs to no project.
+  // The home folder is no project, though its dot files be kept in version
+  // control; a file loose in it belongs to none.
   const char* home = std::getenv("HOME");
   ::setenv("HOME", (temp / "b").c_str(), 1);
+  temp.MakeDir("b/.git");
+  temp.WriteFile("b/p/q.pas");
+  EXPECT_EQ(ProjectFolderOf(temp / "b/p/q.pas"), temp / "b/p");
   EXPECT_EQ(ProjectFolderOf(temp / "b/y.pas"), "");
   if (home) ::setenv("HOME", home, 1);
 }
