@@ -328,9 +328,13 @@ void TLibraryIndex::Refresh(const std::string& ARoot, bool ADeclarations) {
       ++FDeclarationGeneration;
     }
   } else if (Building()) {
-    FWantDeclarations |= ADeclarations;  // a walk without them is followed by one with them (Poll)
+    // The running walk may have passed a file changed since it started:
+    // another follows it (Poll), with the declarations when they are wanted.
+    FWantDeclarations |= ADeclarations;
+    FWalkAgain = true;
     return;
   }
+  FWalkAgain = false;
   Join();
   FWantDeclarations |= ADeclarations;
   FRefreshing = FComplete;
@@ -469,7 +473,7 @@ bool TLibraryIndex::Poll() {
   if (done) {
     Join();
     // The declarations were asked for while a walk without them ran.
-    if (FWantDeclarations && !FRunHasDeclarations && !FCancel) Refresh(FTable.Root(), true);
+    if (((FWantDeclarations && !FRunHasDeclarations) || FWalkAgain) && !FCancel) Refresh(FTable.Root(), FWantDeclarations);
   }
   return changed;
 }

@@ -228,6 +228,7 @@ private:
   uint64_t FGeneration = 0;
   TWalkReport FReport;
   bool FWantDeclarations = false;
+  bool FWalkAgain = false;  // a refresh was asked for while a walk ran
   bool FRunHasDeclarations = false;  // the running walk builds the declarations too
   std::shared_ptr<const TDeclarationTable> FDeclarations;
   uint64_t FDeclarationGeneration = 0;

@@ -393,11 +393,9 @@ void TServer::WatchFiles() {
 }
 
 void TServer::FilesChanged(const std::vector<std::string>& AChanged) {
-  // A walk running now may have passed the file already: the next looks again.
-  if (FIndex.Building()) {
-    FRefreshAgain = true;
-    return;
-  }
+  // While a walk runs, a refresh is a walk after it (the running one may
+  // have passed the file already).
+  if (FIndex.Building()) return FIndex.Refresh(true);
   bool updated = !AChanged.empty();
   for (const std::string& path : AChanged) updated = updated && (path.empty() || FIndex.UpdateFile(path) || !FIndex.Holds(path));
   if (!updated) FIndex.Refresh(true);
@@ -409,10 +407,6 @@ void TServer::Tick() {
   if (!FInitialized) return;
   const bool building = FIndex.Building();
   FIndex.Poll();
-  if (FRefreshAgain && !FIndex.Building()) {
-    FRefreshAgain = false;
-    FIndex.Refresh(true);
-  }
   if (FIndex.Declarations() && FIndex.DeclarationGeneration() != FTableGeneration) {
     FTableGeneration = FIndex.DeclarationGeneration();
     FResolver.reset();

@@ -78,7 +78,6 @@ private:
   std::vector<std::string> FLibraries;
   std::string FRootsText;  // the folders, for the log and the progress
   bool FWatchSupported = false;
-  bool FRefreshAgain = false;  // files changed while the index was being built
   bool FInitialized = false, FClientReady = false, FShutdown = false, FExit = false;
   bool FUtf8 = false, FProgressSupported = false, FHierarchical = false;
   bool FProgressShown = false;
