@@ -449,6 +449,20 @@ def test_workspace(library):
         with open(sysutils, "w") as f:
             f.write(before)
         os.remove(ledger)
+    # A workspace folder the editor adds is searched too.
+    gadgets = os.path.join(library.root, "Gadgets")
+    os.makedirs(gadgets)
+    with open(os.path.join(gadgets, "gadgets.pas"), "w") as f:
+        f.write("unit Gadgets;\ninterface\nconst\n  Widget = 1;\nimplementation\nend.\n")
+    client.notify("workspace/didChangeWorkspaceFolders", {"event": {"added": [{"uri": "file://" + gadgets, "name": "Gadgets"}],
+                                                                    "removed": []}})
+    found = []
+    for _ in range(50):
+        found = [s["location"]["uri"] for s in client.request("workspace/symbol", {"query": "Widget"})["result"]]
+        if found:
+            break
+        time.sleep(0.1)
+    check(found == ["file://" + os.path.join(gadgets, "gadgets.pas")], "an added workspace folder is searched: %s" % found)
     check(client.finish() == 0, "the server ends cleanly")
 
 

@@ -1,6 +1,7 @@
 #include "source_menu/ExpertModuleUnit.h"
 
 #include "platform/Registry.h"
+#include "source_menu/Settings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -114,6 +115,16 @@ TEST_F(SettingsStoreTest, AWrongTypedValueRaises) {
   bool automatic = false;
   std::string path;
   EXPECT_THROW(ReadSettings(automatic, path), ERegistryException);
+}
+
+// The IDE's extra libraries: one folder a line, as a user types them.
+TEST_F(SettingsStoreTest, TheExtraLibrariesAreReadOneFolderALine) {
+  EXPECT_TRUE(ReadExtraLibraries().empty());  // not set
+  TRegistry reg;
+  reg.SetRootKey(HKEY_CURRENT_USER);
+  ASSERT_TRUE(reg.OpenKey("\\Software\\Vantry\\IDE", true));
+  reg.WriteString("Libraries", "/usr/lib/lazarus/2.2.6\r\n\n/srv/my libs\n");
+  EXPECT_EQ(ReadExtraLibraries(), (std::vector<std::string>{"/usr/lib/lazarus/2.2.6", "/srv/my libs"}));
 }
 
 }  // namespace
